@@ -1,0 +1,36 @@
+#!/bin/sh
+# Installs, with apt-get, whatever Debian 12 packages pelta's build, tests and
+# demo need and this machine lacks. Does nothing (and needs no root) when all
+# are present.
+#   scripts/deps.sh test   the build and every test
+#   scripts/deps.sh demo   the build and the sample clip (ffmpeg)
+set -eu
+profile=${1:-test}
+
+base="cmake ninja-build g++ make libgtest-dev libbenchmark-dev
+      g++-mingw-w64-i686 binutils-mingw-w64-i686"
+case "$profile" in
+  test) pkgs="$base g++-multilib qemu-user-static clang libclang-rt-14-dev ffmpeg" ;;
+  demo) pkgs="$base ffmpeg" ;;
+  *) echo "deps.sh: unknown profile '$profile' (test or demo)" >&2; exit 2 ;;
+esac
+
+missing=""
+for p in $pkgs; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  case "$status" in
+    *" installed") ;;
+    *) missing="$missing $p" ;;
+  esac
+done
+[ -z "$missing" ] && exit 0
+
+echo "deps.sh: installing$missing" >&2
+if [ "$(id -u)" -ne 0 ]; then
+  echo "deps.sh: these packages are missing and installing them needs root:$missing" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+# shellcheck disable=SC2086
+apt-get install -y -q --no-install-recommends $missing

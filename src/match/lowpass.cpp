@@ -1,0 +1,57 @@
+#include "match/lowpass.h"
+
+#include <cstring>
+
+#include "host/controls.h"
+
+namespace {
+
+inline int32_t clamp16(int32_t v) { return v < -32768 ? -32768 : (v > 32767 ? 32767 : v); }
+
+inline const int16_t* row_samples(const PIXEL_YC* frame, int max_w, int y) {
+    return reinterpret_cast<const int16_t*>(pixel_at(frame, max_w, 0, y));
+}
+
+}  // namespace
+
+void vertical_lowpass_row_scalar(const LowpassRows* rows) {
+    for (int j = 0; j < rows->n; ++j) {
+        int32_t pair[6];
+        for (int k = 1; k <= 5; ++k) pair[k] = clamp16(rows->above[k][j] + rows->below[k][j]);
+        const int32_t acc = LOWPASS_TAPS[0] * rows->centre[j] + LOWPASS_TAPS[1] * pair[1] +
+                            LOWPASS_TAPS[2] * pair[2] + LOWPASS_TAPS[3] * pair[3] +
+                            LOWPASS_TAPS[4] * pair[4] + LOWPASS_TAPS[5] * pair[5];
+        rows->out[j] = static_cast<int16_t>(clamp16((acc + 16384) >> 15));
+    }
+}
+
+LowpassRowFn lowpass_row_kernel(void) { return vertical_lowpass_row_scalar; }
+
+int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* src, int h,
+                          int max_w, int w) {
+    if (h <= 0) return 0;
+    const size_t row_bytes = static_cast<size_t>(max_w > 0 ? max_w : 0) * sizeof(PIXEL_YC);
+    std::memcpy(pixel_at(dst, max_w, 0, 0), pixel_at(src, max_w, 0, 0), row_bytes);
+    if (h < 2) return 0;
+
+    if (w > 0) {
+        LowpassRows rows;
+        rows.n = 3 * w;
+        const int last = h - 2;  // the outermost filtered rows stand in for missing neighbours
+        for (int i = 1; i <= last; ++i) {
+            rows.centre = row_samples(src, max_w, i);
+            for (int k = 1; k <= 5; ++k) {
+                rows.above[k] = row_samples(src, max_w, i - k < 1 ? 1 : i - k);
+                rows.below[k] = row_samples(src, max_w, i + k > last ? last : i + k);
+            }
+            rows.out = reinterpret_cast<int16_t*>(pixel_at(dst, max_w, 0, i));
+            kernel(&rows);
+        }
+    }
+    std::memcpy(pixel_at(dst, max_w, 0, h - 1), pixel_at(src, max_w, 0, h - 1), row_bytes);
+    return 0;
+}
+
+int vertical_lowpass(PIXEL_YC* dst, const PIXEL_YC* src, int h, int max_w, int w) {
+    return vertical_lowpass_with(lowpass_row_kernel(), dst, src, h, max_w, w);
+}

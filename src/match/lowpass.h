@@ -1,0 +1,36 @@
+// Vertical 11-tap low-pass for frames that stay combed after the best weave.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_records.h"
+
+// Q15 taps for row offsets 0 .. 5 from the centre row; symmetric, summing
+// to 32768.
+constexpr int32_t LOWPASS_TAPS[6] = {27256, 4980, -3993, 2693, -1442, 518};
+
+// Filters src vertically into dst (distinct buffers, h rows max_w apart):
+// rows 0 and h-1 are copied whole (max_w pixels), rows 1 .. h-2 are filtered
+// over 3*w samples with neighbours clamped to rows 1 .. h-2; dst columns w ..
+// max_w-1 of those rows are left alone. Always returns 0.
+int vertical_lowpass(PIXEL_YC* dst, const PIXEL_YC* src, int h, int max_w, int w);
+
+// The filtered rows of one frame: row i of dst from rows above[k], below[k]
+// (k = 1..5, already clamped) and centre, over n int16 samples.
+struct LowpassRows {
+    const int16_t* centre;
+    const int16_t* above[6];  // index 1..5 used
+    const int16_t* below[6];
+    int16_t* out;
+    int n;
+};
+typedef void (*LowpassRowFn)(const LowpassRows* rows);
+
+void vertical_lowpass_row_scalar(const LowpassRows* rows);
+
+// The row kernel vertical_lowpass uses on this CPU.
+LowpassRowFn lowpass_row_kernel(void);
+
+// vertical_lowpass with a given row kernel (tests compare the kernels).
+int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* src, int h,
+                          int max_w, int w);

@@ -1,0 +1,29 @@
+// Weaving candidate frames from the fields of two input frames, and putting
+// the partner frame's field into the current frame.
+#pragma once
+
+#include "host/controls.h"
+
+// Results of weave_match.
+enum WeaveResult {
+    WEAVE_OK = 0,
+    WEAVE_BAD_INDEX = 1,      // n is not a valid match index; nothing fetched
+    WEAVE_FRAME_MISSING = 2,  // the host supplied no image for n-1 or n
+};
+
+// Weave parity: the parity of the rows that the candidate of match index n
+// takes from frame n-1 (and that frame f replaces from its partner).
+inline int weave_parity(const FILTER* fp, int n) { return (fp->check[CHECK_TFF] ^ n) & 1; }
+
+// Partner of frame f in its pair {2k, 2k+1}.
+inline int partner_frame(int f) { return (f & 1) ? f - 1 : f + 1; }
+
+// Weaves the candidate of match index n (frames n-1 and n) into dst: rows of
+// parity p(n) from frame n-1, the others from frame n, whole rows of max_w
+// pixels. Returns a WeaveResult.
+int weave_match(PIXEL_YC* dst, FILTER* fp, FILTER_PROC_INFO* fpip, int n);
+
+// Overwrites the rows of parity p(frame) of ycp_edit with the same rows of the
+// partner frame. Returns 0, or 1 when the host supplies no partner frame
+// (nothing written).
+int replace_partner_field(FILTER* fp, FILTER_PROC_INFO* fpip);

@@ -1,0 +1,11 @@
+// The settings-window title: "<name> num:<match> comb:<count> comb_th:<threshold>".
+#pragma once
+
+#include <cstddef>
+
+// Size of the title buffer the frame procedure keeps.
+constexpr size_t TITLE_BYTES = 256;
+
+// Writes the title into buf (size bytes, size >= 1), cut short if it does not
+// fit and always NUL-terminated. Returns the length written.
+size_t format_title(char* buf, size_t size, const char* name, int match, int comb, int comb_th);
