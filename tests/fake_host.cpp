@@ -35,7 +35,9 @@ PIXEL_YC* svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out) {
         if (!host->replicate_edges || host->frame_n <= 0) return nullptr;
         n = n < 0 ? 0 : host->frame_n - 1;
     }
-    return host->clip[n].data();
+    // An empty frame (h = 0) is still a frame: hand out a valid address.
+    static PIXEL_YC no_pixels[1];
+    return host->clip[n].empty() ? no_pixels : host->clip[n].data();
 }
 
 }  // namespace
