@@ -1,11 +1,23 @@
 #!/bin/sh
 # Sets up what is missing, builds everything (native library, command-line
-# host, tests, benchmarks, and pelta.auf with mingw-w64) and runs every test.
+# host, tests, benchmarks, and pelta.auf with mingw-w64) and runs every test;
+# then builds the native code again with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs the unit and end-to-end tests there.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
 
 jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== release build: native, pelta.auf, tests, benchmarks"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== sanitizer build: AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELTA_SANITIZE=ON \
+      -DPELTA_BUILD_DLL=OFF -DPELTA_BUILD_BENCH=OFF
+cmake --build build-sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+echo "== all tests passed"

@@ -31,6 +31,7 @@ PIXEL_YC* svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out) {
     if (w_out || h_out) throw std::logic_error("the filter passes null size outputs");
     host->fetches.push_back(n);
     if (host->missing.count(n)) return nullptr;
+    if (static_cast<int>(host->fetches.size()) - 1 == host->fail_fetch_at) return nullptr;
     if (n < 0 || n >= host->frame_n) {
         if (!host->replicate_edges || host->frame_n <= 0) return nullptr;
         n = n < 0 ? 0 : host->frame_n - 1;

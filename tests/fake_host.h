@@ -27,6 +27,7 @@ struct FakeHost {
     bool refuse_cache = false;     // set_ycp_filtering_cache_size answers 0
     bool saving = false;           // is_saving answers 1
     bool replicate_edges = false;  // out-of-clip requests get the nearest frame instead of NULL
+    int fail_fetch_at = -1;        // the fetch with this ordinal in `fetches` answers NULL
 
     // Call records.
     int cache_size_calls = 0;
