@@ -29,4 +29,9 @@ for dll in $imports; do
     *) fail "imports a DLL that is not a system DLL: $dll" ;;
   esac
 done
+# Sine and cosine must be the filter's own SSE2 double code: the x87 trig
+# instructions give other bits than the native build on some inputs and CPUs.
+x87=$("$objdump" -d "$auf" | grep -E '[[:space:]](fsin|fcos|fsincos|fptan|fpatan)([[:space:]]|$)' | head -n 3)
+[ -z "$x87" ] || fail "uses x87 trigonometry: $x87"
+
 echo "check_dll: $auf is an i386 DLL exporting GetFilterTable, importing $(echo $imports)"

@@ -4,6 +4,7 @@
 
 #include "host/controls.h"
 #include "host/platform.h"
+#include "window/trig.h"
 
 namespace {
 
@@ -62,8 +63,8 @@ int build_carrier_tables(FILTER* fp, FILTER_PROC_INFO* fpip) {
     const double phase0 = (phase * 0.005555555555555556) * 3.141592653589793;
     for (int x = 0; x < w; ++x) {
         const double angle = x * step + phase0;
-        cos_table[x] = static_cast<int16_t>(std::floor(std::cos(angle) * kCosAmplitude + 0.5));
-        sin_table[x] = static_cast<int16_t>(std::floor(std::sin(angle) * kSinAmplitude + 0.5));
+        cos_table[x] = static_cast<int16_t>(std::floor(det_cos(angle) * kCosAmplitude + 0.5));
+        sin_table[x] = static_cast<int16_t>(std::floor(det_sin(angle) * kSinAmplitude + 0.5));
     }
     phase_key = phase;
     freq_key = freq;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/controls.h"
+#include "window/trig.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ double lanczos2(int x) {
     if (x == 0) return 1.0;
     const double t = x * 0.19634954084936207;  // x * pi / 16
     const double u = x * 0.09817477042468103;  // x * pi / 32
-    return (std::sin(t) / t) * (std::sin(u) / u);
+    return (det_sin(t) / t) * (det_sin(u) / u);
 }
 
 // What both shift operations share for one frame.
