@@ -1,0 +1,179 @@
+#include "host.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "host/platform.h"
+
+namespace pelta_cli {
+
+namespace {
+
+// The services reach their host through editp where the filter passes it;
+// set_ycp_filtering_cache_size receives only fp, so the running host is also
+// kept here (one host runs at a time).
+EditorHost* active_host = nullptr;
+
+// Parses "<name> num:N comb:N comb_th:N".
+bool parse_title(const char* text, const char* name, FrameReport& r) {
+    const size_t name_len = std::strlen(name);
+    if (std::strncmp(text, name, name_len) != 0) return false;
+    int consumed = -1;
+    if (std::sscanf(text + name_len, " num:%d comb:%d comb_th:%d%n", &r.match, &r.comb, &r.comb_th, &consumed) != 3)
+        return false;
+    return consumed >= 0 && text[name_len + static_cast<size_t>(consumed)] == '\0';
+}
+
+}  // namespace
+
+Controls default_controls(const FILTER_DLL* desc) {
+    Controls c{};
+    for (int i = 0; i < TRACK_COUNT; ++i) c.track[i] = desc->track_default[i];
+    for (int i = 0; i < CHECK_COUNT; ++i) c.check[i] = desc->check_default[i];
+    return c;
+}
+
+EditorHost::EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving)
+    : w_(w), h_(h), max_w_(max_w), controls_(controls), saving_(saving) {
+    const size_t pixels = static_cast<size_t>(max_w_) * h_;
+    for (auto& frame : ring_) {
+        frame.resize(pixels);
+        fill_padding(frame);
+    }
+    edit_.resize(pixels);
+    temp_.resize(pixels);
+
+    exfunc_.is_saving = svc_is_saving;
+    exfunc_.set_ycp_filtering_cache_size = svc_set_cache_size;
+    exfunc_.get_ycp_filtering_cache_ex = svc_get_frame;
+
+    // As the editor does: build the live record from the descriptor, apply
+    // the settings, then tell the filter they changed.
+    filter_ = *desc;
+    filter_.track = controls_.track;
+    filter_.check = controls_.check;
+    filter_.exfunc = &exfunc_;
+    filter_.hwnd = &hwnd_token_;
+    active_host = this;
+    if (filter_.func_update) filter_.func_update(&filter_, 0);
+}
+
+EditorHost::~EditorHost() {
+    if (filter_.func_exit) filter_.func_exit(&filter_);
+    if (active_host == this) active_host = nullptr;
+}
+
+// Columns beyond w are never picture. They hold a value derived from the
+// stride, so that a filter letting them leak into the picture would make the
+// output depend on --max-w, which the end-to-end tests check it does not.
+PIXEL_YC EditorHost::padding_pixel() const {
+    const int16_t v = static_cast<int16_t>(-max_w_);
+    return PIXEL_YC{v, v, v};
+}
+
+void EditorHost::fill_padding(std::vector<PIXEL_YC>& frame) const {
+    for (int y = 0; y < h_; ++y)
+        for (int x = w_; x < max_w_; ++x) frame[static_cast<size_t>(y) * max_w_ + x] = padding_pixel();
+}
+
+BOOL EditorHost::svc_is_saving(void* editp) {
+    return static_cast<EditorHost*>(editp)->saving_ ? TRUE : FALSE;
+}
+
+// The ring always holds the frames the filter asks to keep, so the request
+// always succeeds.
+BOOL EditorHost::svc_set_cache_size(void* fp, int w, int h, int d, int flag) {
+    (void)fp;
+    (void)w;
+    (void)h;
+    (void)d;
+    (void)flag;
+    return TRUE;
+}
+
+// Frames before the first or past the last get the nearest frame of the clip.
+// A frame past the last is known to be past it, since the ring is filled two
+// frames ahead of the current one (or up to the end of the clip).
+PIXEL_YC* EditorHost::svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out) {
+    auto* host = static_cast<EditorHost*>(editp);
+    if (!host || fp != &host->filter_) return nullptr;
+    long k = n;
+    if (k < 0) k = 0;
+    if (host->ended_ && k >= host->loaded_) k = host->loaded_ - 1;
+    if (k < 0 || k >= host->loaded_ || k < host->loaded_ - kRing) {
+        ++host->stats_.uncached_requests;
+        return nullptr;
+    }
+    if (w_out) *w_out = host->w_;
+    if (h_out) *h_out = host->h_;
+    return host->ring_frame(k);
+}
+
+bool EditorHost::load_through(FrameInput& in, long upto, std::string& error) {
+    while (!ended_ && loaded_ <= upto) {
+        switch (in.next(ring_frame(loaded_), max_w_, error)) {
+            case ReadStatus::Frame: ++loaded_; break;
+            case ReadStatus::End: ended_ = true; break;
+            case ReadStatus::Error: return false;
+        }
+    }
+    return true;
+}
+
+bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame,
+                     std::string& error) {
+    active_host = this;
+    const size_t pixels = static_cast<size_t>(max_w_) * h_;
+    for (long f = 0;; ++f) {
+        // Frames f-2 .. f+2 are the most the filter reads for frame f.
+        if (!load_through(in, f + 2, error)) return false;
+        if (f >= loaded_) break;
+        current_ = f;
+
+        const PIXEL_YC* input = ring_frame(f);
+        std::copy(input, input + pixels, edit_.begin());
+        // The scratch frame holds the padding value throughout: anything the
+        // filter read from it before writing would show as stride-dependent
+        // output.
+        std::fill(temp_.begin(), temp_.end(), padding_pixel());
+
+        FILTER_PROC_INFO fpip{};
+        fpip.ycp_edit = edit_.data();
+        fpip.ycp_temp = temp_.data();
+        fpip.w = w_;
+        fpip.h = h_;
+        fpip.max_w = max_w_;
+        fpip.max_h = h_;
+        fpip.frame = static_cast<int>(f);
+        // The frames read so far: the clip's length once its end was seen,
+        // otherwise at least f+3. The filter's choices at frame f depend on
+        // frame_n only through whether frames f+1 and f+2 exist, so this
+        // gives the same output as the true length, from a pipe or a file.
+        fpip.frame_n = static_cast<int>(loaded_);
+        fpip.org_w = w_;
+        fpip.org_h = h_;
+        fpip.editp = this;
+        fpip.yc_size = static_cast<int>(sizeof(PIXEL_YC));
+        fpip.line_size = max_w_ * static_cast<int>(sizeof(PIXEL_YC));
+
+        native_window_text_reset();
+        FrameReport report;
+        report.frame = f;
+        report.ok = filter_.func_proc(&filter_, &fpip) != FALSE;
+        if (const char* title = native_window_text(filter_.hwnd)) {
+            report.titled = true;
+            report.title = title;
+            report.parsed = parse_title(title, filter_.name, report);
+        }
+        ++stats_.frames;
+        if (!report.ok) ++stats_.failed;
+
+        // A failed frame goes out as it entered the filter.
+        if (!out.put(report.ok ? fpip.ycp_edit : input, max_w_, error)) return false;
+        on_frame(report);
+    }
+    return true;
+}
+
+}  // namespace pelta_cli

@@ -1,0 +1,92 @@
+// Frame adapters between the host and the two stream formats, and output
+// files that only appear under their name once complete.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "convert.h"
+#include "host.h"
+#include "y4m.h"
+
+namespace pelta_cli {
+
+class Y4mFrameInput : public FrameInput {
+public:
+    explicit Y4mFrameInput(Y4mReader& reader) : reader_(reader) {}
+    ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override;
+
+private:
+    Y4mReader& reader_;
+    std::vector<uint8_t> planes_;
+};
+
+class RawFrameInput : public FrameInput {
+public:
+    explicit RawFrameInput(RawReader& reader) : reader_(reader) {}
+    ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override {
+        return reader_.read_frame(dst, stride, error);
+    }
+
+private:
+    RawReader& reader_;
+};
+
+// An output stream: a file written under a temporary name beside its target
+// and renamed into place by publish(), or standard output, or an existing
+// special file (a device or a pipe), which is written directly.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();  // discards an uncommitted file
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // `path` "-" is standard output.
+    bool open(const std::string& path, std::string& error);
+    bool write(const void* data, size_t n, std::string& error);
+    // Flushes and closes the file, reporting any write error.
+    bool finish(std::string& error);
+    // Moves a finished file into place under its name.
+    bool publish(std::string& error);
+    // Removes the temporary file, if any.
+    void discard();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_, temp_;
+    std::FILE* file_ = nullptr;
+    bool is_stdout_ = false;
+    bool failed_ = false;
+    int temp_slot_ = -1;
+};
+
+class Y4mFrameOutput : public FrameOutput {
+public:
+    Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h);
+    bool put(const PIXEL_YC* frame, int stride, std::string& error) override;
+
+private:
+    OutputFile& file_;
+    Chroma chroma_;
+    int w_, h_;
+    std::vector<uint8_t> buf_;
+};
+
+class RawFrameOutput : public FrameOutput {
+public:
+    RawFrameOutput(OutputFile& file, int w, int h);
+    bool put(const PIXEL_YC* frame, int stride, std::string& error) override;
+
+private:
+    OutputFile& file_;
+    int w_, h_;
+    std::vector<uint8_t> buf_;
+};
+
+// Makes SIGINT, SIGTERM and SIGHUP remove every uncommitted temporary file
+// before the process ends, and turns SIGPIPE and SIGXFSZ into write errors.
+void install_signal_cleanup();
+
+}  // namespace pelta_cli

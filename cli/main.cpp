@@ -1,0 +1,218 @@
+// pelta: runs the pelta filter over a Y4M or raw video, standing in for the
+// editor that normally hosts it.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "host.h"
+#include "host/descriptor.h"
+#include "io.h"
+#include "options.h"
+#include "y4m.h"
+
+using namespace pelta_cli;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int fail(const std::string& message, int status = 1) {
+    std::fprintf(stderr, "pelta: %s\n", message.c_str());
+    return status;
+}
+
+std::string format_duration(double seconds) {
+    long s = static_cast<long>(seconds + 0.5);
+    char buf[32];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+    return buf;
+}
+
+// The progress line on a terminal: redrawn a few times a second.
+class Progress {
+public:
+    Progress(bool enabled, long total) : enabled_(enabled), total_(total), start_(Clock::now()) {}
+
+    void update(long done) {
+        if (!enabled_) return;
+        const Clock::time_point now = Clock::now();
+        if (shown_ && now - last_ < std::chrono::milliseconds(250)) return;
+        last_ = now;
+        shown_ = true;
+        const double secs = std::chrono::duration<double>(now - start_).count();
+        const double fps = secs > 0 ? done / secs : 0;
+        char buf[160];
+        if (total_ > 0 && done <= total_) {
+            const double left = fps > 0 ? (total_ - done) / fps : 0;
+            std::snprintf(buf, sizeof buf, "\rpelta: frame %ld/%ld (%ld%%), %.1f fps, %s left\x1b[K", done, total_,
+                          done * 100 / total_, fps, format_duration(left).c_str());
+        } else {
+            std::snprintf(buf, sizeof buf, "\rpelta: frame %ld, %.1f fps\x1b[K", done, fps);
+        }
+        std::fputs(buf, stderr);
+        std::fflush(stderr);
+    }
+
+    void clear() {
+        if (enabled_ && shown_) std::fputs("\r\x1b[K", stderr);
+        shown_ = false;
+    }
+
+private:
+    bool enabled_;
+    long total_;
+    Clock::time_point start_, last_;
+    bool shown_ = false;
+};
+
+// Frames in a regular input file, where the size tells (Y4M: assuming bare
+// FRAME headers); 0 when unknown. Only used for the progress line.
+long expected_frames(std::FILE* in, size_t header_bytes, size_t frame_bytes) {
+    struct stat st;
+    if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode) || frame_bytes == 0) return 0;
+    const long long body = static_cast<long long>(st.st_size) - static_cast<long long>(header_bytes);
+    return body > 0 ? static_cast<long>(body / static_cast<long long>(frame_bytes)) : 0;
+}
+
+}  // namespace
+
+static int run(int argc, char** argv) {
+    // Loading the filter: the editor asks for the descriptor once.
+    const FILTER_DLL* desc = GetFilterTable();
+
+    Options opt;
+    std::string error;
+    switch (parse_options(argc, argv, desc, opt, error)) {
+        case ParseOutcome::Help: std::fputs(help_text(desc).c_str(), stdout); return 0;
+        case ParseOutcome::Usage: return fail(error + " (see pelta --help)", 2);
+        case ParseOutcome::Run: break;
+    }
+    install_signal_cleanup();
+
+    // Input.
+    std::FILE* in = stdin;
+    if (opt.input != "-") {
+        in = std::fopen(opt.input.c_str(), "rb");
+        if (!in) return fail("cannot open input '" + opt.input + "': " + std::strerror(errno));
+        struct stat st;
+        if (fstat(fileno(in), &st) == 0 && S_ISDIR(st.st_mode))
+            return fail("cannot read input '" + opt.input + "': it is a directory");
+    }
+    std::setvbuf(in, nullptr, _IOFBF, 1 << 20);
+    FileSource source(in);
+
+    Y4mReader y4m(source);
+    int w, h;
+    long total = 0;
+    Chroma out_chroma = Chroma::C444;
+    if (opt.raw) {
+        w = opt.raw_w;
+        h = opt.raw_h;
+        total = expected_frames(in, 0, static_cast<size_t>(w) * h * 6);
+    } else {
+        if (!y4m.read_header(error)) return fail(error);
+        w = y4m.header().width;
+        h = y4m.header().height;
+        out_chroma = output_chroma(y4m.header().chroma, opt.out_chroma);
+        total = expected_frames(in, y4m.header_bytes(), y4m.frame_bytes() + 6);
+        if (!opt.check_given[CHECK_TFF]) {
+            if (y4m.header().interlace == 't') opt.controls.check[CHECK_TFF] = 1;
+            if (y4m.header().interlace == 'b') opt.controls.check[CHECK_TFF] = 0;
+        }
+    }
+    const int max_w = opt.max_w ? opt.max_w : (w + 31) / 32 * 32;
+    if (max_w < w)
+        return fail("--max-w " + std::to_string(max_w) + " is below the frame width " + std::to_string(w) +
+                        " (see pelta --help)",
+                    2);
+
+    // Outputs: temporary files until everything is written.
+    if (opt.output == "-") std::setvbuf(stdout, nullptr, _IOFBF, 1 << 20);
+    OutputFile out, log;
+    if (!out.open(opt.output, error)) return fail(error);
+    if (!opt.log.empty()) {
+        if (!log.open(opt.log, error)) return fail(error);
+        static const char kLogHeader[] = "frame,match,comb,comb_th,status\n";
+        if (!log.write(kLogHeader, sizeof kLogHeader - 1, error)) return fail(error);
+    }
+
+    std::unique_ptr<FrameInput> frames_in;
+    std::unique_ptr<FrameOutput> frames_out;
+    RawReader raw(source, w, h);
+    if (opt.raw) {
+        frames_in = std::make_unique<RawFrameInput>(raw);
+        frames_out = std::make_unique<RawFrameOutput>(out, w, h);
+    } else {
+        const std::string head = format_y4m_header(y4m.header(), out_chroma);
+        if (!out.write(head.data(), head.size(), error)) return fail(error);
+        frames_in = std::make_unique<Y4mFrameInput>(y4m);
+        frames_out = std::make_unique<Y4mFrameOutput>(out, out_chroma, w, h);
+    }
+
+    Progress progress(!opt.quiet && isatty(STDERR_FILENO), total);
+    const Clock::time_point start = Clock::now();
+    std::string log_error;
+    bool log_ok = true;
+    auto on_frame = [&](const FrameReport& r) {
+        if (!opt.log.empty() && log_ok) {
+            std::string row = std::to_string(r.frame) + ",";
+            if (r.ok && r.parsed)
+                row += std::to_string(r.match) + "," + std::to_string(r.comb) + "," + std::to_string(r.comb_th) + ",ok";
+            else
+                row += r.ok ? ",,,ok" : ",,,failed";
+            row += '\n';
+            log_ok = log.write(row.data(), row.size(), log_error);
+        }
+        progress.update(r.frame + 1);
+    };
+
+    bool ok;
+    RunStats stats;
+    {
+        EditorHost host(desc, w, h, max_w, opt.controls, opt.saving);
+        ok = host.run(*frames_in, *frames_out, on_frame, error);
+        stats = host.stats();
+    }
+    progress.clear();
+    if (!ok) return fail(error);
+    if (!log_ok) return fail(log_error);
+    // Both files complete before either appears under its name.
+    if (!out.finish(error) || !log.finish(error)) return fail(error);
+    if (!out.publish(error) || !log.publish(error)) return fail(error);
+
+    if (!opt.quiet) {
+        const double secs = std::chrono::duration<double>(Clock::now() - start).count();
+        std::string line = "pelta: " + std::to_string(stats.frames) + " frames in ";
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.2f s (%.1f fps)", secs, secs > 0 ? stats.frames / secs : 0.0);
+        line += buf;
+        line += ", " + std::to_string(stats.failed) + " failed";
+        if (stats.uncached_requests)
+            line += ", " + std::to_string(stats.uncached_requests) + " requests for uncached frames";
+        std::string wrote;
+        for (const std::string& name : {opt.output, opt.log})
+            if (!name.empty() && name != "-") wrote += (wrote.empty() ? "; wrote " : " and ") + name;
+        line += wrote;
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    if (opt.strict && stats.failed > 0) return fail(std::to_string(stats.failed) + " frame(s) failed (--strict)");
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Unwinding has removed any temporary output by now.
+        return fail("not enough memory for frames of this size");
+    }
+}

@@ -1,0 +1,44 @@
+// The command line of `pelta`.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "convert.h"
+#include "host.h"
+
+namespace pelta_cli {
+
+// The three subsamplings --out-chroma accepts.
+enum class OutChroma { Keep, C444, C422, C420 };
+
+struct Options {
+    std::string input, output;
+    Controls controls{};
+    bool track_given[TRACK_COUNT] = {};
+    bool check_given[CHECK_COUNT] = {};
+    bool raw = false;
+    int raw_w = 0, raw_h = 0;
+    OutChroma out_chroma = OutChroma::Keep;
+    int max_w = 0;  // 0: the width rounded up to a multiple of 32
+    bool saving = false;
+    bool strict = false;
+    bool quiet = false;
+    std::string log;
+};
+
+enum class ParseOutcome { Run, Help, Usage };
+
+// Parses argv. Controls start at the descriptor's defaults; values are checked
+// against the descriptor's ranges (check boxes: 0 or 1). On Usage, `error`
+// holds a one-line reason.
+ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* desc, Options& out,
+                           std::string& error);
+
+// The --help text, with every control's range and default read from `desc`.
+std::string help_text(const FILTER_DLL* desc);
+
+// The output chroma format for an input format and the --out-chroma choice.
+Chroma output_chroma(Chroma in, OutChroma choice);
+
+}  // namespace pelta_cli

@@ -1,0 +1,322 @@
+#include "y4m.h"
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+namespace pelta_cli {
+
+size_t FileSource::read(void* dst, size_t n) {
+    size_t got = std::fread(dst, 1, n, file_);
+    if (got < n && std::ferror(file_) && !error_) error_ = errno ? errno : EIO;
+    return got;
+}
+
+int FileSource::get() {
+    int c = std::getc(file_);
+    if (c == EOF && std::ferror(file_) && !error_) error_ = errno ? errno : EIO;
+    return c == EOF ? -1 : c;
+}
+
+std::string FileSource::error_text() const { return std::strerror(error_ ? error_ : EIO); }
+
+size_t MemorySource::read(void* dst, size_t n) {
+    size_t take = size_ - pos_ < n ? size_ - pos_ : n;
+    if (take) std::memcpy(dst, data_ + pos_, take);
+    pos_ += take;
+    return take;
+}
+
+int MemorySource::get() { return pos_ < size_ ? data_[pos_++] : -1; }
+
+namespace {
+
+constexpr std::string_view kMagic = "YUV4MPEG2";
+constexpr std::string_view kFrame = "FRAME";
+constexpr size_t kMaxLine = 65536;
+
+bool parse_dimension(std::string_view digits, long long& out) {
+    if (digits.empty() || digits.size() > 12) return false;
+    long long v = 0;
+    for (char ch : digits) {
+        if (ch < '0' || ch > '9') return false;
+        v = v * 10 + (ch - '0');
+    }
+    out = v;
+    return true;
+}
+
+bool all_digits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char ch : s)
+        if (ch < '0' || ch > '9') return false;
+    return true;
+}
+
+// Chroma tags with a sample depth ("420p10", "444p12", "mono16", ...).
+bool is_deep_chroma_tag(std::string_view v) {
+    if (v.substr(0, 4) == "mono") return all_digits(v.substr(4));
+    size_t p = v.find('p');
+    return p != std::string_view::npos && p > 0 && all_digits(v.substr(p + 1));
+}
+
+struct ChromaName {
+    const char* tag;
+    Chroma chroma;
+};
+constexpr ChromaName kChromaNames[] = {
+    {"444", Chroma::C444},           {"422", Chroma::C422},           {"420jpeg", Chroma::C420jpeg},
+    {"420mpeg2", Chroma::C420mpeg2}, {"420paldv", Chroma::C420paldv}, {"420", Chroma::C420},
+    {"mono", Chroma::Mono},
+};
+
+// Reads one line (without the newline). Returns false at the end of the
+// stream before a newline; `line` then holds what was read.
+enum class LineStatus { Ok, Eof, TooLong, Error };
+LineStatus read_line(ByteSource& src, std::string& line) {
+    line.clear();
+    for (;;) {
+        int c = src.get();
+        if (c < 0) return src.failed() ? LineStatus::Error : LineStatus::Eof;
+        if (c == '\n') return LineStatus::Ok;
+        if (line.size() >= kMaxLine) return LineStatus::TooLong;
+        line.push_back(static_cast<char>(c));
+    }
+}
+
+}  // namespace
+
+bool check_frame_size(long long w, long long h, std::string& error) {
+    if (w <= 0 || h <= 0) {
+        error = "zero frame size " + std::to_string(w) + "x" + std::to_string(h);
+        return false;
+    }
+    if (w > kMaxSide || h > kMaxSide || w * h > kMaxPixels) {
+        error = "absurd frame size " + std::to_string(w) + "x" + std::to_string(h) + " (at most " +
+                std::to_string(kMaxSide) + " on a side and " + std::to_string(kMaxPixels) + " pixels)";
+        return false;
+    }
+    return true;
+}
+
+bool parse_y4m_header(std::string_view line, Y4mHeader& out, std::string& error) {
+    out = Y4mHeader{};
+    if (line.substr(0, kMagic.size()) != kMagic || (line.size() > kMagic.size() && line[kMagic.size()] != ' ')) {
+        error = "not a Y4M stream (no YUV4MPEG2 signature)";
+        return false;
+    }
+    long long w = -1, h = -1;
+    size_t pos = kMagic.size();
+    while (pos < line.size()) {
+        if (line[pos] == ' ') {
+            ++pos;
+            continue;
+        }
+        size_t end = line.find(' ', pos);
+        if (end == std::string_view::npos) end = line.size();
+        std::string_view tok = line.substr(pos, end - pos);
+        pos = end;
+        std::string_view val = tok.substr(1);
+        switch (tok[0]) {
+            case 'W':
+                if (!parse_dimension(val, w)) {
+                    error = "bad width tag '" + std::string(tok) + "' in the Y4M header";
+                    return false;
+                }
+                break;
+            case 'H':
+                if (!parse_dimension(val, h)) {
+                    error = "bad height tag '" + std::string(tok) + "' in the Y4M header";
+                    return false;
+                }
+                break;
+            case 'C': {
+                bool found = false;
+                for (const ChromaName& n : kChromaNames)
+                    if (val == n.tag) {
+                        out.chroma = n.chroma;
+                        found = true;
+                    }
+                if (!found) {
+                    if (is_deep_chroma_tag(val))
+                        error = "unsupported bit depth in chroma tag 'C" + std::string(val) + "' (only 8-bit video)";
+                    else
+                        error = "unsupported chroma format 'C" + std::string(val) +
+                                "' (444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono)";
+                    return false;
+                }
+                out.chroma_given = true;
+                break;
+            }
+            case 'I':
+                out.interlace = val.size() == 1 ? val[0] : '?';
+                break;
+            default:
+                break;
+        }
+        out.tags.emplace_back(tok);
+    }
+    if (w < 0 || h < 0) {
+        error = std::string("Y4M header has no ") + (w < 0 ? "W (width)" : "H (height)") + " tag";
+        return false;
+    }
+    if (!check_frame_size(w, h, error)) return false;
+    out.width = static_cast<int>(w);
+    out.height = static_cast<int>(h);
+    return true;
+}
+
+std::string format_y4m_header(const Y4mHeader& in, Chroma chroma) {
+    std::string s(kMagic);
+    const bool changed = chroma != in.chroma;
+    bool wrote_chroma = false;
+    for (const std::string& tag : in.tags) {
+        if (changed && tag.rfind("XYSCSS=", 0) == 0) continue;
+        s += ' ';
+        if (tag[0] == 'W') {
+            s += "W" + std::to_string(in.width);
+        } else if (tag[0] == 'H') {
+            s += "H" + std::to_string(in.height);
+        } else if (tag[0] == 'C') {
+            s += "C";
+            s += chroma_tag(chroma);
+            wrote_chroma = true;
+        } else {
+            s += tag;
+        }
+    }
+    if (changed && !wrote_chroma) {
+        s += " C";
+        s += chroma_tag(chroma);
+    }
+    s += '\n';
+    return s;
+}
+
+bool Y4mReader::read_header(std::string& error) {
+    std::string line;
+    // Check the signature before looking for the end of the line, so a large
+    // binary file is turned away at once.
+    for (size_t i = 0; i < kMagic.size(); ++i) {
+        int c = src_.get();
+        if (c < 0) {
+            if (src_.failed())
+                error = "cannot read input: " + src_.error_text();
+            else
+                error = i == 0 ? "empty input (not a Y4M stream)" : "not a Y4M stream (no YUV4MPEG2 signature)";
+            return false;
+        }
+        if (c != kMagic[i]) {
+            error = "not a Y4M stream (no YUV4MPEG2 signature)";
+            return false;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    std::string rest;
+    switch (read_line(src_, rest)) {
+        case LineStatus::Ok: break;
+        case LineStatus::Eof: error = "truncated Y4M header (no end of line)"; return false;
+        case LineStatus::TooLong: error = "Y4M header line too long"; return false;
+        case LineStatus::Error: error = "cannot read input: " + src_.error_text(); return false;
+    }
+    line += rest;
+    if (!parse_y4m_header(line, header_, error)) return false;
+    header_bytes_ = line.size() + 1;
+    frame_bytes_ = plane_sizes(header_.chroma, header_.width, header_.height).frame();
+    return true;
+}
+
+ReadStatus Y4mReader::read_frame(std::vector<uint8_t>& planes, std::string& error) {
+    const std::string frame_no = std::to_string(frames_);
+    int c = src_.get();
+    if (c < 0) {
+        if (!src_.failed()) return ReadStatus::End;
+        error = "cannot read input: " + src_.error_text();
+        return ReadStatus::Error;
+    }
+    std::string line(1, static_cast<char>(c));
+    if (c != '\n') {
+        std::string rest;
+        switch (read_line(src_, rest)) {
+            case LineStatus::Ok: break;
+            case LineStatus::Eof:
+                error = "truncated last frame: frame " + frame_no + " ends inside its FRAME header";
+                return ReadStatus::Error;
+            case LineStatus::TooLong:
+                error = "bad Y4M frame header at frame " + frame_no + " (line too long)";
+                return ReadStatus::Error;
+            case LineStatus::Error: error = "cannot read input: " + src_.error_text(); return ReadStatus::Error;
+        }
+        line += rest;
+    } else {
+        line.clear();
+    }
+    if (line.substr(0, kFrame.size()) != kFrame || (line.size() > kFrame.size() && line[kFrame.size()] != ' ')) {
+        error = "bad Y4M frame header at frame " + frame_no + " (expected FRAME)";
+        return ReadStatus::Error;
+    }
+    planes.resize(frame_bytes_);
+    size_t got = src_.read(planes.data(), frame_bytes_);
+    if (got < frame_bytes_) {
+        if (src_.failed())
+            error = "cannot read input: " + src_.error_text();
+        else
+            error = "truncated last frame: frame " + frame_no + " has " + std::to_string(got) + " of " +
+                    std::to_string(frame_bytes_) + " bytes";
+        return ReadStatus::Error;
+    }
+    ++frames_;
+    return ReadStatus::Frame;
+}
+
+ReadStatus RawReader::read_frame(PIXEL_YC* dst, int stride, std::string& error) {
+    const size_t bytes = frame_bytes();
+    buf_.resize(bytes);
+    size_t got = src_.read(buf_.data(), bytes);
+    if (got == 0 && !src_.failed()) return ReadStatus::End;
+    if (got < bytes) {
+        if (src_.failed())
+            error = "cannot read input: " + src_.error_text();
+        else
+            error = "truncated last frame: frame " + std::to_string(frames_) + " has " + std::to_string(got) +
+                    " of " + std::to_string(bytes) + " bytes";
+        return ReadStatus::Error;
+    }
+    const uint8_t* p = buf_.data();
+    for (int y = 0; y < h_; ++y) {
+        PIXEL_YC* row = dst + static_cast<size_t>(y) * stride;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(row, p, static_cast<size_t>(w_) * 6);
+            p += static_cast<size_t>(w_) * 6;
+        } else {
+            for (int x = 0; x < w_; ++x, p += 6) {
+                row[x].y = static_cast<int16_t>(p[0] | p[1] << 8);
+                row[x].cb = static_cast<int16_t>(p[2] | p[3] << 8);
+                row[x].cr = static_cast<int16_t>(p[4] | p[5] << 8);
+            }
+        }
+    }
+    ++frames_;
+    return ReadStatus::Frame;
+}
+
+void pack_raw_frame(const PIXEL_YC* src, int stride, int w, int h, uint8_t* out) {
+    for (int y = 0; y < h; ++y) {
+        const PIXEL_YC* row = src + static_cast<size_t>(y) * stride;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out, row, static_cast<size_t>(w) * 6);
+            out += static_cast<size_t>(w) * 6;
+        } else {
+            for (int x = 0; x < w; ++x, out += 6) {
+                const uint16_t v[3] = {static_cast<uint16_t>(row[x].y), static_cast<uint16_t>(row[x].cb),
+                                       static_cast<uint16_t>(row[x].cr)};
+                for (int k = 0; k < 3; ++k) {
+                    out[2 * k] = static_cast<uint8_t>(v[k] & 0xFF);
+                    out[2 * k + 1] = static_cast<uint8_t>(v[k] >> 8);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace pelta_cli

@@ -1,0 +1,322 @@
+#include "cli_test_util.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "host/descriptor.h"
+#include "host/platform.h"
+
+namespace cli_test {
+
+std::string pelta_bin() { return PELTA_BIN; }
+std::string source_dir() { return PELTA_SOURCE_DIR; }
+
+namespace {
+
+std::string make_temp_dir(const char* prefix) {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    return buf.data();
+}
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() : path_(make_temp_dir("pelta-cli-")) {}
+
+ScratchDir::~ScratchDir() {
+    std::string cmd = "rm -rf " + quote(path_);
+    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+std::vector<std::string> ScratchDir::list() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path_.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+RunResult run_shell(const std::string& dir, const std::string& command) {
+    // Captures go to a directory of their own, so they never show up among
+    // the files a test inspects.
+    struct CaptureDir {
+        std::string path = make_temp_dir("pelta-cli-capture-");
+        ~CaptureDir() {
+            unlink((path + "/out").c_str());
+            unlink((path + "/err").c_str());
+            rmdir(path.c_str());
+        }
+    };
+    static const CaptureDir capture;
+    const std::string out = capture.path + "/out", err = capture.path + "/err";
+    const std::string full =
+        "cd " + quote(dir) + " && { " + command + " ; } >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+    const int raw = std::system(full.c_str());
+    RunResult r;
+    if (WIFEXITED(raw))
+        r.status = WEXITSTATUS(raw);
+    else if (WIFSIGNALED(raw))
+        r.status = 128 + WTERMSIG(raw);
+    r.out = read_file(out);
+    r.err = read_file(err);
+    return r;
+}
+
+RunResult run_pelta(const std::string& dir, const std::string& args) {
+    return run_shell(dir, quote(pelta_bin()) + " " + args);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string& path, const std::string& data) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool same_frame(const Frame& a, const Frame& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(PIXEL_YC)) == 0;
+}
+
+std::string raw_bytes(const Clip& clip) {
+    std::string s;
+    for (const Frame& f : clip.frames)
+        for (const PIXEL_YC& p : f)
+            for (int16_t v : {p.y, p.cb, p.cr}) {
+                s += static_cast<char>(static_cast<uint16_t>(v) & 0xFF);
+                s += static_cast<char>(static_cast<uint16_t>(v) >> 8);
+            }
+    return s;
+}
+
+Clip parse_raw(const std::string& bytes, int w, int h) {
+    Clip c;
+    c.w = w;
+    c.h = h;
+    const size_t frame = static_cast<size_t>(w) * h * 6;
+    for (size_t off = 0; off + frame <= bytes.size(); off += frame) {
+        Frame f(static_cast<size_t>(w) * h);
+        for (size_t i = 0; i < f.size(); ++i) {
+            auto s16 = [&](size_t k) {
+                const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + off + 6 * i + 2 * k);
+                return static_cast<int16_t>(b[0] | b[1] << 8);
+            };
+            f[i] = PIXEL_YC{s16(0), s16(1), s16(2)};
+        }
+        c.frames.push_back(std::move(f));
+    }
+    return c;
+}
+
+std::string y4m_bytes(const Y4mClip& clip) {
+    std::string s = "YUV4MPEG2 " + clip.header + "\n";
+    for (const std::string& f : clip.frames) s += "FRAME\n" + f;
+    return s;
+}
+
+bool split_y4m(const std::string& bytes, size_t frame_bytes, Y4mClip& out) {
+    out = Y4mClip{};
+    size_t nl = bytes.find('\n');
+    if (bytes.rfind("YUV4MPEG2 ", 0) != 0 || nl == std::string::npos) return false;
+    out.header = bytes.substr(10, nl - 10);
+    size_t pos = nl + 1;
+    while (pos < bytes.size()) {
+        if (bytes.compare(pos, 6, "FRAME\n") != 0 || pos + 6 + frame_bytes > bytes.size()) return false;
+        out.frames.push_back(bytes.substr(pos + 6, frame_bytes));
+        pos += 6 + frame_bytes;
+    }
+    return true;
+}
+
+namespace {
+
+// Which pictures the top and the bottom field of frame f show.
+struct FieldSources {
+    int top, bottom;
+};
+FieldSources field_sources(int f, int segment) {
+    const int seg = f / segment, start = seg * segment;
+    switch (seg % 4) {
+        case 0: return {f, std::max(f - 1, 0)};  // bottom field one frame late
+        case 1: return {std::max(f - 1, 0), f};  // top field one frame late
+        case 2: return {start, start};           // still
+        default: return {f, f};                  // both fields of one moving picture
+    }
+}
+
+// A moving picture with detail in both directions; j is the picture number.
+double picture_luma(int x, int y, int j) {
+    return 2000 + 1100 * std::sin(0.23 * (x - 4 * j)) * std::cos(0.11 * y + 0.05 * j) + 500 * std::sin(0.07 * y);
+}
+double picture_cb(int x, int y, int j) { return 700 * std::sin(0.17 * (x + 2 * j) + 0.02 * y); }
+double picture_cr(int x, int y, int j) { return 600 * std::cos(0.09 * y + 0.3 * j + 0.01 * x); }
+
+}  // namespace
+
+Clip field_shifted_clip(int w, int h, int frames, int segment) {
+    Clip c;
+    c.w = w;
+    c.h = h;
+    for (int f = 0; f < frames; ++f) {
+        const FieldSources src = field_sources(f, segment);
+        Frame fr(static_cast<size_t>(w) * h);
+        for (int y = 0; y < h; ++y) {
+            const int j = (y & 1) ? src.bottom : src.top;
+            for (int x = 0; x < w; ++x)
+                fr[static_cast<size_t>(y) * w + x] =
+                    PIXEL_YC{static_cast<int16_t>(std::lround(picture_luma(x, y, j))),
+                             static_cast<int16_t>(std::lround(picture_cb(x, y, j))),
+                             static_cast<int16_t>(std::lround(picture_cr(x, y, j)))};
+        }
+        c.frames.push_back(std::move(fr));
+    }
+    return c;
+}
+
+std::vector<std::string> field_shifted_planes(int w, int h, int frames) {
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    auto to8 = [](double v) { return static_cast<char>(std::clamp(static_cast<int>(std::lround(v)), 0, 255)); };
+    std::vector<std::string> out;
+    for (int f = 0; f < frames; ++f) {
+        const FieldSources src = field_sources(f, 7);
+        std::string p;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                p += to8(16 + picture_luma(x, y, (y & 1) ? src.bottom : src.top) * 219 / 4096);
+        for (auto fn : {picture_cb, picture_cr})
+            for (int y = 0; y < ch; ++y)
+                for (int x = 0; x < cw; ++x)
+                    p += to8(128 + fn(2 * x, 2 * y, (y & 1) ? src.bottom : src.top) * 224 / 4096);
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+void default_settings(int track[TRACK_COUNT], int check[CHECK_COUNT]) {
+    const FILTER_DLL* d = GetFilterTable();
+    for (int i = 0; i < TRACK_COUNT; ++i) track[i] = d->track_default[i];
+    for (int i = 0; i < CHECK_COUNT; ++i) check[i] = d->check_default[i];
+}
+
+namespace {
+
+struct Reference {
+    const Clip* clip;
+    int stride;
+    bool saving;
+    std::vector<Frame> padded;  // the clip with rows `stride` apart
+    FILTER filter;
+};
+Reference* reference = nullptr;
+
+BOOL ref_is_saving(void*) { return reference->saving ? TRUE : FALSE; }
+BOOL ref_cache_size(void*, int, int, int, int) { return TRUE; }
+PIXEL_YC* ref_get_frame(void* fp, void*, int n, int*, int*) {
+    if (fp != &reference->filter) return nullptr;
+    const int count = static_cast<int>(reference->padded.size());
+    n = std::clamp(n, 0, count - 1);
+    return reference->padded[static_cast<size_t>(n)].data();
+}
+
+}  // namespace
+
+ReferenceRun run_reference(const Clip& clip, const int track[TRACK_COUNT], const int check[CHECK_COUNT], bool saving,
+                           int stride) {
+    Reference ref;
+    ref.clip = &clip;
+    ref.stride = stride ? stride : clip.w;
+    ref.saving = saving;
+    const size_t pixels = static_cast<size_t>(ref.stride) * clip.h;
+    for (const Frame& f : clip.frames) {
+        Frame p(pixels, PIXEL_YC{0, 0, 0});
+        for (int y = 0; y < clip.h; ++y)
+            std::copy_n(f.begin() + static_cast<ptrdiff_t>(y) * clip.w, clip.w,
+                        p.begin() + static_cast<ptrdiff_t>(y) * ref.stride);
+        ref.padded.push_back(std::move(p));
+    }
+    int trk[TRACK_COUNT], chk[CHECK_COUNT];
+    std::copy_n(track, TRACK_COUNT, trk);
+    std::copy_n(check, CHECK_COUNT, chk);
+    EXFUNC ex{};
+    ex.is_saving = ref_is_saving;
+    ex.set_ycp_filtering_cache_size = ref_cache_size;
+    ex.get_ycp_filtering_cache_ex = ref_get_frame;
+    int window = 0;
+    ref.filter = *GetFilterTable();
+    ref.filter.track = trk;
+    ref.filter.check = chk;
+    ref.filter.exfunc = &ex;
+    ref.filter.hwnd = &window;
+    reference = &ref;
+    ref.filter.func_update(&ref.filter, 0);
+
+    ReferenceRun run;
+    Frame edit, temp(pixels, PIXEL_YC{0, 0, 0});
+    const int n = static_cast<int>(clip.frames.size());
+    for (int f = 0; f < n; ++f) {
+        edit = ref.padded[static_cast<size_t>(f)];
+        FILTER_PROC_INFO fpip{};
+        fpip.ycp_edit = edit.data();
+        fpip.ycp_temp = temp.data();
+        fpip.w = clip.w;
+        fpip.h = clip.h;
+        fpip.max_w = ref.stride;
+        fpip.max_h = clip.h;
+        fpip.frame = f;
+        fpip.frame_n = n;
+        fpip.editp = &ref;
+        native_window_text_reset();
+        const BOOL ok = ref.filter.func_proc(&ref.filter, &fpip);
+        const PIXEL_YC* result = ok ? fpip.ycp_edit : ref.padded[static_cast<size_t>(f)].data();
+        Frame out(static_cast<size_t>(clip.w) * clip.h);
+        for (int y = 0; y < clip.h; ++y)
+            std::copy_n(result + static_cast<ptrdiff_t>(y) * ref.stride, clip.w,
+                        out.begin() + static_cast<ptrdiff_t>(y) * clip.w);
+        run.frames.push_back(std::move(out));
+        const char* title = native_window_text(&window);
+        run.titles.push_back(!ok ? "FAILED" : title ? title : "");
+    }
+    ref.filter.func_exit(&ref.filter);
+    reference = nullptr;
+    return run;
+}
+
+}  // namespace cli_test

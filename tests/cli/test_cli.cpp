@@ -1,0 +1,493 @@
+// End-to-end tests of the pelta binary: formats, streaming, strides, the
+// decision log against the filter run in memory, errors and host switches.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli_test_util.h"
+#include "host/descriptor.h"
+
+using namespace cli_test;
+
+namespace {
+
+// Small frames with the processing window scaled down to them.
+constexpr int kW = 100, kH = 48;
+const std::string kWindow = "--left 30 --width 20";
+const std::string kRawSize = "--raw 100x48";
+
+void small_window(int track[TRACK_COUNT]) {
+    track[TRACK_LEFT] = 30;
+    track[TRACK_WIDTH] = 20;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream s(text);
+    for (std::string l; std::getline(s, l);) out.push_back(l);
+    return out;
+}
+
+// The log row a title stands for.
+std::string expected_row(size_t frame, const std::string& title) {
+    if (title == "FAILED") return std::to_string(frame) + ",,,,failed";
+    if (title.empty()) return std::to_string(frame) + ",,,,ok";
+    int m, c, t;
+    EXPECT_EQ(std::sscanf(title.c_str(), "pelta num:%d comb:%d comb_th:%d", &m, &c, &t), 3) << title;
+    return std::to_string(frame) + "," + std::to_string(m) + "," + std::to_string(c) + "," + std::to_string(t) + ",ok";
+}
+
+Y4mClip planes_clip(const std::string& header, const std::vector<std::string>& frames) {
+    Y4mClip c;
+    c.header = header;
+    c.frames = frames;
+    return c;
+}
+
+// Random 8-bit planes: luma anywhere, chroma rows holding one value per field
+// (the pictures the chroma resampling promises to keep).
+std::vector<std::string> per_field_chroma_frames(size_t luma, size_t chroma, int cw, int frames, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::string> out;
+    for (int f = 0; f < frames; ++f) {
+        std::string p(luma + 2 * chroma, '\0');
+        for (size_t i = 0; i < luma; ++i) p[i] = static_cast<char>(rng());
+        for (int comp = 0; comp < 2; ++comp) {
+            const char v[2] = {static_cast<char>(rng()), static_cast<char>(rng())};
+            for (size_t i = 0; i < chroma; ++i) p[luma + comp * chroma + i] = v[(i / static_cast<size_t>(cw)) & 1];
+        }
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---- round trips ----------------------------------------------------------------
+
+// Pictures the filter hands back untouched must come out byte for byte: the
+// range display with an empty window returns every frame as it entered, and a
+// still clip without the low-pass weaves back to itself.
+TEST(CliRoundTrip, RawFramesComeBackExactly) {
+    ScratchDir dir;
+    Clip clip;
+    clip.w = 37;
+    clip.h = 11;
+    std::mt19937 rng(5);
+    for (int f = 0; f < 5; ++f) {
+        Frame fr(static_cast<size_t>(clip.w) * clip.h);
+        for (auto& p : fr)
+            p = PIXEL_YC{static_cast<int16_t>(rng()), static_cast<int16_t>(rng()), static_cast<int16_t>(rng())};
+        clip.frames.push_back(fr);
+    }
+    write_file(dir / "in.raw", raw_bytes(clip));
+    RunResult r = run_pelta(dir.path(), "--raw 37x11 --range 1 --width 0 --log log.csv in.raw out.raw");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "out.raw"), read_file(dir / "in.raw"));
+    EXPECT_EQ(read_file(dir / "log.csv"), "frame,match,comb,comb_th,status\n0,,,,ok\n1,,,,ok\n2,,,,ok\n3,,,,ok\n4,,,,ok\n");
+
+    Clip still = clip;
+    for (auto& p : still.frames[0]) p = PIXEL_YC{static_cast<int16_t>(rng() % 4097), 0, 0};
+    for (auto& f : still.frames) f = still.frames[0];
+    write_file(dir / "still.raw", raw_bytes(still));
+    r = run_pelta(dir.path(), "--raw 37x11 --lpf 0 still.raw still-out.raw");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "still-out.raw"), read_file(dir / "still.raw"));
+}
+
+TEST(CliRoundTrip, Y4mComesBackExactlyInEveryChromaFormat) {
+    ScratchDir dir;
+    struct Format {
+        const char* tag;
+        int cw, ch;  // chroma plane size for 33x10
+    };
+    const Format formats[] = {{"444", 33, 10},      {"422", 17, 10},      {"420jpeg", 17, 5}, {"420mpeg2", 17, 5},
+                              {"420paldv", 17, 5}, {"420", 17, 5},       {"mono", 0, 0}};
+    for (const Format& fm : formats) {
+        const size_t luma = 33 * 10, chroma = static_cast<size_t>(fm.cw) * fm.ch;
+        std::vector<std::string> frames = per_field_chroma_frames(luma, chroma, fm.cw > 0 ? fm.cw : 1, 4, 9);
+        if (std::string(fm.tag) == "444" || std::string(fm.tag) == "mono") {
+            // Full resolution: any picture at all.
+            std::mt19937 rng(2);
+            for (auto& f : frames)
+                for (auto& b : f) b = static_cast<char>(rng());
+        }
+        const std::string header = std::string("W33 H10 F25:1 Ib A1:1 C") + fm.tag + " XFOO=bar";
+        write_file(dir / "in.y4m", y4m_bytes(planes_clip(header, frames)));
+        RunResult r = run_pelta(dir.path(), "--range 1 --width 0 in.y4m out.y4m");
+        ASSERT_EQ(r.status, 0) << fm.tag << ": " << r.err;
+        EXPECT_EQ(read_file(dir / "out.y4m"), read_file(dir / "in.y4m")) << fm.tag;
+    }
+}
+
+TEST(CliRoundTrip, OutChromaThereAndBack) {
+    ScratchDir dir;
+    const int cw = 8, ch = 6;
+    const std::vector<std::string> frames = per_field_chroma_frames(16 * 12, cw * ch, cw, 3, 4);
+    write_file(dir / "in.y4m", y4m_bytes(planes_clip("W16 H12 F30000:1001 It C420jpeg", frames)));
+    RunResult r = run_pelta(dir.path(), "--range 1 --width 0 --out-chroma 444 in.y4m full.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    Y4mClip full;
+    ASSERT_TRUE(split_y4m(read_file(dir / "full.y4m"), 16 * 12 * 3, full));
+    EXPECT_EQ(full.header, "W16 H12 F30000:1001 It C444");
+    EXPECT_EQ(full.frames.size(), 3u);
+    r = run_pelta(dir.path(), "--range 1 --width 0 --out-chroma 422 full.y4m half.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = run_pelta(dir.path(), "--range 1 --width 0 --out-chroma 420 half.y4m back.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "back.y4m"), read_file(dir / "in.y4m"));
+}
+
+// ---- streaming ----------------------------------------------------------------
+
+// The filter's output and decisions, frame by frame, equal those of the filter
+// run over the whole clip in memory with the clip's true length, whether the
+// CLI reads a file or a pipe: the read-ahead hides nothing the filter needs.
+TEST(CliStreaming, MatchesTheFilterRunOverTheWholeClip) {
+    ScratchDir dir;
+    std::set<int> offsets;
+    bool lowpassed = false;
+    for (int tff : {1, 0}) {
+        for (int n : {1, 2, 3, 4, 5, 6, 9, 40}) {
+            SCOPED_TRACE("tff " + std::to_string(tff) + ", " + std::to_string(n) + " frames");
+            const Clip clip = field_shifted_clip(kW, kH, n);
+            write_file(dir / "in.raw", raw_bytes(clip));
+            const std::string args = kRawSize + " " + kWindow + " --tff " + std::to_string(tff);
+            RunResult from_file = run_pelta(dir.path(), args + " --log file.csv in.raw file.raw");
+            ASSERT_EQ(from_file.status, 0) << from_file.err;
+            RunResult from_pipe =
+                run_shell(dir.path(), "cat in.raw | '" + pelta_bin() + "' " + args + " --log pipe.csv - - > pipe.raw");
+            ASSERT_EQ(from_pipe.status, 0) << from_pipe.err;
+            EXPECT_EQ(read_file(dir / "pipe.raw"), read_file(dir / "file.raw"));
+            EXPECT_EQ(read_file(dir / "pipe.csv"), read_file(dir / "file.csv"));
+
+            int track[TRACK_COUNT], check[CHECK_COUNT];
+            default_settings(track, check);
+            small_window(track);
+            check[CHECK_TFF] = tff;
+            const ReferenceRun ref = run_reference(clip, track, check);
+            const Clip got = parse_raw(read_file(dir / "file.raw"), kW, kH);
+            ASSERT_EQ(got.frames.size(), ref.frames.size());
+            for (size_t f = 0; f < ref.frames.size(); ++f)
+                EXPECT_TRUE(same_frame(got.frames[f], ref.frames[f])) << "frame " << f << " differs";
+            const std::vector<std::string> rows = lines(read_file(dir / "file.csv"));
+            ASSERT_EQ(rows.size(), ref.titles.size() + 1);
+            EXPECT_EQ(rows[0], "frame,match,comb,comb_th,status");
+            for (size_t f = 0; f < ref.titles.size(); ++f) {
+                EXPECT_EQ(rows[f + 1], expected_row(f, ref.titles[f]));
+                int m, c, t;
+                if (std::sscanf(ref.titles[f].c_str(), "pelta num:%d comb:%d comb_th:%d", &m, &c, &t) == 3) {
+                    offsets.insert(m - static_cast<int>(f));
+                    lowpassed |= c >= t;
+                }
+            }
+        }
+    }
+    // The material makes the filter pick matches on both sides, score third
+    // candidates and low-pass: the comparison above covers all of it.
+    EXPECT_GE(offsets.size(), 3u);
+    EXPECT_TRUE(lowpassed);
+}
+
+TEST(CliStreaming, PipeAndFileGiveIdenticalY4m) {
+    ScratchDir dir;
+    for (int n : {1, 2, 3, 23}) {
+        write_file(dir / "in.y4m", y4m_bytes(planes_clip("W90 H46 F30000:1001 It C420mpeg2",
+                                                        field_shifted_planes(90, 46, n))));
+        const std::string p = "'" + pelta_bin() + "' --left 20 --width 30 --quiet";
+        ASSERT_EQ(run_shell(dir.path(), p + " in.y4m a.y4m").status, 0);
+        ASSERT_EQ(run_shell(dir.path(), "cat in.y4m | " + p + " - - | cat > b.y4m").status, 0);
+        ASSERT_EQ(run_shell(dir.path(), p + " - c.y4m < in.y4m").status, 0);
+        const std::string a = read_file(dir / "a.y4m");
+        EXPECT_EQ(a.size(), read_file(dir / "in.y4m").size());
+        EXPECT_EQ(read_file(dir / "b.y4m"), a) << n << " frames";
+        EXPECT_EQ(read_file(dir / "c.y4m"), a) << n << " frames";
+    }
+}
+
+// The row stride is the host's business: every stage of the filter must give
+// the same picture whatever it is.
+TEST(CliStreaming, StrideDoesNotChangeTheOutput) {
+    ScratchDir dir;
+    write_file(dir / "in.raw", raw_bytes(field_shifted_clip(kW, kH, 15)));
+    for (const std::string settings : {"", "--cy 1 --shift 5", "--mono 1 --shift 24 --stripe 0", "--tff 0 --shift 9"}) {
+        std::string first;
+        for (const std::string stride : {"--max-w 100", "", "--max-w 137", "--max-w 1000"}) {
+            RunResult r = run_pelta(dir.path(), kRawSize + " " + kWindow + " " + settings + " " + stride + " in.raw out.raw");
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::string out = read_file(dir / "out.raw");
+            if (first.empty())
+                first = out;
+            else
+                EXPECT_EQ(out, first) << "settings '" << settings << "', stride '" << stride << "'";
+        }
+    }
+}
+
+// ---- host switches -------------------------------------------------------------
+
+TEST(CliHost, RangeDisplayInPreviewAndWhenSaving) {
+    ScratchDir dir;
+    const Clip clip = field_shifted_clip(kW, kH, 6);
+    write_file(dir / "in.raw", raw_bytes(clip));
+    RunResult r = run_pelta(dir.path(), kRawSize + " " + kWindow + " --range 1 --log range.csv in.raw range.raw");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Preview: each frame as it entered, its window a negative image; no title.
+    const Clip shown = parse_raw(read_file(dir / "range.raw"), kW, kH);
+    ASSERT_EQ(shown.frames.size(), 6u);
+    for (size_t f = 0; f < 6; ++f)
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                const PIXEL_YC& in = clip.frames[f][static_cast<size_t>(y) * kW + x];
+                const PIXEL_YC& out = shown.frames[f][static_cast<size_t>(y) * kW + x];
+                const bool inside = x >= 30 && x < 50;
+                ASSERT_EQ(out.y, inside ? 4096 - in.y : in.y) << f << ":" << x << "," << y;
+                ASSERT_EQ(out.cb, inside ? -in.cb : in.cb);
+                ASSERT_EQ(out.cr, inside ? -in.cr : in.cr);
+            }
+    EXPECT_EQ(lines(read_file(dir / "range.csv"))[6], "5,,,,ok");
+
+    // Saving: the range display is off and the frames are filtered, exactly
+    // as in the preview without it.
+    ASSERT_EQ(run_pelta(dir.path(), kRawSize + " " + kWindow + " --range 1 --saving in.raw saving.raw").status, 0);
+    ASSERT_EQ(run_pelta(dir.path(), kRawSize + " " + kWindow + " --range 0 in.raw preview.raw").status, 0);
+    ASSERT_EQ(run_pelta(dir.path(), kRawSize + " " + kWindow + " --saving in.raw saving0.raw").status, 0);
+    EXPECT_EQ(read_file(dir / "saving.raw"), read_file(dir / "preview.raw"));
+    EXPECT_EQ(read_file(dir / "saving0.raw"), read_file(dir / "preview.raw"));
+    EXPECT_NE(read_file(dir / "saving.raw"), read_file(dir / "range.raw"));
+}
+
+// A frame the filter cannot make (a clip of one frame has no match) goes out
+// as it came in and is counted; --strict turns that into exit status 1 after
+// writing everything.
+TEST(CliHost, FailedFramesAreWrittenAsTheyCameIn) {
+    ScratchDir dir;
+    write_file(dir / "in.raw", raw_bytes(field_shifted_clip(kW, kH, 1)));
+    RunResult r = run_pelta(dir.path(), kRawSize + " --log log.csv in.raw out.raw");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("1 frames in"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("1 failed"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir / "out.raw"), read_file(dir / "in.raw"));
+    EXPECT_EQ(read_file(dir / "log.csv"), "frame,match,comb,comb_th,status\n0,,,,failed\n");
+
+    r = run_pelta(dir.path(), kRawSize + " --strict in.raw strict.raw");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("failed (--strict)"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir / "strict.raw"), read_file(dir / "in.raw"));
+
+    write_file(dir / "two.raw", raw_bytes(field_shifted_clip(kW, kH, 2)));
+    r = run_pelta(dir.path(), kRawSize + " --strict two.raw two-out.raw");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("0 failed"), std::string::npos) << r.err;
+}
+
+TEST(CliHost, TopFieldFirstFollowsTheY4mTag) {
+    ScratchDir dir;
+    const std::vector<std::string> frames = field_shifted_planes(64, 32, 12);
+    std::map<std::string, std::string> out;
+    for (const std::string tag : {"It", "Ib", "Ip", ""}) {
+        write_file(dir / "in.y4m", y4m_bytes(planes_clip("W64 H32 " + tag + " C420jpeg", frames)));
+        for (const std::string tff : {"", "--tff 0", "--tff 1"}) {
+            RunResult r = run_pelta(dir.path(), "--left 10 --width 16 --quiet " + tff + " in.y4m out.y4m");
+            ASSERT_EQ(r.status, 0) << r.err;
+            Y4mClip c;
+            ASSERT_TRUE(split_y4m(read_file(dir / "out.y4m"), 64 * 32 * 3 / 2, c));
+            std::string body;
+            for (auto& f : c.frames) body += f;
+            out[tag + "|" + tff] = body;
+        }
+    }
+    EXPECT_NE(out["It|"], out["Ib|"]);
+    EXPECT_EQ(out["It|"], out["It|--tff 1"]);
+    EXPECT_EQ(out["Ib|"], out["It|--tff 0"]);
+    EXPECT_EQ(out["Ib|--tff 1"], out["It|"]);
+    // Without a field order, the descriptor's default (top field first).
+    EXPECT_EQ(out["Ip|"], out["It|"]);
+    EXPECT_EQ(out["|"], out["It|"]);
+}
+
+// ---- errors ---------------------------------------------------------------------
+
+namespace {
+
+struct ErrorCase {
+    const char* name;
+    std::string input;  // written to in.y4m (and nothing written if empty name "-")
+    std::string args;
+    int status;
+    const char* message;
+};
+
+std::string tiny_y4m(const std::string& tags, int frames, size_t cut = 0) {
+    std::string s = "YUV4MPEG2 " + tags + "\n";
+    for (int f = 0; f < frames; ++f) s += "FRAME\n" + std::string(8 * 4 * 3 / 2, 'x');
+    return s.substr(0, s.size() - cut);
+}
+
+}  // namespace
+
+// Each error: its exit status, one line on standard error naming the
+// problem, and nothing left in the directory but what was there before.
+TEST(CliErrors, ReportAndLeaveNoOutput) {
+    const std::string good = tiny_y4m("W8 H4 C420jpeg", 3);
+    const ErrorCase cases[] = {
+        {"missing input", "", "nosuch.y4m out.y4m --log log.csv", 1, "cannot open input 'nosuch.y4m'"},
+        {"directory input", good, "sub out.y4m --log log.csv", 1, "cannot read input 'sub': it is a directory"},
+        {"not Y4M", "hello, world\n", "in.y4m out.y4m --log log.csv", 1, "not a Y4M stream"},
+        {"empty input", "", "in.y4m out.y4m --log log.csv", 1, "empty input"},
+        {"chroma", tiny_y4m("W8 H4 C411", 1), "in.y4m out.y4m --log log.csv", 1, "unsupported chroma format 'C411'"},
+        {"bit depth", tiny_y4m("W8 H4 C420p10", 1), "in.y4m out.y4m --log log.csv", 1, "unsupported bit depth"},
+        {"truncated", tiny_y4m("W8 H4 C420jpeg", 3, 5), "in.y4m out.y4m --log log.csv", 1,
+         "truncated last frame: frame 2 has 43 of 48 bytes"},
+        {"truncated on stdin", tiny_y4m("W8 H4 C420jpeg", 3, 5), "- out.y4m --log log.csv < in.y4m", 1,
+         "truncated last frame"},
+        {"truncated raw", std::string(8 * 4 * 6 * 2 + 7, 'r'), "--raw 8x4 in.y4m out.y4m", 1,
+         "truncated last frame: frame 2 has 7 of 192 bytes"},
+        {"zero size", tiny_y4m("W0 H4", 0), "in.y4m out.y4m", 1, "zero frame size 0x4"},
+        {"absurd size", tiny_y4m("W100000 H4", 0), "in.y4m out.y4m", 1, "absurd frame size 100000x4"},
+        {"no height", tiny_y4m("W8 C420jpeg", 0), "in.y4m out.y4m", 1, "no H (height) tag"},
+        {"out of range", good, "--th-y 300 in.y4m out.y4m", 2, "--th-y 300 is out of range (-256 to 256)"},
+        {"out of range low", good, "--freq=599 in.y4m out.y4m", 2, "--freq 599 is out of range (600 to 750)"},
+        {"check box", good, "--lpf 2 in.y4m out.y4m", 2, "--lpf 2 is out of range (0 to 1)"},
+        {"not a number", good, "--left 3x in.y4m out.y4m", 2, "--left takes a whole number from 0 to 2048"},
+        {"unknown option", good, "--bogus in.y4m out.y4m", 2, "unknown option '--bogus'"},
+        {"missing value", good, "in.y4m out.y4m --width", 2, "--width needs a value"},
+        {"missing output", good, "in.y4m", 2, "missing OUTPUT"},
+        {"log and output", good, "--log - in.y4m -", 2, "--log and OUTPUT cannot both be standard output"},
+        {"log and saving", good, "--saving --log log.csv in.y4m out.y4m", 2, "--log cannot be used with --saving"},
+        {"stride", good, "--max-w 7 in.y4m out.y4m --log log.csv", 2, "--max-w 7 is below the frame width 8"},
+        {"raw size", good, "--raw 8 in.y4m out.y4m", 2, "--raw takes the frame size as WxH"},
+        {"raw zero", good, "--raw 0x4 in.y4m out.y4m", 2, "zero frame size"},
+        {"raw chroma", good, "--raw 8x4 --out-chroma 444 in.y4m out.y4m", 2, "--out-chroma cannot be used with --raw"},
+        {"chroma choice", good, "--out-chroma 411 in.y4m out.y4m", 2, "--out-chroma takes 444, 422 or 420"},
+    };
+    for (const ErrorCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        if (std::string(c.name) != "missing input") write_file(dir / "in.y4m", c.input);
+        if (std::string(c.name) == "directory input") {
+            ASSERT_EQ(run_shell(dir.path(), "mkdir sub").status, 0);
+        }
+        const std::vector<std::string> before = dir.list();
+        RunResult r = run_pelta(dir.path(), c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << "stderr: " << r.err;
+        EXPECT_EQ(r.err.rfind("pelta: ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(dir.list(), before);
+    }
+}
+
+TEST(CliErrors, WriteFailures) {
+    ScratchDir dir;
+    // Large enough to overflow a one-block file size limit and stdio's buffer.
+    write_file(dir / "in.raw", raw_bytes(field_shifted_clip(kW, kH, 60)));
+    const std::vector<std::string> before = dir.list();
+
+    RunResult r = run_pelta(dir.path(), kRawSize + " in.raw /dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write '/dev/full': No space left on device"), std::string::npos) << r.err;
+
+    r = run_pelta(dir.path(), kRawSize + " in.raw - > /dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+
+    r = run_pelta(dir.path(), kRawSize + " --log /dev/full in.raw out.raw");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write '/dev/full'"), std::string::npos) << r.err;
+
+    // A file size limit: the write fails part way through a regular file.
+    r = run_shell(dir.path(), "ulimit -f 64 && '" + pelta_bin() + "' " + kRawSize + " in.raw out.raw");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write 'out.raw': File too large"), std::string::npos) << r.err;
+
+    EXPECT_EQ(dir.list(), before) << "no output or temporary file may remain";
+}
+
+// A run stopped by a signal removes its temporary files.
+TEST(CliErrors, InterruptedRunLeavesNothing) {
+    ScratchDir dir, fifo_dir;
+    const std::string fifo = fifo_dir / "input";
+    ASSERT_EQ(run_shell(fifo_dir.path(), "mkfifo input").status, 0);
+    for (const char* sig : {"TERM", "HUP"}) {
+        // Two frames arrive, then the input stalls; once the temporary output
+        // and log exist, the run is stopped.
+        const std::string script =
+            "'" + pelta_bin() + "' --raw 8x4 --log log.csv '" + fifo + "' out.raw & pid=$!\n"
+            "exec 3>'" + fifo + "'\n"
+            "head -c 384 /dev/zero >&3\n"
+            "i=0; while [ $i -lt 200 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
+            "ls | grep -c pelta-tmp\n"
+            "kill -" + std::string(sig) + " $pid; wait $pid; echo status $?\n"
+            "exec 3>&-";
+        RunResult r = run_shell(dir.path(), script);
+        EXPECT_EQ(r.out, std::string("2\nstatus ") + (sig[0] == 'T' ? "143" : "129") + "\n") << r.err;
+        EXPECT_TRUE(dir.list().empty()) << dir.list().front();
+    }
+}
+
+// ---- people at a terminal -------------------------------------------------------
+
+TEST(CliTerminal, HelpListsEveryOptionWithTheDescriptorsRangesAndDefaults) {
+    ScratchDir dir;
+    RunResult r = run_pelta(dir.path(), "--help");
+    ASSERT_EQ(r.status, 0);
+    const FILTER_DLL* d = GetFilterTable();
+    const char* tracks[TRACK_COUNT] = {"left", "width", "shift", "th-y", "th-c", "high", "mid", "stripe", "freq", "phase"};
+    const std::vector<std::string> help = lines(r.out);
+    auto line_of = [&](const std::string& opt) {
+        for (const std::string& l : help)
+            if (l.rfind("  " + opt + " ", 0) == 0) return l;
+        return std::string();
+    };
+    for (int i = 0; i < TRACK_COUNT; ++i) {
+        const std::string l = line_of(std::string("--") + tracks[i]);
+        ASSERT_FALSE(l.empty()) << tracks[i];
+        EXPECT_NE(l.find(std::to_string(d->track_s[i]) + ".." + std::to_string(d->track_e[i])), std::string::npos) << l;
+        EXPECT_NE(l.find("default " + std::to_string(d->track_default[i])), std::string::npos) << l;
+    }
+    const char* checks[CHECK_COUNT] = {"tff", "range", "mono", "cy", "lpf"};
+    for (int i = 0; i < CHECK_COUNT; ++i) {
+        const std::string l = line_of(std::string("--") + checks[i]);
+        ASSERT_FALSE(l.empty()) << checks[i];
+        EXPECT_NE(l.find("0|1"), std::string::npos) << l;
+        EXPECT_NE(l.find(std::to_string(d->check_default[i])), std::string::npos) << l;
+    }
+    for (const char* opt : {"--raw", "--out-chroma", "--max-w", "--saving", "--log", "--strict", "--quiet", "--help"})
+        EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+}
+
+TEST(CliTerminal, SummaryProgressAndQuiet) {
+    ScratchDir dir;
+    write_file(dir / "in.raw", raw_bytes(field_shifted_clip(kW, kH, 8)));
+    // Standard error is not a terminal here: no progress line, one summary.
+    RunResult r = run_pelta(dir.path(), kRawSize + " in.raw out.raw");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+    const std::vector<std::string> err = lines(r.err);
+    ASSERT_EQ(err.size(), 1u) << r.err;
+    EXPECT_EQ(err[0].rfind("pelta: 8 frames in ", 0), 0u) << err[0];
+    EXPECT_NE(err[0].find(" fps), 0 failed; wrote out.raw"), std::string::npos) << err[0];
+
+    r = run_pelta(dir.path(), kRawSize + " --quiet in.raw out.raw");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+
+    // On a terminal (a pseudo-terminal made by script(1)), the progress line.
+    if (run_shell(dir.path(), "command -v script").status != 0) GTEST_SKIP() << "script(1) not installed";
+    r = run_shell(dir.path(), "script -qec \"'" + pelta_bin() + "' " + kRawSize + " in.raw out.raw\" /dev/null");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\rpelta: frame "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("/8 ("), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("left"), std::string::npos) << r.out;
+    r = run_shell(dir.path(), "script -qec \"'" + pelta_bin() + "' --quiet " + kRawSize + " in.raw out.raw\" /dev/null");
+    EXPECT_EQ(r.out, "");
+}

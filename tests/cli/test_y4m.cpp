@@ -1,0 +1,160 @@
+// The Y4M and raw readers, driven from memory.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "y4m.h"
+
+using namespace pelta_cli;
+
+namespace {
+
+MemorySource source(const std::string& s) {
+    return MemorySource(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
+
+std::string header_error(const std::string& line) {
+    Y4mHeader h;
+    std::string error;
+    EXPECT_FALSE(parse_y4m_header(line, h, error)) << line;
+    return error;
+}
+
+}  // namespace
+
+TEST(Y4mHeader, ReadsTheTagsAndKeepsTheirOrder) {
+    Y4mHeader h;
+    std::string error;
+    const std::string line = "YUV4MPEG2 W720 H480 F30000:1001 It A10:11 C420mpeg2 XYSCSS=420MPEG2 XCOLORRANGE=LIMITED";
+    ASSERT_TRUE(parse_y4m_header(line, h, error)) << error;
+    EXPECT_EQ(h.width, 720);
+    EXPECT_EQ(h.height, 480);
+    EXPECT_EQ(h.chroma, Chroma::C420mpeg2);
+    EXPECT_EQ(h.interlace, 't');
+    EXPECT_EQ(format_y4m_header(h, Chroma::C420mpeg2), line + "\n");
+    // Another chroma format replaces the C tag and drops the subsampling
+    // extension that would contradict it; the other tags stay.
+    EXPECT_EQ(format_y4m_header(h, Chroma::C444),
+              "YUV4MPEG2 W720 H480 F30000:1001 It A10:11 C444 XCOLORRANGE=LIMITED\n");
+}
+
+TEST(Y4mHeader, DefaultsAndEveryChromaName) {
+    Y4mHeader h;
+    std::string error;
+    ASSERT_TRUE(parse_y4m_header("YUV4MPEG2 W4 H2", h, error));
+    EXPECT_EQ(h.chroma, Chroma::C420jpeg);  // no C tag: 4:2:0 jpeg
+    EXPECT_EQ(h.interlace, '?');
+    EXPECT_EQ(format_y4m_header(h, Chroma::C420jpeg), "YUV4MPEG2 W4 H2\n");
+    EXPECT_EQ(format_y4m_header(h, Chroma::C422), "YUV4MPEG2 W4 H2 C422\n");
+    const std::pair<const char*, Chroma> names[] = {
+        {"444", Chroma::C444},           {"422", Chroma::C422},           {"420jpeg", Chroma::C420jpeg},
+        {"420mpeg2", Chroma::C420mpeg2}, {"420paldv", Chroma::C420paldv}, {"420", Chroma::C420},
+        {"mono", Chroma::Mono},
+    };
+    for (auto [tag, chroma] : names) {
+        ASSERT_TRUE(parse_y4m_header(std::string("YUV4MPEG2 W4 H2 Ib C") + tag, h, error)) << tag;
+        EXPECT_EQ(h.chroma, chroma) << tag;
+        EXPECT_EQ(h.interlace, 'b');
+    }
+}
+
+TEST(Y4mHeader, RefusesWhatItCannotRead) {
+    EXPECT_NE(header_error("YUV4MPEG W4 H2").find("not a Y4M stream"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2X W4 H2").find("not a Y4M stream"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 H2").find("no W (width)"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W4").find("no H (height)"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W0 H2").find("zero frame size"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W4 H0").find("zero frame size"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W99999 H2").find("absurd frame size"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W16384 H16384").find("absurd frame size"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W999999999999 H2").find("absurd frame size"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W99999999999999999999 H2").find("bad width"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W-4 H2").find("bad width"), std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W4 H2x").find("bad height"), std::string::npos);
+    for (const char* tag : {"C411", "C444alpha", "Cyuyv", "C"})
+        EXPECT_NE(header_error(std::string("YUV4MPEG2 W4 H2 ") + tag).find("unsupported chroma format"),
+                  std::string::npos)
+            << tag;
+    for (const char* tag : {"C420p10", "C444p12", "C422p9", "Cmono16", "C444p16"})
+        EXPECT_NE(header_error(std::string("YUV4MPEG2 W4 H2 ") + tag).find("unsupported bit depth"),
+                  std::string::npos)
+            << tag;
+}
+
+TEST(Y4mReader, ReadsFramesUntilTheEnd) {
+    const std::string frame(4 * 2 * 3, 'a');  // 4x2 4:4:4
+    const std::string stream = "YUV4MPEG2 W4 H2 C444\nFRAME\n" + frame + "FRAME Ixyz\n" + frame;
+    MemorySource src = source(stream);
+    Y4mReader r(src);
+    std::string error;
+    ASSERT_TRUE(r.read_header(error)) << error;
+    EXPECT_EQ(r.header_bytes(), 21u);
+    EXPECT_EQ(r.frame_bytes(), 24u);
+    std::vector<uint8_t> planes;
+    EXPECT_EQ(r.read_frame(planes, error), ReadStatus::Frame);
+    EXPECT_EQ(planes, std::vector<uint8_t>(frame.begin(), frame.end()));
+    EXPECT_EQ(r.read_frame(planes, error), ReadStatus::Frame) << "frame parameters are allowed";
+    EXPECT_EQ(r.read_frame(planes, error), ReadStatus::End);
+    EXPECT_EQ(r.frames_read(), 2);
+}
+
+TEST(Y4mReader, ReportsBrokenStreams) {
+    struct Case {
+        std::string stream;
+        const char* message;
+        bool header_fails;
+    };
+    const std::string frame(24, 'a');
+    const Case cases[] = {
+        {"", "empty input", true},
+        {"YUV4", "not a Y4M stream", true},
+        {"RIFF....WAVEfmt ", "not a Y4M stream", true},
+        {"YUV4MPEG2 W4 H2 C444", "truncated Y4M header", true},
+        {"YUV4MPEG2 W4 H2 C444\nFRAME\n" + frame.substr(0, 10), "truncated last frame: frame 0 has 10 of 24 bytes",
+         false},
+        {"YUV4MPEG2 W4 H2 C444\nFRAME\n" + frame + "FRA", "truncated last frame: frame 1", false},
+        {"YUV4MPEG2 W4 H2 C444\nFRAME\n" + frame + "FRAMES\n" + frame, "bad Y4M frame header at frame 1", false},
+        {"YUV4MPEG2 W4 H2 C444\nframe\n" + frame, "bad Y4M frame header at frame 0", false},
+    };
+    for (const Case& c : cases) {
+        MemorySource src = source(c.stream);
+        Y4mReader r(src);
+        std::string error;
+        bool header_ok = r.read_header(error);
+        EXPECT_EQ(header_ok, !c.header_fails) << c.stream;
+        if (header_ok) {
+            std::vector<uint8_t> planes;
+            ReadStatus s;
+            while ((s = r.read_frame(planes, error)) == ReadStatus::Frame) {
+            }
+            EXPECT_EQ(s, ReadStatus::Error) << c.stream;
+        }
+        EXPECT_NE(error.find(c.message), std::string::npos) << "got: " << error;
+    }
+}
+
+TEST(RawReader, ReadsLittleEndianFramesIntoAWiderStride) {
+    // Two 2x1 frames.
+    const uint8_t bytes[] = {1, 0, 0xFF, 0xFF, 0, 0x80, 2, 1, 3, 0, 4, 0,  //
+                             5, 0, 6, 0, 7, 0, 8, 0, 9, 0, 10, 0,  //
+                             1, 2, 3};  // and a truncated third
+    MemorySource src(bytes, sizeof bytes);
+    RawReader r(src, 2, 1);
+    std::vector<PIXEL_YC> f(4, PIXEL_YC{99, 99, 99});
+    std::string error;
+    ASSERT_EQ(r.read_frame(f.data(), 4, error), ReadStatus::Frame);
+    EXPECT_EQ(f[0].y, 1);
+    EXPECT_EQ(f[0].cb, -1);
+    EXPECT_EQ(f[0].cr, -32768);
+    EXPECT_EQ(f[1].y, 258);
+    EXPECT_EQ(f[2].y, 99) << "columns beyond w untouched";
+    ASSERT_EQ(r.read_frame(f.data(), 4, error), ReadStatus::Frame);
+    EXPECT_EQ(f[1].cr, 10);
+    EXPECT_EQ(r.read_frame(f.data(), 4, error), ReadStatus::Error);
+    EXPECT_NE(error.find("truncated last frame: frame 2 has 3 of 12 bytes"), std::string::npos) << error;
+
+    std::vector<uint8_t> packed(12);
+    pack_raw_frame(f.data(), 4, 2, 1, packed.data());
+    EXPECT_EQ(std::vector<uint8_t>(bytes + 12, bytes + 24), packed);
+}
