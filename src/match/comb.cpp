@@ -2,6 +2,7 @@
 
 #include "host/arith.h"
 #include "host/controls.h"
+#include "host/cpu_features.h"
 
 namespace {
 
@@ -33,7 +34,34 @@ int count_comb_span_scalar(const PIXEL_YC* c, ptrdiff_t stride, int n, const Com
     return count;
 }
 
+bool comb_span_narrow_scalar(const PIXEL_YC* row, int n) {
+    const int16_t* s = reinterpret_cast<const int16_t*>(row);
+    for (int j = 0; j < 3 * n; ++j)
+        if (s[j] < COMB_NARROW_LO || s[j] > COMB_NARROW_HI) return false;
+    return true;
+}
+
 int count_comb(const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip) {
+    const CombKernels kernels = comb_kernels();
+    return count_comb_with(&kernels, src, fp, fpip);
+}
+
+namespace {
+
+// Whether both spans of row y (the columns left of and right of the window)
+// lie within the narrow range.
+bool row_is_narrow(const CombKernels* k, const PIXEL_YC* src, int max_w, int y, ColumnRange win,
+                   int right_n) {
+    const PIXEL_YC* row = pixel_at(src, max_w, 0, y);
+    return (win.left <= 0 || k->in_narrow_range(row, win.left)) &&
+           (right_n <= 0 || k->in_narrow_range(row + win.right, right_n));
+}
+
+inline int64_t magnitude(int32_t v) { return v < 0 ? -int64_t{v} : int64_t{v}; }
+
+}  // namespace
+
+int count_comb_with(const CombKernels* k, const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip) {
     const int w = fpip->w;
     const int h = fpip->h;
     const int max_w = fpip->max_w;
@@ -42,15 +70,53 @@ int count_comb(const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip) {
 
     const CombParams params = {fp->track[TRACK_TH_Y], fp->track[TRACK_TH_C],
                                fp->track[TRACK_HIGH], fp->track[TRACK_MID]};
-    const CombSpanFn span = comb_span_kernel();
     const int right_n = w - win.right;
+    // Which rows are narrow: before row r is counted, rows 0 .. r+1 are
+    // known, and last_wide is the last of them found wide. A narrow span of
+    // row r checks row r+2 itself; otherwise row r+2 is checked on its own.
+    const bool narrow = k->narrow_span && k->in_narrow_range &&
+                        magnitude(params.high) + magnitude(params.mid) <= COMB_NARROW_WEIGHTS;
+    int last_wide = -5;
+    if (narrow)
+        for (int y = 0; y < 4; ++y)
+            if (!row_is_narrow(k, src, max_w, y, win, right_n)) last_wide = y;
+
     int count = 0;
     for (int r = 2; r <= h - 3; ++r) {
         const PIXEL_YC* row = pixel_at(src, max_w, 0, r);
-        if (win.left > 0) count += span(row, max_w, win.left, &params);
-        if (right_n > 0) count += span(row + win.right, max_w, right_n, &params);
+        if (narrow && last_wide < r - 2) {
+            int left_count = 0, right_count = 0;
+            if (win.left > 0) {
+                left_count = k->narrow_span(row, max_w, win.left, &params);
+                if (left_count < 0) {
+                    last_wide = r + 2;
+                    left_count = k->span(row, max_w, win.left, &params);
+                }
+            }
+            if (right_n > 0) {
+                right_count = k->narrow_span(row + win.right, max_w, right_n, &params);
+                if (right_count < 0) {
+                    last_wide = r + 2;
+                    right_count = k->span(row + win.right, max_w, right_n, &params);
+                }
+            }
+            count += left_count + right_count;
+            continue;
+        }
+        if (win.left > 0) count += k->span(row, max_w, win.left, &params);
+        if (right_n > 0) count += k->span(row + win.right, max_w, right_n, &params);
+        if (narrow && !row_is_narrow(k, src, max_w, r + 2, win, right_n)) last_wide = r + 2;
     }
     return count;
 }
 
-CombSpanFn comb_span_kernel(void) { return count_comb_span_scalar; }
+CombSpanFn comb_span_kernel(void) {
+    return cpu_has_avx2() ? count_comb_span_avx2 : count_comb_span_sse2;
+}
+
+CombKernels comb_kernels(void) {
+    if (cpu_has_avx2())
+        return CombKernels{count_comb_span_avx2, count_comb_span_avx2_narrow,
+                           comb_span_narrow_sse2};
+    return CombKernels{count_comb_span_sse2, count_comb_span_sse2_narrow, comb_span_narrow_sse2};
+}

@@ -21,10 +21,50 @@ struct CombParams {
 typedef int (*CombSpanFn)(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
 
 int count_comb_span_scalar(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
+// Eight pixels a step with SSE2 (the rest with the scalar kernel).
+int count_comb_span_sse2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
+// Sixteen pixels a step with AVX2 (the rest with the SSE2 kernel); only where
+// cpu_has_avx2() answers true.
+int count_comb_span_avx2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
 
-// The span kernel count_comb uses on this CPU.
+// Narrow spans. While every sample of the five rows lies within
+// COMB_NARROW_LO .. COMB_NARROW_HI (all of the nominal luma and chroma ranges)
+// and |HIGH| + |MID| <= COMB_NARROW_WEIGHTS, the differences, the score and
+// the thresholds that matter all fit 16-bit lanes, and these kernels count
+// twice the samples per step. The caller vouches for rows r-2 .. r+1 and the
+// weights; the kernels check row r+2 as they go and return -1 when it holds a
+// sample outside the range (the count is then to be made with a general
+// kernel). Otherwise the result equals the scalar reference's.
+constexpr int32_t COMB_NARROW_LO = -4095;
+constexpr int32_t COMB_NARROW_HI = 4096;
+constexpr int64_t COMB_NARROW_WEIGHTS = 31;
+int count_comb_span_sse2_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
+int count_comb_span_avx2_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
+
+// Whether all 3n samples of n pixels from `row` lie within the narrow range.
+typedef bool (*CombRangeFn)(const PIXEL_YC* row, int n);
+bool comb_span_narrow_scalar(const PIXEL_YC* row, int n);
+bool comb_span_narrow_sse2(const PIXEL_YC* row, int n);
+
+// A set of kernels for count_comb: `span` takes any samples and settings;
+// `narrow_span` (may be null) is used, when the weights allow, for the rows
+// whose five source rows are narrow; `in_narrow_range` checks the rows that
+// no narrow span has checked as its row r+2.
+struct CombKernels {
+    CombSpanFn span;
+    CombSpanFn narrow_span;
+    CombRangeFn in_narrow_range;
+};
+
+// The general span kernel count_comb uses on this CPU.
 CombSpanFn comb_span_kernel(void);
+// The whole set count_comb uses on this CPU.
+CombKernels comb_kernels(void);
 
 // Counts the combed pixels of the candidate in src over rows 2 .. h-3 and the
 // columns outside the processing window. 0 when h <= 4.
 int count_comb(const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip);
+
+// count_comb with given kernels (tests and benchmarks compare them).
+int count_comb_with(const CombKernels* kernels, const PIXEL_YC* src, FILTER* fp,
+                    FILTER_PROC_INFO* fpip);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/controls.h"
+#include "host/cpu_features.h"
 
 namespace {
 
@@ -25,13 +26,30 @@ void vertical_lowpass_row_scalar(const LowpassRows* rows) {
     }
 }
 
-LowpassRowFn lowpass_row_kernel(void) { return vertical_lowpass_row_scalar; }
+LowpassRows lowpass_rows_from(const LowpassRows* rows, int j) {
+    LowpassRows r;
+    r.centre = rows->centre + j;
+    r.above[0] = nullptr;
+    r.below[0] = nullptr;
+    for (int k = 1; k <= 5; ++k) {
+        r.above[k] = rows->above[k] + j;
+        r.below[k] = rows->below[k] + j;
+    }
+    r.out = rows->out + j;
+    r.n = rows->n - j;
+    return r;
+}
+
+LowpassRowFn lowpass_row_kernel(void) {
+    return cpu_has_avx2() ? vertical_lowpass_row_avx2 : vertical_lowpass_row_sse2;
+}
 
 int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* src, int h,
                           int max_w, int w) {
     if (h <= 0) return 0;
     const size_t row_bytes = static_cast<size_t>(max_w > 0 ? max_w : 0) * sizeof(PIXEL_YC);
-    std::memcpy(pixel_at(dst, max_w, 0, 0), pixel_at(src, max_w, 0, 0), row_bytes);
+    // A zero stride copies nothing (and the buffers may then be empty).
+    if (row_bytes) std::memcpy(pixel_at(dst, max_w, 0, 0), pixel_at(src, max_w, 0, 0), row_bytes);
     if (h < 2) return 0;
 
     if (w > 0) {
@@ -48,7 +66,8 @@ int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* sr
             kernel(&rows);
         }
     }
-    std::memcpy(pixel_at(dst, max_w, 0, h - 1), pixel_at(src, max_w, 0, h - 1), row_bytes);
+    if (row_bytes)
+        std::memcpy(pixel_at(dst, max_w, 0, h - 1), pixel_at(src, max_w, 0, h - 1), row_bytes);
     return 0;
 }
 

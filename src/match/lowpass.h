@@ -26,7 +26,16 @@ struct LowpassRows {
 };
 typedef void (*LowpassRowFn)(const LowpassRows* rows);
 
+// The row kernels, all with identical results: a plain one, one on packed
+// 16-bit samples with SSE2 (eight, then four samples a step, the last
+// (n mod 4) samples one at a time), and a sixteen-sample AVX2 one that must
+// only run where cpu_has_avx2() answers true.
 void vertical_lowpass_row_scalar(const LowpassRows* rows);
+void vertical_lowpass_row_sse2(const LowpassRows* rows);
+void vertical_lowpass_row_avx2(const LowpassRows* rows);
+
+// The same rows from sample j on (n - j samples), for a kernel's tail.
+LowpassRows lowpass_rows_from(const LowpassRows* rows, int j);
 
 // The row kernel vertical_lowpass uses on this CPU.
 LowpassRowFn lowpass_row_kernel(void);

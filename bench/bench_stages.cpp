@@ -1,0 +1,147 @@
+// Each stage on its own: the low-pass and the comb count with every kernel,
+// the interpolated field shift, the chroma remodulation.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "bench_host.h"
+#include "host/cpu_features.h"
+#include "match/comb.h"
+#include "match/lowpass.h"
+#include "match/weave.h"
+#include "window/carrier.h"
+#include "window/shift.h"
+
+namespace {
+
+struct Size {
+    int w, h;
+};
+const Size kSizes[] = {{720, 480}, {1920, 1080}};
+
+bool usable(bool needs_avx2, benchmark::State& state) {
+    if (needs_avx2 && !cpu_has_avx2()) {
+        state.SkipWithError("CPU without AVX2");
+        return false;
+    }
+    return true;
+}
+
+void frames_per_second(benchmark::State& state, size_t bytes_per_frame) {
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(bytes_per_frame));
+}
+
+void lowpass(benchmark::State& state, LowpassRowFn kernel, bool needs_avx2) {
+    if (!usable(needs_avx2, state)) return;
+    const Size s = kSizes[state.range(0)];
+    const std::vector<PIXEL_YC> src = bench_frame(s.w, s.h, 1);
+    std::vector<PIXEL_YC> dst(src.size());
+    for (auto _ : state) {
+        vertical_lowpass_with(kernel, dst.data(), src.data(), s.h, s.w, s.w);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    frames_per_second(state, src.size() * sizeof(PIXEL_YC));
+}
+
+// The comb count of one woven frame with the default settings (window 320
+// to 640 columns, so 400 of 720 or 1600 of 1920 columns are counted).
+void comb(benchmark::State& state, CombKernels kernels, bool needs_avx2) {
+    if (!usable(needs_avx2, state)) return;
+    const Size s = kSizes[state.range(0)];
+    BenchHost& host = shared_bench_host(s.w, s.h, 2);
+    const std::vector<PIXEL_YC> src = bench_frame(s.w, s.h, 2);
+    host.prepare(0);
+    int count = 0;
+    for (auto _ : state) {
+        count = count_comb_with(&kernels, src.data(), &host.filter, &host.fpip);
+        benchmark::DoNotOptimize(count);
+    }
+    state.counters["combed"] = count;
+    frames_per_second(state, src.size() * sizeof(PIXEL_YC));
+}
+
+BENCHMARK_CAPTURE(lowpass, scalar, vertical_lowpass_row_scalar, false)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(lowpass, sse2, vertical_lowpass_row_sse2, false)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(lowpass, avx2, vertical_lowpass_row_avx2, true)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMicrosecond);
+// "32bit" kernels take any samples; "narrow" sets add the 16-bit kernels for
+// rows within the nominal ranges (all rows of these frames).
+const CombKernels kCombScalar = {count_comb_span_scalar, nullptr, nullptr};
+const CombKernels kCombSse2 = {count_comb_span_sse2, nullptr, nullptr};
+const CombKernels kCombSse2Narrow = {count_comb_span_sse2, count_comb_span_sse2_narrow,
+                                     comb_span_narrow_sse2};
+const CombKernels kCombAvx2 = {count_comb_span_avx2, nullptr, nullptr};
+const CombKernels kCombAvx2Narrow = {count_comb_span_avx2, count_comb_span_avx2_narrow,
+                                     comb_span_narrow_sse2};
+BENCHMARK_CAPTURE(comb, scalar, kCombScalar, false)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(comb, sse2_32bit, kCombSse2, false)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(comb, sse2_narrow, kCombSse2Narrow, false)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(comb, avx2_32bit, kCombAvx2, true)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(comb, avx2_narrow, kCombAvx2Narrow, true)
+    ->DenseRange(0, 1)
+    ->Unit(benchmark::kMicrosecond);
+
+// Weaving one candidate (two half-frame block copies) at each size.
+void weave(benchmark::State& state) {
+    const Size s = kSizes[state.range(0)];
+    BenchHost& host = shared_bench_host(s.w, s.h, 3);
+    host.prepare(1);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(weave_match(host.fpip.ycp_temp, &host.filter, &host.fpip, 2));
+        benchmark::ClobberMemory();
+    }
+    frames_per_second(state, host.buffer_a.size() * sizeof(PIXEL_YC));
+}
+BENCHMARK(weave)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
+
+// The interpolated field shift over the default 320-column window of a
+// 720 x 480 frame.
+void shift_interp(benchmark::State& state) {
+    BenchHost& host = shared_bench_host(720, 480, 2);
+    host.track[TRACK_SHIFT] = static_cast<int>(state.range(0));
+    host.prepare(0);
+    int32_t taps[4];
+    make_shift_taps(taps, host.track[TRACK_SHIFT]);
+    for (auto _ : state) {
+        shift_window_interp(host.fpip.ycp_temp, host.fpip.ycp_edit, &host.filter, &host.fpip, taps);
+        benchmark::ClobberMemory();
+    }
+    frames_per_second(state, 0);
+}
+BENCHMARK(shift_interp)->Arg(8)->Arg(37)->Unit(benchmark::kMicrosecond);
+
+// build_carrier_tables (cached after the first frame) and the remodulation of
+// the default window of a 720 x 480 frame, as the frame procedure runs them.
+void carrier(benchmark::State& state) {
+    BenchHost& host = shared_bench_host(720, 480, 2);
+    host.check[CHECK_CY] = 1;
+    host.prepare(0);
+    const int left = host.track[TRACK_LEFT];
+    const int right = left + host.track[TRACK_WIDTH];
+    for (auto _ : state) {
+        if (build_carrier_tables(&host.filter, &host.fpip))
+            remodulate_chroma(host.fpip.ycp_edit, host.h, left, right, host.max_w, 1);
+        benchmark::ClobberMemory();
+    }
+    frames_per_second(state, 0);
+}
+BENCHMARK(carrier)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

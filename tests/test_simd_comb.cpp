@@ -1,0 +1,548 @@
+// The packed comb span kernels (SSE2, AVX2) against the plain one: random and
+// extreme samples over the whole 16-bit range, settings far outside the
+// track bars (scores that wrap), every span length and start column, and the
+// whole count over every window position.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <ostream>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/controls.h"
+#include "host/cpu_features.h"
+#include "match/comb.h"
+
+namespace {
+
+struct Kernel {
+    const char* name;
+    CombSpanFn fn;
+    bool needs_avx2;
+};
+
+const Kernel kPacked[] = {
+    {"sse2", count_comb_span_sse2, false},
+    {"avx2", count_comb_span_avx2, true},
+};
+
+void PrintTo(const Kernel& k, std::ostream* os) { *os << k.name; }
+
+constexpr int16_t kExtremes[] = {-32768, 32767, 0, 16384, -16384, 20000, -20000, 1, -1};
+
+// Samples of one kind per call: full-range noise with extremes mixed in, or
+// small values near a smooth level (whose scores land near the thresholds,
+// so that some pixels comb and others not).
+void fill(std::vector<PIXEL_YC>& v, std::mt19937& rng, bool full_range) {
+    std::uniform_int_distribution<int> full(-32768, 32767);
+    std::uniform_int_distribution<int> small(-300, 300);
+    std::uniform_int_distribution<int> pick(0, 15);
+    std::uniform_int_distribution<int> extreme(0, static_cast<int>(std::size(kExtremes)) - 1);
+    for (PIXEL_YC& p : v) {
+        int16_t* s = &p.y;
+        for (int c = 0; c < 3; ++c) {
+            if (full_range)
+                s[c] = pick(rng) < 3 ? kExtremes[extreme(rng)] : static_cast<int16_t>(full(rng));
+            else
+                s[c] = static_cast<int16_t>(small(rng));
+        }
+    }
+}
+
+// Settings: mostly within the track bars, sometimes anywhere in 32 bits,
+// including weights whose products wrap and thresholds at the int limits.
+CombParams random_params(std::mt19937& rng) {
+    std::uniform_int_distribution<int> pick(0, 9);
+    std::uniform_int_distribution<int32_t> any(INT_MIN, INT_MAX);
+    const int32_t odd_weights[] = {65536,      -65536,  32767,   -32768,  32768,
+                                   0x40000000, INT_MIN, INT_MAX, 0x12345, -0x10001};
+    const int32_t odd_thresholds[] = {INT_MIN, INT_MAX, 0,      -1,      1,
+                                      32767,   32768,   -32768, 1 << 20, -(1 << 20)};
+    auto weight = [&]() -> int32_t {
+        const int k = pick(rng);
+        if (k < 6) return std::uniform_int_distribution<int>(0, 8)(rng);
+        if (k < 8) return odd_weights[std::uniform_int_distribution<int>(0, 9)(rng)];
+        return any(rng);
+    };
+    auto threshold = [&](int lo, int hi) -> int32_t {
+        const int k = pick(rng);
+        if (k < 7) return std::uniform_int_distribution<int>(lo, hi)(rng);
+        if (k < 9) return odd_thresholds[std::uniform_int_distribution<int>(0, 9)(rng)];
+        return any(rng);
+    };
+    CombParams p;
+    p.th_y = threshold(-256, 256);
+    p.th_c = threshold(0, 256);
+    p.high = weight();
+    p.mid = weight();
+    return p;
+}
+
+class CombSpanKernel : public ::testing::TestWithParam<Kernel> {
+protected:
+    void SetUp() override {
+        if (GetParam().needs_avx2 && !cpu_has_avx2()) GTEST_SKIP() << "CPU without AVX2";
+    }
+};
+
+TEST_P(CombSpanKernel, RandomSpansMatchPlainKernel) {
+    // Every span length 0..70 at several start columns, rows `stride` apart,
+    // the span sometimes ending at the very end of the buffer.
+    std::mt19937 rng(0xc0b5u);
+    int partly_combed = 0;
+    for (int n = 0; n <= 70; ++n) {
+        for (int trial = 0; trial < 24; ++trial) {
+            const int start = trial % 3 == 0 ? 0 : std::uniform_int_distribution<int>(0, 9)(rng);
+            const int stride =
+                start + n + (trial % 2 ? 0 : std::uniform_int_distribution<int>(0, 5)(rng));
+            std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * (stride > 0 ? stride : 1));
+            fill(frame, rng, trial % 4 == 0);
+            const CombParams p = random_params(rng);
+            const PIXEL_YC* c = frame.data() + 2 * stride + start;
+            const int want = count_comb_span_scalar(c, stride, n, &p);
+            ASSERT_EQ(GetParam().fn(c, stride, n, &p), want)
+                << "n " << n << " start " << start << " stride " << stride << " th_y " << p.th_y
+                << " th_c " << p.th_c << " high " << p.high << " mid " << p.mid;
+            if (want > 0 && want < n) ++partly_combed;
+        }
+    }
+    // The comparison is only worth something if many spans mix combed and
+    // clean pixels.
+    EXPECT_GT(partly_combed, 300);
+}
+
+TEST_P(CombSpanKernel, EachComponentCombsItsPixelAlone) {
+    // One sample combed in one pixel of a clean span: the count is exactly 1,
+    // whichever of the 48 sample positions (three components, sixteen
+    // pixels) it sits at. A kernel that tested the wrong lane, or mixed
+    // neighbouring pixels, miscounts.
+    const CombParams p = {50, 70, 3, 1};
+    for (int n : {8, 16, 23, 32, 40}) {
+        for (int x = 0; x < n; ++x) {
+            for (int comp = 0; comp < 3; ++comp) {
+                // A flat 100 scores 0. c = 3000 over it: hi = 17400 >> 6 = 271,
+                // mid = -5800 >> 4 = -363, score = 3*271 - 363 = 450, which combs
+                // luma (>= 50) and chroma (|450| >= 70) alike.
+                std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * n, PIXEL_YC{100, 100, 100});
+                (&frame[static_cast<size_t>(2) * n + x].y)[comp] = 3000;
+                const PIXEL_YC* c = frame.data() + 2 * n;
+                ASSERT_EQ(count_comb_span_scalar(c, n, n, &p), 1)
+                    << "n " << n << " x " << x << " comp " << comp;
+                ASSERT_EQ(GetParam().fn(c, n, n, &p), 1)
+                    << "n " << n << " x " << x << " comp " << comp;
+            }
+        }
+    }
+}
+
+TEST_P(CombSpanKernel, WrappedScoresAndTheMostNegativeMagnitude) {
+    // cb column with c = 22, all else 0: hi = 132 >> 6 = 2, mid = -44 >> 4 = -3.
+    // HIGH = 2^30 makes the cb score 2^31, which wraps to INT_MIN; its
+    // magnitude stays INT_MIN, below any TH_C above INT_MIN. With HIGH =
+    // 65536 + 1 the upper half of the weight matters: score 131074.
+    const int n = 37;
+    std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * n, PIXEL_YC{0, 0, 0});
+    for (int x = 0; x < n; ++x) frame[static_cast<size_t>(2) * n + x].cb = 22;
+    const PIXEL_YC* c = frame.data() + 2 * n;
+    struct Case {
+        CombParams p;
+        int want;
+    };
+    const Case cases[] = {
+        {{INT_MAX, 1, 0x40000000, 0}, 0},        // |INT_MIN| = INT_MIN < 1
+        {{INT_MAX, INT_MIN, 0x40000000, 0}, n},  // ... but >= INT_MIN
+        {{INT_MAX, 131074, 65537, 0}, n},        // 65537 * 2 = 131074
+        {{INT_MAX, 131075, 65537, 0}, 0},
+        {{INT_MAX, 196608, 0, -65536}, n},  // -65536 * -3 = 196608
+        {{INT_MAX, 196609, 0, -65536}, 0},
+        {{INT_MAX, 1, INT_MIN, 0}, 0},  // INT_MIN * 2 wraps to 0
+        {{INT_MAX, 0, INT_MIN, 0}, n},
+    };
+    for (const Case& k : cases) {
+        ASSERT_EQ(count_comb_span_scalar(c, n, n, &k.p), k.want)
+            << "high " << k.p.high << " mid " << k.p.mid;
+        ASSERT_EQ(GetParam().fn(c, n, n, &k.p), k.want)
+            << "high " << k.p.high << " mid " << k.p.mid << " th_c " << k.p.th_c;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PackedKernels, CombSpanKernel, ::testing::ValuesIn(kPacked),
+                         [](const ::testing::TestParamInfo<Kernel>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Narrow kernels: samples within -4095 .. 4096 and |HIGH| + |MID| <= 31.
+struct NarrowKernel {
+    const char* name;
+    CombSpanFn fn;
+    bool needs_avx2;
+};
+void PrintTo(const NarrowKernel& k, std::ostream* os) { *os << k.name; }
+
+const NarrowKernel kNarrow[] = {
+    {"sse2", count_comb_span_sse2_narrow, false},
+    {"avx2", count_comb_span_avx2_narrow, true},
+};
+
+constexpr int16_t kNarrowExtremes[] = {COMB_NARROW_LO, COMB_NARROW_HI, 0, 4095, -4094,
+                                       2048,           -2048,          1, -1};
+
+void fill_narrow(std::vector<PIXEL_YC>& v, std::mt19937& rng) {
+    std::uniform_int_distribution<int> any(COMB_NARROW_LO, COMB_NARROW_HI);
+    std::uniform_int_distribution<int> small(-200, 200);
+    std::uniform_int_distribution<int> pick(0, 15);
+    std::uniform_int_distribution<int> extreme(0, static_cast<int>(std::size(kNarrowExtremes)) - 1);
+    const bool smooth = pick(rng) < 8;  // near-threshold scores, or the whole range
+    for (PIXEL_YC& p : v)
+        for (int c = 0; c < 3; ++c) {
+            const int k = pick(rng);
+            (&p.y)[c] = static_cast<int16_t>(k < 3    ? kNarrowExtremes[extreme(rng)]
+                                             : smooth ? small(rng)
+                                                      : any(rng));
+        }
+}
+
+CombParams narrow_params(std::mt19937& rng) {
+    std::uniform_int_distribution<int> high(-31, 31);
+    const int32_t hw = high(rng);
+    const int32_t room = 31 - (hw < 0 ? -hw : hw);
+    const int32_t mw = std::uniform_int_distribution<int>(-room, room)(rng);
+    const int32_t odd_thresholds[] = {INT_MIN, INT_MAX, -32768, 32767, -32769,
+                                      32768,   31744,   -31744, 31745, 0};
+    std::uniform_int_distribution<int> pick(0, 9);
+    auto threshold = [&](int lo, int hi) -> int32_t {
+        if (pick(rng) < 8) return std::uniform_int_distribution<int>(lo, hi)(rng);
+        return odd_thresholds[pick(rng)];
+    };
+    return CombParams{threshold(-1200, 1200), threshold(-50, 1200), hw, mw};
+}
+
+class CombNarrowKernel : public ::testing::TestWithParam<NarrowKernel> {
+protected:
+    void SetUp() override {
+        if (GetParam().needs_avx2 && !cpu_has_avx2()) GTEST_SKIP() << "CPU without AVX2";
+    }
+};
+
+TEST_P(CombNarrowKernel, RandomNarrowSpansMatchPlainKernel) {
+    std::mt19937 rng(0xa11u);
+    int partly_combed = 0;
+    for (int n = 0; n <= 70; ++n) {
+        for (int trial = 0; trial < 24; ++trial) {
+            const int start = trial % 3 == 0 ? 0 : std::uniform_int_distribution<int>(0, 9)(rng);
+            const int stride = start + n + (trial % 2 ? 0 : 3);
+            std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * (stride > 0 ? stride : 1));
+            fill_narrow(frame, rng);
+            const CombParams p = narrow_params(rng);
+            const PIXEL_YC* c = frame.data() + 2 * stride + start;
+            const int want = count_comb_span_scalar(c, stride, n, &p);
+            ASSERT_EQ(GetParam().fn(c, stride, n, &p), want)
+                << "n " << n << " start " << start << " th_y " << p.th_y << " th_c " << p.th_c
+                << " high " << p.high << " mid " << p.mid;
+            if (want > 0 && want < n) ++partly_combed;
+        }
+    }
+    EXPECT_GT(partly_combed, 300);
+}
+
+TEST_P(CombNarrowKernel, LargestDifferencesAndWeights) {
+    // The five-row patterns with the largest fourth and second differences
+    // the narrow range allows, each sign, under the weights at the limit.
+    const int16_t lo = COMB_NARROW_LO, hi = COMB_NARROW_HI;
+    const int16_t patterns[][5] = {
+        {hi, lo, hi, lo, hi}, {lo, hi, lo, hi, lo}, {hi, hi, lo, hi, hi}, {lo, lo, hi, lo, lo},
+        {hi, lo, lo, lo, hi}, {lo, hi, hi, hi, lo}, {hi, 0, lo, 0, hi},   {lo, 0, hi, 0, lo},
+    };
+    const int32_t weights[][2] = {{31, 0},  {-31, 0},  {0, 31},   {0, -31},
+                                  {16, 15}, {-16, 15}, {15, -16}, {-1, -30}};
+    const int32_t thresholds[] = {INT_MIN, -31745, -31744, -16384, -1,     0,
+                                  1,       16384,  31744,  31745,  INT_MAX};
+    const int n = 19;
+    for (const auto& pat : patterns) {
+        for (int comp = 0; comp < 3; ++comp) {
+            std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * n, PIXEL_YC{0, 0, 0});
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < n; ++x)
+                    if (x % 3 != 1) (&frame[static_cast<size_t>(y) * n + x].y)[comp] = pat[y];
+            const PIXEL_YC* c = frame.data() + 2 * n;
+            for (const auto& wgt : weights)
+                for (int32_t th : thresholds) {
+                    const CombParams p = {th, th, wgt[0], wgt[1]};
+                    ASSERT_EQ(GetParam().fn(c, n, n, &p), count_comb_span_scalar(c, n, n, &p))
+                        << "comp " << comp << " th " << th << " weights " << wgt[0] << ","
+                        << wgt[1];
+                }
+        }
+    }
+}
+
+TEST_P(CombNarrowKernel, WideSampleInLastRowIsReported) {
+    // Rows a..d narrow; one sample of row e just outside the range, at any
+    // position of the span, makes the kernel answer -1. The range's own ends
+    // are inside.
+    const CombParams p = {50, 70, 3, 1};
+    std::mt19937 rng(5u);
+    for (int n : {1, 7, 8, 9, 16, 17, 31, 40}) {
+        for (int j = 0; j < 3 * n; ++j) {
+            for (int16_t v :
+                 {int16_t{COMB_NARROW_LO - 1}, int16_t{COMB_NARROW_HI + 1}, int16_t{-32768},
+                  int16_t{32767}, int16_t{COMB_NARROW_LO}, int16_t{COMB_NARROW_HI}}) {
+                std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * n);
+                fill_narrow(frame, rng);
+                reinterpret_cast<int16_t*>(frame.data() + 4 * n)[j] = v;
+                const PIXEL_YC* c = frame.data() + 2 * n;
+                const bool inside = v >= COMB_NARROW_LO && v <= COMB_NARROW_HI;
+                ASSERT_EQ(GetParam().fn(c, n, n, &p),
+                          inside ? count_comb_span_scalar(c, n, n, &p) : -1)
+                    << "n " << n << " sample " << j << " value " << v;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(NarrowKernels, CombNarrowKernel, ::testing::ValuesIn(kNarrow),
+                         [](const ::testing::TestParamInfo<NarrowKernel>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(CombNarrowRange, PackedCheckMatchesPlainCheck) {
+    std::mt19937 rng(11u);
+    const int16_t probes[] = {COMB_NARROW_LO - 1,
+                              COMB_NARROW_LO,
+                              COMB_NARROW_HI,
+                              COMB_NARROW_HI + 1,
+                              -32768,
+                              32767,
+                              8192,
+                              -8193};
+    for (int n = 0; n <= 40; ++n) {
+        std::vector<PIXEL_YC> row(static_cast<size_t>(n > 0 ? n : 1));
+        fill_narrow(row, rng);
+        ASSERT_TRUE(comb_span_narrow_sse2(row.data(), n)) << "n " << n;
+        for (int j = 0; j < 3 * n; ++j)
+            for (int16_t v : probes) {
+                std::vector<PIXEL_YC> probe = row;
+                reinterpret_cast<int16_t*>(probe.data())[j] = v;
+                ASSERT_EQ(comb_span_narrow_sse2(probe.data(), n),
+                          comb_span_narrow_scalar(probe.data(), n))
+                    << "n " << n << " sample " << j << " value " << v;
+            }
+    }
+}
+
+// Kernel wrappers that check how count_comb_with schedules them: a narrow
+// kernel only on rows whose four rows a..d are narrow, answering -1 exactly
+// when row e is not; a general kernel only where some row is wide or the
+// weights are out of the narrow kernels' reach.
+struct Schedule {
+    CombSpanFn narrow;
+    CombSpanFn general;
+    int narrow_calls = 0;
+    int general_calls = 0;
+    int broken_preconditions = 0;
+    int general_on_narrow_rows = 0;
+    bool narrow_weights = false;
+    // The frame being counted: rows are narrow or wide as a whole (both
+    // spans outside the window).
+    const PIXEL_YC* frame = nullptr;
+    int max_w = 0, w = 0, left = 0, right = 0;
+};
+Schedule* schedule = nullptr;
+
+bool rows_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, int from, int to) {
+    for (int k = from; k <= to; ++k)
+        if (!comb_span_narrow_scalar(c + k * stride, n)) return false;
+    return true;
+}
+
+int watched_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
+    ++schedule->narrow_calls;
+    if (!rows_narrow(c, stride, n, -2, 1)) ++schedule->broken_preconditions;
+    const int got = schedule->narrow(c, stride, n, p);
+    const bool e_narrow = rows_narrow(c, stride, n, 2, 2);
+    EXPECT_EQ(got, e_narrow ? count_comb_span_scalar(c, stride, n, p) : -1);
+    return got;
+}
+
+// Whether rows r-2 .. r+2 of the frame are narrow outside the window.
+bool frame_rows_narrow(const PIXEL_YC* c) {
+    const Schedule& s = *schedule;
+    const int r = static_cast<int>((c - s.frame) / s.max_w);
+    for (int y = r - 2; y <= r + 2; ++y) {
+        const PIXEL_YC* row = s.frame + static_cast<ptrdiff_t>(y) * s.max_w;
+        if (!comb_span_narrow_scalar(row, s.left) ||
+            !comb_span_narrow_scalar(row + s.right, s.w - s.right))
+            return false;
+    }
+    return true;
+}
+
+int watched_general(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
+    ++schedule->general_calls;
+    if (schedule->narrow_weights && frame_rows_narrow(c)) ++schedule->general_on_narrow_rows;
+    return schedule->general(c, stride, n, p);
+}
+
+// Frames of nominal samples in which some rows hold a wide sample, placed in
+// or out of the window (a wide sample inside the window does not count).
+TEST(CombSchedule, NarrowKernelsOnlyWhereEveryRowIsNarrow) {
+    std::mt19937 rng(0x5c4edu);
+    int track[TRACK_COUNT] = {};
+    FILTER filter{};
+    filter.track = track;
+    FILTER_PROC_INFO fpip{};
+    for (const Kernel& general : kPacked) {
+        if (general.needs_avx2 && !cpu_has_avx2()) continue;
+        const CombSpanFn narrow = general.fn == count_comb_span_avx2 ? count_comb_span_avx2_narrow
+                                                                     : count_comb_span_sse2_narrow;
+        Schedule sched;
+        sched.narrow = narrow;
+        sched.general = general.fn;
+        schedule = &sched;
+        const CombKernels watched = {watched_general, watched_narrow, comb_span_narrow_sse2};
+        for (int trial = 0; trial < 300; ++trial) {
+            const int h = std::uniform_int_distribution<int>(5, 30)(rng);
+            const int w = std::uniform_int_distribution<int>(1, 60)(rng);
+            const int max_w = w + 2;
+            std::vector<PIXEL_YC> frame(static_cast<size_t>(max_w) * h);
+            fill_narrow(frame, rng);
+            const int wide_rows = std::uniform_int_distribution<int>(0, 3)(rng);
+            for (int i = 0; i < wide_rows; ++i) {
+                const int y = std::uniform_int_distribution<int>(0, h - 1)(rng);
+                const int j = std::uniform_int_distribution<int>(0, 3 * w - 1)(rng);
+                reinterpret_cast<int16_t*>(frame.data() + static_cast<size_t>(y) * max_w)[j] =
+                    trial % 2 ? int16_t{COMB_NARROW_HI + 1} : int16_t{-20000};
+            }
+            const CombParams p = trial % 5 == 0 ? random_params(rng) : narrow_params(rng);
+            sched.narrow_weights = int64_t{p.high < 0 ? -int64_t{p.high} : p.high} +
+                                       (p.mid < 0 ? -int64_t{p.mid} : p.mid) <=
+                                   COMB_NARROW_WEIGHTS;
+            track[TRACK_LEFT] = std::uniform_int_distribution<int>(0, w)(rng);
+            track[TRACK_WIDTH] = std::uniform_int_distribution<int>(0, w / 2)(rng);
+            track[TRACK_TH_Y] = p.th_y;
+            track[TRACK_TH_C] = p.th_c;
+            track[TRACK_HIGH] = p.high;
+            track[TRACK_MID] = p.mid;
+            fpip.w = w;
+            fpip.h = h;
+            fpip.max_w = max_w;
+            sched.frame = frame.data();
+            sched.max_w = max_w;
+            sched.w = w;
+            sched.left = std::min(track[TRACK_LEFT], w);
+            sched.right = std::min(sched.left + track[TRACK_WIDTH], w);
+            const CombKernels plain = {count_comb_span_scalar, nullptr, nullptr};
+            ASSERT_EQ(count_comb_with(&watched, frame.data(), &filter, &fpip),
+                      count_comb_with(&plain, frame.data(), &filter, &fpip))
+                << general.name << " trial " << trial;
+        }
+        schedule = nullptr;
+        EXPECT_EQ(sched.broken_preconditions, 0) << general.name;
+        EXPECT_EQ(sched.general_on_narrow_rows, 0) << general.name;
+        EXPECT_GT(sched.narrow_calls, 1000) << general.name;
+        EXPECT_GT(sched.general_calls, 100) << general.name;
+    }
+}
+
+// Weights one beyond the narrow kernels' reach, on the largest differences
+// narrow samples allow: a 16-bit score would wrap there, so the count must
+// not use the narrow kernels.
+TEST(CombDispatch, WeightsBeyondTheNarrowLimitOnLargestDifferences) {
+    const int w = 40, h = 9;
+    int track[TRACK_COUNT] = {};
+    FILTER filter{};
+    filter.track = track;
+    FILTER_PROC_INFO fpip{};
+    fpip.w = w;
+    fpip.h = h;
+    fpip.max_w = w;
+    const int16_t lo = COMB_NARROW_LO, hi = COMB_NARROW_HI;
+    // Rows alternate so that every counted row sees a = c = e on one side
+    // of the range and b = d on the other: hi = -1024 or 1023, mid = 0; and
+    // columns where c is flipped give mid = -1024 or 1023 as well.
+    std::vector<PIXEL_YC> frame(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int16_t v = (y % 2 == 0) == (x % 2 == 0) ? lo : hi;
+            frame[static_cast<size_t>(y) * w + x] = PIXEL_YC{v, v, v};
+        }
+    const CombKernels plain = {count_comb_span_scalar, nullptr, nullptr};
+    track[TRACK_LEFT] = w;
+    for (const auto& wgt : {std::pair{-32, 0}, std::pair{32, 0}, std::pair{0, -32},
+                            std::pair{0, 32}, std::pair{-16, -16}, std::pair{31, 1}}) {
+        for (int th : {-100, 50, 32767}) {
+            track[TRACK_HIGH] = wgt.first;
+            track[TRACK_MID] = wgt.second;
+            track[TRACK_TH_Y] = th;
+            track[TRACK_TH_C] = th;
+            const int want = count_comb_with(&plain, frame.data(), &filter, &fpip);
+            for (bool pin : {true, false}) {
+                cpu_disable_avx2(pin);
+                EXPECT_EQ(count_comb(frame.data(), &filter, &fpip), want)
+                    << "weights " << wgt.first << "," << wgt.second << " th " << th;
+            }
+            cpu_disable_avx2(false);
+        }
+    }
+}
+
+// The whole count with each kernel set and through the CPU's dispatch
+// (pinned to the baseline or not) against the plain kernel, for every window
+// position and width on frames of many sizes: spans start at every column.
+TEST(CombDispatch, EveryWindowPositionMatchesPlainKernel) {
+    std::mt19937 rng(0x5eedu);
+    int track[TRACK_COUNT] = {};
+    FILTER filter{};
+    filter.track = track;
+    FILTER_PROC_INFO fpip{};
+    const CombKernels plain = {count_comb_span_scalar, nullptr, nullptr};
+    const CombKernels sets[] = {
+        {count_comb_span_sse2, nullptr, nullptr},
+        {count_comb_span_sse2, count_comb_span_sse2_narrow, comb_span_narrow_sse2},
+        {count_comb_span_avx2, nullptr, nullptr},
+        {count_comb_span_avx2, count_comb_span_avx2_narrow, comb_span_narrow_sse2},
+    };
+    for (int h : {0, 4, 5, 6, 9, 14}) {
+        for (int w : {0, 1, 7, 8, 9, 16, 17, 33, 50}) {
+            const int max_w = w + 3;
+            std::vector<PIXEL_YC> frame(static_cast<size_t>(max_w) * h + 1);
+            if (w % 3 == 0)
+                fill(frame, rng, true);
+            else
+                fill_narrow(frame, rng);
+            fpip.w = w;
+            fpip.h = h;
+            fpip.max_w = max_w;
+            for (int left = 0; left <= w + 1; ++left) {
+                for (int width : {0, 1, 2, 5, 9, 16, 1000}) {
+                    const CombParams p = width % 2 ? random_params(rng) : narrow_params(rng);
+                    track[TRACK_LEFT] = left;
+                    track[TRACK_WIDTH] = width;
+                    track[TRACK_TH_Y] = p.th_y;
+                    track[TRACK_TH_C] = p.th_c;
+                    track[TRACK_HIGH] = p.high;
+                    track[TRACK_MID] = p.mid;
+                    const int want = count_comb_with(&plain, frame.data(), &filter, &fpip);
+                    for (size_t i = 0; i < std::size(sets); ++i) {
+                        if (sets[i].span == count_comb_span_avx2 && !cpu_has_avx2()) continue;
+                        ASSERT_EQ(count_comb_with(&sets[i], frame.data(), &filter, &fpip), want)
+                            << "set " << i << " h " << h << " w " << w << " left " << left
+                            << " width " << width;
+                    }
+                    for (bool pin : {true, false}) {
+                        cpu_disable_avx2(pin);
+                        ASSERT_EQ(count_comb(frame.data(), &filter, &fpip), want)
+                            << (pin ? "baseline" : "CPU's best") << " h " << h << " w " << w
+                            << " left " << left << " width " << width;
+                    }
+                    cpu_disable_avx2(false);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
