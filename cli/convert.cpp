@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+#include "host/cpu_features.h"
+
 namespace pelta_cli {
 
 bool is_420(Chroma c) {
@@ -39,202 +45,674 @@ PlaneSizes plane_sizes(Chroma c, int w, int h) {
     return s;
 }
 
+// The conversions work a row at a time on int16 rows: PIXEL_YC samples and
+// everything resampled from them fit in 16 bits, and where a weighted sum
+// does not (16-bit input, weights summing to 8 or 16), it is formed in 32 bits.
+// Each row kernel has an SSE2 loop over blocks of 8 samples and a plain loop
+// that does the rest of the row (all of it without SSE2), and the costlier
+// ones an AVX2 version further down; all compute the formulas of convert.h and
+// the resampling described in README.md exactly.
+//
+// Resampling reads one or two samples beyond each end of a row. Rows that are
+// resampled live in padded buffers whose edge samples are repeated outwards
+// (extend_edges), so the loops need no bounds checks, and whose slack on the
+// right takes the vector loads that run past the row's end.
+
 namespace {
 
-inline int at_clamped(const int* v, int n, int i) { return v[i < 0 ? 0 : i >= n ? n - 1 : i]; }
+#if defined(__SSE2__)
+// Unaligned loads and stores of 8 and 16 bytes.
+inline __m128i load64(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
+inline __m128i load128(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+inline void store64(void* p, __m128i v) { _mm_storel_epi64(static_cast<__m128i*>(p), v); }
+inline void store128(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+#endif
 
-// Horizontal 2:1 interpolation of one row. Co-sited chroma lands on the even
-// output columns and is averaged in between; centred chroma sits a quarter
-// pixel from each of its two columns (weights 3/4, 1/4).
-void upsample_row(const int* c, int cw, int* out, int w, bool cosited) {
-    for (int i = 0; i < cw; ++i) {
-        const int x = 2 * i;
-        const int prev = at_clamped(c, cw, i - 1), cur = c[i], next = at_clamped(c, cw, i + 1);
-        if (cosited) {
-            out[x] = cur;
-            if (x + 1 < w) out[x + 1] = (cur + next + 1) >> 1;
-        } else {
-            out[x] = (prev + 3 * cur + 2) >> 2;
-            if (x + 1 < w) out[x + 1] = (3 * cur + next + 2) >> 2;
-        }
-    }
-}
+// Samples before a padded row's first and after its last (slack included).
+constexpr int kPadLeft = 8;
+constexpr int kPadRight = 24;
 
-// Horizontal 2:1 decimation of one row with the transposed (and normalised)
-// interpolation kernel: 1-2-1 for co-sited chroma, 1-3-3-1 for centred.
-void downsample_row(const int* s, int w, int* out, int cw, bool cosited) {
-    for (int i = 0; i < cw; ++i) {
-        const int x = 2 * i;
-        if (cosited)
-            out[i] = (at_clamped(s, w, x - 1) + 2 * s[x] + at_clamped(s, w, x + 1) + 2) >> 2;
-        else
-            out[i] = (at_clamped(s, w, x - 1) + 3 * s[x] + 3 * at_clamped(s, w, x + 1) +
-                      at_clamped(s, w, x + 2) + 4) >> 3;
+class PaddedRow {
+public:
+    int16_t* reserve(int n) {
+        const size_t need = static_cast<size_t>(n) + kPadLeft + kPadRight;
+        if (buf_.size() < need) buf_.assign(need, 0);
+        return buf_.data() + kPadLeft;
     }
+
+private:
+    std::vector<int16_t> buf_;
+};
+
+// Repeats the first and last of n samples two places outwards.
+inline void extend_edges(int16_t* row, int n) {
+    row[-2] = row[-1] = row[0];
+    row[n] = row[n + 1] = row[n - 1];
 }
 
 // Lines of field `parity` in a plane of `rows` rows: rows parity, parity+2, ...
 inline int field_lines(int rows, int parity) { return (rows - parity + 1) / 2; }
 
-// Vertical 2:1 interpolation of 4:2:0 chroma, field by field. Chroma row k
-// belongs to field k % 2, like luma row k. Within its field, chroma line j
-// sits a quarter of a field line below luma line 2j in the top field and three
-// quarters below it in the bottom field (the interlaced 4:2:0 siting), and the
-// luma lines are interpolated linearly from the two nearest chroma lines of the
-// same field (weights in eighths). Rows of the other field are never read.
-void upsample_fields(const int* c, int cw, int ch, int* out, int h) {
-    for (int parity = 0; parity < 2; ++parity) {
-        int src_parity = parity;
-        if (field_lines(ch, parity) == 0) src_parity = 1 - parity;  // h <= 2: one chroma row only
-        const int cn = field_lines(ch, src_parity);
-        if (cn == 0) continue;
-        const int ln = field_lines(h, parity);
-        auto chroma_line = [&](int j) {
-            j = j < 0 ? 0 : j >= cn ? cn - 1 : j;
-            return c + static_cast<size_t>(2 * j + src_parity) * cw;
-        };
-        for (int i = 0; i < ln; ++i) {
-            const int j = i / 2;
-            const int* a;
-            const int* b;
-            int wa, wb;
-            if ((i & 1) == 0) {
-                a = chroma_line(j - 1);
-                b = chroma_line(j);
-                wa = parity == 0 ? 1 : 3;
-            } else {
-                a = chroma_line(j);
-                b = chroma_line(j + 1);
-                wa = parity == 0 ? 5 : 7;
-            }
-            wb = 8 - wa;
-            int* o = out + static_cast<size_t>(2 * i + parity) * cw;
-            for (int x = 0; x < cw; ++x) o[x] = (wa * a[x] + wb * b[x] + 4) >> 3;
+// ---- 8-bit planes to PIXEL_YC ------------------------------------------------
+
+// chroma_from_8bit over n samples.
+void chroma_row_from_8bit(const uint8_t* src, int n, int16_t* dst) {
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi16(128);
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i scale = _mm_set_epi16(164, 4681, 164, 4681, 164, 4681, 164, 4681);
+    for (; x + 8 <= n; x += 8) {
+        // ((c8 - 128) * 4681 + 164) >> 8, as (c8 - 128, 1) . (4681, 164) in 32 bits.
+        const __m128i d = _mm_sub_epi16(_mm_unpacklo_epi8(load64(src + x), zero), bias);
+        const __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(d, one), scale), 8);
+        const __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(d, one), scale), 8);
+        store128(dst + x, _mm_packs_epi32(lo, hi));
+    }
+#endif
+    for (; x < n; ++x) dst[x] = chroma_from_8bit(src[x]);
+}
+
+// Linear interpolation between two rows of 8-bit-range chroma, weights wa and
+// 8 - wa, rounded: (wa * a + wb * b + 4) >> 3. The sum stays within 16 bits.
+void interpolate_rows(const int16_t* a, const int16_t* b, int wa, int n, int16_t* dst) {
+    const int wb = 8 - wa;
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi16(static_cast<int16_t>(wa));
+    const __m128i vb = _mm_set1_epi16(static_cast<int16_t>(wb));
+    const __m128i round = _mm_set1_epi16(4);
+    for (; x + 8 <= n; x += 8) {
+        const __m128i sa = _mm_mullo_epi16(load128(a + x), va);
+        const __m128i sb = _mm_mullo_epi16(load128(b + x), vb);
+        store128(dst + x, _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(sa, sb), round), 3));
+    }
+#endif
+    for (; x < n; ++x) dst[x] = static_cast<int16_t>((wa * a[x] + wb * b[x] + 4) >> 3);
+}
+
+// Horizontal 2:1 interpolation of a padded row of cw samples of 8-bit-range
+// chroma to 2 * cw samples (one more than the picture when its width is odd).
+// Co-sited chroma lands on the even output columns and is averaged in
+// between; centred chroma sits a quarter pixel from each of its two columns
+// (weights 3/4, 1/4).
+void upsample_row(const int16_t* c, int cw, bool cosited, int16_t* out) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i two = _mm_set1_epi16(2), one = _mm_set1_epi16(1);
+    for (; i + 8 <= cw; i += 8) {
+        const __m128i prev = load128(c + i - 1);
+        const __m128i cur = load128(c + i);
+        const __m128i next = load128(c + i + 1);
+        __m128i even, odd;
+        if (cosited) {
+            even = cur;
+            odd = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(cur, next), one), 1);
+        } else {
+            const __m128i cur3 = _mm_add_epi16(cur, _mm_add_epi16(cur, cur));
+            even = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(prev, cur3), two), 2);
+            odd = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(cur3, next), two), 2);
+        }
+        store128(out + 2 * i, _mm_unpacklo_epi16(even, odd));
+        store128(out + 2 * i + 8, _mm_unpackhi_epi16(even, odd));
+    }
+#endif
+    for (; i < cw; ++i) {
+        const int prev = c[i - 1], cur = c[i], next = c[i + 1];
+        if (cosited) {
+            out[2 * i] = static_cast<int16_t>(cur);
+            out[2 * i + 1] = static_cast<int16_t>((cur + next + 1) >> 1);
+        } else {
+            out[2 * i] = static_cast<int16_t>((prev + 3 * cur + 2) >> 2);
+            out[2 * i + 1] = static_cast<int16_t>((3 * cur + next + 2) >> 2);
         }
     }
 }
 
-// Vertical 2:1 decimation of 4:2:0 chroma within each field, with the
-// transposed interpolation kernel: weights 3-7-5-1 (top field) or 1-5-7-3
-// (bottom field), in sixteenths, on luma lines 2j-1 .. 2j+2 of the field.
-void downsample_fields(const int* s, int cw, int h, int* out, int ch) {
-    for (int parity = 0; parity < 2; ++parity) {
-        const int cn = field_lines(ch, parity);
-        const int ln = field_lines(h, parity);
-        if (cn == 0 || ln == 0) continue;
-        static const int top[4] = {3, 7, 5, 1};
-        static const int bottom[4] = {1, 5, 7, 3};
-        const int* wt = parity == 0 ? top : bottom;
-        for (int j = 0; j < cn; ++j) {
-            const int* rows[4];
-            for (int k = 0; k < 4; ++k) {
-                int i = 2 * j - 1 + k;
-                i = i < 0 ? 0 : i >= ln ? ln - 1 : i;
-                rows[k] = s + static_cast<size_t>(2 * i + parity) * cw;
-            }
-            int* o = out + static_cast<size_t>(2 * j + parity) * cw;
-            for (int x = 0; x < cw; ++x)
-                o[x] = (wt[0] * rows[0][x] + wt[1] * rows[1][x] + wt[2] * rows[2][x] + wt[3] * rows[3][x] + 8) >> 4;
-        }
+#if defined(__SSE2__)
+// Two pixels as Y Cb Cr 0 in each 64-bit lane to their 12 bytes, then zeros.
+inline __m128i close_gap(__m128i q) { return _mm_or_si128(_mm_move_epi64(q), _mm_slli_si128(_mm_srli_si128(q, 8), 6)); }
+
+// Stores 8 pixels from their three samples (8 lanes each) as 48 bytes.
+inline void store_pixels(PIXEL_YC* dst, __m128i y, __m128i cb, __m128i cr) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i yc_lo = _mm_unpacklo_epi16(y, cb), yc_hi = _mm_unpackhi_epi16(y, cb);
+    const __m128i cr_lo = _mm_unpacklo_epi16(cr, zero), cr_hi = _mm_unpackhi_epi16(cr, zero);
+    const __m128i p01 = close_gap(_mm_unpacklo_epi32(yc_lo, cr_lo));
+    const __m128i p23 = close_gap(_mm_unpackhi_epi32(yc_lo, cr_lo));
+    const __m128i p45 = close_gap(_mm_unpacklo_epi32(yc_hi, cr_hi));
+    const __m128i p67 = close_gap(_mm_unpackhi_epi32(yc_hi, cr_hi));
+    // Four runs of 12 bytes into three registers.
+    __m128i* d = reinterpret_cast<__m128i*>(dst);
+    _mm_storeu_si128(d, _mm_or_si128(p01, _mm_slli_si128(p23, 12)));
+    _mm_storeu_si128(d + 1, _mm_or_si128(_mm_srli_si128(p23, 4), _mm_slli_si128(p45, 8)));
+    _mm_storeu_si128(d + 2, _mm_or_si128(_mm_srli_si128(p45, 8), _mm_slli_si128(p67, 4)));
+}
+#endif
+
+// One row of PIXEL_YC from an 8-bit luma row and two full-width chroma rows.
+void interleave_row(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, PIXEL_YC* dst) {
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    // ((y8 * 1197) >> 6) - 299: y8 * 256 * 4788 is y8 * 1197 * 1024, so the
+    // top 16 bits of that 32-bit product are (y8 * 1197) >> 6.
+    const __m128i scale = _mm_set1_epi16(4788), offset = _mm_set1_epi16(299);
+    for (; x + 8 <= w; x += 8) {
+        const __m128i y8 = _mm_unpacklo_epi8(zero, load64(luma + x));
+        const __m128i y = _mm_sub_epi16(_mm_mulhi_epu16(y8, scale), offset);
+        store_pixels(dst + x, y, load128(cb + x),
+                     load128(cr + x));
+    }
+#endif
+    for (; x < w; ++x) dst[x] = PIXEL_YC{luma_from_8bit(luma[x]), cb[x], cr[x]};
+}
+
+// ---- PIXEL_YC to 8-bit planes ------------------------------------------------
+
+#if defined(__SSE2__)
+// luma_to_8bit of 8 samples, in the low 8 bytes.
+inline __m128i luma_to_8bit_x8(__m128i y) {
+    // (y * 219 + 383) >> 12 in 32 bits, as (y, 1) . (219, 383); packing
+    // saturates to 0..255 like clamp_8bit.
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i scale = _mm_set_epi16(383, 219, 383, 219, 383, 219, 383, 219);
+    const __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(y, one), scale), 12);
+    const __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(y, one), scale), 12);
+    const __m128i v = _mm_add_epi16(_mm_packs_epi32(lo, hi), _mm_set1_epi16(16));
+    return _mm_packus_epi16(v, v);
+}
+
+// chroma_to_8bit of 8 samples, in the low 8 bytes.
+inline __m128i chroma_to_8bit_x8(__m128i c) {
+    // (((c + 2048) * 7 + 66) >> 7) + 16 is (7c + 16450) >> 7: the added 16
+    // is 2048 before the shift.
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i scale = _mm_set_epi16(16450, 7, 16450, 7, 16450, 7, 16450, 7);
+    const __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(c, one), scale), 7);
+    const __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(c, one), scale), 7);
+    const __m128i v = _mm_packs_epi32(lo, hi);
+    return _mm_packus_epi16(v, v);
+}
+
+// The inverse of close_gap: the pixel in bytes 6..11 to the upper 64-bit lane.
+inline __m128i open_gap(__m128i q) { return _mm_unpacklo_epi64(q, _mm_srli_si128(q, 6)); }
+#endif
+
+// Splits one row of w pixels: luma straight to 8 bits, the chroma samples
+// into two int16 rows.
+void deinterleave_row(const PIXEL_YC* src, int w, uint8_t* luma, int16_t* cb, int16_t* cr) {
+    int x = 0;
+#if defined(__SSE2__)
+    for (; x + 8 <= w; x += 8) {
+        // 8 pixels of 6 bytes in three registers; each run of two pixels (12
+        // bytes) moved to the bottom of its own register, and then each pixel
+        // into a 64-bit lane (Y Cb Cr and one stray sample).
+        const __m128i* s = reinterpret_cast<const __m128i*>(src + x);
+        const __m128i r0 = load128(s), r1 = load128(s + 1), r2 = load128(s + 2);
+        const __m128i p01 = open_gap(r0);
+        const __m128i p23 = open_gap(_mm_or_si128(_mm_srli_si128(r0, 12), _mm_slli_si128(r1, 4)));
+        const __m128i p45 = open_gap(_mm_or_si128(_mm_srli_si128(r1, 8), _mm_slli_si128(r2, 8)));
+        const __m128i p67 = open_gap(_mm_srli_si128(r2, 4));
+        // A transpose of the 16-bit lanes gathers the Y, Cb and Cr of all 8.
+        const __m128i t0 = _mm_unpacklo_epi16(p01, p23), t1 = _mm_unpackhi_epi16(p01, p23);
+        const __m128i t2 = _mm_unpacklo_epi16(p45, p67), t3 = _mm_unpackhi_epi16(p45, p67);
+        const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
+        const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
+        store64(luma + x, luma_to_8bit_x8(_mm_unpacklo_epi64(u0, u2)));
+        store128(cb + x, _mm_unpackhi_epi64(u0, u2));
+        store128(cr + x, _mm_unpacklo_epi64(u1, u3));
+    }
+#endif
+    for (; x < w; ++x) {
+        luma[x] = luma_to_8bit(src[x].y);
+        cb[x] = src[x].cb;
+        cr[x] = src[x].cr;
     }
 }
+
+// chroma_to_8bit over n samples.
+void chroma_row_to_8bit(const int16_t* c, int n, uint8_t* dst) {
+    int x = 0;
+#if defined(__SSE2__)
+    for (; x + 8 <= n; x += 8)
+        store64(dst + x, chroma_to_8bit_x8(load128(c + x)));
+#endif
+    for (; x < n; ++x) dst[x] = chroma_to_8bit(c[x]);
+}
+
+// Horizontal 2:1 decimation of a padded row (any 16-bit values) to cw
+// samples, with the transposed (and normalised) interpolation kernel: 1-2-1 for
+// co-sited chroma, 1-3-3-1 for centred, in 32 bits. With E and O the even and
+// odd samples, output i is (O[i-1] + 2 E[i] + O[i] + 2) >> 2, or
+// (O[i-1] + 3 E[i] + 3 O[i] + E[i+1] + 4) >> 3.
+void downsample_row(const int16_t* s, int cw, bool cosited, int16_t* out) {
+    int i = 0;
+#if defined(__SSE2__)
+    // Pairs (E[k], O[k]) are 32-bit lanes; a multiply-add weighs both.
+    const __m128i odd_only = _mm_set_epi16(1, 0, 1, 0, 1, 0, 1, 0);
+    const __m128i even_only = _mm_set_epi16(0, 1, 0, 1, 0, 1, 0, 1);
+    const __m128i centre = cosited ? _mm_set_epi16(1, 2, 1, 2, 1, 2, 1, 2) : _mm_set1_epi16(3);
+    const __m128i round = _mm_set1_epi32(cosited ? 2 : 4);
+    const int shift = cosited ? 2 : 3;
+    auto four = [&](const int16_t* p) {
+        __m128i sum = _mm_add_epi32(
+            _mm_madd_epi16(load128(p - 2), odd_only),
+            _mm_madd_epi16(load128(p), centre));
+        if (!cosited)
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(load128(p + 2), even_only));
+        return _mm_sra_epi32(_mm_add_epi32(sum, round), _mm_cvtsi32_si128(shift));
+    };
+    for (; i + 8 <= cw; i += 8)
+        store128(out + i, _mm_packs_epi32(four(s + 2 * i), four(s + 2 * i + 8)));
+#endif
+    for (; i < cw; ++i) {
+        const int x = 2 * i;
+        if (cosited)
+            out[i] = static_cast<int16_t>((s[x - 1] + 2 * s[x] + s[x + 1] + 2) >> 2);
+        else
+            out[i] = static_cast<int16_t>((s[x - 1] + 3 * s[x] + 3 * s[x + 1] + s[x + 2] + 4) >> 3);
+    }
+}
+
+// One output row of the vertical 4:2:0 decimation, samples `from` .. n-1:
+// four rows of 16-bit samples weighted in sixteenths, rounded, then to 8 bits.
+void decimate_rows(const int16_t* const rows[4], const int wt[4], int from, int n, uint8_t* dst) {
+    const int16_t *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];
+    const int w0 = wt[0], w1 = wt[1], w2 = wt[2], w3 = wt[3];
+    int x = from;
+#if defined(__SSE2__)
+    const __m128i w01 = _mm_set1_epi32(w0 | w1 << 16), w23 = _mm_set1_epi32(w2 | w3 << 16);
+    const __m128i round = _mm_set1_epi32(8);
+    for (; x + 8 <= n; x += 8) {
+        const __m128i a = load128(r0 + x);
+        const __m128i b = load128(r1 + x);
+        const __m128i c = load128(r2 + x);
+        const __m128i d = load128(r3 + x);
+        const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), w01),
+                                         _mm_madd_epi16(_mm_unpacklo_epi16(c, d), w23));
+        const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), w01),
+                                         _mm_madd_epi16(_mm_unpackhi_epi16(c, d), w23));
+        // The weights sum to 16, so the result is within 16 bits again.
+        const __m128i v = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, round), 4),
+                                          _mm_srai_epi32(_mm_add_epi32(hi, round), 4));
+        store64(dst + x, chroma_to_8bit_x8(v));
+    }
+#endif
+    for (; x < n; ++x) dst[x] = chroma_to_8bit((w0 * r0[x] + w1 * r1[x] + w2 * r2[x] + w3 * r3[x] + 8) >> 4);
+}
+
+// ---- AVX2 kernels ------------------------------------------------------------
+//
+// Where the CPU has AVX2 (cpu_has_avx2), the kernels take 16 pixels or
+// samples a step and leave the rest of the row to the kernels above. Moving
+// between the pixel layout and sample rows, the costliest step, becomes byte
+// shuffles; the arithmetic is the SSE2 kernels' on twice the width. Only the
+// functions marked PELTA_AVX2 are compiled for AVX2, and each clears the upper
+// register halves before it hands the rest of a row to legacy SSE code.
+
+#if defined(__SSE2__)
+#define PELTA_AVX2 __attribute__((target("avx2")))
+
+PELTA_AVX2 inline __m256i load256(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+PELTA_AVX2 inline void store256(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+// 16 bytes at `low` to the low lane, 16 at `high` to the high lane.
+PELTA_AVX2 inline __m256i load_lanes(const void* low, const void* high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(load128(low)), load128(high), 1);
+}
+
+// Byte shuffles between the pixel layout and sample rows. Eight pixels take
+// 24 samples, Y Cb Cr Y Cb Cr ..., in three 16-byte registers: sample `kind`
+// (0 Y, 1 Cb, 2 Cr) of pixel k is 16-bit word 3k + kind of the 24. A byte
+// index of -1 gives zero, so the three shuffles of a result combine by OR.
+struct ByteShuffle {
+    int8_t index[16];
+};
+
+// From pixel register `reg`, the samples of `kind` that it holds, to their
+// pixel's lane of a sample row.
+constexpr ByteShuffle gather(int reg, int kind) {
+    ByteShuffle m{};
+    for (int k = 0; k < 8; ++k) {
+        const int word = 3 * k + kind - 8 * reg;
+        const bool here = word >= 0 && word < 8;
+        m.index[2 * k] = static_cast<int8_t>(here ? 2 * word : -1);
+        m.index[2 * k + 1] = static_cast<int8_t>(here ? 2 * word + 1 : -1);
+    }
+    return m;
+}
+
+// The inverse: from a row of samples of `kind`, those that pixel register
+// `reg` holds, to their places in it.
+constexpr ByteShuffle scatter(int reg, int kind) {
+    ByteShuffle m{};
+    for (int word = 0; word < 8; ++word) {
+        const int sample = 8 * reg + word;
+        const bool here = sample % 3 == kind;
+        m.index[2 * word] = static_cast<int8_t>(here ? 2 * (sample / 3) : -1);
+        m.index[2 * word + 1] = static_cast<int8_t>(here ? 2 * (sample / 3) + 1 : -1);
+    }
+    return m;
+}
+
+constexpr ByteShuffle kGather[3][3] = {{gather(0, 0), gather(0, 1), gather(0, 2)},
+                                       {gather(1, 0), gather(1, 1), gather(1, 2)},
+                                       {gather(2, 0), gather(2, 1), gather(2, 2)}};
+constexpr ByteShuffle kScatter[3][3] = {{scatter(0, 0), scatter(0, 1), scatter(0, 2)},
+                                        {scatter(1, 0), scatter(1, 1), scatter(1, 2)},
+                                        {scatter(2, 0), scatter(2, 1), scatter(2, 2)}};
+
+// The same shuffle in both 128-bit lanes (vpshufb works lane by lane).
+PELTA_AVX2 inline __m256i both_lanes(const ByteShuffle& m) {
+    return _mm256_broadcastsi128_si256(load128(m.index));
+}
+
+PELTA_AVX2 inline __m256i shuffle3(__m256i a, const ByteShuffle& ma, __m256i b, const ByteShuffle& mb, __m256i c,
+                                   const ByteShuffle& mc) {
+    const __m256i ab = _mm256_or_si256(_mm256_shuffle_epi8(a, both_lanes(ma)), _mm256_shuffle_epi8(b, both_lanes(mb)));
+    return _mm256_or_si256(ab, _mm256_shuffle_epi8(c, both_lanes(mc)));
+}
+
+// interleave_row, 16 pixels a step: pixels 0..7 of a step in the low lanes,
+// 8..15 in the high lanes.
+PELTA_AVX2 void interleave_row_avx2(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, PIXEL_YC* dst) {
+    const __m256i scale = _mm256_set1_epi16(4788), offset = _mm256_set1_epi16(299);
+    int x = 0;
+    for (; x + 16 <= w; x += 16) {
+        const __m256i y8 = _mm256_cvtepu8_epi16(load128(luma + x));
+        const __m256i y = _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_slli_epi16(y8, 8), scale), offset);
+        const __m256i b = load256(cb + x);
+        const __m256i r = load256(cr + x);
+        const __m256i p0 = shuffle3(y, kScatter[0][0], b, kScatter[0][1], r, kScatter[0][2]);
+        const __m256i p1 = shuffle3(y, kScatter[1][0], b, kScatter[1][1], r, kScatter[1][2]);
+        const __m256i p2 = shuffle3(y, kScatter[2][0], b, kScatter[2][1], r, kScatter[2][2]);
+        // Low lanes hold bytes 0..47 of the step, high lanes bytes 48..95.
+        __m256i* d = reinterpret_cast<__m256i*>(dst + x);
+        _mm256_storeu_si256(d, _mm256_permute2x128_si256(p0, p1, 0x20));
+        _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(p2, p0, 0x30));
+        _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(p1, p2, 0x31));
+    }
+    // The rest runs legacy SSE code: leave the upper halves clean first.
+    _mm256_zeroupper();
+    interleave_row(luma + x, cb + x, cr + x, w - x, dst + x);
+}
+
+// deinterleave_row, 16 pixels a step.
+PELTA_AVX2 void deinterleave_row_avx2(const PIXEL_YC* src, int w, uint8_t* luma, int16_t* cb, int16_t* cr) {
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i scale = _mm256_set1_epi32(219 | 383 << 16);
+    const __m256i sixteen = _mm256_set1_epi16(16);
+    int x = 0;
+    for (; x + 16 <= w; x += 16) {
+        // Pixels 0..7 of the step to the low lanes, 8..15 to the high lanes.
+        const __m128i* s = reinterpret_cast<const __m128i*>(src + x);
+        const __m256i r0 = load_lanes(s, s + 3), r1 = load_lanes(s + 1, s + 4), r2 = load_lanes(s + 2, s + 5);
+        const __m256i y = shuffle3(r0, kGather[0][0], r1, kGather[1][0], r2, kGather[2][0]);
+        store256(cb + x, shuffle3(r0, kGather[0][1], r1, kGather[1][1], r2, kGather[2][1]));
+        store256(cr + x, shuffle3(r0, kGather[0][2], r1, kGather[1][2], r2, kGather[2][2]));
+        // luma_to_8bit as in luma_to_8bit_x8; the packs keep each lane's order.
+        const __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(y, one), scale), 12);
+        const __m256i hi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(y, one), scale), 12);
+        const __m256i v = _mm256_add_epi16(_mm256_packs_epi32(lo, hi), sixteen);
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);  // quadwords 0 and 2
+        store128(luma + x, _mm256_castsi256_si128(bytes));
+    }
+    _mm256_zeroupper();
+    deinterleave_row(src + x, w - x, luma + x, cb + x, cr + x);
+}
+
+// The resampling kernels, each as its SSE2 namesake.
+PELTA_AVX2 void interpolate_rows_avx2(const int16_t* a, const int16_t* b, int wa, int n, int16_t* dst) {
+    const __m256i va = _mm256_set1_epi16(static_cast<int16_t>(wa));
+    const __m256i vb = _mm256_set1_epi16(static_cast<int16_t>(8 - wa));
+    const __m256i round = _mm256_set1_epi16(4);
+    int x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m256i sa = _mm256_mullo_epi16(load256(a + x), va);
+        const __m256i sb = _mm256_mullo_epi16(load256(b + x), vb);
+        store256(dst + x, _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(sa, sb), round), 3));
+    }
+    _mm256_zeroupper();
+    interpolate_rows(a + x, b + x, wa, n - x, dst + x);
+}
+
+PELTA_AVX2 void upsample_row_avx2(const int16_t* c, int cw, bool cosited, int16_t* out) {
+    const __m256i two = _mm256_set1_epi16(2), one = _mm256_set1_epi16(1);
+    int i = 0;
+    for (; i + 16 <= cw; i += 16) {
+        const __m256i prev = load256(c + i - 1);
+        const __m256i cur = load256(c + i);
+        const __m256i next = load256(c + i + 1);
+        __m256i even, odd;
+        if (cosited) {
+            even = cur;
+            odd = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(cur, next), one), 1);
+        } else {
+            const __m256i cur3 = _mm256_add_epi16(cur, _mm256_add_epi16(cur, cur));
+            even = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(prev, cur3), two), 2);
+            odd = _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(cur3, next), two), 2);
+        }
+        // The unpacks pair samples 0..3 and 8..11 (lo), 4..7 and 12..15 (hi).
+        const __m256i lo = _mm256_unpacklo_epi16(even, odd), hi = _mm256_unpackhi_epi16(even, odd);
+        store256(out + 2 * i, _mm256_permute2x128_si256(lo, hi, 0x20));
+        store256(out + 2 * i + 16, _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
+    _mm256_zeroupper();
+    upsample_row(c + i, cw - i, cosited, out + 2 * i);
+}
+
+PELTA_AVX2 void downsample_row_avx2(const int16_t* s, int cw, bool cosited, int16_t* out) {
+    const __m256i odd_only = _mm256_set1_epi32(1 << 16), even_only = _mm256_set1_epi32(1);
+    const __m256i centre = cosited ? _mm256_set1_epi32(2 | 1 << 16) : _mm256_set1_epi16(3);
+    const __m256i round = _mm256_set1_epi32(cosited ? 2 : 4);
+    const __m128i shift = _mm_cvtsi32_si128(cosited ? 2 : 3);
+    int i = 0;
+    for (; i + 16 <= cw; i += 16) {
+        __m256i sum[2];
+        for (int half = 0; half < 2; ++half) {
+            const int16_t* p = s + 2 * i + 16 * half;
+            sum[half] = _mm256_add_epi32(
+                _mm256_madd_epi16(load256(p - 2), odd_only),
+                _mm256_madd_epi16(load256(p), centre));
+            if (!cosited)
+                sum[half] = _mm256_add_epi32(
+                    sum[half], _mm256_madd_epi16(load256(p + 2), even_only));
+            sum[half] = _mm256_sra_epi32(_mm256_add_epi32(sum[half], round), shift);
+        }
+        // Outputs 0..3 8..11 | 4..7 12..15 after the pack; quadwords 0 2 1 3.
+        store256(out + i, _mm256_permute4x64_epi64(_mm256_packs_epi32(sum[0], sum[1]), 0xD8));
+    }
+    _mm256_zeroupper();
+    downsample_row(s + 2 * i, cw - i, cosited, out + i);
+}
+
+PELTA_AVX2 void decimate_rows_avx2(const int16_t* const rows[4], const int wt[4], int from, int n, uint8_t* dst) {
+    const int16_t *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];
+    const __m256i w01 = _mm256_set1_epi32(wt[0] | wt[1] << 16), w23 = _mm256_set1_epi32(wt[2] | wt[3] << 16);
+    const __m256i round = _mm256_set1_epi32(8);
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i scale = _mm256_set1_epi32(7 | 16450 << 16);
+    int x = from;
+    for (; x + 16 <= n; x += 16) {
+        const __m256i a = load256(r0 + x);
+        const __m256i b = load256(r1 + x);
+        const __m256i c = load256(r2 + x);
+        const __m256i d = load256(r3 + x);
+        const __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w01),
+                                            _mm256_madd_epi16(_mm256_unpacklo_epi16(c, d), w23));
+        const __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w01),
+                                            _mm256_madd_epi16(_mm256_unpackhi_epi16(c, d), w23));
+        const __m256i v = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(lo, round), 4),
+                                             _mm256_srai_epi32(_mm256_add_epi32(hi, round), 4));
+        // chroma_to_8bit as in chroma_to_8bit_x8.
+        const __m256i clo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(v, one), scale), 7);
+        const __m256i chi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(v, one), scale), 7);
+        const __m256i c16 = _mm256_packs_epi32(clo, chi);
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(c16, c16), 0x08);
+        store128(dst + x, _mm256_castsi256_si128(bytes));
+    }
+    _mm256_zeroupper();
+    decimate_rows(rows, wt, x, n, dst);
+}
+#endif
+
+// The row kernels for this CPU.
+struct Kernels {
+    decltype(&interleave_row) interleave;
+    decltype(&deinterleave_row) deinterleave;
+    decltype(&interpolate_rows) interpolate;
+    decltype(&upsample_row) upsample;
+    decltype(&downsample_row) downsample;
+    decltype(&decimate_rows) decimate;
+};
+Kernels kernels() {
+#if defined(__SSE2__)
+    if (cpu_has_avx2())
+        return {interleave_row_avx2,  deinterleave_row_avx2, interpolate_rows_avx2,
+                upsample_row_avx2,    downsample_row_avx2,   decimate_rows_avx2};
+#endif
+    return {interleave_row, deinterleave_row, interpolate_rows, upsample_row, downsample_row, decimate_rows};
+}
+
+// ---- per-frame scratch -----------------------------------------------------
 
 // Scratch space reused from frame to frame.
 struct Scratch {
-    std::vector<int> plane, tall, full;
+    std::vector<int16_t> chroma_plane[2];  // 4:2:0 chroma in PIXEL_YC units, before or after resampling
+    PaddedRow chroma_row[2];               // one chroma row at chroma width
+    PaddedRow full_row[2];                 // one chroma row at picture width
+    std::vector<int16_t> zeros;            // monochrome chroma
 };
 Scratch& scratch() {
     thread_local Scratch s;
     return s;
 }
 
-// One chroma plane (cw x ch, already in PIXEL_YC units) up to w x h.
-const int* chroma_to_full(const int* plane, Chroma c, int w, int h, int cw, int ch) {
-    Scratch& s = scratch();
-    const size_t full = static_cast<size_t>(w) * h;
-    if (s.full.size() < full) s.full.resize(full);
-    const int* rows = plane;
-    if (ch != h) {
-        const size_t tall = static_cast<size_t>(cw) * h;
-        if (s.tall.size() < tall) s.tall.resize(tall);
-        upsample_fields(plane, cw, ch, s.tall.data(), h);
-        rows = s.tall.data();
-    }
-    if (cw == w) return rows;
-    const bool cosited = chroma_cosited(c);
-    for (int y = 0; y < h; ++y)
-        upsample_row(rows + static_cast<size_t>(y) * cw, cw, s.full.data() + static_cast<size_t>(y) * w, w, cosited);
-    return s.full.data();
+std::vector<int16_t>& sized(std::vector<int16_t>& v, size_t n) {
+    if (v.size() < n) v.resize(n);
+    return v;
+}
+
+// The two chroma rows (of the ch-row chroma plane) interpolated for luma row
+// y of a 4:2:0 picture, and the weight of the first in eighths. Chroma row k
+// belongs to field k % 2, like luma row k. Within its field, chroma line j
+// sits a quarter of a field line below luma line 2j in the top field and three
+// quarters below it in the bottom field (the interlaced 4:2:0 siting), and the
+// luma lines are interpolated linearly from the two nearest chroma lines of the
+// same field. Rows of the other field are never read.
+struct VerticalTaps {
+    int row_a, row_b, weight_a;
+};
+VerticalTaps vertical_taps(int y, int ch) {
+    const int parity = y & 1, i = y >> 1, j = i / 2;
+    int src_parity = parity;
+    if (field_lines(ch, parity) == 0) src_parity = 1 - parity;  // h <= 2: one chroma row only
+    const int cn = field_lines(ch, src_parity);
+    auto chroma_line = [&](int k) { return 2 * std::clamp(k, 0, cn - 1) + src_parity; };
+    if ((i & 1) == 0) return {chroma_line(j - 1), chroma_line(j), parity == 0 ? 1 : 3};
+    return {chroma_line(j), chroma_line(j + 1), parity == 0 ? 5 : 7};
 }
 
 }  // namespace
 
 void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, int stride) {
     const PlaneSizes ps = plane_sizes(c, w, h);
+    const bool mono = c == Chroma::Mono;
+    const bool vertical = !mono && ps.ch != h;  // 4:2:0 more than one row high
+    const bool cosited = chroma_cosited(c);
+    const Kernels kernel = kernels();
+    Scratch& s = scratch();
+    int16_t* narrow[2] = {s.chroma_row[0].reserve(ps.cw), s.chroma_row[1].reserve(ps.cw)};
+    int16_t* full[2] = {s.full_row[0].reserve(2 * ps.cw), s.full_row[1].reserve(2 * ps.cw)};
+    if (mono) full[0] = full[1] = sized(s.zeros, static_cast<size_t>(w)).data();
+    // 4:2:0 chroma is interpolated from rows of the whole plane, converted first.
+    if (vertical)
+        for (int comp = 0; comp < 2; ++comp)
+            chroma_row_from_8bit(planes + ps.luma + comp * ps.chroma, static_cast<int>(ps.chroma),
+                                 sized(s.chroma_plane[comp], ps.chroma).data());
+
     for (int y = 0; y < h; ++y) {
-        const uint8_t* src = planes + static_cast<size_t>(y) * w;
-        PIXEL_YC* row = dst + static_cast<size_t>(y) * stride;
-        for (int x = 0; x < w; ++x) row[x].y = luma_from_8bit(src[x]);
-    }
-    if (c == Chroma::Mono) {
-        for (int y = 0; y < h; ++y) {
-            PIXEL_YC* row = dst + static_cast<size_t>(y) * stride;
-            for (int x = 0; x < w; ++x) row[x].cb = row[x].cr = 0;
+        for (int comp = 0; comp < 2 && !mono; ++comp) {
+            // The chroma of luma row y at chroma width (straight into the
+            // full-width row when there is no horizontal subsampling), then
+            // interpolated to the picture width.
+            int16_t* row = ps.cw == w ? full[comp] : narrow[comp];
+            if (vertical) {
+                const VerticalTaps t = vertical_taps(y, ps.ch);
+                const int16_t* plane = s.chroma_plane[comp].data();
+                kernel.interpolate(plane + static_cast<size_t>(t.row_a) * ps.cw,
+                                   plane + static_cast<size_t>(t.row_b) * ps.cw, t.weight_a, ps.cw, row);
+            } else {
+                chroma_row_from_8bit(planes + ps.luma + comp * ps.chroma + static_cast<size_t>(y) * ps.cw, ps.cw,
+                                     row);
+            }
+            if (ps.cw != w) {
+                extend_edges(row, ps.cw);
+                kernel.upsample(row, ps.cw, cosited, full[comp]);
+            }
         }
-        return;
-    }
-    for (int comp = 0; comp < 2; ++comp) {
-        const uint8_t* src = planes + ps.luma + comp * ps.chroma;
-        Scratch& s = scratch();
-        if (s.plane.size() < ps.chroma) s.plane.resize(ps.chroma);
-        for (size_t i = 0; i < ps.chroma; ++i) s.plane[i] = chroma_from_8bit(src[i]);
-        const int* full = chroma_to_full(s.plane.data(), c, w, h, ps.cw, ps.ch);
-        for (int y = 0; y < h; ++y) {
-            PIXEL_YC* row = dst + static_cast<size_t>(y) * stride;
-            const int* v = full + static_cast<size_t>(y) * w;
-            if (comp == 0)
-                for (int x = 0; x < w; ++x) row[x].cb = static_cast<int16_t>(v[x]);
-            else
-                for (int x = 0; x < w; ++x) row[x].cr = static_cast<int16_t>(v[x]);
-        }
+        kernel.interleave(planes + static_cast<size_t>(y) * w, full[0], full[1], w,
+                          dst + static_cast<size_t>(y) * stride);
     }
 }
 
 void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8_t* planes) {
     const PlaneSizes ps = plane_sizes(c, w, h);
-    for (int y = 0; y < h; ++y) {
-        const PIXEL_YC* row = src + static_cast<size_t>(y) * stride;
-        uint8_t* dst = planes + static_cast<size_t>(y) * w;
-        for (int x = 0; x < w; ++x) dst[x] = luma_to_8bit(row[x].y);
-    }
-    if (c == Chroma::Mono) return;
-    Scratch& s = scratch();
-    const size_t full = static_cast<size_t>(w) * h;
-    if (s.full.size() < full) s.full.resize(full);
-    if (s.tall.size() < static_cast<size_t>(ps.cw) * h) s.tall.resize(static_cast<size_t>(ps.cw) * h);
-    if (s.plane.size() < ps.chroma) s.plane.resize(ps.chroma);
+    const bool mono = c == Chroma::Mono;
+    const bool vertical = !mono && ps.ch != h;
     const bool cosited = chroma_cosited(c);
+    const Kernels kernel = kernels();
+    Scratch& s = scratch();
+    int16_t* full[2] = {s.full_row[0].reserve(w), s.full_row[1].reserve(w)};
+    int16_t* narrow[2] = {s.chroma_row[0].reserve(ps.cw), s.chroma_row[1].reserve(ps.cw)};
+    // 4:2:0 chroma after the horizontal pass, h rows of cw, for the vertical pass.
+    int16_t* tall[2] = {nullptr, nullptr};
+    if (vertical)
+        for (int comp = 0; comp < 2; ++comp)
+            tall[comp] = sized(s.chroma_plane[comp], static_cast<size_t>(ps.cw) * h).data();
+
+    for (int y = 0; y < h; ++y) {
+        kernel.deinterleave(src + static_cast<size_t>(y) * stride, w, planes + static_cast<size_t>(y) * w, full[0],
+                            full[1]);
+        for (int comp = 0; comp < 2 && !mono; ++comp) {
+            // Horizontally (w -> cw) first, then vertically within fields.
+            const int16_t* row = full[comp];
+            int16_t* tall_row = vertical ? tall[comp] + static_cast<size_t>(y) * ps.cw : nullptr;
+            if (ps.cw != w) {
+                int16_t* out = vertical ? tall_row : narrow[comp];
+                extend_edges(full[comp], w);
+                kernel.downsample(full[comp], ps.cw, cosited, out);
+                row = out;
+            } else if (vertical) {  // 4:2:0 one pixel wide
+                std::copy(row, row + w, tall_row);
+            }
+            if (!vertical)
+                chroma_row_to_8bit(row, ps.cw, planes + ps.luma + comp * ps.chroma + static_cast<size_t>(y) * ps.cw);
+        }
+    }
+    if (!vertical) return;
+
+    // Vertical 2:1 decimation of 4:2:0 chroma within each field, with the
+    // transposed interpolation kernel: weights 3-7-5-1 (top field) or 1-5-7-3
+    // (bottom field), in sixteenths, on luma lines 2j-1 .. 2j+2 of the field.
+    static const int kTop[4] = {3, 7, 5, 1};
+    static const int kBottom[4] = {1, 5, 7, 3};
     for (int comp = 0; comp < 2; ++comp) {
-        for (int y = 0; y < h; ++y) {
-            const PIXEL_YC* row = src + static_cast<size_t>(y) * stride;
-            int* v = s.full.data() + static_cast<size_t>(y) * w;
-            for (int x = 0; x < w; ++x) v[x] = comp == 0 ? row[x].cb : row[x].cr;
+        uint8_t* plane = planes + ps.luma + comp * ps.chroma;
+        for (int parity = 0; parity < 2; ++parity) {
+            const int cn = field_lines(ps.ch, parity);
+            const int ln = field_lines(h, parity);
+            for (int j = 0; j < cn && ln > 0; ++j) {
+                const int16_t* rows[4];
+                for (int t = 0; t < 4; ++t) {
+                    const int i = std::clamp(2 * j - 1 + t, 0, ln - 1);
+                    rows[t] = tall[comp] + static_cast<size_t>(2 * i + parity) * ps.cw;
+                }
+                kernel.decimate(rows, parity == 0 ? kTop : kBottom, 0, ps.cw,
+                                plane + static_cast<size_t>(2 * j + parity) * ps.cw);
+            }
         }
-        // Horizontal first (w -> cw on every row), then vertical within fields.
-        const int* rows = s.full.data();
-        if (ps.cw != w) {
-            for (int y = 0; y < h; ++y)
-                downsample_row(s.full.data() + static_cast<size_t>(y) * w, w,
-                               s.tall.data() + static_cast<size_t>(y) * ps.cw, ps.cw, cosited);
-            rows = s.tall.data();
-        }
-        const int* plane = rows;
-        if (ps.ch != h) {
-            downsample_fields(rows, ps.cw, h, s.plane.data(), ps.ch);
-            plane = s.plane.data();
-        }
-        uint8_t* dst = planes + ps.luma + comp * ps.chroma;
-        for (size_t i = 0; i < ps.chroma; ++i) dst[i] = chroma_to_8bit(plane[i]);
     }
 }
 

@@ -77,6 +77,14 @@ void EditorHost::fill_padding(std::vector<PIXEL_YC>& frame) const {
         for (int x = w_; x < max_w_; ++x) frame[static_cast<size_t>(y) * max_w_ + x] = padding_pixel();
 }
 
+// Every pixel of the frame to the padding value: the first row pixel by
+// pixel, the others as block copies of it.
+void EditorHost::fill_all(std::vector<PIXEL_YC>& frame) const {
+    const size_t row = static_cast<size_t>(max_w_);
+    std::fill(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(row), padding_pixel());
+    for (int y = 1; y < h_; ++y) std::memcpy(frame.data() + y * row, frame.data(), row * sizeof(PIXEL_YC));
+}
+
 BOOL EditorHost::svc_is_saving(void* editp) {
     return static_cast<EditorHost*>(editp)->saving_ ? TRUE : FALSE;
 }
@@ -136,7 +144,7 @@ bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(
         // The scratch frame holds the padding value throughout: anything the
         // filter read from it before writing would show as stride-dependent
         // output.
-        std::fill(temp_.begin(), temp_.end(), padding_pixel());
+        fill_all(temp_);
 
         FILTER_PROC_INFO fpip{};
         fpip.ycp_edit = edit_.data();

@@ -84,6 +84,7 @@ private:
     bool load_through(FrameInput& in, long upto, std::string& error);
     PIXEL_YC padding_pixel() const;
     void fill_padding(std::vector<PIXEL_YC>& frame) const;
+    void fill_all(std::vector<PIXEL_YC>& frame) const;
 
     int w_, h_, max_w_;
     Controls controls_;

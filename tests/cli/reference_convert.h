@@ -1,0 +1,19 @@
+// A frozen copy of the command-line host's first, plain conversions between
+// 8-bit Y'CbCr planes and PIXEL_YC frames: straightforward loops over int
+// scratch planes, slow but easy to check by eye. The fast conversions in
+// cli/convert.cpp must give the very same bytes and samples; the tests compare
+// the two over random input.
+#pragma once
+
+#include <cstdint>
+
+#include "convert.h"
+
+namespace pelta_cli_reference {
+
+using pelta_cli::Chroma;
+
+void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, int stride);
+void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8_t* planes);
+
+}  // namespace pelta_cli_reference
