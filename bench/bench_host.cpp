@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "host/descriptor.h"
+#include "host/host_side.h"
 #include "pipeline/filter_proc.h"
 
 namespace {
@@ -96,19 +97,14 @@ BenchHost::BenchHost(int w_, int h_, int frame_n_) : w(w_), h(h_), max_w(w_), fr
     exfunc.is_saving = svc_is_saving;
     exfunc.set_ycp_filtering_cache_size = svc_set_cache_size;
     exfunc.get_ycp_filtering_cache_ex = svc_get_frame;
-    filter = *GetFilterTable();
-    filter.track = track;
-    filter.check = check;
-    filter.exfunc = &exfunc;
-    filter.hwnd = this;
+    filter = filter_record_for(GetFilterTable(), track, check, &exfunc, this);
     defaults();
 }
 
 void BenchHost::settings_changed() { filter.func_update(&filter, 0); }
 
 void BenchHost::defaults() {
-    for (int i = 0; i < TRACK_COUNT; ++i) track[i] = filter.track_default[i];
-    for (int i = 0; i < CHECK_COUNT; ++i) check[i] = filter.check_default[i];
+    default_settings(&filter, track, check);
     settings_changed();
 }
 
@@ -124,20 +120,7 @@ void BenchHost::all_stages() {
 void BenchHost::prepare(int f) {
     std::memcpy(buffer_a.data(), clip[static_cast<size_t>(f)].data(),
                 sizeof(PIXEL_YC) * buffer_a.size());
-    fpip = FILTER_PROC_INFO{};
-    fpip.ycp_edit = buffer_a.data();
-    fpip.ycp_temp = buffer_b.data();
-    fpip.w = w;
-    fpip.h = h;
-    fpip.max_w = max_w;
-    fpip.max_h = h;
-    fpip.frame = f;
-    fpip.frame_n = frame_n;
-    fpip.org_w = w;
-    fpip.org_h = h;
-    fpip.editp = this;
-    fpip.yc_size = sizeof(PIXEL_YC);
-    fpip.line_size = max_w * static_cast<int>(sizeof(PIXEL_YC));
+    fpip = proc_info_for(buffer_a.data(), buffer_b.data(), w, h, max_w, f, frame_n, this);
 }
 
 BOOL BenchHost::run() { return filter.func_proc(&filter, &fpip); }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/host_side.h"
 #include "host/platform.h"
 
 namespace pelta_cli {
@@ -29,8 +30,7 @@ bool parse_title(const char* text, const char* name, FrameReport& r) {
 
 Controls default_controls(const FILTER_DLL* desc) {
     Controls c{};
-    for (int i = 0; i < TRACK_COUNT; ++i) c.track[i] = desc->track_default[i];
-    for (int i = 0; i < CHECK_COUNT; ++i) c.check[i] = desc->check_default[i];
+    default_settings(desc, c.track, c.check);
     return c;
 }
 
@@ -50,11 +50,7 @@ EditorHost::EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Co
 
     // As the editor does: build the live record from the descriptor, apply
     // the settings, then tell the filter they changed.
-    filter_ = *desc;
-    filter_.track = controls_.track;
-    filter_.check = controls_.check;
-    filter_.exfunc = &exfunc_;
-    filter_.hwnd = &hwnd_token_;
+    filter_ = filter_record_for(desc, controls_.track, controls_.check, &exfunc_, &hwnd_token_);
     active_host = this;
     if (filter_.func_update) filter_.func_update(&filter_, 0);
 }
@@ -146,24 +142,13 @@ bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(
         // output.
         fill_all(temp_);
 
-        FILTER_PROC_INFO fpip{};
-        fpip.ycp_edit = edit_.data();
-        fpip.ycp_temp = temp_.data();
-        fpip.w = w_;
-        fpip.h = h_;
-        fpip.max_w = max_w_;
-        fpip.max_h = h_;
-        fpip.frame = static_cast<int>(f);
-        // The frames read so far: the clip's length once its end was seen,
-        // otherwise at least f+3. The filter's choices at frame f depend on
-        // frame_n only through whether frames f+1 and f+2 exist, so this
-        // gives the same output as the true length, from a pipe or a file.
-        fpip.frame_n = static_cast<int>(loaded_);
-        fpip.org_w = w_;
-        fpip.org_h = h_;
-        fpip.editp = this;
-        fpip.yc_size = static_cast<int>(sizeof(PIXEL_YC));
-        fpip.line_size = max_w_ * static_cast<int>(sizeof(PIXEL_YC));
+        // frame_n is the number of frames read so far: the clip's length once
+        // its end was seen, otherwise at least f+3. The filter's choices at
+        // frame f depend on frame_n only through whether frames f+1 and f+2
+        // exist, so this gives the same output as the true length, from a
+        // pipe or a file.
+        FILTER_PROC_INFO fpip = proc_info_for(edit_.data(), temp_.data(), w_, h_, max_w_,
+                                              static_cast<int>(f), static_cast<int>(loaded_), this);
 
         native_window_text_reset();
         FrameReport report;

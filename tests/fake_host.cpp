@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "host/host_side.h"
 #include "pipeline/filter_proc.h"
 
 namespace {
@@ -58,12 +59,7 @@ FakeHost::FakeHost(int w_, int h_, int frame_n_, int max_w_)
     exfunc.set_ycp_filtering_cache_size = svc_set_cache_size;
     exfunc.get_ycp_filtering_cache_ex = svc_get_frame;
 
-    const FILTER_DLL* desc = GetFilterTable();
-    filter = *desc;
-    filter.track = track;
-    filter.check = check;
-    filter.exfunc = &exfunc;
-    filter.hwnd = hwnd();
+    filter = filter_record_for(GetFilterTable(), track, check, &exfunc, hwnd());
     defaults();
     active = this;
 }
@@ -73,9 +69,7 @@ FakeHost::~FakeHost() {
 }
 
 void FakeHost::defaults() {
-    const FILTER_DLL* desc = GetFilterTable();
-    for (int i = 0; i < TRACK_COUNT; ++i) track[i] = desc->track_default[i];
-    for (int i = 0; i < CHECK_COUNT; ++i) check[i] = desc->check_default[i];
+    default_settings(GetFilterTable(), track, check);
 }
 
 void FakeHost::fill_random(uint32_t seed, bool nominal) {
@@ -94,18 +88,7 @@ void FakeHost::prepare(int f, int16_t scratch) {
     else
         std::fill(edit.begin(), edit.end(), PIXEL_YC{7, 7, 7});
     std::fill(temp.begin(), temp.end(), PIXEL_YC{scratch, scratch, scratch});
-    fpip = FILTER_PROC_INFO{};
-    fpip.ycp_edit = edit.data();
-    fpip.ycp_temp = temp.data();
-    fpip.w = w;
-    fpip.h = h;
-    fpip.max_w = max_w;
-    fpip.max_h = h;
-    fpip.frame = f;
-    fpip.frame_n = frame_n;
-    fpip.org_w = w;
-    fpip.org_h = h;
-    fpip.editp = this;
+    fpip = proc_info_for(edit.data(), temp.data(), w, h, max_w, f, frame_n, this);
 }
 
 BOOL FakeHost::run(int f) {

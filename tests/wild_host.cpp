@@ -6,6 +6,7 @@
 
 #include "host/controls.h"
 #include "host/descriptor.h"
+#include "host/host_side.h"
 #include "pipeline/filter_proc.h"
 #include "window/carrier.h"
 
@@ -78,11 +79,7 @@ std::string run_wild_scenario(const std::function<uint32_t()>& next) {
     ex.set_ycp_filtering_cache_size = wild_cache;
     ex.get_ycp_filtering_cache_ex = wild_get;
     int track[TRACK_COUNT], check[CHECK_COUNT], window = 0;
-    FILTER filter = *desc;
-    filter.track = track;
-    filter.check = check;
-    filter.exfunc = &ex;
-    filter.hwnd = &window;
+    FILTER filter = filter_record_for(desc, track, check, &ex, &window);
 
     const int w = pick(next, 0, 64);
     const int h = pick(next, 0, 64);
@@ -119,16 +116,8 @@ std::string run_wild_scenario(const std::function<uint32_t()>& next) {
             temp.data()[i] = PIXEL_YC{static_cast<int16_t>(next()), 9, -9};
         }
         const std::vector<PIXEL_YC> input(edit.data(), edit.data() + pixels);
-        FILTER_PROC_INFO fpip{};
-        fpip.ycp_edit = edit.data();
-        fpip.ycp_temp = temp.data();
-        fpip.w = w;
-        fpip.h = h;
-        fpip.max_w = max_w;
-        fpip.max_h = h;
-        fpip.frame = pick(next, -1, host.frame_n + 1);
-        fpip.frame_n = host.frame_n;
-        fpip.editp = &host;
+        FILTER_PROC_INFO fpip = proc_info_for(edit.data(), temp.data(), w, h, max_w,
+                                              pick(next, -1, host.frame_n + 1), host.frame_n, &host);
 
         const BOOL ok = filter_proc(&filter, &fpip);
         if (ok != TRUE && ok != FALSE) problem = "filter_proc answered neither TRUE nor FALSE";
