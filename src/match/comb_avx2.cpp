@@ -12,6 +12,17 @@
 
 namespace {
 
+// Sixteen pixels whose 48 samples are tested in m0, m1, m2 (all ones where a
+// sample is not combed): how many have no combed sample. packs interleaves
+// the 128-bit lanes; the permute puts the bytes back in sample order.
+PELTA_AVX2 inline int clear_pixels_of(__m256i m0, __m256i m1, __m256i m2) {
+    const __m256i b01 = _mm256_permute4x64_epi64(_mm256_packs_epi16(m0, m1), 0xD8);
+    const __m256i b2 = _mm256_permute4x64_epi64(_mm256_packs_epi16(m2, m2), 0xD8);
+    const uint32_t low = static_cast<uint32_t>(_mm256_movemask_epi8(b01));
+    const uint32_t high = static_cast<uint32_t>(_mm256_movemask_epi8(b2)) & 0xFFFFu;
+    return clear_pixels_24(low & 0xFFFFFFu) + clear_pixels_24((low >> 24) | (high << 8));
+}
+
 // Per-lane constants for the group of sixteen samples that starts at sample
 // `first` of a 48-sample step. The unpack steps below work within 128-bit
 // lanes: the "lo" half of a group holds samples 0..3 and 8..11, the "hi" half
@@ -126,14 +137,7 @@ PELTA_AVX2 int span_avx2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombP
                                             se + j + 16, w, t1);
         const __m256i m2 = not_combed<Wide>(sa + j + 32, sb + j + 32, sc + j + 32, sd + j + 32,
                                             se + j + 32, w, t2);
-        // packs interleaves the 128-bit lanes; the permute puts the bytes
-        // back in sample order: samples 0..31, then 32..47.
-        const __m256i b01 = _mm256_permute4x64_epi64(_mm256_packs_epi16(m0, m1), 0xD8);
-        const __m256i b2 = _mm256_permute4x64_epi64(_mm256_packs_epi16(m2, m2), 0xD8);
-        const uint32_t low = static_cast<uint32_t>(_mm256_movemask_epi8(b01));
-        const uint32_t high = static_cast<uint32_t>(_mm256_movemask_epi8(b2)) & 0xFFFFu;
-        clear += clear_pixels_24(low & 0xFFFFFFu);
-        clear += clear_pixels_24((low >> 24) | (high << 8));
+        clear += clear_pixels_of(m0, m1, m2);
     }
     int count = x - clear;
     if (x < n) count += count_comb_span_sse2(c + x, stride, n - x, p);
@@ -206,12 +210,7 @@ PELTA_AVX2 int count_comb_span_avx2_narrow(const PIXEL_YC* c, ptrdiff_t stride, 
                                              se + j + 16, w_high, w_mid, t.th[1], t.cm[1], e_bits);
         const __m256i m2 = narrow_not_combed(sa + j + 32, sb + j + 32, sc + j + 32, sd + j + 32,
                                              se + j + 32, w_high, w_mid, t.th[2], t.cm[2], e_bits);
-        const __m256i b01 = _mm256_permute4x64_epi64(_mm256_packs_epi16(m0, m1), 0xD8);
-        const __m256i b2 = _mm256_permute4x64_epi64(_mm256_packs_epi16(m2, m2), 0xD8);
-        const uint32_t low = static_cast<uint32_t>(_mm256_movemask_epi8(b01));
-        const uint32_t high = static_cast<uint32_t>(_mm256_movemask_epi8(b2)) & 0xFFFFu;
-        clear += clear_pixels_24(low & 0xFFFFFFu);
-        clear += clear_pixels_24((low >> 24) | (high << 8));
+        clear += clear_pixels_of(m0, m1, m2);
     }
     // Row e: any sample outside the range leaves one of the top three bits set.
     const __m256i top = _mm256_and_si256(e_bits, _mm256_set1_epi16(static_cast<int16_t>(0xE000)));

@@ -16,6 +16,15 @@
 
 namespace {
 
+// Eight pixels whose 24 samples are tested in m0, m1, m2 (all ones where a
+// sample is not combed): how many have no combed sample.
+inline int clear_pixels_of(__m128i m0, __m128i m1, __m128i m2) {
+    const uint32_t bits =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(m0, m1))) |
+        (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(m2, m2)) & 0xFF) << 16);
+    return clear_pixels_24(bits);
+}
+
 // Per-lane constants for the group of eight samples that starts at sample
 // `first` of a 24-sample step: the threshold of each lane and a mask that is
 // all ones in the chroma lanes.
@@ -127,10 +136,7 @@ int span_sse2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
             not_combed<Wide>(sa + j + 8, sb + j + 8, sc + j + 8, sd + j + 8, se + j + 8, w, t1);
         const __m128i m2 = not_combed<Wide>(sa + j + 16, sb + j + 16, sc + j + 16, sd + j + 16,
                                             se + j + 16, w, t2);
-        const uint32_t bits =
-            static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(m0, m1))) |
-            (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(m2, m2)) & 0xFF) << 16);
-        clear += clear_pixels_24(bits);
+        clear += clear_pixels_of(m0, m1, m2);
     }
     int count = x - clear;
     if (x < n) count += count_comb_span_scalar(c + x, stride, n - x, p);
@@ -214,10 +220,7 @@ int count_comb_span_sse2_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, cons
                                              se + j + 8, w_high, w_mid, t.th[1], t.cm[1], e_bits);
         const __m128i m2 = narrow_not_combed(sa + j + 16, sb + j + 16, sc + j + 16, sd + j + 16,
                                              se + j + 16, w_high, w_mid, t.th[2], t.cm[2], e_bits);
-        const uint32_t bits =
-            static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(m0, m1))) |
-            (static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(m2, m2)) & 0xFF) << 16);
-        clear += clear_pixels_24(bits);
+        clear += clear_pixels_of(m0, m1, m2);
     }
     if (!narrow_bits_clear(e_bits) || !comb_span_narrow_scalar(c + 2 * stride + x, n - x))
         return -1;
