@@ -15,6 +15,7 @@ ReadStatus Y4mFrameInput::next(PIXEL_YC* dst, int stride, std::string& error) {
     if (s == ReadStatus::Frame) {
         const Y4mHeader& hd = reader_.header();
         planes_to_yc(planes_.data(), hd.chroma, hd.width, hd.height, dst, stride);
+        if (params_) params_->push_back(reader_.frame_params());
     }
     return s;
 }
@@ -63,6 +64,37 @@ void install_signal_cleanup() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+void end_for_closed_pipe() {
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    sigprocmask(SIG_UNBLOCK, &pipe_only, nullptr);
+    remove_temps_and_die(SIGPIPE);
+    _exit(128 + SIGPIPE);  // only if the signal did not end the process
+}
+
+std::string follow_links(const std::string& path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::vector<char> buf(4096);
+        const ssize_t n = readlink(p.c_str(), buf.data(), buf.size());
+        if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return p;
+        std::string link(buf.data(), static_cast<size_t>(n));
+        // A relative link is relative to the directory holding it.
+        const size_t slash = p.rfind('/');
+        if (link[0] != '/' && slash != std::string::npos) link = p.substr(0, slash + 1) + link;
+        p = link;
+    }
+    return p;
+}
+
+bool is_same_file(const std::string& path, const struct stat& st) {
+    struct stat other;
+    return stat(path.c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
+}
+
 // ---- OutputFile -------------------------------------------------------------
 
 OutputFile::~OutputFile() { discard(); }
@@ -75,7 +107,8 @@ bool OutputFile::open(const std::string& path, std::string& error) {
         return true;
     }
     struct stat st;
-    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    const bool exists = stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
         if (S_ISDIR(st.st_mode)) {
             error = "cannot write '" + path + "': it is a directory";
             return false;
@@ -88,7 +121,10 @@ bool OutputFile::open(const std::string& path, std::string& error) {
         }
         return true;
     }
-    std::string tmpl = path + ".pelta-tmp-XXXXXX";
+    // The new file replaces the one the name leads to: through a symbolic
+    // link, its target, so the link stays a link.
+    target_ = follow_links(path);
+    std::string tmpl = target_ + ".pelta-tmp-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     int fd = mkstemp(buf.data());
@@ -98,10 +134,11 @@ bool OutputFile::open(const std::string& path, std::string& error) {
     }
     temp_ = buf.data();
     temp_slot_ = register_temp(temp_);
-    // mkstemp makes the file private; give it the mode a new file would get.
+    // mkstemp makes the file private; give it the mode of the file it
+    // replaces, or the one a new file would get.
     const mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    fchmod(fd, exists ? st.st_mode & 07777 : 0666 & ~mask);
     file_ = fdopen(fd, "wb");
     if (!file_) {
         error = "cannot create '" + path + "': " + std::strerror(errno);
@@ -113,34 +150,33 @@ bool OutputFile::open(const std::string& path, std::string& error) {
     return true;
 }
 
+bool OutputFile::write_error(std::string& error) {
+    if (errno == EPIPE) reader_gone_ = true;
+    error = "cannot write '" + path_ + "': " + std::strerror(errno);
+    return false;
+}
+
 bool OutputFile::write(const void* data, size_t n, std::string& error) {
     if (failed_ || std::fwrite(data, 1, n, file_) != n) {
         failed_ = true;
-        error = "cannot write '" + path_ + "': " + std::strerror(errno);
-        return false;
+        return write_error(error);
     }
     return true;
 }
 
 bool OutputFile::finish(std::string& error) {
     if (!file_) return true;
-    if (std::fflush(file_) != 0) {
-        error = "cannot write '" + path_ + "': " + std::strerror(errno);
-        return false;
-    }
+    if (std::fflush(file_) != 0) return write_error(error);
     if (is_stdout_) return true;
     std::FILE* f = file_;
     file_ = nullptr;
-    if (std::fclose(f) != 0) {
-        error = "cannot write '" + path_ + "': " + std::strerror(errno);
-        return false;
-    }
+    if (std::fclose(f) != 0) return write_error(error);
     return true;
 }
 
 bool OutputFile::publish(std::string& error) {
     if (temp_.empty()) return true;
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
         error = "cannot rename the finished output to '" + path_ + "': " + std::strerror(errno);
         return false;
     }
@@ -163,8 +199,8 @@ void OutputFile::discard() {
 
 // ---- frame outputs ------------------------------------------------------------
 
-Y4mFrameOutput::Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h)
-    : file_(file), chroma_(chroma), w_(w), h_(h) {
+Y4mFrameOutput::Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h, FrameParamQueue* params)
+    : file_(file), chroma_(chroma), w_(w), h_(h), params_(params) {
     static const char kFrameHeader[] = "FRAME\n";
     const size_t head = sizeof kFrameHeader - 1;
     buf_.resize(head + plane_sizes(chroma_, w_, h_).frame());
@@ -173,7 +209,15 @@ Y4mFrameOutput::Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h)
 
 bool Y4mFrameOutput::put(const PIXEL_YC* frame, int stride, std::string& error) {
     yc_to_planes(frame, stride, w_, h_, chroma_, buf_.data() + 6);
-    return file_.write(buf_.data(), buf_.size(), error);
+    std::string params;
+    if (params_ && !params_->empty()) {
+        params = std::move(params_->front());
+        params_->pop_front();
+    }
+    if (params.empty()) return file_.write(buf_.data(), buf_.size(), error);
+    // "FRAME" and the input frame's parameters, then the planes.
+    const std::string head = "FRAME" + params + "\n";
+    return file_.write(head.data(), head.size(), error) && file_.write(buf_.data() + 6, buf_.size() - 6, error);
 }
 
 RawFrameOutput::RawFrameOutput(OutputFile& file, int w, int h) : file_(file), w_(w), h_(h) {

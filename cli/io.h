@@ -2,7 +2,10 @@
 // files that only appear under their name once complete.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -12,13 +15,20 @@
 
 namespace pelta_cli {
 
+// The FRAME parameters of input frames whose output is not written yet,
+// oldest first: the input adds each frame's, the output takes them in the
+// same order, so every output frame carries the parameters of its input frame.
+using FrameParamQueue = std::deque<std::string>;
+
 class Y4mFrameInput : public FrameInput {
 public:
-    explicit Y4mFrameInput(Y4mReader& reader) : reader_(reader) {}
+    explicit Y4mFrameInput(Y4mReader& reader, FrameParamQueue* params = nullptr)
+        : reader_(reader), params_(params) {}
     ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override;
 
 private:
     Y4mReader& reader_;
+    FrameParamQueue* params_;
     std::vector<uint8_t> planes_;
 };
 
@@ -43,7 +53,8 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // `path` "-" is standard output.
+    // `path` "-" is standard output. An existing file is replaced with the
+    // same permissions; a symbolic link is written through, to its target.
     bool open(const std::string& path, std::string& error);
     bool write(const void* data, size_t n, std::string& error);
     // Flushes and closes the file, reporting any write error.
@@ -53,24 +64,30 @@ public:
     // Removes the temporary file, if any.
     void discard();
     const std::string& path() const { return path_; }
+    // A write failed because the reading end of a pipe was closed.
+    bool reader_gone() const { return reader_gone_; }
 
 private:
-    std::string path_, temp_;
+    bool write_error(std::string& error);
+
+    std::string path_, target_, temp_;
     std::FILE* file_ = nullptr;
     bool is_stdout_ = false;
     bool failed_ = false;
+    bool reader_gone_ = false;
     int temp_slot_ = -1;
 };
 
 class Y4mFrameOutput : public FrameOutput {
 public:
-    Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h);
+    Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h, FrameParamQueue* params = nullptr);
     bool put(const PIXEL_YC* frame, int stride, std::string& error) override;
 
 private:
     OutputFile& file_;
     Chroma chroma_;
     int w_, h_;
+    FrameParamQueue* params_;
     std::vector<uint8_t> buf_;
 };
 
@@ -88,5 +105,18 @@ private:
 // Makes SIGINT, SIGTERM and SIGHUP remove every uncommitted temporary file
 // before the process ends, and turns SIGPIPE and SIGXFSZ into write errors.
 void install_signal_cleanup();
+
+// For a reader of the output that went away: removes every uncommitted
+// temporary file and ends the process by SIGPIPE, silently, as a filter that
+// never ignored the signal would have ended.
+[[noreturn]] void end_for_closed_pipe();
+
+// The path a chain of symbolic links ends at (`path` itself when it is no
+// link), whether or not that file exists.
+std::string follow_links(const std::string& path);
+
+// True when `path` names the file `st` describes (same device and inode,
+// through any links).
+bool is_same_file(const std::string& path, const struct stat& st);
 
 }  // namespace pelta_cli

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +84,49 @@ long expected_frames(std::FILE* in, size_t header_bytes, size_t frame_bytes) {
     return body > 0 ? static_cast<long>(body / static_cast<long long>(frame_bytes)) : 0;
 }
 
+std::string quote_arg(const std::string& s) {
+    for (char c : s)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("-_./=+,:@%", c))
+            return "'" + s + "'";
+    return s;
+}
+
+// A header refusal, with what to do about it where that is clear.
+std::string header_error(const Y4mReader& y4m, const std::string& error, const Options& opt, std::FILE* in) {
+    struct stat st;
+    const bool pipe = fstat(fileno(in), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+    switch (y4m.header_fault()) {
+        case Y4mReader::HeaderFault::Empty:
+            if (!pipe) return error;
+            return "empty input: the program writing into the pipe wrote nothing (ffmpeg writes some pixel "
+                   "formats as Y4M only with -strict -1; see its messages)";
+        case Y4mReader::HeaderFault::NotY4m:
+            return error + "; decode it through ffmpeg first: ffmpeg -i " +
+                   (opt.input == "-" ? std::string("INPUT") : quote_arg(opt.input)) +
+                   " -f yuv4mpegpipe -pix_fmt yuv420p - | pelta - " + quote_arg(opt.output);
+        default: return error;
+    }
+}
+
+// An output (or log) that is the input file itself would destroy it.
+bool names_the_input(const std::string& name, const struct stat& in_st) {
+    if (name.empty()) return false;
+    if (name != "-") return is_same_file(name, in_st);
+    struct stat out_st;
+    return fstat(STDOUT_FILENO, &out_st) == 0 && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino;
+}
+
+// A window that starts at or beyond the right edge holds no column.
+void warn_window_outside(const Controls& c, int w) {
+    if (c.track[TRACK_LEFT] >= w)
+        std::fprintf(stderr,
+                     "pelta: warning: the processing window starts at column %d, outside the %d-pixel-wide "
+                     "picture; no window is rebuilt (--left)\n",
+                     c.track[TRACK_LEFT], w);
+}
+
+std::string plural(long n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
 }  // namespace
 
 static int run(int argc, char** argv) {
@@ -100,6 +144,8 @@ static int run(int argc, char** argv) {
 
     // Input.
     std::FILE* in = stdin;
+    if (opt.input == "-" && isatty(STDIN_FILENO))
+        return fail("standard input is a terminal: pipe a video into pelta or name an input file", 2);
     if (opt.input != "-") {
         in = std::fopen(opt.input.c_str(), "rb");
         if (!in) return fail("cannot open input '" + opt.input + "': " + std::strerror(errno));
@@ -107,6 +153,12 @@ static int run(int argc, char** argv) {
         if (fstat(fileno(in), &st) == 0 && S_ISDIR(st.st_mode))
             return fail("cannot read input '" + opt.input + "': it is a directory");
     }
+    struct stat in_st;
+    if (fstat(fileno(in), &in_st) == 0 && S_ISREG(in_st.st_mode))
+        for (const std::string& name : {opt.output, opt.log})
+            if (names_the_input(name, in_st))
+                return fail((name == "-" ? std::string("standard output") : "'" + name + "'") +
+                            " is the input file; write to another file");
     std::setvbuf(in, nullptr, _IOFBF, 1 << 20);
     FileSource source(in);
 
@@ -119,16 +171,13 @@ static int run(int argc, char** argv) {
         h = opt.raw_h;
         total = expected_frames(in, 0, static_cast<size_t>(w) * h * 6);
     } else {
-        if (!y4m.read_header(error)) return fail(error);
+        if (!y4m.read_header(error)) return fail(header_error(y4m, error, opt, in));
         w = y4m.header().width;
         h = y4m.header().height;
         out_chroma = output_chroma(y4m.header().chroma, opt.out_chroma);
         total = expected_frames(in, y4m.header_bytes(), y4m.frame_bytes() + 6);
-        if (!opt.check_given[CHECK_TFF]) {
-            if (y4m.header().interlace == 't') opt.controls.check[CHECK_TFF] = 1;
-            if (y4m.header().interlace == 'b') opt.controls.check[CHECK_TFF] = 0;
-        }
     }
+    warn_window_outside(opt.controls, w);
     const int max_w = opt.max_w ? opt.max_w : (w + 31) / 32 * 32;
     if (max_w < w)
         return fail("--max-w " + std::to_string(max_w) + " is below the frame width " + std::to_string(w) +
@@ -138,24 +187,33 @@ static int run(int argc, char** argv) {
     // Outputs: temporary files until everything is written.
     if (opt.output == "-") std::setvbuf(stdout, nullptr, _IOFBF, 1 << 20);
     OutputFile out, log;
+    // A write error; when the reader of a pipe went away, a quiet end instead.
+    auto write_failed = [&out, &log](const std::string& message) {
+        if (out.reader_gone() || log.reader_gone()) end_for_closed_pipe();
+        return fail(message);
+    };
     if (!out.open(opt.output, error)) return fail(error);
     if (!opt.log.empty()) {
         if (!log.open(opt.log, error)) return fail(error);
         static const char kLogHeader[] = "frame,match,comb,comb_th,status\n";
-        if (!log.write(kLogHeader, sizeof kLogHeader - 1, error)) return fail(error);
+        if (!log.write(kLogHeader, sizeof kLogHeader - 1, error)) return write_failed(error);
     }
 
     std::unique_ptr<FrameInput> frames_in;
     std::unique_ptr<FrameOutput> frames_out;
     RawReader raw(source, w, h);
+    FrameParamQueue frame_params;
     if (opt.raw) {
         frames_in = std::make_unique<RawFrameInput>(raw);
         frames_out = std::make_unique<RawFrameOutput>(out, w, h);
     } else {
-        const std::string head = format_y4m_header(y4m.header(), out_chroma);
-        if (!out.write(head.data(), head.size(), error)) return fail(error);
-        frames_in = std::make_unique<Y4mFrameInput>(y4m);
-        frames_out = std::make_unique<Y4mFrameOutput>(out, out_chroma, w, h);
+        // Field-matched frames are progressive pictures; under the range
+        // display the output is the input with its window inverted.
+        const bool range_shown = opt.controls.check[CHECK_RANGE] && !opt.saving;
+        const std::string head = format_y4m_header(y4m.header(), out_chroma, range_shown ? 0 : 'p');
+        if (!out.write(head.data(), head.size(), error)) return write_failed(error);
+        frames_in = std::make_unique<Y4mFrameInput>(y4m, &frame_params);
+        frames_out = std::make_unique<Y4mFrameOutput>(out, out_chroma, w, h, &frame_params);
     }
 
     Progress progress(!opt.quiet && isatty(STDERR_FILENO), total);
@@ -183,15 +241,17 @@ static int run(int argc, char** argv) {
         stats = host.stats();
     }
     progress.clear();
-    if (!ok) return fail(error);
-    if (!log_ok) return fail(log_error);
+    if (!ok) return write_failed(error);
+    if (!log_ok) return write_failed(log_error);
     // Both files complete before either appears under its name.
-    if (!out.finish(error) || !log.finish(error)) return fail(error);
+    if (!out.finish(error) || !log.finish(error)) return write_failed(error);
     if (!out.publish(error) || !log.publish(error)) return fail(error);
+    const Truncation& cut = opt.raw ? raw.truncation() : y4m.truncation();
+    if (cut.happened()) std::fprintf(stderr, "pelta: warning: %s\n", cut.describe().c_str());
 
     if (!opt.quiet) {
         const double secs = std::chrono::duration<double>(Clock::now() - start).count();
-        std::string line = "pelta: " + std::to_string(stats.frames) + " frames in ";
+        std::string line = "pelta: " + plural(stats.frames, "frame", "frames") + " in ";
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.2f s (%.1f fps)", secs, secs > 0 ? stats.frames / secs : 0.0);
         line += buf;
@@ -205,6 +265,7 @@ static int run(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", line.c_str());
     }
     if (opt.strict && stats.failed > 0) return fail(std::to_string(stats.failed) + " frame(s) failed (--strict)");
+    if (opt.strict && cut.happened()) return fail("the input's last frame was incomplete (--strict)");
     return 0;
 }
 

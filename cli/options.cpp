@@ -28,8 +28,8 @@ constexpr TrackOption kTracks[] = {
     {"phase", TRACK_PHASE, "C/Y subcarrier phase, degrees"},
 };
 constexpr TrackOption kChecks[] = {
-    {"tff", CHECK_TFF, "top field first"},
-    {"range", CHECK_RANGE, "show the window as a negative image (preview only)"},
+    {"tff", CHECK_TFF, "TFF: weave even frames' top, odd frames' bottom fields"},
+    {"range", CHECK_RANGE, "output the input with its window inverted (not --saving)"},
     {"mono", CHECK_MONO, "clear the colour in the window"},
     {"cy", CHECK_CY, "fold the window's colour into luma on a subcarrier"},
     {"lpf", CHECK_LPF, "vertical low-pass when combing remains"},
@@ -249,8 +249,7 @@ std::string help_text(const FILTER_DLL* desc) {
     line("");
     line("Filter check boxes (0 or 1, default):");
     for (const TrackOption& c : kChecks) {
-        std::string def = "default " + std::to_string(desc->check_default[c.index]);
-        if (c.index == CHECK_TFF) def = "default: Y4M tag It 1, Ib 0, else " + std::to_string(desc->check_default[c.index]);
+        const std::string def = "default " + std::to_string(desc->check_default[c.index]);
         line("  " + pad(std::string("--") + c.name + " 0|1", 14) + pad(c.what, 58) + def);
     }
     line("");
@@ -271,7 +270,12 @@ std::string help_text(const FILTER_DLL* desc) {
     line("  --quiet          no progress line and no summary on standard error");
     line("  -h, --help       show this help");
     line("");
-    line("Exit status: 0 done, 1 error (or a failed frame with --strict), 2 usage error.");
+    line("--tff is not the source's field order: with 1 the weaves pair a top field of an even");
+    line("frame with a bottom field of an odd frame, with 0 the reverse (see README, Field order).");
+    line("--range is what the output shows unless --saving, as in the editor's preview.");
+    line("");
+    line("Exit status: 0 done, 1 error (or a failed frame or an incomplete last frame with");
+    line("--strict), 2 usage error.");
     return s;
 }
 

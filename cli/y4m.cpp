@@ -86,6 +86,29 @@ LineStatus read_line(ByteSource& src, std::string& line) {
 
 }  // namespace
 
+std::string Truncation::describe() const {
+    return "truncated last frame: frame " + std::to_string(frame) + " has " + std::to_string(bytes) + " of " +
+           std::to_string(expected) + " bytes; dropped them and kept the " + std::to_string(frame) +
+           (frame == 1 ? " whole frame" : " whole frames") + " before it";
+}
+
+std::string pix_fmt_for_tag(std::string_view tag) {
+    if (tag.substr(0, 4) == "mono") return "gray";
+    // The subsampling the tag starts with, whatever depth, siting or alpha
+    // follows it, up to the nearest one read here that loses no sample.
+    struct Prefix {
+        std::string_view prefix;
+        const char* pix_fmt;
+    };
+    static constexpr Prefix kPrefixes[] = {
+        {"444", "yuv444p"}, {"422", "yuv422p"}, {"420", "yuv420p"},
+        {"411", "yuv422p"}, {"410", "yuv420p"}, {"440", "yuv444p"},
+    };
+    for (const Prefix& p : kPrefixes)
+        if (tag.substr(0, p.prefix.size()) == p.prefix) return p.pix_fmt;
+    return "yuv444p";
+}
+
 bool check_frame_size(long long w, long long h, std::string& error) {
     if (w <= 0 || h <= 0) {
         error = "zero frame size " + std::to_string(w) + "x" + std::to_string(h);
@@ -138,11 +161,13 @@ bool parse_y4m_header(std::string_view line, Y4mHeader& out, std::string& error)
                         found = true;
                     }
                 if (!found) {
+                    const std::string hint = "; have ffmpeg convert it with -pix_fmt " + pix_fmt_for_tag(val);
                     if (is_deep_chroma_tag(val))
-                        error = "unsupported bit depth in chroma tag 'C" + std::string(val) + "' (only 8-bit video)";
+                        error = "unsupported bit depth in chroma tag 'C" + std::string(val) + "' (only 8-bit video)" +
+                                hint;
                     else
                         error = "unsupported chroma format 'C" + std::string(val) +
-                                "' (444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono)";
+                                "' (444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono)" + hint;
                     return false;
                 }
                 out.chroma_given = true;
@@ -166,10 +191,10 @@ bool parse_y4m_header(std::string_view line, Y4mHeader& out, std::string& error)
     return true;
 }
 
-std::string format_y4m_header(const Y4mHeader& in, Chroma chroma) {
+std::string format_y4m_header(const Y4mHeader& in, Chroma chroma, char interlace) {
     std::string s(kMagic);
     const bool changed = chroma != in.chroma;
-    bool wrote_chroma = false;
+    bool wrote_chroma = false, wrote_interlace = false;
     for (const std::string& tag : in.tags) {
         if (changed && tag.rfind("XYSCSS=", 0) == 0) continue;
         s += ' ';
@@ -181,6 +206,10 @@ std::string format_y4m_header(const Y4mHeader& in, Chroma chroma) {
             s += "C";
             s += chroma_tag(chroma);
             wrote_chroma = true;
+        } else if (tag[0] == 'I' && interlace) {
+            s += 'I';
+            s += interlace;
+            wrote_interlace = true;
         } else {
             s += tag;
         }
@@ -188,6 +217,10 @@ std::string format_y4m_header(const Y4mHeader& in, Chroma chroma) {
     if (changed && !wrote_chroma) {
         s += " C";
         s += chroma_tag(chroma);
+    }
+    if (interlace && !wrote_interlace) {
+        s += " I";
+        s += interlace;
     }
     s += '\n';
     return s;
@@ -200,19 +233,24 @@ bool Y4mReader::read_header(std::string& error) {
     for (size_t i = 0; i < kMagic.size(); ++i) {
         int c = src_.get();
         if (c < 0) {
-            if (src_.failed())
+            if (src_.failed()) {
+                fault_ = HeaderFault::Other;
                 error = "cannot read input: " + src_.error_text();
-            else
+            } else {
+                fault_ = i == 0 ? HeaderFault::Empty : HeaderFault::NotY4m;
                 error = i == 0 ? "empty input (not a Y4M stream)" : "not a Y4M stream (no YUV4MPEG2 signature)";
+            }
             return false;
         }
         if (c != kMagic[i]) {
+            fault_ = HeaderFault::NotY4m;
             error = "not a Y4M stream (no YUV4MPEG2 signature)";
             return false;
         }
         line.push_back(static_cast<char>(c));
     }
     std::string rest;
+    fault_ = HeaderFault::Other;
     switch (read_line(src_, rest)) {
         case LineStatus::Ok: break;
         case LineStatus::Eof: error = "truncated Y4M header (no end of line)"; return false;
@@ -221,6 +259,7 @@ bool Y4mReader::read_header(std::string& error) {
     }
     line += rest;
     if (!parse_y4m_header(line, header_, error)) return false;
+    fault_ = HeaderFault::None;
     header_bytes_ = line.size() + 1;
     frame_bytes_ = plane_sizes(header_.chroma, header_.width, header_.height).frame();
     return true;
@@ -240,8 +279,8 @@ ReadStatus Y4mReader::read_frame(std::vector<uint8_t>& planes, std::string& erro
         switch (read_line(src_, rest)) {
             case LineStatus::Ok: break;
             case LineStatus::Eof:
-                error = "truncated last frame: frame " + frame_no + " ends inside its FRAME header";
-                return ReadStatus::Error;
+                truncation_ = {frames_, line.size() + rest.size(), kFrame.size() + 1 + frame_bytes_};
+                return ReadStatus::End;
             case LineStatus::TooLong:
                 error = "bad Y4M frame header at frame " + frame_no + " (line too long)";
                 return ReadStatus::Error;
@@ -255,14 +294,15 @@ ReadStatus Y4mReader::read_frame(std::vector<uint8_t>& planes, std::string& erro
         error = "bad Y4M frame header at frame " + frame_no + " (expected FRAME)";
         return ReadStatus::Error;
     }
+    frame_params_ = line.substr(kFrame.size());
     planes.resize(frame_bytes_);
     size_t got = src_.read(planes.data(), frame_bytes_);
     if (got < frame_bytes_) {
-        if (src_.failed())
-            error = "cannot read input: " + src_.error_text();
-        else
-            error = "truncated last frame: frame " + frame_no + " has " + std::to_string(got) + " of " +
-                    std::to_string(frame_bytes_) + " bytes";
+        if (!src_.failed()) {
+            truncation_ = {frames_, line.size() + 1 + got, line.size() + 1 + frame_bytes_};
+            return ReadStatus::End;
+        }
+        error = "cannot read input: " + src_.error_text();
         return ReadStatus::Error;
     }
     ++frames_;
@@ -273,13 +313,17 @@ ReadStatus RawReader::read_frame(PIXEL_YC* dst, int stride, std::string& error) 
     const size_t bytes = frame_bytes();
     buf_.resize(bytes);
     size_t got = src_.read(buf_.data(), bytes);
+    if (frames_ == 0 && got >= kMagic.size() && std::memcmp(buf_.data(), kMagic.data(), kMagic.size()) == 0) {
+        error = "the input is a Y4M stream (it starts with YUV4MPEG2): leave out --raw";
+        return ReadStatus::Error;
+    }
     if (got == 0 && !src_.failed()) return ReadStatus::End;
     if (got < bytes) {
-        if (src_.failed())
-            error = "cannot read input: " + src_.error_text();
-        else
-            error = "truncated last frame: frame " + std::to_string(frames_) + " has " + std::to_string(got) +
-                    " of " + std::to_string(bytes) + " bytes";
+        if (!src_.failed()) {
+            truncation_ = {frames_, got, bytes};
+            return ReadStatus::End;
+        }
+        error = "cannot read input: " + src_.error_text();
         return ReadStatus::Error;
     }
     const uint8_t* p = buf_.data();

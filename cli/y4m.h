@@ -62,6 +62,17 @@ private:
 
 enum class ReadStatus { Frame, End, Error };
 
+// A stream that ended inside a frame: the readers hand out every complete
+// frame, then report End and keep what was dropped here.
+struct Truncation {
+    long frame = -1;     // number of the incomplete frame; -1: the stream ended cleanly
+    size_t bytes = 0;    // bytes of it that were read and dropped (FRAME header included)
+    size_t expected = 0; // bytes a whole frame has (FRAME header included)
+    bool happened() const { return frame >= 0; }
+    // "the input ends inside frame 2: dropped its 43 bytes (a frame has 54)"
+    std::string describe() const;
+};
+
 struct Y4mHeader {
     int width = 0;
     int height = 0;
@@ -79,8 +90,13 @@ bool parse_y4m_header(std::string_view line, Y4mHeader& out, std::string& error)
 
 // The header line for an output stream, newline included: the input's tags
 // with the chroma tag set to `chroma`. When the chroma changes, the X tag
-// that repeats the subsampling (XYSCSS=...) is dropped.
-std::string format_y4m_header(const Y4mHeader& in, Chroma chroma);
+// that repeats the subsampling (XYSCSS=...) is dropped. A nonzero `interlace`
+// ('p', 't', ...) replaces the I tag, or is added when there is none.
+std::string format_y4m_header(const Y4mHeader& in, Chroma chroma, char interlace = 0);
+
+// The ffmpeg -pix_fmt closest to a Y4M chroma tag (without its 'C') that this
+// reader takes: "411" gives "yuv422p", "420p10" "yuv420p", "mono16" "gray".
+std::string pix_fmt_for_tag(std::string_view tag);
 
 // Checks a frame size against the limits above; on failure sets `error`.
 bool check_frame_size(long long w, long long h, std::string& error);
@@ -96,9 +112,19 @@ public:
     size_t header_bytes() const { return header_bytes_; }
     size_t frame_bytes() const { return frame_bytes_; }
 
-    // Reads the next frame's planes (frame_bytes() bytes) into `planes`.
+    // Why read_header failed, where the caller can help more than the message.
+    enum class HeaderFault { None, Empty, NotY4m, Other };
+    HeaderFault header_fault() const { return fault_; }
+
+    // Reads the next frame's planes (frame_bytes() bytes) into `planes`. A
+    // frame cut short by the end of the stream gives End, and truncation()
+    // tells what was dropped.
     ReadStatus read_frame(std::vector<uint8_t>& planes, std::string& error);
     long frames_read() const { return frames_; }
+    // The parameters of the last frame's FRAME line, with their leading
+    // space (" Ixyz"), or "" when it had none.
+    const std::string& frame_params() const { return frame_params_; }
+    const Truncation& truncation() const { return truncation_; }
 
 private:
     ByteSource& src_;
@@ -106,6 +132,9 @@ private:
     size_t header_bytes_ = 0;
     size_t frame_bytes_ = 0;
     long frames_ = 0;
+    HeaderFault fault_ = HeaderFault::None;
+    std::string frame_params_;
+    Truncation truncation_;
 };
 
 // Frames of w x h PIXEL_YC, three little-endian int16 per pixel, rows w
@@ -114,14 +143,18 @@ class RawReader {
 public:
     RawReader(ByteSource& src, int w, int h) : src_(src), w_(w), h_(h) {}
     size_t frame_bytes() const { return static_cast<size_t>(w_) * h_ * 6; }
-    // Reads the next frame into rows `stride` pixels apart.
+    // Reads the next frame into rows `stride` pixels apart. A frame cut short
+    // by the end of the stream gives End, and truncation() tells what was
+    // dropped. A stream that begins as Y4M is refused.
     ReadStatus read_frame(PIXEL_YC* dst, int stride, std::string& error);
     long frames_read() const { return frames_; }
+    const Truncation& truncation() const { return truncation_; }
 
 private:
     ByteSource& src_;
     int w_, h_;
     long frames_ = 0;
+    Truncation truncation_;
     std::vector<uint8_t> buf_;
 };
 
