@@ -177,7 +177,6 @@ static int run(int argc, char** argv) {
         out_chroma = output_chroma(y4m.header().chroma, opt.out_chroma);
         total = expected_frames(in, y4m.header_bytes(), y4m.frame_bytes() + 6);
     }
-    warn_window_outside(opt.controls, w);
     const int max_w = opt.max_w ? opt.max_w : (w + 31) / 32 * 32;
     if (max_w < w)
         return fail("--max-w " + std::to_string(max_w) + " is below the frame width " + std::to_string(w) +
@@ -216,6 +215,7 @@ static int run(int argc, char** argv) {
         frames_out = std::make_unique<Y4mFrameOutput>(out, out_chroma, w, h, &frame_params);
     }
 
+    warn_window_outside(opt.controls, w);
     Progress progress(!opt.quiet && isatty(STDERR_FILENO), total);
     const Clock::time_point start = Clock::now();
     std::string log_error;

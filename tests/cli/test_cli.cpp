@@ -272,7 +272,7 @@ TEST(CliHost, FailedFramesAreWrittenAsTheyCameIn) {
     write_file(dir / "in.raw", raw_bytes(field_shifted_clip(kW, kH, 1)));
     RunResult r = run_pelta(dir.path(), kRawSize + " --log log.csv in.raw out.raw");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("1 frames in"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("pelta: 1 frame in"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("1 failed"), std::string::npos) << r.err;
     EXPECT_EQ(read_file(dir / "out.raw"), read_file(dir / "in.raw"));
     EXPECT_EQ(read_file(dir / "log.csv"), "frame,match,comb,comb_th,status\n0,,,,failed\n");
@@ -288,7 +288,10 @@ TEST(CliHost, FailedFramesAreWrittenAsTheyCameIn) {
     EXPECT_NE(r.err.find("0 failed"), std::string::npos) << r.err;
 }
 
-TEST(CliHost, TopFieldFirstFollowsTheY4mTag) {
+// The TFF check box chooses which fields of even and odd frames are woven
+// together, not the source's field order, so the Y4M field-order tag does not
+// set it: only --tff does, else the filter's default (on).
+TEST(CliHost, FieldOrderTagDoesNotChooseTheWeave) {
     ScratchDir dir;
     const std::vector<std::string> frames = field_shifted_planes(64, 32, 12);
     std::map<std::string, std::string> out;
@@ -304,13 +307,115 @@ TEST(CliHost, TopFieldFirstFollowsTheY4mTag) {
             out[tag + "|" + tff] = body;
         }
     }
-    EXPECT_NE(out["It|"], out["Ib|"]);
-    EXPECT_EQ(out["It|"], out["It|--tff 1"]);
-    EXPECT_EQ(out["Ib|"], out["It|--tff 0"]);
-    EXPECT_EQ(out["Ib|--tff 1"], out["It|"]);
-    // Without a field order, the descriptor's default (top field first).
-    EXPECT_EQ(out["Ip|"], out["It|"]);
-    EXPECT_EQ(out["|"], out["It|"]);
+    EXPECT_NE(out["It|--tff 0"], out["It|--tff 1"]);
+    for (const std::string tag : {"It", "Ib", "Ip", ""}) {
+        EXPECT_EQ(out[tag + "|"], out["It|--tff 1"]) << tag;
+        EXPECT_EQ(out[tag + "|--tff 0"], out["It|--tff 0"]) << tag;
+        EXPECT_EQ(out[tag + "|--tff 1"], out["It|--tff 1"]) << tag;
+    }
+}
+
+// Output frames are progressive pictures (Ip), except under the range
+// display, which shows the input with its window inverted and keeps its tag.
+// Each output frame carries its input frame's FRAME parameters.
+TEST(CliHost, OutputFieldFlagAndFrameParameters) {
+    ScratchDir dir;
+    const std::vector<std::string> frames = field_shifted_planes(64, 32, 5);
+    const char* params[] = {"", " Itpi", " XA=1 XB", "", " Ibpi"};
+    std::string in = "YUV4MPEG2 W64 H32 F30000:1001 It A1:1 C420jpeg\n";
+    for (size_t f = 0; f < frames.size(); ++f) in += std::string("FRAME") + params[f] + "\n" + frames[f];
+    write_file(dir / "in.y4m", in);
+    struct Case {
+        std::string args;
+        const char* header;
+    };
+    const Case cases[] = {
+        {"", "YUV4MPEG2 W64 H32 F30000:1001 Ip A1:1 C420jpeg"},
+        {"--range 1", "YUV4MPEG2 W64 H32 F30000:1001 It A1:1 C420jpeg"},
+        {"--range 1 --saving", "YUV4MPEG2 W64 H32 F30000:1001 Ip A1:1 C420jpeg"},
+        {"--out-chroma 444", "YUV4MPEG2 W64 H32 F30000:1001 Ip A1:1 C444"},
+    };
+    for (const Case& c : cases) {
+        for (const std::string sink : {"out.y4m", "- > out.y4m"}) {
+            SCOPED_TRACE(c.args + " " + sink);
+            RunResult r = run_pelta(dir.path(), "--left 10 --width 16 --quiet " + c.args + " in.y4m " + sink);
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::string o = read_file(dir / "out.y4m");
+            std::vector<std::string> heads;
+            size_t pos = o.find('\n');
+            ASSERT_EQ(o.substr(0, pos), c.header);
+            const size_t payload = c.args.find("444") != std::string::npos ? 64 * 32 * 3 : 64 * 32 * 3 / 2;
+            for (++pos; pos < o.size();) {
+                const size_t nl = o.find('\n', pos);
+                ASSERT_NE(nl, std::string::npos);
+                heads.push_back(o.substr(pos, nl - pos));
+                pos = nl + 1 + payload;
+            }
+            ASSERT_EQ(pos, o.size());
+            ASSERT_EQ(heads.size(), frames.size());
+            for (size_t f = 0; f < frames.size(); ++f) EXPECT_EQ(heads[f], std::string("FRAME") + params[f]);
+        }
+    }
+    // Without a field tag in the input, Ip is added.
+    write_file(dir / "bare.y4m", y4m_bytes(planes_clip("W64 H32 C420jpeg", frames)));
+    ASSERT_EQ(run_pelta(dir.path(), "--quiet bare.y4m out.y4m").status, 0);
+    EXPECT_EQ(lines(read_file(dir / "out.y4m"))[0], "YUV4MPEG2 W64 H32 C420jpeg Ip");
+}
+
+// A stream that ends inside a frame: every whole frame is filtered and
+// written, as it would be from the whole frames alone, a warning says what was
+// dropped, and the exit status is 0, or 1 with --strict (everything written
+// all the same), to files and standard output alike.
+TEST(CliTruncation, KeepsEveryWholeFrame) {
+    ScratchDir dir;
+    const std::vector<std::string> frames = field_shifted_planes(64, 32, 6);
+    const std::string whole = y4m_bytes(planes_clip("W64 H32 It C420jpeg", frames));
+    const size_t frame_bytes = 6 + 64 * 32 * 3 / 2;
+    write_file(dir / "whole.y4m", whole.substr(0, whole.size() - frame_bytes));
+    write_file(dir / "cut.y4m", whole.substr(0, whole.size() - 100));
+    write_file(dir / "cut-head.y4m", whole.substr(0, whole.size() - frame_bytes + 3));
+    const Clip clip = field_shifted_clip(kW, kH, 6);
+    const std::string raw = raw_bytes(clip);
+    write_file(dir / "whole.raw", raw.substr(0, raw.size() - kW * kH * 6));
+    write_file(dir / "cut.raw", raw.substr(0, raw.size() - 7));
+    ASSERT_EQ(run_pelta(dir.path(), "--left 10 --width 16 --log whole.csv whole.y4m whole-out.y4m").status, 0);
+    ASSERT_EQ(run_pelta(dir.path(), "--left 10 --width 16 " + kRawSize + " whole.raw whole-out.raw").status, 0);
+
+    struct Case {
+        std::string args, expect_file;
+        int status;
+        std::string warning;
+    };
+    const std::string y4m_warn = "truncated last frame: frame 5 has " + std::to_string(frame_bytes - 100) + " of " +
+                                 std::to_string(frame_bytes) + " bytes; dropped them and kept the 5 whole frames";
+    const Case cases[] = {
+        {"cut.y4m out", "whole-out.y4m", 0, y4m_warn},
+        {"- out < cut.y4m", "whole-out.y4m", 0, y4m_warn},
+        {"cut.y4m - > out", "whole-out.y4m", 0, y4m_warn},
+        {"--strict cut.y4m out", "whole-out.y4m", 1, y4m_warn},
+        {"--strict - - < cut.y4m > out", "whole-out.y4m", 1, y4m_warn},
+        {"cut-head.y4m out", "whole-out.y4m", 0, "frame 5 has 3 of " + std::to_string(frame_bytes) + " bytes"},
+        {kRawSize + " cut.raw out", "whole-out.raw", 0,
+         "frame 5 has " + std::to_string(kW * kH * 6 - 7) + " of " + std::to_string(kW * kH * 6) + " bytes"},
+        {kRawSize + " --strict - out < cut.raw", "whole-out.raw", 1, "dropped them and kept the 5 whole frames"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        RunResult r = run_pelta(dir.path(), "--left 10 --width 16 --log log.csv " + c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        const std::vector<std::string> err = lines(r.err);
+        ASSERT_GE(err.size(), 2u) << r.err;
+        EXPECT_EQ(err[0].rfind("pelta: warning: truncated last frame", 0), 0u) << r.err;
+        EXPECT_NE(err[0].find(c.warning), std::string::npos) << r.err;
+        EXPECT_NE(err[1].find("5 frames in"), std::string::npos) << r.err;
+        if (c.status) {
+            EXPECT_EQ(err.back(), "pelta: the input's last frame was incomplete (--strict)");
+        }
+        EXPECT_EQ(read_file(dir / "out"), read_file(dir / c.expect_file));
+        if (c.expect_file == "whole-out.y4m") {
+            EXPECT_EQ(read_file(dir / "log.csv"), read_file(dir / "whole.csv"));
+        }
+    }
 }
 
 // ---- errors ---------------------------------------------------------------------
@@ -323,6 +428,7 @@ struct ErrorCase {
     std::string args;
     int status;
     const char* message;
+    const char* setup = nullptr;  // shell commands run first
 };
 
 std::string tiny_y4m(const std::string& tags, int frames, size_t cut = 0) {
@@ -342,14 +448,27 @@ TEST(CliErrors, ReportAndLeaveNoOutput) {
         {"directory input", good, "sub out.y4m --log log.csv", 1, "cannot read input 'sub': it is a directory"},
         {"not Y4M", "hello, world\n", "in.y4m out.y4m --log log.csv", 1, "not a Y4M stream"},
         {"empty input", "", "in.y4m out.y4m --log log.csv", 1, "empty input"},
-        {"chroma", tiny_y4m("W8 H4 C411", 1), "in.y4m out.y4m --log log.csv", 1, "unsupported chroma format 'C411'"},
-        {"bit depth", tiny_y4m("W8 H4 C420p10", 1), "in.y4m out.y4m --log log.csv", 1, "unsupported bit depth"},
-        {"truncated", tiny_y4m("W8 H4 C420jpeg", 3, 5), "in.y4m out.y4m --log log.csv", 1,
-         "truncated last frame: frame 2 has 43 of 48 bytes"},
-        {"truncated on stdin", tiny_y4m("W8 H4 C420jpeg", 3, 5), "- out.y4m --log log.csv < in.y4m", 1,
-         "truncated last frame"},
-        {"truncated raw", std::string(8 * 4 * 6 * 2 + 7, 'r'), "--raw 8x4 in.y4m out.y4m", 1,
-         "truncated last frame: frame 2 has 7 of 192 bytes"},
+        {"chroma", tiny_y4m("W8 H4 C411", 1), "in.y4m out.y4m --log log.csv", 1,
+         "unsupported chroma format 'C411' (444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono); have ffmpeg "
+         "convert it with -pix_fmt yuv422p"},
+        {"bit depth", tiny_y4m("W8 H4 C420p10", 1), "in.y4m out.y4m --log log.csv", 1,
+         "unsupported bit depth in chroma tag 'C420p10' (only 8-bit video); have ffmpeg convert it with -pix_fmt "
+         "yuv420p"},
+        {"not Y4M, with the command", "\x1a\x45\xdf\xa3 matroska", "in.y4m 'my out.y4m'", 1,
+         "not a Y4M stream (no YUV4MPEG2 signature); decode it through ffmpeg first: ffmpeg -i in.y4m -f "
+         "yuv4mpegpipe -pix_fmt yuv420p - | pelta - 'my out.y4m'"},
+        {"empty pipe", "", ": | '" + pelta_bin() + "' - out.y4m --log log.csv", 1,
+         "empty input: the program writing into the pipe wrote nothing (ffmpeg writes some pixel formats as Y4M "
+         "only with -strict -1"},
+        {"raw given Y4M", good, "--raw 8x4 --left 0 in.y4m out.raw --log log.csv", 1,
+         "the input is a Y4M stream (it starts with YUV4MPEG2): leave out --raw"},
+        {"output is the input", good, "in.y4m in.y4m", 1, "'in.y4m' is the input file; write to another file"},
+        {"output links to the input", good, "in.y4m link.y4m", 1, "'link.y4m' is the input file", "ln -s in.y4m link.y4m"},
+        {"output is a hard link", good, "in.y4m hard.y4m", 1, "'hard.y4m' is the input file", "ln in.y4m hard.y4m"},
+        {"input is a link", good, "link.y4m in.y4m --log log.csv", 1, "'in.y4m' is the input file",
+         "ln -s in.y4m link.y4m"},
+        {"log is the input", good, "--log in.y4m in.y4m out.y4m", 1, "'in.y4m' is the input file"},
+        {"stdout is the input", good, "in.y4m - >> in.y4m", 1, "standard output is the input file"},
         {"zero size", tiny_y4m("W0 H4", 0), "in.y4m out.y4m", 1, "zero frame size 0x4"},
         {"absurd size", tiny_y4m("W100000 H4", 0), "in.y4m out.y4m", 1, "absurd frame size 100000x4"},
         {"no height", tiny_y4m("W8 C420jpeg", 0), "in.y4m out.y4m", 1, "no H (height) tag"},
@@ -375,14 +494,19 @@ TEST(CliErrors, ReportAndLeaveNoOutput) {
         if (std::string(c.name) == "directory input") {
             ASSERT_EQ(run_shell(dir.path(), "mkdir sub").status, 0);
         }
+        if (c.setup) {
+            ASSERT_EQ(run_shell(dir.path(), c.setup).status, 0);
+        }
         const std::vector<std::string> before = dir.list();
-        RunResult r = run_pelta(dir.path(), c.args);
+        const std::string in_before = read_file(dir / "in.y4m");
+        RunResult r = c.args.rfind(": | ", 0) == 0 ? run_shell(dir.path(), c.args) : run_pelta(dir.path(), c.args);
         EXPECT_EQ(r.status, c.status);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << "stderr: " << r.err;
         EXPECT_EQ(r.err.rfind("pelta: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(dir.list(), before);
+        EXPECT_EQ(read_file(dir / "in.y4m"), in_before);
     }
 }
 
@@ -410,6 +534,77 @@ TEST(CliErrors, WriteFailures) {
     EXPECT_NE(r.err.find("cannot write 'out.raw': File too large"), std::string::npos) << r.err;
 
     EXPECT_EQ(dir.list(), before) << "no output or temporary file may remain";
+}
+
+// When the reader of standard output goes away, pelta ends as a filter does
+// when its pipe closes: by SIGPIPE, without a message, leaving no temporary
+// file behind (the log's included).
+TEST(CliPipes, ReaderGoingAwayEndsQuietly) {
+    ScratchDir dir;
+    write_file(dir / "in.y4m", y4m_bytes(planes_clip("W64 H32 It C420jpeg", field_shifted_planes(64, 32, 200))));
+    write_file(dir / "in.raw", raw_bytes(field_shifted_clip(kW, kH, 60)));
+    const std::vector<std::string> before = dir.list();
+    const std::string p = "'" + pelta_bin() + "' --left 10 --width 16";
+    for (const std::string& cmd : {
+             "{ " + p + " in.y4m - 2>err; echo $? >status; } | head -c 100 >/dev/null",
+             "{ " + p + " --log log.csv in.y4m - 2>err; echo $? >status; } | head -c 5000 >/dev/null",
+             "{ " + p + " " + kRawSize + " in.raw - 2>err; echo $? >status; } | head -c 0",
+         }) {
+        SCOPED_TRACE(cmd);
+        ASSERT_EQ(run_shell(dir.path(), cmd).status, 0);
+        EXPECT_EQ(read_file(dir / "status"), "141\n");
+        EXPECT_EQ(read_file(dir / "err"), "");
+        ASSERT_EQ(run_shell(dir.path(), "rm status err").status, 0);
+        EXPECT_EQ(dir.list(), before);
+    }
+}
+
+// Writing over an existing output keeps its permissions, and a symbolic link
+// keeps being a link: its target gets the new content.
+TEST(CliOverwrite, KeepsPermissionsAndLinks) {
+    ScratchDir dir;
+    write_file(dir / "in.raw", raw_bytes(field_shifted_clip(kW, kH, 4)));
+    ASSERT_EQ(run_pelta(dir.path(), kRawSize + " --quiet in.raw expected.raw").status, 0);
+    const std::string setup =
+        "mkdir -p real && echo old > real/out.raw && chmod 640 real/out.raw && ln -s real/out.raw link.raw && "
+        "ln -s link.raw link2.raw && echo old > plain.raw && chmod 600 plain.raw && ln -s real/new.raw dangling.raw";
+    ASSERT_EQ(run_shell(dir.path(), setup).status, 0);
+    for (const char* name : {"link.raw", "link2.raw", "plain.raw", "dangling.raw"}) {
+        RunResult r = run_pelta(dir.path(), kRawSize + " --quiet in.raw " + name);
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    }
+    EXPECT_EQ(read_file(dir / "real/out.raw"), read_file(dir / "expected.raw"));
+    EXPECT_EQ(read_file(dir / "real/new.raw"), read_file(dir / "expected.raw"));
+    EXPECT_EQ(read_file(dir / "plain.raw"), read_file(dir / "expected.raw"));
+    RunResult r = run_shell(dir.path(),
+                            "for f in link.raw link2.raw dangling.raw; do readlink $f; done; "
+                            "stat -c %a real/out.raw plain.raw; ls real");
+    EXPECT_EQ(r.out, "real/out.raw\nlink.raw\nreal/new.raw\n640\n600\nnew.raw\nout.raw\n");
+}
+
+// Standard input that is a terminal is refused instead of waited on, and a
+// processing window wholly outside the picture is pointed out.
+TEST(CliTerminal, RefusesATerminalAndWarnsOfAWindowOutsideThePicture) {
+    ScratchDir dir;
+    write_file(dir / "in.raw", raw_bytes(field_shifted_clip(kW, kH, 3)));
+    RunResult r = run_pelta(dir.path(), kRawSize + " --left 100 in.raw out.raw");
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(lines(r.err).size(), 2u) << r.err;
+    EXPECT_EQ(lines(r.err)[0],
+              "pelta: warning: the processing window starts at column 100, outside the 100-pixel-wide picture; no "
+              "window is rebuilt (--left)");
+    r = run_pelta(dir.path(), kRawSize + " --left 99 in.raw out.raw");
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+
+    if (run_shell(dir.path(), "command -v script").status != 0) GTEST_SKIP() << "script(1) not installed";
+    if (run_shell(dir.path(), "script -qec true /dev/null").status != 0)
+        GTEST_SKIP() << "script(1) cannot open a pseudo-terminal here (no /dev/pts?)";
+    r = run_shell(dir.path(), "script -qec \"'" + pelta_bin() + "' - out.y4m; echo status \\$?\" /dev/null");
+    EXPECT_NE(r.out.find("pelta: standard input is a terminal: pipe a video into pelta or name an input file"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("status 2"), std::string::npos) << r.out;
+    EXPECT_FALSE(file_exists(dir / "out.y4m"));
 }
 
 // A run stopped by a signal removes its temporary files.
@@ -469,7 +664,7 @@ TEST(CliTerminal, SummaryProgressAndQuiet) {
     ScratchDir dir;
     write_file(dir / "in.raw", raw_bytes(field_shifted_clip(kW, kH, 8)));
     // Standard error is not a terminal here: no progress line, one summary.
-    RunResult r = run_pelta(dir.path(), kRawSize + " in.raw out.raw");
+    RunResult r = run_pelta(dir.path(), kRawSize + " " + kWindow + " in.raw out.raw");
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
     const std::vector<std::string> err = lines(r.err);
@@ -477,7 +672,7 @@ TEST(CliTerminal, SummaryProgressAndQuiet) {
     EXPECT_EQ(err[0].rfind("pelta: 8 frames in ", 0), 0u) << err[0];
     EXPECT_NE(err[0].find(" fps), 0 failed; wrote out.raw"), std::string::npos) << err[0];
 
-    r = run_pelta(dir.path(), kRawSize + " --quiet in.raw out.raw");
+    r = run_pelta(dir.path(), kRawSize + " " + kWindow + " --quiet in.raw out.raw");
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
 
@@ -485,11 +680,12 @@ TEST(CliTerminal, SummaryProgressAndQuiet) {
     if (run_shell(dir.path(), "command -v script").status != 0) GTEST_SKIP() << "script(1) not installed";
     if (run_shell(dir.path(), "script -qec true /dev/null").status != 0)
         GTEST_SKIP() << "script(1) cannot open a pseudo-terminal here (no /dev/pts?)";
-    r = run_shell(dir.path(), "script -qec \"'" + pelta_bin() + "' " + kRawSize + " in.raw out.raw\" /dev/null");
+    r = run_shell(dir.path(), "script -qec \"'" + pelta_bin() + "' " + kRawSize + " " + kWindow + " in.raw out.raw\" /dev/null");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("\rpelta: frame "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("/8 ("), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("left"), std::string::npos) << r.out;
-    r = run_shell(dir.path(), "script -qec \"'" + pelta_bin() + "' --quiet " + kRawSize + " in.raw out.raw\" /dev/null");
+    r = run_shell(dir.path(),
+                  "script -qec \"'" + pelta_bin() + "' --quiet " + kRawSize + " " + kWindow + " in.raw out.raw\" /dev/null");
     EXPECT_EQ(r.out, "");
 }
