@@ -15,7 +15,7 @@ ReadStatus Y4mFrameInput::next(PIXEL_YC* dst, int stride, std::string& error) {
     if (s == ReadStatus::Frame) {
         const Y4mHeader& hd = reader_.header();
         planes_to_yc(planes_.data(), hd.chroma, hd.width, hd.height, dst, stride);
-        if (params_) params_->push_back(reader_.frame_params());
+        if (params_) params_->push(reader_.frame_params());
     }
     return s;
 }
@@ -209,11 +209,7 @@ Y4mFrameOutput::Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h, Fr
 
 bool Y4mFrameOutput::put(const PIXEL_YC* frame, int stride, std::string& error) {
     yc_to_planes(frame, stride, w_, h_, chroma_, buf_.data() + 6);
-    std::string params;
-    if (params_ && !params_->empty()) {
-        params = std::move(params_->front());
-        params_->pop_front();
-    }
+    const std::string params = params_ ? params_->pop() : std::string();
     if (params.empty()) return file_.write(buf_.data(), buf_.size(), error);
     // "FRAME" and the input frame's parameters, then the planes.
     const std::string head = "FRAME" + params + "\n";

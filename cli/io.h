@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,26 @@ namespace pelta_cli {
 // The FRAME parameters of input frames whose output is not written yet,
 // oldest first: the input adds each frame's, the output takes them in the
 // same order, so every output frame carries the parameters of its input frame.
-using FrameParamQueue = std::deque<std::string>;
+// Reading and writing may happen on different threads.
+class FrameParamQueue {
+public:
+    void push(std::string params) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(std::move(params));
+    }
+    // The oldest parameters, or "" when none are waiting.
+    std::string pop() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (queue_.empty()) return {};
+        std::string p = std::move(queue_.front());
+        queue_.pop_front();
+        return p;
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::string> queue_;
+};
 
 class Y4mFrameInput : public FrameInput {
 public:
