@@ -84,11 +84,15 @@ long expected_frames(std::FILE* in, size_t header_bytes, size_t frame_bytes) {
     return body > 0 ? static_cast<long>(body / static_cast<long long>(frame_bytes)) : 0;
 }
 
+// A file name as a shell would need it typed.
 std::string quote_arg(const std::string& s) {
+    bool plain = !s.empty();
     for (char c : s)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("-_./=+,:@%", c))
-            return "'" + s + "'";
-    return s;
+        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("-_./=+,:@%", c)) plain = false;
+    if (plain) return s;
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
 }
 
 // A header refusal, with what to do about it where that is clear.
