@@ -141,6 +141,7 @@ static int run(int argc, char** argv) {
     std::string error;
     switch (parse_options(argc, argv, desc, opt, error)) {
         case ParseOutcome::Help: std::fputs(help_text(desc).c_str(), stdout); return 0;
+        case ParseOutcome::Version: std::fputs(version_text().c_str(), stdout); return 0;
         case ParseOutcome::Usage: return fail(error + " (see pelta --help)", 2);
         case ParseOutcome::Run: break;
     }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "pelta_version.h"
+
 namespace pelta_cli {
 
 namespace {
@@ -91,6 +93,7 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
             continue;
         }
         if (arg == "-h" || arg == "--help") return ParseOutcome::Help;
+        if (arg == "--version") return ParseOutcome::Version;
         if (arg.substr(0, 2) != "--") {
             error = "unknown option '" + std::string(arg) + "'";
             return ParseOutcome::Usage;
@@ -226,6 +229,8 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
     return ParseOutcome::Run;
 }
 
+std::string version_text() { return "pelta " PELTA_VERSION "\n"; }
+
 std::string help_text(const FILTER_DLL* desc) {
     std::string s;
     auto line = [&s](const std::string& t) { s += t + "\n"; };
@@ -269,6 +274,7 @@ std::string help_text(const FILTER_DLL* desc) {
     line("  --strict         exit with status 1 if any frame failed (after writing everything)");
     line("  --quiet          no progress line and no summary on standard error");
     line("  -h, --help       show this help");
+    line("  --version        show the version");
     line("");
     line("--tff is not the source's field order: with 1 the weaves pair a top field of an even");
     line("frame with a bottom field of an odd frame, with 0 the reverse (see README, Field order).");

@@ -27,7 +27,7 @@ struct Options {
     std::string log;
 };
 
-enum class ParseOutcome { Run, Help, Usage };
+enum class ParseOutcome { Run, Help, Version, Usage };
 
 // Parses argv. Controls start at the descriptor's defaults; values are checked
 // against the descriptor's ranges (check boxes: 0 or 1). On Usage, `error`
@@ -37,6 +37,9 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
 
 // The --help text, with every control's range and default read from `desc`.
 std::string help_text(const FILTER_DLL* desc);
+
+// The --version line: "pelta 1.2.0" and a newline.
+std::string version_text();
 
 // The output chroma format for an input format and the --out-chroma choice.
 Chroma output_chroma(Chroma in, OutChroma choice);

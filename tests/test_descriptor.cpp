@@ -6,6 +6,7 @@
 
 #include "fake_host.h"
 #include "match/match_cache.h"
+#include "pelta_version.h"
 #include "window/carrier.h"
 
 namespace {
@@ -47,7 +48,10 @@ TEST(Descriptor, HeaderWordsAndCallbacks) {
 TEST(Descriptor, InformationNamesFilterAndVersion) {
     const std::string info = GetFilterTable()->information;
     EXPECT_NE(info.find("pelta"), std::string::npos);
-    EXPECT_NE(info.find("ver1.2"), std::string::npos);
+    EXPECT_EQ(info.rfind("pelta ver1.2", 0), 0u) << info;
+    // The version comes from the build, the same that pelta --version and
+    // the DLL's version resource show.
+    EXPECT_EQ(info.rfind("pelta ver" PELTA_VERSION " ", 0), 0u) << info;
     for (unsigned char c : info) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "information must be one ASCII line";
 }
 

@@ -2,6 +2,7 @@
 
 #include "host/controls.h"
 #include "match/match_cache.h"
+#include "pelta_version.h"
 #include "pipeline/filter_proc.h"
 #include "window/carrier.h"
 
@@ -37,7 +38,8 @@ const char* const check_names[CHECK_COUNT] = {
 const int check_defaults[CHECK_COUNT] = {1, 0, 0, 0, 1};
 
 const char filter_name_text[] = "pelta";
-const char information_text[] = "pelta ver1.2 - field matching for interlaced video";
+// The filter name and the version the build sets: "pelta ver1.2.0 - ...".
+const char information_text[] = "pelta ver" PELTA_VERSION " - field matching for interlaced video";
 
 FILTER_DLL descriptor = {
     FILTER_FLAG_EX_INFORMATION,  // flag

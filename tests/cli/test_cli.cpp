@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -13,6 +14,7 @@
 
 #include "cli_test_util.h"
 #include "host/descriptor.h"
+#include "pelta_version.h"
 
 using namespace cli_test;
 
@@ -658,6 +660,22 @@ TEST(CliTerminal, HelpListsEveryOptionWithTheDescriptorsRangesAndDefaults) {
     }
     for (const char* opt : {"--raw", "--out-chroma", "--max-w", "--saving", "--log", "--strict", "--quiet", "--help"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+}
+
+TEST(CliTerminal, VersionIsTheBuildsVersionAndStopsThere) {
+    ScratchDir dir;
+    // Wherever it stands, --version answers and nothing else happens: no
+    // input is needed and the other arguments are not checked.
+    for (const char* args : {"--version", "--left 5 --version", "--version no-such-input.y4m out.y4m"}) {
+        RunResult r = run_pelta(dir.path(), args);
+        EXPECT_EQ(r.status, 0) << args;
+        EXPECT_EQ(r.out, "pelta " PELTA_VERSION "\n") << args;
+        EXPECT_EQ(r.err, "") << args;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.y4m"));
+    int major, minor, patch;
+    char end;
+    EXPECT_EQ(std::sscanf(PELTA_VERSION, "%d.%d.%d%c", &major, &minor, &patch, &end), 3) << PELTA_VERSION;
 }
 
 TEST(CliTerminal, SummaryProgressAndQuiet) {
