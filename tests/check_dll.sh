@@ -1,10 +1,15 @@
 #!/bin/sh
 # Checks the built pelta.auf as the host will see it: a 32-bit (i386) PE DLL
 # whose only export is GetFilterTable, undecorated, and which imports nothing
-# but system DLLs (a compiler runtime DLL would keep it from loading).
+# but system DLLs (a compiler runtime DLL would keep it from loading); and as
+# Explorer shows it: a version resource carrying VERSION (e.g. 1.2.0).
+#   check_dll.sh path/to/pelta.auf VERSION
 set -u
-auf=${1:?usage: check_dll.sh path/to/pelta.auf}
+auf=${1:?usage: check_dll.sh path/to/pelta.auf VERSION}
+version=${2:?usage: check_dll.sh path/to/pelta.auf VERSION}
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+objcopy=${OBJCOPY:-i686-w64-mingw32-objcopy}
+strings=${STRINGS:-i686-w64-mingw32-strings}
 fail() { echo "check_dll: $*" >&2; exit 1; }
 
 [ -f "$auf" ] || fail "no such file: $auf"
@@ -34,4 +39,35 @@ done
 x87=$("$objdump" -d "$auf" | grep -E '[[:space:]](fsin|fcos|fsincos|fptan|fpatan)([[:space:]]|$)' | head -n 3)
 [ -z "$x87" ] || fail "uses x87 trigonometry: $x87"
 
-echo "check_dll: $auf is an i386 DLL exporting GetFilterTable, importing $(echo $imports)"
+# The version resource: a VERSIONINFO (resource type 16) in .rsrc, whose
+# fixed part and strings carry VERSION.0 (Explorer's file and product version).
+echo "$dump" | grep -q 'Resource Directory \[\.rsrc\]' || fail "no resource directory"
+echo "$dump" | sed -n '/^The \.rsrc Resource Directory section/,/^$/p' | grep -q 'Type Table' ||
+  fail "objdump shows no resource type table"
+echo "$dump" | sed -n '/^The \.rsrc Resource Directory section/,/^$/p' | grep -q 'Entry: ID: 0x000010,' ||
+  fail "no version resource (type 16) in .rsrc"
+tmp=$(mktemp "${TMPDIR:-/tmp}/check_dll.XXXXXX") || fail "cannot make a temporary file"
+trap 'rm -f "$tmp"' EXIT
+"$objcopy" -O binary --only-section=.rsrc "$auf" "$tmp" || fail "cannot extract .rsrc"
+# VS_FIXEDFILEINFO starts with the signature 0xFEEF04BD; file version
+# (most, least significant words) at +8, product version at +16, type at +36.
+sig=$(LC_ALL=C grep -obUaP '\xBD\x04\xEF\xFE' "$tmp" | head -n 1 | cut -d: -f1)
+[ -n "$sig" ] || fail "no VS_FIXEDFILEINFO in the version resource"
+set -- $(od -An -tu4 -v -j $((sig + 8)) -N 32 "$tmp")
+major=${version%%.*} rest=${version#*.}
+minor=${rest%%.*} patch=${rest#*.}
+ms=$(( (major << 16) | minor )) ls=$(( patch << 16 ))
+[ "$1 $2" = "$ms $ls" ] || fail "FILEVERSION is $(($1 >> 16)).$(($1 & 65535)).$(($2 >> 16)).$(($2 & 65535)), not $version.0"
+[ "$3 $4" = "$ms $ls" ] || fail "PRODUCTVERSION is $(($3 >> 16)).$(($3 & 65535)).$(($4 >> 16)).$(($4 & 65535)), not $version.0"
+[ "$8" = 2 ] || fail "FILETYPE is $8, not 2 (a DLL)"
+# The strings are UTF-16: each name is followed by its value.
+value() { "$strings" -el "$tmp" | awk -v k="$1" 'found { print; exit } $0 == k { found = 1 }'; }
+[ "$(value FileVersion)" = "$version.0" ] || fail "FileVersion is '$(value FileVersion)', not $version.0"
+[ "$(value ProductVersion)" = "$version.0" ] || fail "ProductVersion is '$(value ProductVersion)', not $version.0"
+[ "$(value OriginalFilename)" = "pelta.auf" ] || fail "OriginalFilename is '$(value OriginalFilename)', not pelta.auf"
+[ "$(value ProductName)" = "pelta" ] || fail "ProductName is '$(value ProductName)', not pelta"
+for key in FileDescription LegalCopyright; do
+  [ -n "$(value $key)" ] || fail "the version resource has no $key"
+done
+
+echo "check_dll: $auf is an i386 DLL exporting GetFilterTable, importing $(echo $imports), version $version.0"
