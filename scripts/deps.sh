@@ -4,15 +4,17 @@
 # are present.
 #   scripts/deps.sh test   the build and every test
 #   scripts/deps.sh demo   the build and the sample clip (ffmpeg)
+#   scripts/deps.sh package  the release package (scripts/package.sh)
 set -eu
 profile=${1:-test}
 
 base="cmake ninja-build g++ make libgtest-dev libbenchmark-dev
       g++-mingw-w64-i686 binutils-mingw-w64-i686"
 case "$profile" in
-  test) pkgs="$base g++-multilib qemu-user-static clang libclang-rt-14-dev ffmpeg" ;;
+  test) pkgs="$base g++-multilib qemu-user-static clang libclang-rt-14-dev ffmpeg zip unzip" ;;
   demo) pkgs="$base ffmpeg" ;;
-  *) echo "deps.sh: unknown profile '$profile' (test or demo)" >&2; exit 2 ;;
+  package) pkgs="$base zip" ;;
+  *) echo "deps.sh: unknown profile '$profile' (test, demo or package)" >&2; exit 2 ;;
 esac
 
 missing=""

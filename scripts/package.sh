@@ -1,0 +1,52 @@
+#!/bin/sh
+# Builds pelta.auf from this source tree in a fresh build directory and writes
+# the release package:
+#   scripts/package.sh [--out DIR]        (default DIR: dist/)
+#   DIR/pelta-VERSION-win32.zip: LICENSE, README.ja.md, README.md, pelta.auf
+#   and SHA256SUMS (their SHA-256 sums, for sha256sum -c), in that order.
+# VERSION is the one the build sets (CMakeLists.txt). The package is
+# reproducible: the DLL carries no time stamp or build path, and every file in
+# the zip has mode 0644 and the time SOURCE_DATE_EPOCH (default: the time of
+# the last commit), stored without extra fields (zip -X) in UTC.
+set -eu
+cd "$(dirname "$0")/.."
+src=$(pwd)
+out=dist
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --out) out=${2:?--out needs a directory}; shift 2 ;;
+    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "package.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
+  esac
+done
+scripts/deps.sh package
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$src" log -1 --format=%ct 2>/dev/null) || {
+    echo "package.sh: not a git checkout: set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pelta-package.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+echo "package.sh: building pelta.auf in $work/build" >&2
+cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/build" --target pelta_auf >/dev/null
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$work/build/CMakeCache.txt")
+[ -n "$version" ] || { echo "package.sh: the build sets no version" >&2; exit 1; }
+
+stage="$work/stage"
+mkdir "$stage"
+cp "$work/build/pelta.auf" LICENSE README.ja.md README.md "$stage/"
+files="LICENSE README.ja.md README.md pelta.auf"
+(cd "$stage" && sha256sum $files > SHA256SUMS)
+chmod 0644 "$stage"/*
+touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
+
+mkdir -p "$out"
+zip="$(cd "$out" && pwd)/pelta-$version-win32.zip"
+rm -f "$zip"
+(cd "$stage" && TZ=UTC zip -X -D -q "$zip" $files SHA256SUMS)
+echo "$zip"
