@@ -18,7 +18,9 @@
 # its own; a frame is clean when all three are, combed when any is.
 #
 # Matchers: pelta with its defaults; pelta --width 0 --lpf 0 (field matching
-# alone, no window, no low-pass); ffmpeg's fieldmatch with its defaults.
+# alone, no window, no low-pass); pelta --tff 0 (the TFF check box off, on
+# top-field-first clips); ffmpeg's fieldmatch with its defaults.
+# "pictures" counts the different source pictures among the clean frames.
 #
 # usage: bench/clean_frames.sh [--build DIR] [--dir DIR]
 #   --build  a configured build directory with pelta and pelta_score
@@ -88,6 +90,7 @@ run() {  # run CLIP: filters $dir/CLIP.y4m with each matcher into $dir/CLIP.MATC
     local clip=$1
     "$pelta" --quiet "$dir/$clip.y4m" "$dir/$clip.pelta.y4m"
     "$pelta" --quiet --width 0 --lpf 0 "$dir/$clip.y4m" "$dir/$clip.pelta-match.y4m"
+    "$pelta" --quiet --tff 0 "$dir/$clip.y4m" "$dir/$clip.pelta-tff0.y4m"
     ff -i "$dir/$clip.y4m" -vf fieldmatch -f yuv4mpegpipe "$dir/$clip.fieldmatch.y4m"
 }
 run film
@@ -96,13 +99,14 @@ run steps
 echo "ffmpeg: $(ffmpeg -version | head -1)"
 printf '%-8s %-28s %s\n' clip matcher result
 for clip in film steps; do
-    for m in input pelta pelta-match fieldmatch; do
+    for m in input pelta pelta-match pelta-tff0 fieldmatch; do
         f="$dir/$clip.$m.y4m"
         [ "$m" = input ] && f="$dir/$clip.y4m"
         case $m in
             input) label="(unfiltered input)" ;;
             pelta) label="pelta (defaults)" ;;
             pelta-match) label="pelta --width 0 --lpf 0" ;;
+            pelta-tff0) label="pelta --tff 0" ;;
             fieldmatch) label="ffmpeg fieldmatch" ;;
         esac
         printf '%-8s %-28s %s\n' "$clip" "$label" \

@@ -13,11 +13,15 @@
 //           moments woven together,
 //   soft    otherwise (blurred, or altered in another way, but not combed).
 // A frame is clean when all its regions are, combed when any region is.
-// Prints "frames N clean C combed K soft S"; --csv writes one row per frame.
+// Prints "frames N clean C combed K soft S pictures P", P being how many
+// different reference pictures the clean frames show (in the first region: a
+// matcher may repeat one picture where it could show two); --csv writes one
+// row per frame.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -134,10 +138,12 @@ int main(int argc, char** argv) {
 
     const long nout = static_cast<long>(out.luma.size()), nref = static_cast<long>(ref.luma.size());
     int counts[3] = {};
+    std::set<long> shown;
     for (long n = 0; n < nout; ++n) {
         const long centre = (n * nref + nout / 2) / nout;
         Verdict frame = Clean;
         std::string row;
+        long first_best = -1;
         for (auto [x0, x1] : cols) {
             long best = -1;
             double best_psnr = -1, weave_psnr = -1;
@@ -155,14 +161,17 @@ int main(int argc, char** argv) {
                                                                    ref.luma[b].data(), out.w, out.h, x0, x1));
             const Verdict v = best_psnr >= 40.0 ? Clean : weave_psnr > best_psnr + 1.0 ? Combed : Soft;
             if (v > frame) frame = v;
+            if (first_best < 0) first_best = best;
             char cell[96];
             std::snprintf(cell, sizeof cell, ",%ld,%.2f,%.2f", best, best_psnr, weave_psnr);
             row += cell;
         }
         ++counts[frame];
+        if (frame == Clean) shown.insert(first_best);
         if (csv) std::fprintf(csv, "%ld,%s%s\n", n, verdict_names[frame], row.c_str());
     }
     if (csv) std::fclose(csv);
-    std::printf("frames %ld clean %d combed %d soft %d\n", nout, counts[Clean], counts[Combed], counts[Soft]);
+    std::printf("frames %ld clean %d combed %d soft %d pictures %zu\n", nout, counts[Clean], counts[Combed],
+                counts[Soft], shown.size());
     return 0;
 }
