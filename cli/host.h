@@ -75,9 +75,9 @@ public:
     static constexpr int kRing = 5;
 
 private:
-    static BOOL svc_is_saving(void* editp);
-    static BOOL svc_set_cache_size(void* fp, int w, int h, int d, int flag);
-    static PIXEL_YC* svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out);
+    PELTA_HOST_SERVICE static BOOL svc_is_saving(void* editp);
+    PELTA_HOST_SERVICE static BOOL svc_set_cache_size(void* fp, int w, int h, int d, int flag);
+    PELTA_HOST_SERVICE static PIXEL_YC* svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out);
 
     PIXEL_YC* ring_frame(long n) { return ring_[static_cast<size_t>(n % kRing)].data(); }
     // Reads frames until `upto` is loaded or the clip ends.

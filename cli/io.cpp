@@ -47,13 +47,17 @@ void unregister_temp(int slot) {
 }
 
 extern "C" void remove_temps_and_die(int sig) {
-    for (int i = 0; i < kTempSlots; ++i)
-        if (temp_used[i]) unlink(temp_paths[i]);
+    remove_uncommitted_outputs();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
 
 }  // namespace
+
+void remove_uncommitted_outputs() {
+    for (int i = 0; i < kTempSlots; ++i)
+        if (temp_used[i]) unlink(temp_paths[i]);
+}
 
 void install_signal_cleanup() {
     // A signal the caller had us ignore (a background job's SIGINT, nohup's

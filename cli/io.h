@@ -139,4 +139,8 @@ std::string follow_links(const std::string& path);
 // through any links).
 bool is_same_file(const std::string& path, const struct stat& st);
 
+// Removes every uncommitted temporary output file now; safe in a signal
+// handler (used before a fatal exit that skips the destructors).
+void remove_uncommitted_outputs();
+
 }  // namespace pelta_cli

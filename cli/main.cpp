@@ -15,6 +15,7 @@
 #include "host/descriptor.h"
 #include "io.h"
 #include "options.h"
+#include "plugin.h"
 #include "y4m.h"
 
 using namespace pelta_cli;
@@ -134,17 +135,21 @@ std::string plural(long n, const char* one, const char* many) { return std::to_s
 }  // namespace
 
 static int run(int argc, char** argv) {
-    // Loading the filter: the editor asks for the descriptor once.
-    const FILTER_DLL* desc = GetFilterTable();
+    // Loading the filter: the editor asks for the descriptor once. pelta32
+    // takes it from the plug-in named by --plugin instead, when given.
+    std::string error;
+    const FILTER_DLL* desc = load_filter(argc, argv, error);
+    if (!desc) return fail(error);
 
     Options opt;
-    std::string error;
     switch (parse_options(argc, argv, desc, opt, error)) {
         case ParseOutcome::Help: std::fputs(help_text(desc).c_str(), stdout); return 0;
         case ParseOutcome::Version: std::fputs(version_text().c_str(), stdout); return 0;
         case ParseOutcome::Usage: return fail(error + " (see pelta --help)", 2);
         case ParseOutcome::Run: break;
     }
+    if (opt.plugin != plugin_argument(argc, argv))
+        return fail("--plugin must not be the value of another option (see pelta --help)", 2);
     install_signal_cleanup();
 
     // Input.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "pelta_version.h"
+#include "plugin.h"
 
 namespace pelta_cli {
 
@@ -127,7 +128,7 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
         for (const TrackOption& c : kChecks)
             if (name == c.name) check = &c;
         const bool known = track || check || name == "raw" || name == "out-chroma" || name == "max-w" ||
-                           name == "log";
+                           name == "log" || name == "plugin";
         if (!known) {
             error = "unknown option '" + opt + "'";
             return ParseOutcome::Usage;
@@ -201,6 +202,20 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
                 return ParseOutcome::Usage;
             }
             o.log = std::string(value);
+        } else if (name == "plugin") {
+            if (!can_load_plugins()) {
+                error = "--plugin needs pelta32, the 32-bit build: a 64-bit program cannot load a 32-bit DLL";
+                return ParseOutcome::Usage;
+            }
+            if (value.empty()) {
+                error = "--plugin needs a file name";
+                return ParseOutcome::Usage;
+            }
+            if (!o.plugin.empty()) {
+                error = "--plugin can be given only once";
+                return ParseOutcome::Usage;
+            }
+            o.plugin = std::string(value);
         }
     }
     if (npos < 2) {
@@ -273,6 +288,10 @@ std::string help_text(const FILTER_DLL* desc) {
     line("                   frame,match,comb,comb_th,status (not with --saving)");
     line("  --strict         exit with status 1 if any frame failed (after writing everything)");
     line("  --quiet          no progress line and no summary on standard error");
+    if (can_load_plugins()) {
+        line("  --plugin FILE    run the filter from an AviUtl filter plug-in DLL (pelta.auf) instead of");
+        line("                   the built-in one; the controls above are then the plug-in's own");
+    }
     line("  -h, --help       show this help");
     line("  --version        show the version");
     line("");

@@ -25,6 +25,7 @@ struct Options {
     bool strict = false;
     bool quiet = false;
     std::string log;
+    std::string plugin;  // pelta32: the filter plug-in DLL to run instead of the built-in filter
 };
 
 enum class ParseOutcome { Run, Help, Version, Usage };

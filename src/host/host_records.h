@@ -19,6 +19,16 @@ struct PIXEL_YC {
 struct FILTER;
 struct FILTER_PROC_INFO;
 
+// Functions a host hands the filter (the EXFUNC services) are called from the
+// filter's code. A plug-in built for Windows guarantees the stack 4-byte
+// alignment only, while 32-bit Linux code assumes 16: a 32-bit Linux host
+// realigns on entry to each service.
+#if defined(__i386__) && !defined(_WIN32)
+#define PELTA_HOST_SERVICE __attribute__((force_align_arg_pointer))
+#else
+#define PELTA_HOST_SERVICE
+#endif
+
 // Host-service table. pelta calls three of its slots; the others are kept as
 // opaque words so the three land where the host puts them.
 struct EXFUNC {

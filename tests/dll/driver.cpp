@@ -12,14 +12,6 @@
 #include "host/controls.h"
 #include "record.h"
 
-#if defined(__i386__)
-// pelta.auf may call the host services with a stack aligned to 4 bytes only,
-// as Windows allows; realign on entry so SSE spills in this code stay valid.
-#define HOST_SERVICE __attribute__((force_align_arg_pointer))
-#else
-#define HOST_SERVICE
-#endif
-
 namespace {
 
 int failures = 0;
@@ -252,13 +244,13 @@ struct Host {
 
 Host host;
 
-HOST_SERVICE BOOL host_is_saving(void* editp) {
+PELTA_HOST_SERVICE BOOL host_is_saving(void* editp) {
     ++host.saving_asks;
     if (editp != host.editp()) ++host.bad_args;
     return host.saving ? TRUE : FALSE;
 }
 
-HOST_SERVICE BOOL host_set_cache_size(void* fp, int w, int h, int d, int flag) {
+PELTA_HOST_SERVICE BOOL host_set_cache_size(void* fp, int w, int h, int d, int flag) {
     ++host.cache_requests;
     if (fp != &host.filter) ++host.bad_args;
     host.cache_args[0] = w;
@@ -268,7 +260,7 @@ HOST_SERVICE BOOL host_set_cache_size(void* fp, int w, int h, int d, int flag) {
     return host.refuse_cache ? FALSE : TRUE;
 }
 
-HOST_SERVICE PIXEL_YC* host_get_cache(void* fp, void* editp, int n, int* w, int* h) {
+PELTA_HOST_SERVICE PIXEL_YC* host_get_cache(void* fp, void* editp, int n, int* w, int* h) {
     if (fp != &host.filter || editp != host.editp()) ++host.bad_args;
     if (host.fetch_n < RECORD_MAX_FETCHES) host.fetches[host.fetch_n] = n;
     ++host.fetch_n;
