@@ -342,6 +342,8 @@ void PluginImage::read_headers() {
         if (s + 40 > f.size()) bad_file("is truncated (%zu bytes; the section table needs more)", f.size());
         Section section{};
         std::memcpy(section.name, &f[s], 8);
+        for (char& c : section.name)  // the name goes into messages
+            if (c && (c < 0x20 || c > 0x7E)) c = '?';
         section.vsize = file_u32(f, s + 8);
         section.rva = file_u32(f, s + 12);
         section.raw_size = file_u32(f, s + 16);
@@ -496,6 +498,7 @@ bool PluginImage::load(const std::string& path, const char* export_name, std::st
         bind_imports();
         protect_sections();
         export_ = find_export(export_name);
+        if (entry_ && !in_code(base_ + entry_)) bad_file("has its entry point at RVA 0x%x, outside its code", entry_);
     } catch (const LoadError& e) {
         error = e.what;
         if (base_) munmap(base_, size_);

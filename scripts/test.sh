@@ -1,6 +1,7 @@
 #!/bin/sh
 # Sets up what is missing, builds everything (native library, command-line
-# host, tests, benchmarks, and pelta.auf with mingw-w64) and runs every test;
+# host and its 32-bit build pelta32, tests, benchmarks, and pelta.auf with
+# mingw-w64) and runs every test;
 # then builds the native code again with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs the unit and end-to-end tests there;
 # last, gives each libFuzzer target a short bounded run (PELTA_FUZZ_SECONDS,
