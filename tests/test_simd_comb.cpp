@@ -31,6 +31,12 @@ const Kernel kPacked[] = {
 
 void PrintTo(const Kernel& k, std::ostream* os) { *os << k.name; }
 
+// A kernel over n pixels from c of a frame whose rows lie `stride` apart.
+int span(CombSpanFn fn, const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
+    const CombRows rows = comb_rows_of(c, stride, 0);
+    return fn(&rows, 0, n, p);
+}
+
 constexpr int16_t kExtremes[] = {-32768, 32767, 0, 16384, -16384, 20000, -20000, 1, -1};
 
 // Samples of one kind per call: full-range noise with extremes mixed in, or
@@ -102,8 +108,8 @@ TEST_P(CombSpanKernel, RandomSpansMatchPlainKernel) {
             fill(frame, rng, trial % 4 == 0);
             const CombParams p = random_params(rng);
             const PIXEL_YC* c = frame.data() + 2 * stride + start;
-            const int want = count_comb_span_scalar(c, stride, n, &p);
-            ASSERT_EQ(GetParam().fn(c, stride, n, &p), want)
+            const int want = span(count_comb_span_scalar, c, stride, n, &p);
+            ASSERT_EQ(span(GetParam().fn, c, stride, n, &p), want)
                 << "n " << n << " start " << start << " stride " << stride << " th_y " << p.th_y
                 << " th_c " << p.th_c << " high " << p.high << " mid " << p.mid;
             if (want > 0 && want < n) ++partly_combed;
@@ -112,6 +118,39 @@ TEST_P(CombSpanKernel, RandomSpansMatchPlainKernel) {
     // The comparison is only worth something if many spans mix combed and
     // clean pixels.
     EXPECT_GT(partly_combed, 300);
+}
+
+void fill_narrow(std::vector<PIXEL_YC>& v, std::mt19937& rng);
+CombParams narrow_params(std::mt19937& rng);
+
+TEST_P(CombSpanKernel, RowsFromSeparateBuffersAtAnyColumn) {
+    // The five rows as a candidate counted from two frames gives them: each
+    // in a buffer of its own, the span starting at any column. The narrow
+    // kernel of the same instruction set, on narrow samples, agrees as well.
+    const CombSpanFn narrow = GetParam().fn == count_comb_span_avx2 ? count_comb_span_avx2_narrow
+                                                                   : count_comb_span_sse2_narrow;
+    std::mt19937 rng(0x5ca7u);
+    for (int n = 0; n <= 50; ++n) {
+        for (int trial = 0; trial < 12; ++trial) {
+            const int x0 = std::uniform_int_distribution<int>(0, 9)(rng);
+            std::vector<PIXEL_YC> rows_data[5];
+            CombRows rows;
+            for (int k = 0; k < 5; ++k) {
+                rows_data[k].resize(static_cast<size_t>(x0 + n + 1));
+                if (trial % 2)
+                    fill(rows_data[k], rng, trial % 4 == 1);
+                else
+                    fill_narrow(rows_data[k], rng);
+                rows.row[k] = rows_data[k].data();
+            }
+            const CombParams p = trial % 2 ? random_params(rng) : narrow_params(rng);
+            const int want = count_comb_span_scalar(&rows, x0, n, &p);
+            ASSERT_EQ(GetParam().fn(&rows, x0, n, &p), want) << "n " << n << " x0 " << x0;
+            if (trial % 2 == 0) {
+                ASSERT_EQ(narrow(&rows, x0, n, &p), want) << "narrow n " << n << " x0 " << x0;
+            }
+        }
+    }
 }
 
 TEST_P(CombSpanKernel, EachComponentCombsItsPixelAlone) {
@@ -129,9 +168,9 @@ TEST_P(CombSpanKernel, EachComponentCombsItsPixelAlone) {
                 std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * n, PIXEL_YC{100, 100, 100});
                 (&frame[static_cast<size_t>(2) * n + x].y)[comp] = 3000;
                 const PIXEL_YC* c = frame.data() + 2 * n;
-                ASSERT_EQ(count_comb_span_scalar(c, n, n, &p), 1)
+                ASSERT_EQ(span(count_comb_span_scalar, c, n, n, &p), 1)
                     << "n " << n << " x " << x << " comp " << comp;
-                ASSERT_EQ(GetParam().fn(c, n, n, &p), 1)
+                ASSERT_EQ(span(GetParam().fn, c, n, n, &p), 1)
                     << "n " << n << " x " << x << " comp " << comp;
             }
         }
@@ -162,9 +201,9 @@ TEST_P(CombSpanKernel, WrappedScoresAndTheMostNegativeMagnitude) {
         {{INT_MAX, 0, INT_MIN, 0}, n},
     };
     for (const Case& k : cases) {
-        ASSERT_EQ(count_comb_span_scalar(c, n, n, &k.p), k.want)
+        ASSERT_EQ(span(count_comb_span_scalar, c, n, n, &k.p), k.want)
             << "high " << k.p.high << " mid " << k.p.mid;
-        ASSERT_EQ(GetParam().fn(c, n, n, &k.p), k.want)
+        ASSERT_EQ(span(GetParam().fn, c, n, n, &k.p), k.want)
             << "high " << k.p.high << " mid " << k.p.mid << " th_c " << k.p.th_c;
     }
 }
@@ -238,8 +277,8 @@ TEST_P(CombNarrowKernel, RandomNarrowSpansMatchPlainKernel) {
             fill_narrow(frame, rng);
             const CombParams p = narrow_params(rng);
             const PIXEL_YC* c = frame.data() + 2 * stride + start;
-            const int want = count_comb_span_scalar(c, stride, n, &p);
-            ASSERT_EQ(GetParam().fn(c, stride, n, &p), want)
+            const int want = span(count_comb_span_scalar, c, stride, n, &p);
+            ASSERT_EQ(span(GetParam().fn, c, stride, n, &p), want)
                 << "n " << n << " start " << start << " th_y " << p.th_y << " th_c " << p.th_c
                 << " high " << p.high << " mid " << p.mid;
             if (want > 0 && want < n) ++partly_combed;
@@ -271,7 +310,7 @@ TEST_P(CombNarrowKernel, LargestDifferencesAndWeights) {
             for (const auto& wgt : weights)
                 for (int32_t th : thresholds) {
                     const CombParams p = {th, th, wgt[0], wgt[1]};
-                    ASSERT_EQ(GetParam().fn(c, n, n, &p), count_comb_span_scalar(c, n, n, &p))
+                    ASSERT_EQ(span(GetParam().fn, c, n, n, &p), span(count_comb_span_scalar, c, n, n, &p))
                         << "comp " << comp << " th " << th << " weights " << wgt[0] << ","
                         << wgt[1];
                 }
@@ -295,8 +334,8 @@ TEST_P(CombNarrowKernel, WideSampleInLastRowIsReported) {
                 reinterpret_cast<int16_t*>(frame.data() + 4 * n)[j] = v;
                 const PIXEL_YC* c = frame.data() + 2 * n;
                 const bool inside = v >= COMB_NARROW_LO && v <= COMB_NARROW_HI;
-                ASSERT_EQ(GetParam().fn(c, n, n, &p),
-                          inside ? count_comb_span_scalar(c, n, n, &p) : -1)
+                ASSERT_EQ(span(GetParam().fn, c, n, n, &p),
+                          inside ? span(count_comb_span_scalar, c, n, n, &p) : -1)
                     << "n " << n << " sample " << j << " value " << v;
             }
         }
@@ -345,45 +384,40 @@ struct Schedule {
     int broken_preconditions = 0;
     int general_on_narrow_rows = 0;
     bool narrow_weights = false;
-    // The frame being counted: rows are narrow or wide as a whole (both
-    // spans outside the window).
-    const PIXEL_YC* frame = nullptr;
-    int max_w = 0, w = 0, left = 0, right = 0;
+    // The frame size and window of the count.
+    int w = 0, left = 0, right = 0;
 };
 Schedule* schedule = nullptr;
 
-bool rows_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, int from, int to) {
+bool rows_narrow(const CombRows* rows, int x, int n, int from, int to) {
     for (int k = from; k <= to; ++k)
-        if (!comb_span_narrow_scalar(c + k * stride, n)) return false;
+        if (!comb_span_narrow_scalar(rows->row[k] + x, n)) return false;
     return true;
 }
 
-int watched_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
+int watched_narrow(const CombRows* rows, int x, int n, const CombParams* p) {
     ++schedule->narrow_calls;
-    if (!rows_narrow(c, stride, n, -2, 1)) ++schedule->broken_preconditions;
-    const int got = schedule->narrow(c, stride, n, p);
-    const bool e_narrow = rows_narrow(c, stride, n, 2, 2);
-    EXPECT_EQ(got, e_narrow ? count_comb_span_scalar(c, stride, n, p) : -1);
+    if (!rows_narrow(rows, x, n, 0, 3)) ++schedule->broken_preconditions;
+    const int got = schedule->narrow(rows, x, n, p);
+    const bool e_narrow = rows_narrow(rows, x, n, 4, 4);
+    EXPECT_EQ(got, e_narrow ? count_comb_span_scalar(rows, x, n, p) : -1);
     return got;
 }
 
-// Whether rows r-2 .. r+2 of the frame are narrow outside the window.
-bool frame_rows_narrow(const PIXEL_YC* c) {
+// Whether the five rows are narrow outside the window.
+bool frame_rows_narrow(const CombRows* rows) {
     const Schedule& s = *schedule;
-    const int r = static_cast<int>((c - s.frame) / s.max_w);
-    for (int y = r - 2; y <= r + 2; ++y) {
-        const PIXEL_YC* row = s.frame + static_cast<ptrdiff_t>(y) * s.max_w;
+    for (const PIXEL_YC* row : rows->row)
         if (!comb_span_narrow_scalar(row, s.left) ||
             !comb_span_narrow_scalar(row + s.right, s.w - s.right))
             return false;
-    }
     return true;
 }
 
-int watched_general(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
+int watched_general(const CombRows* rows, int x, int n, const CombParams* p) {
     ++schedule->general_calls;
-    if (schedule->narrow_weights && frame_rows_narrow(c)) ++schedule->general_on_narrow_rows;
-    return schedule->general(c, stride, n, p);
+    if (schedule->narrow_weights && frame_rows_narrow(rows)) ++schedule->general_on_narrow_rows;
+    return schedule->general(rows, x, n, p);
 }
 
 // Frames of nominal samples in which some rows hold a wide sample, placed in
@@ -407,15 +441,24 @@ TEST(CombSchedule, NarrowKernelsOnlyWhereEveryRowIsNarrow) {
             const int h = std::uniform_int_distribution<int>(5, 30)(rng);
             const int w = std::uniform_int_distribution<int>(1, 60)(rng);
             const int max_w = w + 2;
-            std::vector<PIXEL_YC> frame(static_cast<size_t>(max_w) * h);
-            fill_narrow(frame, rng);
+            // The candidate of two frames, woven with either parity (one
+            // frame alone when both are the same).
+            std::vector<PIXEL_YC> frames[2];
+            for (auto& frame : frames) {
+                frame.resize(static_cast<size_t>(max_w) * h);
+                fill_narrow(frame, rng);
+            }
             const int wide_rows = std::uniform_int_distribution<int>(0, 3)(rng);
             for (int i = 0; i < wide_rows; ++i) {
                 const int y = std::uniform_int_distribution<int>(0, h - 1)(rng);
                 const int j = std::uniform_int_distribution<int>(0, 3 * w - 1)(rng);
+                std::vector<PIXEL_YC>& frame = frames[std::uniform_int_distribution<int>(0, 1)(rng)];
                 reinterpret_cast<int16_t*>(frame.data() + static_cast<size_t>(y) * max_w)[j] =
                     trial % 2 ? int16_t{COMB_NARROW_HI + 1} : int16_t{-20000};
             }
+            const PIXEL_YC* earlier = frames[0].data();
+            const PIXEL_YC* later = trial % 3 == 0 ? earlier : frames[1].data();
+            const int parity = trial / 3 % 2;
             const CombParams p = trial % 5 == 0 ? random_params(rng) : narrow_params(rng);
             sched.narrow_weights = int64_t{p.high < 0 ? -int64_t{p.high} : p.high} +
                                        (p.mid < 0 ? -int64_t{p.mid} : p.mid) <=
@@ -429,14 +472,12 @@ TEST(CombSchedule, NarrowKernelsOnlyWhereEveryRowIsNarrow) {
             fpip.w = w;
             fpip.h = h;
             fpip.max_w = max_w;
-            sched.frame = frame.data();
-            sched.max_w = max_w;
             sched.w = w;
             sched.left = std::min(track[TRACK_LEFT], w);
             sched.right = std::min(sched.left + track[TRACK_WIDTH], w);
             const CombKernels plain = {count_comb_span_scalar, nullptr, nullptr};
-            ASSERT_EQ(count_comb_with(&watched, frame.data(), &filter, &fpip),
-                      count_comb_with(&plain, frame.data(), &filter, &fpip))
+            ASSERT_EQ(count_comb_weave_with(&watched, earlier, later, parity, &filter, &fpip),
+                      count_comb_weave_with(&plain, earlier, later, parity, &filter, &fpip))
                 << general.name << " trial " << trial;
         }
         schedule = nullptr;
@@ -509,10 +550,23 @@ TEST(CombDispatch, EveryWindowPositionMatchesPlainKernel) {
         for (int w : {0, 1, 7, 8, 9, 16, 17, 33, 50}) {
             const int max_w = w + 3;
             std::vector<PIXEL_YC> frame(static_cast<size_t>(max_w) * h + 1);
-            if (w % 3 == 0)
-                fill(frame, rng, true);
-            else
-                fill_narrow(frame, rng);
+            std::vector<PIXEL_YC> other(frame.size());
+            for (auto* v : {&frame, &other}) {
+                if (w % 3 == 0)
+                    fill(*v, rng, true);
+                else
+                    fill_narrow(*v, rng);
+            }
+            // The two candidates of frame (earlier) and other (later) woven
+            // row by row: rows of parity p from frame, the others (the last
+            // row of an odd height included) from other.
+            std::vector<PIXEL_YC> woven[2];
+            for (int parity = 0; parity < 2; ++parity) {
+                woven[parity] = other;
+                for (int y = parity; y < h; y += 2)
+                    std::copy_n(frame.begin() + static_cast<ptrdiff_t>(y) * max_w, max_w,
+                                woven[parity].begin() + static_cast<ptrdiff_t>(y) * max_w);
+            }
             fpip.w = w;
             fpip.h = h;
             fpip.max_w = max_w;
@@ -539,6 +593,27 @@ TEST(CombDispatch, EveryWindowPositionMatchesPlainKernel) {
                             << " left " << left << " width " << width;
                     }
                     cpu_disable_avx2(false);
+                    // Counted straight from the two frames: the count of the
+                    // woven candidate, with every kernel set.
+                    for (int parity = 0; parity < 2; ++parity) {
+                        const int want_woven =
+                            count_comb_with(&plain, woven[parity].data(), &filter, &fpip);
+                        ASSERT_EQ(count_comb_weave_with(&plain, frame.data(), other.data(),
+                                                        parity, &filter, &fpip),
+                                  want_woven)
+                            << "plain parity " << parity << " h " << h << " w " << w;
+                        for (size_t i = 0; i < std::size(sets); ++i) {
+                            if (sets[i].span == count_comb_span_avx2 && !cpu_has_avx2()) continue;
+                            ASSERT_EQ(count_comb_weave_with(&sets[i], frame.data(), other.data(),
+                                                            parity, &filter, &fpip),
+                                      want_woven)
+                                << "set " << i << " parity " << parity << " h " << h << " w "
+                                << w << " left " << left << " width " << width;
+                        }
+                        ASSERT_EQ(count_comb_weave(frame.data(), other.data(), parity, &filter,
+                                                   &fpip),
+                                  want_woven);
+                    }
                 }
             }
         }

@@ -19,11 +19,18 @@ inline int32_t comb_score(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e,
 
 }  // namespace
 
-int count_comb_span_scalar(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
-    const PIXEL_YC* a = c - 2 * stride;
-    const PIXEL_YC* b = c - stride;
-    const PIXEL_YC* d = c + stride;
-    const PIXEL_YC* e = c + 2 * stride;
+CombRows comb_rows_of(const PIXEL_YC* frame, ptrdiff_t stride, int r) {
+    CombRows rows;
+    for (int k = 0; k < 5; ++k) rows.row[k] = frame + (r - 2 + k) * stride;
+    return rows;
+}
+
+int count_comb_span_scalar(const CombRows* rows, int x0, int n, const CombParams* p) {
+    const PIXEL_YC* a = rows->row[0] + x0;
+    const PIXEL_YC* b = rows->row[1] + x0;
+    const PIXEL_YC* c = rows->row[2] + x0;
+    const PIXEL_YC* d = rows->row[3] + x0;
+    const PIXEL_YC* e = rows->row[4] + x0;
     int count = 0;
     for (int x = 0; x < n; ++x) {
         const int32_t sy = comb_score(a[x].y, b[x].y, c[x].y, d[x].y, e[x].y, p);
@@ -46,13 +53,34 @@ int count_comb(const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip) {
     return count_comb_with(&kernels, src, fp, fpip);
 }
 
+int count_comb_weave(const PIXEL_YC* earlier, const PIXEL_YC* later, int parity, FILTER* fp,
+                     FILTER_PROC_INFO* fpip) {
+    const CombKernels kernels = comb_kernels();
+    return count_comb_weave_with(&kernels, earlier, later, parity, fp, fpip);
+}
+
+int count_comb_with(const CombKernels* k, const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip) {
+    return count_comb_weave_with(k, src, src, 0, fp, fpip);
+}
+
 namespace {
+
+// Row y of the candidate woven from `field[0]` (rows of the weave parity)
+// and `field[1]` (the other rows).
+struct WovenRows {
+    const PIXEL_YC* field[2];
+    int parity;
+    int max_w;
+    const PIXEL_YC* row(int y) const {
+        return pixel_at(field[((y ^ parity) & 1)], max_w, 0, y);
+    }
+};
 
 // Whether both spans of row y (the columns left of and right of the window)
 // lie within the narrow range.
-bool row_is_narrow(const CombKernels* k, const PIXEL_YC* src, int max_w, int y, ColumnRange win,
+bool row_is_narrow(const CombKernels* k, const WovenRows& src, int y, ColumnRange win,
                    int right_n) {
-    const PIXEL_YC* row = pixel_at(src, max_w, 0, y);
+    const PIXEL_YC* row = src.row(y);
     return (win.left <= 0 || k->in_narrow_range(row, win.left)) &&
            (right_n <= 0 || k->in_narrow_range(row + win.right, right_n));
 }
@@ -61,10 +89,11 @@ inline int64_t magnitude(int32_t v) { return v < 0 ? -int64_t{v} : int64_t{v}; }
 
 }  // namespace
 
-int count_comb_with(const CombKernels* k, const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip) {
+int count_comb_weave_with(const CombKernels* k, const PIXEL_YC* earlier, const PIXEL_YC* later,
+                          int parity, FILTER* fp, FILTER_PROC_INFO* fpip) {
     const int w = fpip->w;
     const int h = fpip->h;
-    const int max_w = fpip->max_w;
+    const WovenRows src = {{earlier, later}, parity & 1, fpip->max_w};
     const ColumnRange win = processing_window(fp, w);
     if (h <= 4) return 0;
 
@@ -79,33 +108,34 @@ int count_comb_with(const CombKernels* k, const PIXEL_YC* src, FILTER* fp, FILTE
     int last_wide = -5;
     if (narrow)
         for (int y = 0; y < 4; ++y)
-            if (!row_is_narrow(k, src, max_w, y, win, right_n)) last_wide = y;
+            if (!row_is_narrow(k, src, y, win, right_n)) last_wide = y;
 
     int count = 0;
     for (int r = 2; r <= h - 3; ++r) {
-        const PIXEL_YC* row = pixel_at(src, max_w, 0, r);
+        CombRows rows;
+        for (int j = 0; j < 5; ++j) rows.row[j] = src.row(r - 2 + j);
         if (narrow && last_wide < r - 2) {
             int left_count = 0, right_count = 0;
             if (win.left > 0) {
-                left_count = k->narrow_span(row, max_w, win.left, &params);
+                left_count = k->narrow_span(&rows, 0, win.left, &params);
                 if (left_count < 0) {
                     last_wide = r + 2;
-                    left_count = k->span(row, max_w, win.left, &params);
+                    left_count = k->span(&rows, 0, win.left, &params);
                 }
             }
             if (right_n > 0) {
-                right_count = k->narrow_span(row + win.right, max_w, right_n, &params);
+                right_count = k->narrow_span(&rows, win.right, right_n, &params);
                 if (right_count < 0) {
                     last_wide = r + 2;
-                    right_count = k->span(row + win.right, max_w, right_n, &params);
+                    right_count = k->span(&rows, win.right, right_n, &params);
                 }
             }
             count += left_count + right_count;
             continue;
         }
-        if (win.left > 0) count += k->span(row, max_w, win.left, &params);
-        if (right_n > 0) count += k->span(row + win.right, max_w, right_n, &params);
-        if (narrow && !row_is_narrow(k, src, max_w, r + 2, win, right_n)) last_wide = r + 2;
+        if (win.left > 0) count += k->span(&rows, 0, win.left, &params);
+        if (right_n > 0) count += k->span(&rows, win.right, right_n, &params);
+        if (narrow && !row_is_narrow(k, src, r + 2, win, right_n)) last_wide = r + 2;
     }
     return count;
 }

@@ -15,17 +15,27 @@ struct CombParams {
     int32_t mid;   // weight of the second difference within the field
 };
 
-// Counts the combed pixels among n consecutive pixels of one row. `c` points
-// at the first of them; rows r-2 .. r+2 lie `stride` pixels apart. Every span
-// kernel below gives exactly the scalar reference's result.
-typedef int (*CombSpanFn)(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
+// The five rows r-2 .. r+2 around row r of a candidate, each pointing at its
+// column 0. They need not lie in one buffer: a candidate is counted straight
+// from the two input frames it is woven from, rows r-2, r and r+2 coming from
+// one and rows r-1 and r+1 from the other.
+struct CombRows {
+    const PIXEL_YC* row[5];
+};
 
-int count_comb_span_scalar(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
+// The rows r-2 .. r+2 of a frame whose rows lie `stride` pixels apart.
+CombRows comb_rows_of(const PIXEL_YC* frame, ptrdiff_t stride, int r);
+
+// Counts the combed pixels among the n pixels from column x of row r. Every
+// span kernel below gives exactly the scalar reference's result.
+typedef int (*CombSpanFn)(const CombRows* rows, int x, int n, const CombParams* p);
+
+int count_comb_span_scalar(const CombRows* rows, int x, int n, const CombParams* p);
 // Eight pixels a step with SSE2 (the rest with the scalar kernel).
-int count_comb_span_sse2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
+int count_comb_span_sse2(const CombRows* rows, int x, int n, const CombParams* p);
 // Sixteen pixels a step with AVX2 (the rest with the SSE2 kernel); only where
 // cpu_has_avx2() answers true.
-int count_comb_span_avx2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
+int count_comb_span_avx2(const CombRows* rows, int x, int n, const CombParams* p);
 
 // Narrow spans. While every sample of the five rows lies within
 // COMB_NARROW_LO .. COMB_NARROW_HI (all of the nominal luma and chroma ranges)
@@ -38,8 +48,8 @@ int count_comb_span_avx2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombP
 constexpr int32_t COMB_NARROW_LO = -4095;
 constexpr int32_t COMB_NARROW_HI = 4096;
 constexpr int64_t COMB_NARROW_WEIGHTS = 31;
-int count_comb_span_sse2_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
-int count_comb_span_avx2_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p);
+int count_comb_span_sse2_narrow(const CombRows* rows, int x, int n, const CombParams* p);
+int count_comb_span_avx2_narrow(const CombRows* rows, int x, int n, const CombParams* p);
 
 // Whether all 3n samples of n pixels from `row` lie within the narrow range.
 typedef bool (*CombRangeFn)(const PIXEL_YC* row, int n);
@@ -65,6 +75,15 @@ CombKernels comb_kernels(void);
 // columns outside the processing window. 0 when h <= 4.
 int count_comb(const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip);
 
-// count_comb with given kernels (tests and benchmarks compare them).
+// The same count for the candidate that weaving `earlier` and `later` with
+// parity p gives (rows of parity p from `earlier`, the others from `later`,
+// the last row of an odd height included), read straight from the two frames
+// without weaving it anywhere.
+int count_comb_weave(const PIXEL_YC* earlier, const PIXEL_YC* later, int parity, FILTER* fp,
+                     FILTER_PROC_INFO* fpip);
+
+// The counts with given kernels (tests and benchmarks compare them).
 int count_comb_with(const CombKernels* kernels, const PIXEL_YC* src, FILTER* fp,
                     FILTER_PROC_INFO* fpip);
+int count_comb_weave_with(const CombKernels* kernels, const PIXEL_YC* earlier,
+                          const PIXEL_YC* later, int parity, FILTER* fp, FILTER_PROC_INFO* fpip);

@@ -114,12 +114,12 @@ PELTA_AVX2 inline __m256i not_combed(const int16_t* a, const int16_t* b, const i
 }
 
 template <bool Wide>
-PELTA_AVX2 int span_avx2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
-    const int16_t* sa = reinterpret_cast<const int16_t*>(c - 2 * stride);
-    const int16_t* sb = reinterpret_cast<const int16_t*>(c - stride);
-    const int16_t* sc = reinterpret_cast<const int16_t*>(c);
-    const int16_t* sd = reinterpret_cast<const int16_t*>(c + stride);
-    const int16_t* se = reinterpret_cast<const int16_t*>(c + 2 * stride);
+PELTA_AVX2 int span_avx2(const CombRows* rows, int x0, int n, const CombParams* p) {
+    const int16_t* sa = reinterpret_cast<const int16_t*>(rows->row[0] + x0);
+    const int16_t* sb = reinterpret_cast<const int16_t*>(rows->row[1] + x0);
+    const int16_t* sc = reinterpret_cast<const int16_t*>(rows->row[2] + x0);
+    const int16_t* sd = reinterpret_cast<const int16_t*>(rows->row[3] + x0);
+    const int16_t* se = reinterpret_cast<const int16_t*>(rows->row[4] + x0);
 
     Weights w;
     w.low = word_pair(p->high, p->mid);
@@ -140,7 +140,7 @@ PELTA_AVX2 int span_avx2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombP
         clear += clear_pixels_of(m0, m1, m2);
     }
     int count = x - clear;
-    if (x < n) count += count_comb_span_sse2(c + x, stride, n - x, p);
+    if (x < n) count += count_comb_span_sse2(rows, x0 + x, n - x, p);
     return count;
 }
 
@@ -188,13 +188,13 @@ PELTA_AVX2 inline __m256i narrow_not_combed(const int16_t* a, const int16_t* b, 
 
 }  // namespace
 
-PELTA_AVX2 int count_comb_span_avx2_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n,
+PELTA_AVX2 int count_comb_span_avx2_narrow(const CombRows* rows, int x0, int n,
                                            const CombParams* p) {
-    const int16_t* sa = reinterpret_cast<const int16_t*>(c - 2 * stride);
-    const int16_t* sb = reinterpret_cast<const int16_t*>(c - stride);
-    const int16_t* sc = reinterpret_cast<const int16_t*>(c);
-    const int16_t* sd = reinterpret_cast<const int16_t*>(c + stride);
-    const int16_t* se = reinterpret_cast<const int16_t*>(c + 2 * stride);
+    const int16_t* sa = reinterpret_cast<const int16_t*>(rows->row[0] + x0);
+    const int16_t* sb = reinterpret_cast<const int16_t*>(rows->row[1] + x0);
+    const int16_t* sc = reinterpret_cast<const int16_t*>(rows->row[2] + x0);
+    const int16_t* sd = reinterpret_cast<const int16_t*>(rows->row[3] + x0);
+    const int16_t* se = reinterpret_cast<const int16_t*>(rows->row[4] + x0);
     const __m256i w_high = _mm256_set1_epi16(static_cast<int16_t>(p->high));
     const __m256i w_mid = _mm256_set1_epi16(static_cast<int16_t>(p->mid));
     const NarrowLanes t = narrow_lanes(p);
@@ -216,12 +216,12 @@ PELTA_AVX2 int count_comb_span_avx2_narrow(const PIXEL_YC* c, ptrdiff_t stride, 
     const __m256i top = _mm256_and_si256(e_bits, _mm256_set1_epi16(static_cast<int16_t>(0xE000)));
     if (!_mm256_testz_si256(top, top)) return -1;
     if (x == n) return x - clear;
-    const int rest = count_comb_span_sse2_narrow(c + x, stride, n - x, p);
+    const int rest = count_comb_span_sse2_narrow(rows, x0 + x, n - x, p);
     return rest < 0 ? -1 : x - clear + rest;
 }
 
-PELTA_AVX2 int count_comb_span_avx2(const PIXEL_YC* c, ptrdiff_t stride, int n,
+PELTA_AVX2 int count_comb_span_avx2(const CombRows* rows, int x0, int n,
                                     const CombParams* p) {
-    if (comb_weights_wide(p)) return span_avx2<true>(c, stride, n, p);
-    return span_avx2<false>(c, stride, n, p);
+    if (comb_weights_wide(p)) return span_avx2<true>(rows, x0, n, p);
+    return span_avx2<false>(rows, x0, n, p);
 }

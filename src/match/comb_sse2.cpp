@@ -113,12 +113,12 @@ inline __m128i not_combed(const int16_t* a, const int16_t* b, const int16_t* c, 
 }
 
 template <bool Wide>
-int span_sse2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
-    const int16_t* sa = reinterpret_cast<const int16_t*>(c - 2 * stride);
-    const int16_t* sb = reinterpret_cast<const int16_t*>(c - stride);
-    const int16_t* sc = reinterpret_cast<const int16_t*>(c);
-    const int16_t* sd = reinterpret_cast<const int16_t*>(c + stride);
-    const int16_t* se = reinterpret_cast<const int16_t*>(c + 2 * stride);
+int span_sse2(const CombRows* rows, int x0, int n, const CombParams* p) {
+    const int16_t* sa = reinterpret_cast<const int16_t*>(rows->row[0] + x0);
+    const int16_t* sb = reinterpret_cast<const int16_t*>(rows->row[1] + x0);
+    const int16_t* sc = reinterpret_cast<const int16_t*>(rows->row[2] + x0);
+    const int16_t* sd = reinterpret_cast<const int16_t*>(rows->row[3] + x0);
+    const int16_t* se = reinterpret_cast<const int16_t*>(rows->row[4] + x0);
 
     Weights w;
     w.low = word_pair(p->high, p->mid);
@@ -139,7 +139,7 @@ int span_sse2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
         clear += clear_pixels_of(m0, m1, m2);
     }
     int count = x - clear;
-    if (x < n) count += count_comb_span_scalar(c + x, stride, n - x, p);
+    if (x < n) count += count_comb_span_scalar(rows, x0 + x, n - x, p);
     return count;
 }
 
@@ -199,12 +199,12 @@ inline __m128i narrow_not_combed(const int16_t* a, const int16_t* b, const int16
 
 }  // namespace
 
-int count_comb_span_sse2_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
-    const int16_t* sa = reinterpret_cast<const int16_t*>(c - 2 * stride);
-    const int16_t* sb = reinterpret_cast<const int16_t*>(c - stride);
-    const int16_t* sc = reinterpret_cast<const int16_t*>(c);
-    const int16_t* sd = reinterpret_cast<const int16_t*>(c + stride);
-    const int16_t* se = reinterpret_cast<const int16_t*>(c + 2 * stride);
+int count_comb_span_sse2_narrow(const CombRows* rows, int x0, int n, const CombParams* p) {
+    const int16_t* sa = reinterpret_cast<const int16_t*>(rows->row[0] + x0);
+    const int16_t* sb = reinterpret_cast<const int16_t*>(rows->row[1] + x0);
+    const int16_t* sc = reinterpret_cast<const int16_t*>(rows->row[2] + x0);
+    const int16_t* sd = reinterpret_cast<const int16_t*>(rows->row[3] + x0);
+    const int16_t* se = reinterpret_cast<const int16_t*>(rows->row[4] + x0);
     const __m128i w_high = _mm_set1_epi16(static_cast<int16_t>(p->high));
     const __m128i w_mid = _mm_set1_epi16(static_cast<int16_t>(p->mid));
     const NarrowLanes t = narrow_lanes(p);
@@ -222,10 +222,10 @@ int count_comb_span_sse2_narrow(const PIXEL_YC* c, ptrdiff_t stride, int n, cons
                                              se + j + 16, w_high, w_mid, t.th[2], t.cm[2], e_bits);
         clear += clear_pixels_of(m0, m1, m2);
     }
-    if (!narrow_bits_clear(e_bits) || !comb_span_narrow_scalar(c + 2 * stride + x, n - x))
+    if (!narrow_bits_clear(e_bits) || !comb_span_narrow_scalar(rows->row[4] + x0 + x, n - x))
         return -1;
     int count = x - clear;
-    if (x < n) count += count_comb_span_scalar(c + x, stride, n - x, p);
+    if (x < n) count += count_comb_span_scalar(rows, x0 + x, n - x, p);
     return count;
 }
 
@@ -249,7 +249,7 @@ bool comb_span_narrow_sse2(const PIXEL_YC* row, int n) {
            comb_span_narrow_scalar(row + x, n - x);
 }
 
-int count_comb_span_sse2(const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
-    if (comb_weights_wide(p)) return span_sse2<true>(c, stride, n, p);
-    return span_sse2<false>(c, stride, n, p);
+int count_comb_span_sse2(const CombRows* rows, int x0, int n, const CombParams* p) {
+    if (comb_weights_wide(p)) return span_sse2<true>(rows, x0, n, p);
+    return span_sse2<false>(rows, x0, n, p);
 }

@@ -21,9 +21,15 @@ int cached_comb(FILTER* fp, FILTER_PROC_INFO* fpip, int n) {
     MatchCacheEntry& slot = match_cache[n & (MATCH_CACHE_SLOTS - 1)];
     if (slot.index == n) return slot.count;
 
-    const int woven = weave_match(fpip->ycp_temp, fp, fpip, n);
+    // A miss: the candidate is counted straight from its two frames, which
+    // are fetched exactly as weaving it would fetch them.
+    const PIXEL_YC* earlier = nullptr;
+    const PIXEL_YC* later = nullptr;
+    const int fetched = fetch_match_frames(fp, fpip, n, &earlier, &later);
     slot.index = n;
-    slot.count = woven != WEAVE_OK ? UNAVAILABLE_COUNT : count_comb(fpip->ycp_temp, fp, fpip);
+    slot.count = fetched != WEAVE_OK
+                     ? UNAVAILABLE_COUNT
+                     : count_comb_weave(earlier, later, weave_parity(fp, n), fp, fpip);
     return slot.count;
 }
 

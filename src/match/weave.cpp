@@ -20,13 +20,21 @@ void copy_field(PIXEL_YC* dst, const PIXEL_YC* src, int parity, int h, int max_w
 
 }  // namespace
 
-int weave_match(PIXEL_YC* dst, FILTER* fp, FILTER_PROC_INFO* fpip, int n) {
+int fetch_match_frames(FILTER* fp, FILTER_PROC_INFO* fpip, int n, const PIXEL_YC** earlier,
+                       const PIXEL_YC** later) {
     if (n < 1 || n >= fpip->frame_n) return WEAVE_BAD_INDEX;
     // Both frames are fetched before either is tested: the host is asked for
     // the pair whatever it answers for the first.
-    const PIXEL_YC* earlier = fetch_frame(fp, fpip, n - 1);
-    const PIXEL_YC* later = fetch_frame(fp, fpip, n);
-    if (!earlier || !later) return WEAVE_FRAME_MISSING;
+    *earlier = fetch_frame(fp, fpip, n - 1);
+    *later = fetch_frame(fp, fpip, n);
+    return *earlier && *later ? WEAVE_OK : WEAVE_FRAME_MISSING;
+}
+
+int weave_match(PIXEL_YC* dst, FILTER* fp, FILTER_PROC_INFO* fpip, int n) {
+    const PIXEL_YC* earlier = nullptr;
+    const PIXEL_YC* later = nullptr;
+    const int fetched = fetch_match_frames(fp, fpip, n, &earlier, &later);
+    if (fetched != WEAVE_OK) return fetched;
 
     const int p = weave_parity(fp, n);
     copy_field(dst, earlier, p, fpip->h, fpip->max_w);

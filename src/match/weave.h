@@ -18,6 +18,12 @@ inline int weave_parity(const FILTER* fp, int n) { return (fp->check[CHECK_TFF] 
 // Partner of frame f in its pair {2k, 2k+1}.
 inline int partner_frame(int f) { return (f & 1) ? f - 1 : f + 1; }
 
+// Fetches the two frames of match index n from the host: frame n-1, then
+// frame n, both asked for before either answer is tested. Returns a
+// WeaveResult; on WEAVE_OK *earlier and *later hold the two frames.
+int fetch_match_frames(FILTER* fp, FILTER_PROC_INFO* fpip, int n, const PIXEL_YC** earlier,
+                       const PIXEL_YC** later);
+
 // Weaves the candidate of match index n (frames n-1 and n) into dst: rows of
 // parity p(n) from frame n-1, the others from frame n, whole rows of max_w
 // pixels. Returns a WeaveResult.
