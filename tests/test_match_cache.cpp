@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "fake_host.h"
+#include "match/comb.h"
 #include "match/match_cache.h"
+#include "match/weave.h"
 
 namespace {
 
@@ -36,6 +38,37 @@ TEST(MatchCache, MissWeavesAndCountsThenHitLeavesTheScratchFrameAlone) {
     EXPECT_EQ(cached_comb(&host.filter, &host.fpip, 3), c);
     EXPECT_TRUE(host.fetches.empty());
     EXPECT_TRUE(same_pixels(before, host.temp));
+}
+
+TEST(MatchCache, MissCountsTheWeaveWithoutWritingTheScratchFrame) {
+    // The count of a miss is the count of the candidate weave_match gives,
+    // for either field order, both parities of n and an odd height (whose
+    // last row comes from the frame its parity names), asked of the host
+    // exactly as weaving asks: frame n-1, then frame n.
+    for (int h : {9, 10, 13}) {
+        for (int tff : {0, 1}) {
+            FakeHost host(24, h, 6);
+            host.fill_random(static_cast<uint32_t>(h * 2 + tff));
+            host.check[CHECK_TFF] = tff;
+            host.track[TRACK_LEFT] = 5;
+            host.track[TRACK_WIDTH] = 7;
+            host.track[TRACK_TH_Y] = 8;
+            host.track[TRACK_TH_C] = 12;
+            host.prepare(2);
+            for (int n = 1; n <= 5; ++n) {
+                Frame woven(host.temp.size());
+                ASSERT_EQ(weave_match(woven.data(), &host.filter, &host.fpip, n), WEAVE_OK);
+                const int want = count_comb(woven.data(), &host.filter, &host.fpip);
+                clear_match_cache();
+                const Frame before = host.temp;
+                host.fetches.clear();
+                EXPECT_EQ(cached_comb(&host.filter, &host.fpip, n), want)
+                    << "h " << h << " tff " << tff << " n " << n;
+                EXPECT_EQ(host.fetches, (std::vector<int>{n - 1, n}));
+                EXPECT_TRUE(same_pixels(before, host.temp));
+            }
+        }
+    }
 }
 
 TEST(MatchCache, IndicesEightApartShareASlotAndRecountEveryTime) {
