@@ -1,8 +1,13 @@
 #include "host.h"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "host/host_side.h"
 #include "host/platform.h"
@@ -34,15 +39,24 @@ Controls default_controls(const FILTER_DLL* desc) {
     return c;
 }
 
-EditorHost::EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving)
-    : w_(w), h_(h), max_w_(max_w), controls_(controls), saving_(saving) {
+EditorHost::EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving,
+                       int threads)
+    : w_(w), h_(h), max_w_(max_w), controls_(controls), saving_(saving), threads_(threads > 1 ? 2 : 1) {
     const size_t pixels = static_cast<size_t>(max_w_) * h_;
+    ring_.resize(kRing + (threads_ > 1 ? kReadAhead : 0));
     for (auto& frame : ring_) {
         frame.resize(pixels);
         fill_padding(frame);
     }
-    edit_.resize(pixels);
-    temp_.resize(pixels);
+    // Two working frames for the filter, and with threads one being written
+    // and those waiting for the writer. The scratch frames hold the padding
+    // value until the filter writes them: anything it read from them before
+    // writing would show as stride-dependent output.
+    pool_.resize(2 + (threads_ > 1 ? 1 + kOutputQueue : 0));
+    for (auto& frame : pool_) {
+        frame.resize(pixels);
+        fill_all(frame);
+    }
 
     exfunc_.is_saving = svc_is_saving;
     exfunc_.set_ycp_filtering_cache_size = svc_set_cache_size;
@@ -115,43 +129,163 @@ PIXEL_YC* EditorHost::svc_get_frame(void* fp, void* editp, int n, int* w_out, in
 }
 
 bool EditorHost::load_through(FrameInput& in, long upto, std::string& error) {
-    while (!ended_ && loaded_ <= upto) {
-        switch (in.next(ring_frame(loaded_), max_w_, error)) {
-            case ReadStatus::Frame: ++loaded_; break;
-            case ReadStatus::End: ended_ = true; break;
+    while (!read_end_ && read_ <= upto) {
+        switch (in.next(ring_frame(read_), max_w_, error)) {
+            case ReadStatus::Frame: ++read_; break;
+            case ReadStatus::End: read_end_ = true; break;
             case ReadStatus::Error: return false;
         }
     }
     return true;
 }
 
+bool EditorHost::input_through(FrameInput& in, long upto, std::string& error) {
+    if (threads_ == 1) return load_through(in, upto, error);
+    std::unique_lock<std::mutex> lock(mu_);
+    // A failed write ends the wait too: the run stops at once, whether or
+    // not more input comes (the next take_buffers() answers false).
+    cv_.wait(lock, [&] { return read_ > upto || read_end_ || read_failed_ || write_failed_; });
+    if (read_ > upto || read_end_ || write_failed_) return true;
+    error = read_error_;
+    return false;
+}
+
+void EditorHost::read_ahead(FrameInput& in) {
+    const long slots = static_cast<long>(ring_.size());
+    for (long k = 0;; ++k) {
+        {
+            std::unique_lock<std::mutex> lock(mu_);
+            cv_.wait(lock, [&] { return stop_ || k - slots < released_; });
+            if (stop_) break;
+        }
+        std::string error;
+        const ReadStatus status = in.next(ring_frame(k), max_w_, error);
+        std::lock_guard<std::mutex> lock(mu_);
+        if (status == ReadStatus::Frame) {
+            read_ = k + 1;
+        } else {
+            read_end_ = status == ReadStatus::End;
+            read_failed_ = status == ReadStatus::Error;
+            read_error_ = error;
+        }
+        cv_.notify_all();
+        if (status != ReadStatus::Frame) break;
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    reader_done_ = true;
+    cv_.notify_all();
+}
+
+namespace {
+extern "C" void interrupt_read(int) {}
+}  // namespace
+
+void EditorHost::stop_reader() {
+    std::unique_lock<std::mutex> lock(mu_);
+    stop_ = true;
+    cv_.notify_all();
+}
+
+bool EditorHost::take_buffers(PIXEL_YC*& edit, PIXEL_YC*& temp) {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return free_.size() >= 2 || write_failed_; });
+    if (write_failed_) return false;
+    edit = free_.back();
+    free_.pop_back();
+    temp = free_.back();
+    free_.pop_back();
+    return true;
+}
+
+bool EditorHost::deliver(FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame, OutputItem& item,
+                         std::string& error) {
+    const bool ok = out.put(item.frame, max_w_, error);
+    if (ok) on_frame(item.report);
+    std::lock_guard<std::mutex> lock(mu_);
+    free_.push_back(item.frame);
+    cv_.notify_all();
+    return ok;
+}
+
+void EditorHost::write_behind(FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame) {
+    for (;;) {
+        OutputItem item;
+        {
+            std::unique_lock<std::mutex> lock(mu_);
+            cv_.wait(lock, [&] { return !queue_.empty() || queue_closed_; });
+            if (queue_.empty()) return;
+            item = std::move(queue_.front());
+            queue_.pop_front();
+            if (write_failed_) {  // nothing more is written after a failure
+                free_.push_back(item.frame);
+                cv_.notify_all();
+                continue;
+            }
+        }
+        std::string error;
+        if (!deliver(out, on_frame, item, error)) {
+            std::lock_guard<std::mutex> lock(mu_);
+            write_failed_ = true;
+            write_error_ = error;
+            cv_.notify_all();
+        }
+    }
+}
+
 bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame,
                      std::string& error) {
     active_host = this;
     const size_t pixels = static_cast<size_t>(max_w_) * h_;
+    free_.clear();
+    for (auto& frame : pool_) free_.push_back(frame.data());
+
+    std::thread reader, writer;
+    struct sigaction old_action;
+    if (threads_ > 1) {
+        // A signal that interrupts the reader's wait for input, should the
+        // run stop while the input stalls; it does nothing else.
+        struct sigaction sa {};
+        sa.sa_handler = interrupt_read;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0;  // no SA_RESTART: the read returns
+        sigaction(SIGUSR1, &sa, &old_action);
+        reader = std::thread([this, &in] { read_ahead(in); });
+        writer = std::thread([this, &out, &on_frame] { write_behind(out, on_frame); });
+    }
+
+    bool ok = true;
     for (long f = 0;; ++f) {
         // Frames f-2 .. f+2 are the most the filter reads for frame f.
-        if (!load_through(in, f + 2, error)) return false;
+        if (!input_through(in, f + 2, error)) {
+            ok = false;
+            break;
+        }
+        {
+            // What a host that read just through frame f+2 would know.
+            std::lock_guard<std::mutex> lock(mu_);
+            loaded_ = std::min(read_, f + 3);
+            ended_ = read_end_ && read_ <= f + 2;
+        }
         if (f >= loaded_) break;
         current_ = f;
 
+        PIXEL_YC* edit = nullptr;
+        PIXEL_YC* temp = nullptr;
+        if (!take_buffers(edit, temp)) break;  // a write failed: the writer reports it
         const PIXEL_YC* input = ring_frame(f);
-        std::copy(input, input + pixels, edit_.begin());
-        // The scratch frame holds the padding value throughout: anything the
-        // filter read from it before writing would show as stride-dependent
-        // output.
-        fill_all(temp_);
+        std::copy(input, input + pixels, edit);
 
         // frame_n is the number of frames read so far: the clip's length once
         // its end was seen, otherwise at least f+3. The filter's choices at
         // frame f depend on frame_n only through whether frames f+1 and f+2
         // exist, so this gives the same output as the true length, from a
         // pipe or a file.
-        FILTER_PROC_INFO fpip = proc_info_for(edit_.data(), temp_.data(), w_, h_, max_w_,
-                                              static_cast<int>(f), static_cast<int>(loaded_), this);
+        FILTER_PROC_INFO fpip = proc_info_for(edit, temp, w_, h_, max_w_, static_cast<int>(f),
+                                              static_cast<int>(loaded_), this);
 
         native_window_text_reset();
-        FrameReport report;
+        OutputItem item;
+        FrameReport& report = item.report;
         report.frame = f;
         report.ok = filter_.func_proc(&filter_, &fpip) != FALSE;
         if (const char* title = native_window_text(filter_.hwnd)) {
@@ -162,11 +296,58 @@ bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(
         ++stats_.frames;
         if (!report.ok) ++stats_.failed;
 
-        // A failed frame goes out as it entered the filter.
-        if (!out.put(report.ok ? fpip.ycp_edit : input, max_w_, error)) return false;
-        on_frame(report);
+        // The output: whichever working frame ycp_edit names. A failed frame
+        // goes out as it entered the filter.
+        PIXEL_YC* spare = temp;
+        if (report.ok && fpip.ycp_edit == temp) {
+            item.frame = temp;
+            spare = edit;
+        } else {
+            item.frame = edit;
+            const PIXEL_YC* from = report.ok ? fpip.ycp_edit : input;
+            if (from != edit) std::copy(from, from + pixels, edit);
+        }
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            free_.push_back(spare);
+            released_ = f - 1;  // frame f+1 reads frames f-1 .. f+3
+            cv_.notify_all();
+        }
+
+        if (threads_ == 1) {
+            if (!deliver(out, on_frame, item, error)) return false;
+            continue;
+        }
+        std::unique_lock<std::mutex> lock(mu_);
+        cv_.wait(lock, [&] { return queue_.size() < static_cast<size_t>(kOutputQueue) || write_failed_; });
+        if (write_failed_) break;
+        queue_.push_back(std::move(item));
+        cv_.notify_all();
     }
-    return true;
+    if (threads_ == 1) return ok;
+
+    // Everything filtered is written (or refused after a failed write)
+    // before the outcome is known: the frames before a read error are
+    // written first, as they would be on one thread.
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        queue_closed_ = true;
+        cv_.notify_all();
+    }
+    writer.join();
+    stop_reader();
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mu_);
+        if (cv_.wait_for(lock, std::chrono::milliseconds(20), [&] { return reader_done_; })) break;
+        pthread_kill(reader.native_handle(), SIGUSR1);
+    }
+    reader.join();
+    sigaction(SIGUSR1, &old_action, nullptr);
+    if (write_failed_) {
+        error = write_error_;
+        return false;
+    }
+    return ok;
 }
 
 }  // namespace pelta_cli

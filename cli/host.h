@@ -1,9 +1,15 @@
 // The command-line stand-in for the editor: loads the filter through its
 // descriptor, serves its host services from a small ring of decoded frames,
-// and runs it over a clip one frame at a time, in order.
+// and runs it over a clip one frame at a time, in order. With more than one
+// thread, reading and converting the input and converting and writing the
+// output run on threads of their own, overlapping the filter, which still
+// runs one frame at a time, in order, on the thread that calls run().
 #pragma once
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -58,30 +64,63 @@ class EditorHost {
 public:
     // Loads the filter from its descriptor (what GetFilterTable returned) for
     // w x h frames with rows max_w pixels apart (max_w >= w). `saving` is the
-    // is_saving answer.
-    EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving);
+    // is_saving answer. `threads` 1 does everything on the calling thread;
+    // 2 or more read and write on two more threads. Every frame buffer of
+    // the run is allocated here.
+    EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving,
+               int threads = 1);
     ~EditorHost();
     EditorHost(const EditorHost&) = delete;
     EditorHost& operator=(const EditorHost&) = delete;
 
     // Runs the filter over every frame of `in`, writing each result to `out`
-    // and then reporting it. Stops at the first read or write error.
+    // and then reporting it (on_frame runs where the output is written, in
+    // frame order). Stops at the first read or write error; which error is
+    // reported, and what was written and reported before it, are the same
+    // for every number of threads.
     bool run(FrameInput& in, FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame,
              std::string& error);
 
     const RunStats& stats() const { return stats_; }
 
-    // Number of frames the ring holds: the current frame and two on each side.
+    // Frames the filter may read: the current frame and two on each side.
     static constexpr int kRing = 5;
+    // With threads: frames the reader may decode beyond those, and output
+    // frames that may wait for the writer, so memory stays at a few frames
+    // whatever the clip's length.
+    static constexpr int kReadAhead = 2;
+    static constexpr int kOutputQueue = 1;
+
+    // A filtered frame on its way to the output, with what is reported of
+    // it; whatever else travels from a frame's input to its output goes here.
+    struct OutputItem {
+        PIXEL_YC* frame = nullptr;  // a buffer of the pool
+        FrameReport report;
+    };
 
 private:
     PELTA_HOST_SERVICE static BOOL svc_is_saving(void* editp);
     PELTA_HOST_SERVICE static BOOL svc_set_cache_size(void* fp, int w, int h, int d, int flag);
     PELTA_HOST_SERVICE static PIXEL_YC* svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out);
 
-    PIXEL_YC* ring_frame(long n) { return ring_[static_cast<size_t>(n % kRing)].data(); }
+    PIXEL_YC* ring_frame(long n) { return ring_[static_cast<size_t>(n % static_cast<long>(ring_.size()))].data(); }
+    // Makes frames through `upto` available, or the end of the clip known:
+    // reads them (one thread) or waits for the reader. False on a read error
+    // of one of those frames.
+    bool input_through(FrameInput& in, long upto, std::string& error);
     // Reads frames until `upto` is loaded or the clip ends.
     bool load_through(FrameInput& in, long upto, std::string& error);
+    // The reader thread: decodes frames into the ring as slots come free.
+    void read_ahead(FrameInput& in);
+    // Two free output buffers for the next frame; false once a write failed.
+    bool take_buffers(PIXEL_YC*& edit, PIXEL_YC*& temp);
+    // Writes one frame and reports it, then returns its buffer to the pool.
+    bool deliver(FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame, OutputItem& item,
+                 std::string& error);
+    // The writer thread: delivers queued frames in order.
+    void write_behind(FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame);
+    // Ends the reader thread, interrupting a read that waits for input.
+    void stop_reader();
     PIXEL_YC padding_pixel() const;
     void fill_padding(std::vector<PIXEL_YC>& frame) const;
     void fill_all(std::vector<PIXEL_YC>& frame) const;
@@ -93,12 +132,32 @@ private:
     FILTER filter_{};
     int hwnd_token_ = 0;
 
-    std::vector<PIXEL_YC> ring_[kRing];
-    std::vector<PIXEL_YC> edit_, temp_;
-    long loaded_ = 0;    // frames read so far
-    bool ended_ = false; // the input has no more frames
+    int threads_;
+    std::vector<std::vector<PIXEL_YC>> ring_;  // frame n in slot n % size
+    std::vector<std::vector<PIXEL_YC>> pool_;  // the filter's working frames and those waiting to be written
+    // What the filter sees while it works on frame current_: frames read so
+    // far and whether the input has ended, as a reader that had read just
+    // through current_ + 2 would know them, however far the reader has got.
+    long loaded_ = 0;
+    bool ended_ = false;
     long current_ = 0;   // frame being processed
     RunStats stats_;
+
+    // Shared between the threads, under mu_.
+    std::mutex mu_;
+    std::condition_variable cv_;
+    long read_ = 0;            // frames decoded into the ring
+    bool read_end_ = false;    // the input has no more frames
+    bool read_failed_ = false; // ... or reading frame read_ failed: read_error_
+    bool reader_done_ = false;
+    bool stop_ = false;        // the reader is to stop
+    long released_ = 0;        // frames below this one are not read by the filter again
+    std::string read_error_;
+    std::vector<PIXEL_YC*> free_;       // pool buffers not in use
+    std::deque<OutputItem> queue_;      // filtered frames waiting for the writer
+    bool queue_closed_ = false;
+    bool write_failed_ = false;
+    std::string write_error_;
 };
 
 }  // namespace pelta_cli

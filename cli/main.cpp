@@ -246,7 +246,8 @@ static int run(int argc, char** argv) {
     bool ok;
     RunStats stats;
     {
-        EditorHost host(desc, w, h, max_w, opt.controls, opt.saving);
+        EditorHost host(desc, w, h, max_w, opt.controls, opt.saving,
+                        opt.threads ? opt.threads : default_threads());
         ok = host.run(*frames_in, *frames_out, on_frame, error);
         stats = host.stats();
     }

@@ -1,10 +1,13 @@
 #include "options.h"
 
+#include <sched.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <thread>
 
 #include "pelta_version.h"
 #include "plugin.h"
@@ -37,6 +40,8 @@ constexpr TrackOption kChecks[] = {
     {"cy", CHECK_CY, "fold the window's colour into luma on a subcarrier"},
     {"lpf", CHECK_LPF, "vertical low-pass when combing remains"},
 };
+
+constexpr int kMaxThreads = 64;
 
 bool parse_int(std::string_view s, long long& out) {
     if (s.empty() || s.size() > 20) return false;
@@ -128,7 +133,7 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
         for (const TrackOption& c : kChecks)
             if (name == c.name) check = &c;
         const bool known = track || check || name == "raw" || name == "out-chroma" || name == "max-w" ||
-                           name == "log" || name == "plugin";
+                           name == "log" || name == "plugin" || name == "threads";
         if (!known) {
             error = "unknown option '" + opt + "'";
             return ParseOutcome::Usage;
@@ -196,6 +201,14 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
                 return ParseOutcome::Usage;
             }
             o.max_w = static_cast<int>(v);
+        } else if (name == "threads") {
+            long long v;
+            if (!parse_int(value, v) || v < 1 || v > kMaxThreads) {
+                error = "--threads takes a number from 1 to " + std::to_string(kMaxThreads) + ", not '" +
+                        std::string(value) + "'";
+                return ParseOutcome::Usage;
+            }
+            o.threads = static_cast<int>(v);
         } else if (name == "log") {
             if (value.empty()) {
                 error = "--log needs a file name";
@@ -246,6 +259,14 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
 
 std::string version_text() { return "pelta " PELTA_VERSION "\n"; }
 
+int default_threads() {
+    cpu_set_t set;
+    long cpus = 0;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) cpus = CPU_COUNT(&set);
+    if (cpus <= 0) cpus = static_cast<long>(std::thread::hardware_concurrency());
+    return cpus >= 2 ? 2 : 1;
+}
+
 std::string help_text(const FILTER_DLL* desc) {
     std::string s;
     auto line = [&s](const std::string& t) { s += t + "\n"; };
@@ -286,6 +307,11 @@ std::string help_text(const FILTER_DLL* desc) {
     line("                   and no range display (default: 0, as in the editor's preview)");
     line("  --log FILE       write the filter's per-frame decisions as CSV:");
     line("                   frame,match,comb,comb_th,status (not with --saving)");
+    line("  --threads N      1: read, filter and write on one thread; 2 or more: reading and");
+    line("                   converting the input, the filter, and converting and writing the");
+    line("                   output overlap on three threads (the filter itself always runs on");
+    line("                   one, frame by frame); the output is the same (default: 2 with two");
+    line("                   or more CPUs, else 1)");
     line("  --strict         exit with status 1 if any frame failed (after writing everything)");
     line("  --quiet          no progress line and no summary on standard error");
     if (can_load_plugins()) {

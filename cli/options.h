@@ -24,9 +24,14 @@ struct Options {
     bool saving = false;
     bool strict = false;
     bool quiet = false;
+    int threads = 0;  // 0: default_threads()
     std::string log;
     std::string plugin;  // pelta32: the filter plug-in DLL to run instead of the built-in filter
 };
+
+// The default of --threads: 2 when this process may run on two or more CPUs,
+// else 1.
+int default_threads();
 
 enum class ParseOutcome { Run, Help, Version, Usage };
 
