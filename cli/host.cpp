@@ -42,20 +42,23 @@ Controls default_controls(const FILTER_DLL* desc) {
 EditorHost::EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving,
                        int threads)
     : w_(w), h_(h), max_w_(max_w), controls_(controls), saving_(saving), threads_(threads > 1 ? 2 : 1) {
-    const size_t pixels = static_cast<size_t>(max_w_) * h_;
+    pixels_ = static_cast<size_t>(max_w_) * h_;
     ring_.resize(kRing + (threads_ > 1 ? kReadAhead : 0));
     for (auto& frame : ring_) {
-        frame.resize(pixels);
-        fill_padding(frame);
+        frame.reset(new PIXEL_YC[pixels_]);
+        fill_padding(frame.get());
     }
-    // Two working frames for the filter, and with threads one being written
-    // and those waiting for the writer. The scratch frames hold the padding
-    // value until the filter writes them: anything it read from them before
-    // writing would show as stride-dependent output.
-    pool_.resize(2 + (threads_ > 1 ? 1 + kOutputQueue : 0));
+    // Two working frames for the filter; with threads, also the copies of
+    // the frames read ahead (up to frame f + 2 + kReadAhead while the filter
+    // works on frame f), one being written and those waiting for the writer.
+    // The scratch frames hold the padding value until the filter writes
+    // them: anything it read from them before writing would show as
+    // stride-dependent output.
+    pool_.resize(threads_ > 1 ? (3 + kReadAhead) + 1 + 1 + kOutputQueue : 2);
+    edit_of_.assign(ring_.size(), nullptr);
     for (auto& frame : pool_) {
-        frame.resize(pixels);
-        fill_all(frame);
+        frame.reset(new PIXEL_YC[pixels_]);
+        fill_all(frame.get());
     }
 
     exfunc_.is_saving = svc_is_saving;
@@ -82,17 +85,17 @@ PIXEL_YC EditorHost::padding_pixel() const {
     return PIXEL_YC{v, v, v};
 }
 
-void EditorHost::fill_padding(std::vector<PIXEL_YC>& frame) const {
+void EditorHost::fill_padding(PIXEL_YC* frame) const {
     for (int y = 0; y < h_; ++y)
         for (int x = w_; x < max_w_; ++x) frame[static_cast<size_t>(y) * max_w_ + x] = padding_pixel();
 }
 
 // Every pixel of the frame to the padding value: the first row pixel by
 // pixel, the others as block copies of it.
-void EditorHost::fill_all(std::vector<PIXEL_YC>& frame) const {
+void EditorHost::fill_all(PIXEL_YC* frame) const {
     const size_t row = static_cast<size_t>(max_w_);
-    std::fill(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(row), padding_pixel());
-    for (int y = 1; y < h_; ++y) std::memcpy(frame.data() + y * row, frame.data(), row * sizeof(PIXEL_YC));
+    std::fill(frame, frame + row, padding_pixel());
+    for (int y = 1; y < h_; ++y) std::memcpy(frame + y * row, frame, row * sizeof(PIXEL_YC));
 }
 
 BOOL EditorHost::svc_is_saving(void* editp) {
@@ -143,7 +146,7 @@ bool EditorHost::input_through(FrameInput& in, long upto, std::string& error) {
     if (threads_ == 1) return load_through(in, upto, error);
     std::unique_lock<std::mutex> lock(mu_);
     // A failed write ends the wait too: the run stops at once, whether or
-    // not more input comes (the next take_buffers() answers false).
+    // not more input comes (the next take_buffer() answers null).
     cv_.wait(lock, [&] { return read_ > upto || read_end_ || read_failed_ || write_failed_; });
     if (read_ > upto || read_end_ || write_failed_) return true;
     error = read_error_;
@@ -160,8 +163,18 @@ void EditorHost::read_ahead(FrameInput& in) {
         }
         std::string error;
         const ReadStatus status = in.next(ring_frame(k), max_w_, error);
+        PIXEL_YC* edit = nullptr;
+        if (status == ReadStatus::Frame) {
+            // The frame's ycp_edit, copied here rather than on the filter's
+            // thread.
+            edit = take_buffer(true);
+            if (!edit) break;
+            const PIXEL_YC* frame = ring_frame(k);
+            std::copy(frame, frame + pixels_, edit);
+        }
         std::lock_guard<std::mutex> lock(mu_);
         if (status == ReadStatus::Frame) {
+            edit_of_[static_cast<size_t>(k % slots)] = edit;
             read_ = k + 1;
         } else {
             read_end_ = status == ReadStatus::End;
@@ -186,15 +199,14 @@ void EditorHost::stop_reader() {
     cv_.notify_all();
 }
 
-bool EditorHost::take_buffers(PIXEL_YC*& edit, PIXEL_YC*& temp) {
+PIXEL_YC* EditorHost::take_buffer(bool for_reader) {
     std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait(lock, [&] { return free_.size() >= 2 || write_failed_; });
-    if (write_failed_) return false;
-    edit = free_.back();
+    const bool& give_up = for_reader ? stop_ : write_failed_;
+    cv_.wait(lock, [&] { return !free_.empty() || give_up; });
+    if (give_up) return nullptr;
+    PIXEL_YC* buffer = free_.back();
     free_.pop_back();
-    temp = free_.back();
-    free_.pop_back();
-    return true;
+    return buffer;
 }
 
 bool EditorHost::deliver(FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame, OutputItem& item,
@@ -235,9 +247,9 @@ void EditorHost::write_behind(FrameOutput& out, const std::function<void(const F
 bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame,
                      std::string& error) {
     active_host = this;
-    const size_t pixels = static_cast<size_t>(max_w_) * h_;
+    const size_t pixels = pixels_;
     free_.clear();
-    for (auto& frame : pool_) free_.push_back(frame.data());
+    for (auto& frame : pool_) free_.push_back(frame.get());
 
     std::thread reader, writer;
     struct sigaction old_action;
@@ -269,11 +281,20 @@ bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(
         if (f >= loaded_) break;
         current_ = f;
 
-        PIXEL_YC* edit = nullptr;
-        PIXEL_YC* temp = nullptr;
-        if (!take_buffers(edit, temp)) break;  // a write failed: the writer reports it
+        // The frame's own copy as ycp_edit (made by the reader, with
+        // threads), and a scratch frame. Null: a write failed, and the
+        // writer reports it.
         const PIXEL_YC* input = ring_frame(f);
-        std::copy(input, input + pixels, edit);
+        PIXEL_YC* edit = nullptr;
+        if (threads_ == 1) {
+            edit = take_buffer(false);
+            if (edit) std::copy(input, input + pixels, edit);
+        } else {
+            std::lock_guard<std::mutex> lock(mu_);
+            edit = edit_of_[static_cast<size_t>(f % static_cast<long>(ring_.size()))];
+        }
+        PIXEL_YC* temp = edit ? take_buffer(false) : nullptr;
+        if (!temp) break;
 
         // frame_n is the number of frames read so far: the clip's length once
         // its end was seen, otherwise at least f+3. The filter's choices at

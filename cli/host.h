@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -88,7 +89,7 @@ public:
     // With threads: frames the reader may decode beyond those, and output
     // frames that may wait for the writer, so memory stays at a few frames
     // whatever the clip's length.
-    static constexpr int kReadAhead = 2;
+    static constexpr int kReadAhead = 1;
     static constexpr int kOutputQueue = 1;
 
     // A filtered frame on its way to the output, with what is reported of
@@ -103,7 +104,7 @@ private:
     PELTA_HOST_SERVICE static BOOL svc_set_cache_size(void* fp, int w, int h, int d, int flag);
     PELTA_HOST_SERVICE static PIXEL_YC* svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out);
 
-    PIXEL_YC* ring_frame(long n) { return ring_[static_cast<size_t>(n % static_cast<long>(ring_.size()))].data(); }
+    PIXEL_YC* ring_frame(long n) { return ring_[static_cast<size_t>(n % static_cast<long>(ring_.size()))].get(); }
     // Makes frames through `upto` available, or the end of the clip known:
     // reads them (one thread) or waits for the reader. False on a read error
     // of one of those frames.
@@ -112,8 +113,9 @@ private:
     bool load_through(FrameInput& in, long upto, std::string& error);
     // The reader thread: decodes frames into the ring as slots come free.
     void read_ahead(FrameInput& in);
-    // Two free output buffers for the next frame; false once a write failed.
-    bool take_buffers(PIXEL_YC*& edit, PIXEL_YC*& temp);
+    // A free buffer of the pool; null once a write failed (for the filter)
+    // or the reader is to stop (for the reader).
+    PIXEL_YC* take_buffer(bool for_reader);
     // Writes one frame and reports it, then returns its buffer to the pool.
     bool deliver(FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame, OutputItem& item,
                  std::string& error);
@@ -122,8 +124,8 @@ private:
     // Ends the reader thread, interrupting a read that waits for input.
     void stop_reader();
     PIXEL_YC padding_pixel() const;
-    void fill_padding(std::vector<PIXEL_YC>& frame) const;
-    void fill_all(std::vector<PIXEL_YC>& frame) const;
+    void fill_padding(PIXEL_YC* frame) const;
+    void fill_all(PIXEL_YC* frame) const;
 
     int w_, h_, max_w_;
     Controls controls_;
@@ -133,8 +135,17 @@ private:
     int hwnd_token_ = 0;
 
     int threads_;
-    std::vector<std::vector<PIXEL_YC>> ring_;  // frame n in slot n % size
-    std::vector<std::vector<PIXEL_YC>> pool_;  // the filter's working frames and those waiting to be written
+    // Frame buffers of max_w x h pixels, allocated without a first fill: the
+    // host writes every pixel before anything reads it.
+    using FrameBuffer = std::unique_ptr<PIXEL_YC[]>;
+    size_t pixels_;
+    std::vector<FrameBuffer> ring_;  // frame n in slot n % size
+    // The filter's working frames, the copies of input frames that will be
+    // its ycp_edit, and frames waiting to be written.
+    std::vector<FrameBuffer> pool_;
+    // With threads, the reader copies each frame it decodes into a buffer of
+    // the pool, ready as the frame's ycp_edit: edit_of_[n % ring size].
+    std::vector<PIXEL_YC*> edit_of_;
     // What the filter sees while it works on frame current_: frames read so
     // far and whether the input has ended, as a reader that had read just
     // through current_ + 2 would know them, however far the reader has got.
