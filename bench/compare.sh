@@ -10,10 +10,12 @@
 # time, CPU time (user + system) and peak resident memory. The table gives
 # the median of each and the ratios to ffmpeg's medians.
 #
-# usage: bench/compare.sh [--pelta PATH] [--dir DIR] [--runs N] [--sizes LIST]
-#                         [--frames480 N] [--frames1080 N]
+# usage: bench/compare.sh [--pelta PATH] [--baseline PATH] [--dir DIR] [--runs N]
+#                         [--sizes LIST] [--frames480 N] [--frames1080 N]
 #   --pelta     the pelta binary (default: build/cli/pelta, built if missing
 #               and build/ is a configured build directory)
+#   --baseline  another pelta binary (an older build, say) run in the same
+#               alternation as "baseline", with its default threads
 #   --dir       where the clips are made and kept for later runs (default: a
 #               temporary directory, removed afterwards)
 #   --runs      timed runs of each command at each size (default 5), after
@@ -27,6 +29,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 pelta="$repo/build/cli/pelta"
 pelta_given=0
+baseline=""
 dir=""
 runs=5
 sizes="480 1080"
@@ -38,12 +41,13 @@ die() { echo "compare.sh: $*" >&2; exit 1; }
 while [ $# -gt 0 ]; do
     case "$1" in
         --pelta) pelta=${2:?--pelta needs a path}; pelta_given=1; shift 2 ;;
+        --baseline) baseline=${2:?--baseline needs a path}; shift 2 ;;
         --dir) dir=${2:?--dir needs a directory}; shift 2 ;;
         --runs) runs=${2:?--runs needs a number}; shift 2 ;;
         --sizes) sizes=${2:?--sizes needs a list}; shift 2 ;;
         --frames480) frames480=${2:?--frames480 needs a number}; shift 2 ;;
         --frames1080) frames1080=${2:?--frames1080 needs a number}; shift 2 ;;
-        -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) die "unknown argument '$1' (see --help)" ;;
     esac
 done
@@ -85,7 +89,9 @@ make_clip() {
     echo "$clip"
 }
 
+[ -z "$baseline" ] || [ -x "$baseline" ] || die "no pelta binary at $baseline"
 names=(ffmpeg)
+[ -n "$baseline" ] && names+=(baseline)
 if "$pelta" --help 2>/dev/null | grep -q -- '--threads'; then
     names+=(pelta-1 pelta)
 else
@@ -100,6 +106,7 @@ time_run() {
         ffmpeg) cmd=(ffmpeg -nostdin -v error -i "$clip" -vf fieldmatch=order=tff -f null -) ;;
         pelta-1) cmd=("$pelta" --quiet --threads 1 "$clip" /dev/null) ;;
         pelta) cmd=("$pelta" --quiet "$clip" /dev/null) ;;
+        baseline) cmd=("$baseline" --quiet "$clip" /dev/null) ;;
     esac
     if ! /usr/bin/time -f '%e %U %S %M' -o "$dir/time.out" "${cmd[@]}" >/dev/null 2>"$dir/last.err"; then
         cat "$dir/last.err" >&2
@@ -113,6 +120,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "ffmpeg:  $(ffmpeg -version | head -1)"
 echo "pelta:   $pelta"
+[ -n "$baseline" ] && echo "baseline: $baseline"
 echo "runs:    $runs of each command at each size, alternating, medians"
 
 table=""

@@ -115,11 +115,8 @@ PELTA_AVX2 inline __m256i not_combed(const int16_t* a, const int16_t* b, const i
 
 template <bool Wide>
 PELTA_AVX2 int span_avx2(const CombRows* rows, int x0, int n, const CombParams* p) {
-    const int16_t* sa = reinterpret_cast<const int16_t*>(rows->row[0] + x0);
-    const int16_t* sb = reinterpret_cast<const int16_t*>(rows->row[1] + x0);
-    const int16_t* sc = reinterpret_cast<const int16_t*>(rows->row[2] + x0);
-    const int16_t* sd = reinterpret_cast<const int16_t*>(rows->row[3] + x0);
-    const int16_t* se = reinterpret_cast<const int16_t*>(rows->row[4] + x0);
+    const CombSamples rs = comb_samples(rows, x0);
+    const int16_t *sa = rs.a, *sb = rs.b, *sc = rs.c, *sd = rs.d, *se = rs.e;
 
     Weights w;
     w.low = word_pair(p->high, p->mid);
@@ -190,11 +187,8 @@ PELTA_AVX2 inline __m256i narrow_not_combed(const int16_t* a, const int16_t* b, 
 
 PELTA_AVX2 int count_comb_span_avx2_narrow(const CombRows* rows, int x0, int n,
                                            const CombParams* p) {
-    const int16_t* sa = reinterpret_cast<const int16_t*>(rows->row[0] + x0);
-    const int16_t* sb = reinterpret_cast<const int16_t*>(rows->row[1] + x0);
-    const int16_t* sc = reinterpret_cast<const int16_t*>(rows->row[2] + x0);
-    const int16_t* sd = reinterpret_cast<const int16_t*>(rows->row[3] + x0);
-    const int16_t* se = reinterpret_cast<const int16_t*>(rows->row[4] + x0);
+    const CombSamples rs = comb_samples(rows, x0);
+    const int16_t *sa = rs.a, *sb = rs.b, *sc = rs.c, *sd = rs.d, *se = rs.e;
     const __m256i w_high = _mm256_set1_epi16(static_cast<int16_t>(p->high));
     const __m256i w_mid = _mm256_set1_epi16(static_cast<int16_t>(p->mid));
     const NarrowLanes t = narrow_lanes(p);

@@ -13,6 +13,19 @@ inline int32_t comb_weight_upper(int32_t weight) {
     return static_cast<int32_t>(static_cast<int16_t>((static_cast<uint32_t>(weight) - low) >> 16));
 }
 
+// The samples of the five rows from column x0, as int16 runs y, cb, cr, ...
+struct CombSamples {
+    const int16_t* a;
+    const int16_t* b;
+    const int16_t* c;
+    const int16_t* d;
+    const int16_t* e;
+};
+inline CombSamples comb_samples(const CombRows* rows, int x0) {
+    auto at = [&](int k) { return reinterpret_cast<const int16_t*>(rows->row[k] + x0); };
+    return CombSamples{at(0), at(1), at(2), at(3), at(4)};
+}
+
 // Whether either weight needs more than a signed 16-bit multiplier.
 inline bool comb_weights_wide(const CombParams* p) {
     return comb_weight_upper(p->high) != 0 || comb_weight_upper(p->mid) != 0;

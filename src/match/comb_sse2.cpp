@@ -114,11 +114,8 @@ inline __m128i not_combed(const int16_t* a, const int16_t* b, const int16_t* c, 
 
 template <bool Wide>
 int span_sse2(const CombRows* rows, int x0, int n, const CombParams* p) {
-    const int16_t* sa = reinterpret_cast<const int16_t*>(rows->row[0] + x0);
-    const int16_t* sb = reinterpret_cast<const int16_t*>(rows->row[1] + x0);
-    const int16_t* sc = reinterpret_cast<const int16_t*>(rows->row[2] + x0);
-    const int16_t* sd = reinterpret_cast<const int16_t*>(rows->row[3] + x0);
-    const int16_t* se = reinterpret_cast<const int16_t*>(rows->row[4] + x0);
+    const CombSamples rs = comb_samples(rows, x0);
+    const int16_t *sa = rs.a, *sb = rs.b, *sc = rs.c, *sd = rs.d, *se = rs.e;
 
     Weights w;
     w.low = word_pair(p->high, p->mid);
@@ -200,11 +197,8 @@ inline __m128i narrow_not_combed(const int16_t* a, const int16_t* b, const int16
 }  // namespace
 
 int count_comb_span_sse2_narrow(const CombRows* rows, int x0, int n, const CombParams* p) {
-    const int16_t* sa = reinterpret_cast<const int16_t*>(rows->row[0] + x0);
-    const int16_t* sb = reinterpret_cast<const int16_t*>(rows->row[1] + x0);
-    const int16_t* sc = reinterpret_cast<const int16_t*>(rows->row[2] + x0);
-    const int16_t* sd = reinterpret_cast<const int16_t*>(rows->row[3] + x0);
-    const int16_t* se = reinterpret_cast<const int16_t*>(rows->row[4] + x0);
+    const CombSamples rs = comb_samples(rows, x0);
+    const int16_t *sa = rs.a, *sb = rs.b, *sc = rs.c, *sd = rs.d, *se = rs.e;
     const __m128i w_high = _mm_set1_epi16(static_cast<int16_t>(p->high));
     const __m128i w_mid = _mm_set1_epi16(static_cast<int16_t>(p->mid));
     const NarrowLanes t = narrow_lanes(p);

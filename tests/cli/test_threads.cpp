@@ -129,36 +129,38 @@ TEST(CliThreads, StopsWhileTheInputStalls) {
     ScratchDir fifo_dir;
     const std::string fifo = fifo_dir / "input";
     ASSERT_EQ(run_shell(fifo_dir.path(), "mkfifo input").status, 0);
-    // Five raw frames arrive, then nothing more while the pipe stays open.
-    // 64x64 frames (24576 bytes) are larger than the buffer of /dev/full, so
-    // the first frame written fails.
+    // The run is started on the pipe, five frames are sent and nothing more
+    // while the pipe stays open, `then` runs, and the run is waited for
+    // (killed if still running after ten seconds).
+    auto stalled = [&](const std::string& dir, const std::string& args, const std::string& bytes,
+                       const std::string& then) {
+        return run_shell(dir, "'" + pelta_bin() + "' " + args + " & pid=$!\n"
+                              "exec 3>'" + fifo + "'\n"
+                              "head -c " + bytes + " /dev/zero >&3 2>/dev/null\n" + then +
+                              "i=0; while kill -0 $pid 2>/dev/null && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
+                              "kill -0 $pid 2>/dev/null && { echo still running; kill -KILL $pid; }\n"
+                              "wait $pid; echo status $?\n"
+                              "exec 3>&-");
+    };
     for (int n : kThreadCounts) {
         SCOPED_TRACE("threads " + std::to_string(n));
         {
+            // 64x64 frames (24576 bytes) are larger than the buffer of
+            // /dev/full, so the first frame written fails.
             ScratchDir dir;
-            const std::string script =
-                "'" + pelta_bin() + "' " + threads(n) + "--raw 64x64 '" + fifo + "' /dev/full & pid=$!\n"
-                "exec 3>'" + fifo + "'\n"
-                "head -c 122880 /dev/zero >&3 2>/dev/null\n"
-                "i=0; while kill -0 $pid 2>/dev/null && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
-                "kill -0 $pid 2>/dev/null && { echo still running; kill -KILL $pid; }\n"
-                "wait $pid; echo status $?\n"
-                "exec 3>&-";
-            const RunResult r = run_shell(dir.path(), script);
+            const RunResult r =
+                stalled(dir.path(), threads(n) + "--raw 64x64 '" + fifo + "' /dev/full", "122880", "");
             EXPECT_EQ(r.out, "status 1\n") << r.err;
             EXPECT_EQ(r.err, "pelta: cannot write '/dev/full': No space left on device\n");
             EXPECT_TRUE(dir.list().empty());
         }
         {
+            // Once the temporary output and log exist, the run is stopped.
             ScratchDir dir;
-            const std::string script =
-                "'" + pelta_bin() + "' " + threads(n) + "--raw 8x4 --log log.csv '" + fifo + "' out.raw & pid=$!\n"
-                "exec 3>'" + fifo + "'\n"
-                "head -c 960 /dev/zero >&3\n"
+            const RunResult r = stalled(
+                dir.path(), threads(n) + "--raw 8x4 --log log.csv '" + fifo + "' out.raw", "960",
                 "i=0; while [ $i -lt 200 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
-                "sleep 0.2; kill -TERM $pid; wait $pid; echo status $?\n"
-                "exec 3>&-";
-            const RunResult r = run_shell(dir.path(), script);
+                "sleep 0.2; kill -TERM $pid\n");
             EXPECT_EQ(r.out, "status 143\n") << r.err;
             EXPECT_TRUE(dir.list().empty());
         }
