@@ -23,6 +23,14 @@ std::string y4m_clip(int frames) {
     return y4m_bytes(c);
 }
 
+// The clip with frame `at` announcing itself wrongly ("FRAMX").
+std::string y4m_with_bad_frame_header(int frames, int at) {
+    std::string s = y4m_clip(frames);
+    const size_t frame_bytes = 6 + 90 * 46 * 3 / 2;
+    s.replace(s.find('\n') + 1 + static_cast<size_t>(at) * frame_bytes, 5, "FRAMX");
+    return s;
+}
+
 // The same run, one way for each thread count: the files it leaves and what
 // it prints.
 struct Outcome {
@@ -53,10 +61,7 @@ void expect_same(const Outcome& a, const Outcome& b, int n) {
 // output, the log, standard error and the exit status do not depend on N.
 TEST(CliThreads, EveryRunEndsTheSameForEveryThreadCount) {
     const std::string y4m = y4m_clip(31);
-    std::string bad_header = y4m;  // frame 12 announces itself wrongly
-    const size_t frame_bytes = 6 + 90 * 46 * 3 / 2;
-    const size_t first = bad_header.find('\n') + 1;
-    bad_header.replace(first + 12 * frame_bytes, 5, "FRAMX");
+    const std::string bad_header = y4m_with_bad_frame_header(31, 12);
     const std::string raw = raw_bytes(field_shifted_clip(100, 48, 40));
     struct Case {
         const char* name;
@@ -100,14 +105,16 @@ TEST(CliThreads, EveryRunEndsTheSameForEveryThreadCount) {
 // The failing cases above do fail, with one line and no file left.
 TEST(CliThreads, FailuresLeaveOneLineAndNoFile) {
     const std::string raw = raw_bytes(field_shifted_clip(100, 48, 40));
+    const std::string bad_header = y4m_with_bad_frame_header(31, 12);
     struct Case {
         std::string input, args, message;
     };
     const Case cases[] = {
-        {raw.substr(0, raw.size() - 1000), "--raw 100x48 --log log.csv in out",
-         "truncated last frame: frame 39 has"},
-        {raw, "--raw 100x48 --log log.csv in /dev/full", "cannot write '/dev/full': No space left on device"},
-        {raw, "--raw 100x48 --log /dev/full in out", "cannot write '/dev/full'"},
+        {bad_header, "--left 20 --width 30 --log log.csv in out",
+         "bad Y4M frame header at frame 12 (expected FRAME)"},
+        {raw, "--raw 100x48 --left 30 --width 20 --log log.csv in /dev/full",
+         "cannot write '/dev/full': No space left on device"},
+        {raw, "--raw 100x48 --left 30 --width 20 --log /dev/full in out", "cannot write '/dev/full'"},
     };
     for (const Case& c : cases)
         for (int n : kThreadCounts) {
@@ -149,7 +156,7 @@ TEST(CliThreads, StopsWhileTheInputStalls) {
             // /dev/full, so the first frame written fails.
             ScratchDir dir;
             const RunResult r =
-                stalled(dir.path(), threads(n) + "--raw 64x64 '" + fifo + "' /dev/full", "122880", "");
+                stalled(dir.path(), threads(n) + "--raw 64x64 --left 0 --width 8 '" + fifo + "' /dev/full", "122880", "");
             EXPECT_EQ(r.out, "status 1\n") << r.err;
             EXPECT_EQ(r.err, "pelta: cannot write '/dev/full': No space left on device\n");
             EXPECT_TRUE(dir.list().empty());
