@@ -32,7 +32,7 @@ const char* chroma_tag(Chroma c) {
     return "?";
 }
 
-PlaneSizes plane_sizes(Chroma c, int w, int h) {
+PlaneSizes plane_sizes(Chroma c, int w, int h, int depth) {
     PlaneSizes s;
     switch (c) {
         case Chroma::C444: s.cw = w; s.ch = h; break;
@@ -40,8 +40,9 @@ PlaneSizes plane_sizes(Chroma c, int w, int h) {
         case Chroma::Mono: s.cw = 0; s.ch = 0; break;
         default: s.cw = (w + 1) / 2; s.ch = (h + 1) / 2; break;
     }
-    s.luma = static_cast<size_t>(w) * h;
-    s.chroma = static_cast<size_t>(s.cw) * s.ch;
+    const size_t bytes = static_cast<size_t>(bytes_per_sample(depth));
+    s.luma = static_cast<size_t>(w) * h * bytes;
+    s.chroma = static_cast<size_t>(s.cw) * s.ch * bytes;
     return s;
 }
 
@@ -93,25 +94,164 @@ inline void extend_edges(int16_t* row, int n) {
 // Lines of field `parity` in a plane of `rows` rows: rows parity, parity+2, ...
 inline int field_lines(int rows, int parity) { return (rows - parity + 1) / 2; }
 
-// ---- 8-bit planes to PIXEL_YC ------------------------------------------------
+// ---- samples of 8 to 16 bits ------------------------------------------------
 
-// chroma_from_8bit over n samples.
-void chroma_row_from_8bit(const uint8_t* src, int n, int16_t* dst) {
+// The formulas of convert.h for one depth, in the shape the kernels use:
+// encoding is ((v * mul + round) >> shift) + offset, clamped to 0..max.
+struct Coding {
+    int depth;
+    int max;   // the largest code, 2^N - 1
+    int unit;  // 2^(N-8), one 8-bit step in N-bit codes
+    int luma_mul, luma_round, luma_shift, luma_offset;
+    int chroma_mul, chroma_round, chroma_offset;  // shift 7
+};
+
+Coding coding_for(int depth) {
+    Coding k{};
+    k.depth = depth;
+    k.max = max_code(depth);
+    k.unit = 1 << (depth - 8);
+    k.luma_mul = 219 * k.unit;
+    k.luma_round = luma_rounding(depth);
+    k.luma_shift = 12;
+    k.luma_offset = 16 * k.unit;
+    // The vector code multiplies 16-bit factors; at 16 bits the multiplier
+    // and the rounding (both even) are halved and the shift is one less.
+    if (k.luma_mul > 32767) {
+        k.luma_mul /= 2;
+        k.luma_round /= 2;
+        k.luma_shift = 11;
+    }
+    // (((c + 2048) * 7u + r) >> 7) + 16u is ((7u * c + r) >> 7) + 128u, as
+    // 2048 * 7u is a multiple of 128.
+    k.chroma_mul = 7 * k.unit;
+    k.chroma_round = chroma_rounding(depth);
+    k.chroma_offset = 128 * k.unit;
+    return k;
+}
+
+// Where samples live in Y4M planes: one byte each (8 bits) or two bytes,
+// little-endian (9 to 16 bits). Kernels take byte addresses and sample indices.
+struct Bytes {
+    static constexpr int size = 1;
+    static int get(const uint8_t* p, int i) { return p[i]; }
+    static void put(uint8_t* p, int i, int v) { p[i] = static_cast<uint8_t>(v); }
+};
+struct Words {
+    static constexpr int size = 2;
+    static int get(const uint8_t* p, int i) { return p[2 * i] | p[2 * i + 1] << 8; }
+    static void put(uint8_t* p, int i, int v) {
+        p[2 * i] = static_cast<uint8_t>(v);
+        p[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    }
+};
+
+// Sample i of a plane row as a code of the coding's depth (larger values, which
+// only a broken stream holds, read as the largest code).
+template <typename S>
+inline int code_at(const uint8_t* p, int i, const Coding& k) {
+    const int v = S::get(p, i);
+    return v > k.max ? k.max : v;
+}
+
+#if defined(__SSE2__)
+// Two 16-bit factors for _mm_madd_epi16, in every 32-bit lane.
+inline __m128i pair16(int a, int b) {
+    return _mm_set1_epi32(static_cast<int>(static_cast<uint16_t>(a) | static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16));
+}
+inline __m128i shift_count(int n) { return _mm_cvtsi32_si128(n); }
+
+// Eight codes from p as 16-bit lanes, at most k.max.
+template <typename S>
+inline __m128i load_codes(const uint8_t* p, const Coding& k);
+template <>
+inline __m128i load_codes<Bytes>(const uint8_t* p, const Coding&) {
+    return _mm_unpacklo_epi8(load64(p), _mm_setzero_si128());
+}
+template <>
+inline __m128i load_codes<Words>(const uint8_t* p, const Coding& k) {
+    const __m128i v = load128(p);
+    return _mm_sub_epi16(v, _mm_subs_epu16(v, _mm_set1_epi16(static_cast<int16_t>(k.max))));
+}
+
+// The same codes moved up to the top bits of their lanes (times 2^(16-N)).
+template <typename S>
+inline __m128i load_codes_high(const uint8_t* p, const Coding& k);
+template <>
+inline __m128i load_codes_high<Bytes>(const uint8_t* p, const Coding&) {
+    return _mm_unpacklo_epi8(_mm_setzero_si128(), load64(p));
+}
+template <>
+inline __m128i load_codes_high<Words>(const uint8_t* p, const Coding& k) {
+    return _mm_sll_epi16(load_codes<Words>(p, k), shift_count(16 - k.depth));
+}
+
+// luma_from_code of 8 codes given by load_codes_high: c * 2^(16-N) * 4788 is
+// c * 1197 * 2^(18-N), so the top 16 bits of that 32-bit product are
+// (c * 1197) >> (N - 2).
+inline __m128i luma_from_codes(__m128i high) {
+    return _mm_sub_epi16(_mm_mulhi_epu16(high, _mm_set1_epi16(4788)), _mm_set1_epi16(299));
+}
+
+// chroma_from_code of 8 codes: ((c - 128u) * 4681 + 164u) >> N as
+// (c - 128u, u) . (4681, 164) in 32 bits; c - 128u fits 16 bits signed.
+inline __m128i chroma_from_codes(__m128i c, const Coding& k) {
+    const __m128i d = _mm_sub_epi16(c, _mm_set1_epi16(static_cast<int16_t>(128 * k.unit)));
+    const __m128i unit = _mm_set1_epi16(static_cast<int16_t>(k.unit));
+    const __m128i scale = pair16(4681, 164);
+    const __m128i lo = _mm_sra_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(d, unit), scale), shift_count(k.depth));
+    const __m128i hi = _mm_sra_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(d, unit), scale), shift_count(k.depth));
+    return _mm_packs_epi32(lo, hi);
+}
+
+// Stores 8 codes, v + offset clamped to 0..k.max, from v in 32-bit lanes
+// (samples 0-3 in lo, 4-7 in hi).
+template <typename S>
+inline void store_codes(uint8_t* p, __m128i lo, __m128i hi, int offset, const Coding& k);
+template <>
+inline void store_codes<Bytes>(uint8_t* p, __m128i lo, __m128i hi, int offset, const Coding&) {
+    // At 8 bits v is within 16 bits; packing saturates to 0..255.
+    const __m128i v = _mm_add_epi16(_mm_packs_epi32(lo, hi), _mm_set1_epi16(static_cast<int16_t>(offset)));
+    store64(p, _mm_packus_epi16(v, v));
+}
+template <>
+inline void store_codes<Words>(uint8_t* p, __m128i lo, __m128i hi, int offset, const Coding& k) {
+    // Codes less 32768 saturate to -32768..32767, which is 0..65535; then the
+    // upper clamp, and back.
+    const __m128i bias = _mm_set1_epi32(offset - 32768);
+    const __m128i v = _mm_packs_epi32(_mm_add_epi32(lo, bias), _mm_add_epi32(hi, bias));
+    const __m128i top = _mm_set1_epi16(static_cast<int16_t>(k.max - 32768));
+    store128(p, _mm_xor_si128(_mm_min_epi16(v, top), _mm_set1_epi16(-32768)));
+}
+
+// Encodes 8 samples of a kind with (v, 1) . (mul, round) >> shift.
+template <typename S>
+inline void encode_codes(uint8_t* p, __m128i v, int mul, int round, int shift, int offset, const Coding& k) {
+    const __m128i one = _mm_set1_epi16(1), scale = pair16(mul, round);
+    const __m128i lo = _mm_sra_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(v, one), scale), shift_count(shift));
+    const __m128i hi = _mm_sra_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(v, one), scale), shift_count(shift));
+    store_codes<S>(p, lo, hi, offset, k);
+}
+template <typename S>
+inline void encode_luma(uint8_t* p, __m128i y, const Coding& k) {
+    encode_codes<S>(p, y, k.luma_mul, k.luma_round, k.luma_shift, k.luma_offset, k);
+}
+template <typename S>
+inline void encode_chroma(uint8_t* p, __m128i c, const Coding& k) {
+    encode_codes<S>(p, c, k.chroma_mul, k.chroma_round, 7, k.chroma_offset, k);
+}
+#endif
+
+// ---- planes to PIXEL_YC ------------------------------------------------------
+
+// chroma_from_code over n samples.
+template <typename S>
+void chroma_row_from(const uint8_t* src, int n, const Coding& k, int16_t* dst) {
     int x = 0;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bias = _mm_set1_epi16(128);
-    const __m128i one = _mm_set1_epi16(1);
-    const __m128i scale = _mm_set_epi16(164, 4681, 164, 4681, 164, 4681, 164, 4681);
-    for (; x + 8 <= n; x += 8) {
-        // ((c8 - 128) * 4681 + 164) >> 8, as (c8 - 128, 1) . (4681, 164) in 32 bits.
-        const __m128i d = _mm_sub_epi16(_mm_unpacklo_epi8(load64(src + x), zero), bias);
-        const __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(d, one), scale), 8);
-        const __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(d, one), scale), 8);
-        store128(dst + x, _mm_packs_epi32(lo, hi));
-    }
+    for (; x + 8 <= n; x += 8) store128(dst + x, chroma_from_codes(load_codes<S>(src + x * S::size, k), k));
 #endif
-    for (; x < n; ++x) dst[x] = chroma_from_8bit(src[x]);
+    for (; x < n; ++x) dst[x] = chroma_from_code(code_at<S>(src, x, k), k.depth);
 }
 
 // Linear interpolation between two rows of 8-bit-range chroma, weights wa and
@@ -191,58 +331,29 @@ inline void store_pixels(PIXEL_YC* dst, __m128i y, __m128i cb, __m128i cr) {
 }
 #endif
 
-// One row of PIXEL_YC from an 8-bit luma row and two full-width chroma rows.
-void interleave_row(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, PIXEL_YC* dst) {
+// One row of PIXEL_YC from a luma row of codes and two full-width chroma rows.
+template <typename S>
+void interleave_row(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& k, PIXEL_YC* dst) {
     int x = 0;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    // ((y8 * 1197) >> 6) - 299: y8 * 256 * 4788 is y8 * 1197 * 1024, so the
-    // top 16 bits of that 32-bit product are (y8 * 1197) >> 6.
-    const __m128i scale = _mm_set1_epi16(4788), offset = _mm_set1_epi16(299);
-    for (; x + 8 <= w; x += 8) {
-        const __m128i y8 = _mm_unpacklo_epi8(zero, load64(luma + x));
-        const __m128i y = _mm_sub_epi16(_mm_mulhi_epu16(y8, scale), offset);
-        store_pixels(dst + x, y, load128(cb + x),
+    for (; x + 8 <= w; x += 8)
+        store_pixels(dst + x, luma_from_codes(load_codes_high<S>(luma + x * S::size, k)), load128(cb + x),
                      load128(cr + x));
-    }
 #endif
-    for (; x < w; ++x) dst[x] = PIXEL_YC{luma_from_8bit(luma[x]), cb[x], cr[x]};
+    for (; x < w; ++x) dst[x] = PIXEL_YC{luma_from_code(code_at<S>(luma, x, k), k.depth), cb[x], cr[x]};
 }
 
-// ---- PIXEL_YC to 8-bit planes ------------------------------------------------
+// ---- PIXEL_YC to planes --------------------------------------------------------
 
 #if defined(__SSE2__)
-// luma_to_8bit of 8 samples, in the low 8 bytes.
-inline __m128i luma_to_8bit_x8(__m128i y) {
-    // (y * 219 + 383) >> 12 in 32 bits, as (y, 1) . (219, 383); packing
-    // saturates to 0..255 like clamp_8bit.
-    const __m128i one = _mm_set1_epi16(1);
-    const __m128i scale = _mm_set_epi16(383, 219, 383, 219, 383, 219, 383, 219);
-    const __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(y, one), scale), 12);
-    const __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(y, one), scale), 12);
-    const __m128i v = _mm_add_epi16(_mm_packs_epi32(lo, hi), _mm_set1_epi16(16));
-    return _mm_packus_epi16(v, v);
-}
-
-// chroma_to_8bit of 8 samples, in the low 8 bytes.
-inline __m128i chroma_to_8bit_x8(__m128i c) {
-    // (((c + 2048) * 7 + 66) >> 7) + 16 is (7c + 16450) >> 7: the added 16
-    // is 2048 before the shift.
-    const __m128i one = _mm_set1_epi16(1);
-    const __m128i scale = _mm_set_epi16(16450, 7, 16450, 7, 16450, 7, 16450, 7);
-    const __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(c, one), scale), 7);
-    const __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(c, one), scale), 7);
-    const __m128i v = _mm_packs_epi32(lo, hi);
-    return _mm_packus_epi16(v, v);
-}
-
 // The inverse of close_gap: the pixel in bytes 6..11 to the upper 64-bit lane.
 inline __m128i open_gap(__m128i q) { return _mm_unpacklo_epi64(q, _mm_srli_si128(q, 6)); }
 #endif
 
-// Splits one row of w pixels: luma straight to 8 bits, the chroma samples
+// Splits one row of w pixels: luma straight to codes, the chroma samples
 // into two int16 rows.
-void deinterleave_row(const PIXEL_YC* src, int w, uint8_t* luma, int16_t* cb, int16_t* cr) {
+template <typename S>
+void deinterleave_row(const PIXEL_YC* src, int w, const Coding& k, uint8_t* luma, int16_t* cb, int16_t* cr) {
     int x = 0;
 #if defined(__SSE2__)
     for (; x + 8 <= w; x += 8) {
@@ -260,26 +371,26 @@ void deinterleave_row(const PIXEL_YC* src, int w, uint8_t* luma, int16_t* cb, in
         const __m128i t2 = _mm_unpacklo_epi16(p45, p67), t3 = _mm_unpackhi_epi16(p45, p67);
         const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
         const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
-        store64(luma + x, luma_to_8bit_x8(_mm_unpacklo_epi64(u0, u2)));
+        encode_luma<S>(luma + x * S::size, _mm_unpacklo_epi64(u0, u2), k);
         store128(cb + x, _mm_unpackhi_epi64(u0, u2));
         store128(cr + x, _mm_unpacklo_epi64(u1, u3));
     }
 #endif
     for (; x < w; ++x) {
-        luma[x] = luma_to_8bit(src[x].y);
+        S::put(luma, x, luma_to_code(src[x].y, k.depth));
         cb[x] = src[x].cb;
         cr[x] = src[x].cr;
     }
 }
 
-// chroma_to_8bit over n samples.
-void chroma_row_to_8bit(const int16_t* c, int n, uint8_t* dst) {
+// chroma_to_code over n samples.
+template <typename S>
+void chroma_row_to(const int16_t* c, int n, const Coding& k, uint8_t* dst) {
     int x = 0;
 #if defined(__SSE2__)
-    for (; x + 8 <= n; x += 8)
-        store64(dst + x, chroma_to_8bit_x8(load128(c + x)));
+    for (; x + 8 <= n; x += 8) encode_chroma<S>(dst + x * S::size, load128(c + x), k);
 #endif
-    for (; x < n; ++x) dst[x] = chroma_to_8bit(c[x]);
+    for (; x < n; ++x) S::put(dst, x, chroma_to_code(c[x], k.depth));
 }
 
 // Horizontal 2:1 decimation of a padded row (any 16-bit values) to cw
@@ -317,8 +428,9 @@ void downsample_row(const int16_t* s, int cw, bool cosited, int16_t* out) {
 }
 
 // One output row of the vertical 4:2:0 decimation, samples `from` .. n-1:
-// four rows of 16-bit samples weighted in sixteenths, rounded, then to 8 bits.
-void decimate_rows(const int16_t* const rows[4], const int wt[4], int from, int n, uint8_t* dst) {
+// four rows of 16-bit samples weighted in sixteenths, rounded, then to codes.
+template <typename S>
+void decimate_rows(const int16_t* const rows[4], const int wt[4], int from, int n, const Coding& k, uint8_t* dst) {
     const int16_t *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];
     const int w0 = wt[0], w1 = wt[1], w2 = wt[2], w3 = wt[3];
     int x = from;
@@ -337,10 +449,11 @@ void decimate_rows(const int16_t* const rows[4], const int wt[4], int from, int 
         // The weights sum to 16, so the result is within 16 bits again.
         const __m128i v = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, round), 4),
                                           _mm_srai_epi32(_mm_add_epi32(hi, round), 4));
-        store64(dst + x, chroma_to_8bit_x8(v));
+        encode_chroma<S>(dst + x * S::size, v, k);
     }
 #endif
-    for (; x < n; ++x) dst[x] = chroma_to_8bit((w0 * r0[x] + w1 * r1[x] + w2 * r2[x] + w3 * r3[x] + 8) >> 4);
+    for (; x < n; ++x)
+        S::put(dst, x, chroma_to_code((w0 * r0[x] + w1 * r1[x] + w2 * r2[x] + w3 * r3[x] + 8) >> 4, k.depth));
 }
 
 // ---- AVX2 kernels ------------------------------------------------------------
@@ -414,14 +527,56 @@ PELTA_AVX2 inline __m256i shuffle3(__m256i a, const ByteShuffle& ma, __m256i b, 
     return _mm256_or_si256(ab, _mm256_shuffle_epi8(c, both_lanes(mc)));
 }
 
+// The sample helpers above on 16 samples; the packs work within 128-bit
+// lanes, so codes that come out of unpacklo/unpackhi pairs keep their order.
+template <typename S>
+PELTA_AVX2 inline __m256i load_codes_high256(const uint8_t* p, const Coding& k);
+template <>
+PELTA_AVX2 inline __m256i load_codes_high256<Bytes>(const uint8_t* p, const Coding&) {
+    return _mm256_slli_epi16(_mm256_cvtepu8_epi16(load128(p)), 8);
+}
+template <>
+PELTA_AVX2 inline __m256i load_codes_high256<Words>(const uint8_t* p, const Coding& k) {
+    const __m256i v = _mm256_min_epu16(load256(p), _mm256_set1_epi16(static_cast<int16_t>(k.max)));
+    return _mm256_sll_epi16(v, shift_count(16 - k.depth));
+}
+
+template <typename S>
+PELTA_AVX2 inline void store_codes256(uint8_t* p, __m256i lo, __m256i hi, int offset, const Coding& k);
+template <>
+PELTA_AVX2 inline void store_codes256<Bytes>(uint8_t* p, __m256i lo, __m256i hi, int offset, const Coding&) {
+    const __m256i v = _mm256_add_epi16(_mm256_packs_epi32(lo, hi), _mm256_set1_epi16(static_cast<int16_t>(offset)));
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);  // quadwords 0 and 2
+    store128(p, _mm256_castsi256_si128(bytes));
+}
+template <>
+PELTA_AVX2 inline void store_codes256<Words>(uint8_t* p, __m256i lo, __m256i hi, int offset, const Coding& k) {
+    const __m256i bias = _mm256_set1_epi32(offset - 32768);
+    const __m256i v = _mm256_packs_epi32(_mm256_add_epi32(lo, bias), _mm256_add_epi32(hi, bias));
+    const __m256i top = _mm256_set1_epi16(static_cast<int16_t>(k.max - 32768));
+    store256(p, _mm256_xor_si256(_mm256_min_epi16(v, top), _mm256_set1_epi16(-32768)));
+}
+
+template <typename S>
+PELTA_AVX2 inline void encode_codes256(uint8_t* p, __m256i v, int mul, int round, int shift, int offset,
+                                       const Coding& k) {
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i scale = _mm256_set1_epi32(
+        static_cast<int>(static_cast<uint16_t>(mul) | static_cast<uint32_t>(static_cast<uint16_t>(round)) << 16));
+    const __m256i lo = _mm256_sra_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(v, one), scale), shift_count(shift));
+    const __m256i hi = _mm256_sra_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(v, one), scale), shift_count(shift));
+    store_codes256<S>(p, lo, hi, offset, k);
+}
+
 // interleave_row, 16 pixels a step: pixels 0..7 of a step in the low lanes,
 // 8..15 in the high lanes.
-PELTA_AVX2 void interleave_row_avx2(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, PIXEL_YC* dst) {
+template <typename S>
+PELTA_AVX2 void interleave_row_avx2(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& k,
+                                    PIXEL_YC* dst) {
     const __m256i scale = _mm256_set1_epi16(4788), offset = _mm256_set1_epi16(299);
     int x = 0;
     for (; x + 16 <= w; x += 16) {
-        const __m256i y8 = _mm256_cvtepu8_epi16(load128(luma + x));
-        const __m256i y = _mm256_sub_epi16(_mm256_mulhi_epu16(_mm256_slli_epi16(y8, 8), scale), offset);
+        const __m256i y = _mm256_sub_epi16(_mm256_mulhi_epu16(load_codes_high256<S>(luma + x * S::size, k), scale), offset);
         const __m256i b = load256(cb + x);
         const __m256i r = load256(cr + x);
         const __m256i p0 = shuffle3(y, kScatter[0][0], b, kScatter[0][1], r, kScatter[0][2]);
@@ -435,14 +590,13 @@ PELTA_AVX2 void interleave_row_avx2(const uint8_t* luma, const int16_t* cb, cons
     }
     // The rest runs legacy SSE code: leave the upper halves clean first.
     _mm256_zeroupper();
-    interleave_row(luma + x, cb + x, cr + x, w - x, dst + x);
+    interleave_row<S>(luma + x * S::size, cb + x, cr + x, w - x, k, dst + x);
 }
 
 // deinterleave_row, 16 pixels a step.
-PELTA_AVX2 void deinterleave_row_avx2(const PIXEL_YC* src, int w, uint8_t* luma, int16_t* cb, int16_t* cr) {
-    const __m256i one = _mm256_set1_epi16(1);
-    const __m256i scale = _mm256_set1_epi32(219 | 383 << 16);
-    const __m256i sixteen = _mm256_set1_epi16(16);
+template <typename S>
+PELTA_AVX2 void deinterleave_row_avx2(const PIXEL_YC* src, int w, const Coding& k, uint8_t* luma, int16_t* cb,
+                                      int16_t* cr) {
     int x = 0;
     for (; x + 16 <= w; x += 16) {
         // Pixels 0..7 of the step to the low lanes, 8..15 to the high lanes.
@@ -451,15 +605,10 @@ PELTA_AVX2 void deinterleave_row_avx2(const PIXEL_YC* src, int w, uint8_t* luma,
         const __m256i y = shuffle3(r0, kGather[0][0], r1, kGather[1][0], r2, kGather[2][0]);
         store256(cb + x, shuffle3(r0, kGather[0][1], r1, kGather[1][1], r2, kGather[2][1]));
         store256(cr + x, shuffle3(r0, kGather[0][2], r1, kGather[1][2], r2, kGather[2][2]));
-        // luma_to_8bit as in luma_to_8bit_x8; the packs keep each lane's order.
-        const __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(y, one), scale), 12);
-        const __m256i hi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(y, one), scale), 12);
-        const __m256i v = _mm256_add_epi16(_mm256_packs_epi32(lo, hi), sixteen);
-        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);  // quadwords 0 and 2
-        store128(luma + x, _mm256_castsi256_si128(bytes));
+        encode_codes256<S>(luma + x * S::size, y, k.luma_mul, k.luma_round, k.luma_shift, k.luma_offset, k);
     }
     _mm256_zeroupper();
-    deinterleave_row(src + x, w - x, luma + x, cb + x, cr + x);
+    deinterleave_row<S>(src + x, w - x, k, luma + x * S::size, cb + x, cr + x);
 }
 
 // The resampling kernels, each as its SSE2 namesake.
@@ -527,12 +676,12 @@ PELTA_AVX2 void downsample_row_avx2(const int16_t* s, int cw, bool cosited, int1
     downsample_row(s + 2 * i, cw - i, cosited, out + i);
 }
 
-PELTA_AVX2 void decimate_rows_avx2(const int16_t* const rows[4], const int wt[4], int from, int n, uint8_t* dst) {
+template <typename S>
+PELTA_AVX2 void decimate_rows_avx2(const int16_t* const rows[4], const int wt[4], int from, int n, const Coding& k,
+                                   uint8_t* dst) {
     const int16_t *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];
     const __m256i w01 = _mm256_set1_epi32(wt[0] | wt[1] << 16), w23 = _mm256_set1_epi32(wt[2] | wt[3] << 16);
     const __m256i round = _mm256_set1_epi32(8);
-    const __m256i one = _mm256_set1_epi16(1);
-    const __m256i scale = _mm256_set1_epi32(7 | 16450 << 16);
     int x = from;
     for (; x + 16 <= n; x += 16) {
         const __m256i a = load256(r0 + x);
@@ -545,36 +694,32 @@ PELTA_AVX2 void decimate_rows_avx2(const int16_t* const rows[4], const int wt[4]
                                             _mm256_madd_epi16(_mm256_unpackhi_epi16(c, d), w23));
         const __m256i v = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(lo, round), 4),
                                              _mm256_srai_epi32(_mm256_add_epi32(hi, round), 4));
-        // chroma_to_8bit as in chroma_to_8bit_x8.
-        const __m256i clo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(v, one), scale), 7);
-        const __m256i chi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(v, one), scale), 7);
-        const __m256i c16 = _mm256_packs_epi32(clo, chi);
-        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(c16, c16), 0x08);
-        store128(dst + x, _mm256_castsi256_si128(bytes));
+        encode_codes256<S>(dst + x * S::size, v, k.chroma_mul, k.chroma_round, 7, k.chroma_offset, k);
     }
     _mm256_zeroupper();
-    decimate_rows(rows, wt, x, n, dst);
+    decimate_rows<S>(rows, wt, x, n, k, dst);
 }
 #endif
 
 // The row kernels for this CPU.
+template <typename S>
 struct Kernels {
-    decltype(&interleave_row) interleave;
-    decltype(&deinterleave_row) deinterleave;
+    decltype(&interleave_row<S>) interleave;
+    decltype(&deinterleave_row<S>) deinterleave;
     decltype(&interpolate_rows) interpolate;
     decltype(&upsample_row) upsample;
     decltype(&downsample_row) downsample;
-    decltype(&decimate_rows) decimate;
+    decltype(&decimate_rows<S>) decimate;
 };
-Kernels kernels() {
+template <typename S>
+Kernels<S> kernels() {
 #if defined(__SSE2__)
     if (cpu_has_avx2())
-        return {interleave_row_avx2,  deinterleave_row_avx2, interpolate_rows_avx2,
-                upsample_row_avx2,    downsample_row_avx2,   decimate_rows_avx2};
+        return {interleave_row_avx2<S>, deinterleave_row_avx2<S>, interpolate_rows_avx2,
+                upsample_row_avx2,      downsample_row_avx2,      decimate_rows_avx2<S>};
 #endif
-    return {interleave_row, deinterleave_row, interpolate_rows, upsample_row, downsample_row, decimate_rows};
+    return {interleave_row<S>, deinterleave_row<S>, interpolate_rows, upsample_row, downsample_row, decimate_rows<S>};
 }
-
 // ---- per-frame scratch -----------------------------------------------------
 
 // Scratch space reused from frame to frame.
@@ -614,14 +759,14 @@ VerticalTaps vertical_taps(int y, int ch) {
     return {chroma_line(j), chroma_line(j + 1), parity == 0 ? 5 : 7};
 }
 
-}  // namespace
-
-void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, int stride) {
-    const PlaneSizes ps = plane_sizes(c, w, h);
+template <typename S>
+void planes_to_yc_as(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, int stride, const Coding& k) {
+    const PlaneSizes ps = plane_sizes(c, w, h, k.depth);
+    const size_t chroma_samples = static_cast<size_t>(ps.cw) * ps.ch;
     const bool mono = c == Chroma::Mono;
     const bool vertical = !mono && ps.ch != h;  // 4:2:0 more than one row high
     const bool cosited = chroma_cosited(c);
-    const Kernels kernel = kernels();
+    const Kernels<S> kernel = kernels<S>();
     Scratch& s = scratch();
     int16_t* narrow[2] = {s.chroma_row[0].reserve(ps.cw), s.chroma_row[1].reserve(ps.cw)};
     int16_t* full[2] = {s.full_row[0].reserve(2 * ps.cw), s.full_row[1].reserve(2 * ps.cw)};
@@ -629,8 +774,8 @@ void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, 
     // 4:2:0 chroma is interpolated from rows of the whole plane, converted first.
     if (vertical)
         for (int comp = 0; comp < 2; ++comp)
-            chroma_row_from_8bit(planes + ps.luma + comp * ps.chroma, static_cast<int>(ps.chroma),
-                                 sized(s.chroma_plane[comp], ps.chroma).data());
+            chroma_row_from<S>(planes + ps.luma + comp * ps.chroma, static_cast<int>(chroma_samples), k,
+                               sized(s.chroma_plane[comp], chroma_samples).data());
 
     for (int y = 0; y < h; ++y) {
         for (int comp = 0; comp < 2 && !mono; ++comp) {
@@ -644,25 +789,26 @@ void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, 
                 kernel.interpolate(plane + static_cast<size_t>(t.row_a) * ps.cw,
                                    plane + static_cast<size_t>(t.row_b) * ps.cw, t.weight_a, ps.cw, row);
             } else {
-                chroma_row_from_8bit(planes + ps.luma + comp * ps.chroma + static_cast<size_t>(y) * ps.cw, ps.cw,
-                                     row);
+                chroma_row_from<S>(planes + ps.luma + comp * ps.chroma + static_cast<size_t>(y) * ps.cw * S::size,
+                                   ps.cw, k, row);
             }
             if (ps.cw != w) {
                 extend_edges(row, ps.cw);
                 kernel.upsample(row, ps.cw, cosited, full[comp]);
             }
         }
-        kernel.interleave(planes + static_cast<size_t>(y) * w, full[0], full[1], w,
+        kernel.interleave(planes + static_cast<size_t>(y) * w * S::size, full[0], full[1], w, k,
                           dst + static_cast<size_t>(y) * stride);
     }
 }
 
-void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8_t* planes) {
-    const PlaneSizes ps = plane_sizes(c, w, h);
+template <typename S>
+void yc_to_planes_as(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8_t* planes, const Coding& k) {
+    const PlaneSizes ps = plane_sizes(c, w, h, k.depth);
     const bool mono = c == Chroma::Mono;
     const bool vertical = !mono && ps.ch != h;
     const bool cosited = chroma_cosited(c);
-    const Kernels kernel = kernels();
+    const Kernels<S> kernel = kernels<S>();
     Scratch& s = scratch();
     int16_t* full[2] = {s.full_row[0].reserve(w), s.full_row[1].reserve(w)};
     int16_t* narrow[2] = {s.chroma_row[0].reserve(ps.cw), s.chroma_row[1].reserve(ps.cw)};
@@ -673,8 +819,8 @@ void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8
             tall[comp] = sized(s.chroma_plane[comp], static_cast<size_t>(ps.cw) * h).data();
 
     for (int y = 0; y < h; ++y) {
-        kernel.deinterleave(src + static_cast<size_t>(y) * stride, w, planes + static_cast<size_t>(y) * w, full[0],
-                            full[1]);
+        kernel.deinterleave(src + static_cast<size_t>(y) * stride, w, k, planes + static_cast<size_t>(y) * w * S::size,
+                            full[0], full[1]);
         for (int comp = 0; comp < 2 && !mono; ++comp) {
             // Horizontally (w -> cw) first, then vertically within fields.
             const int16_t* row = full[comp];
@@ -688,7 +834,8 @@ void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8
                 std::copy(row, row + w, tall_row);
             }
             if (!vertical)
-                chroma_row_to_8bit(row, ps.cw, planes + ps.luma + comp * ps.chroma + static_cast<size_t>(y) * ps.cw);
+                chroma_row_to<S>(row, ps.cw, k,
+                                 planes + ps.luma + comp * ps.chroma + static_cast<size_t>(y) * ps.cw * S::size);
         }
     }
     if (!vertical) return;
@@ -709,11 +856,29 @@ void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8
                     const int i = std::clamp(2 * j - 1 + t, 0, ln - 1);
                     rows[t] = tall[comp] + static_cast<size_t>(2 * i + parity) * ps.cw;
                 }
-                kernel.decimate(rows, parity == 0 ? kTop : kBottom, 0, ps.cw,
-                                plane + static_cast<size_t>(2 * j + parity) * ps.cw);
+                kernel.decimate(rows, parity == 0 ? kTop : kBottom, 0, ps.cw, k,
+                                plane + static_cast<size_t>(2 * j + parity) * ps.cw * S::size);
             }
         }
     }
+}
+
+}  // namespace
+
+void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, int stride, int depth) {
+    const Coding k = coding_for(depth);
+    if (depth > 8)
+        planes_to_yc_as<Words>(planes, c, w, h, dst, stride, k);
+    else
+        planes_to_yc_as<Bytes>(planes, c, w, h, dst, stride, k);
+}
+
+void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8_t* planes, int depth) {
+    const Coding k = coding_for(depth);
+    if (depth > 8)
+        yc_to_planes_as<Words>(src, stride, w, h, c, planes, k);
+    else
+        yc_to_planes_as<Bytes>(src, stride, w, h, c, planes, k);
 }
 
 }  // namespace pelta_cli

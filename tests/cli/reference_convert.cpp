@@ -3,6 +3,7 @@
 // to them in convert.h shows up as a difference too.
 #include "reference_convert.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace pelta_cli_reference {
@@ -18,6 +19,41 @@ inline int16_t chroma_from_8bit(int c8) { return static_cast<int16_t>(((c8 - 128
 inline uint8_t clamp_8bit(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 inline uint8_t luma_to_8bit(int y) { return clamp_8bit(((y * 219 + 383) >> 12) + 16); }
 inline uint8_t chroma_to_8bit(int c) { return clamp_8bit((((c + 2048) * 7 + 66) >> 7) + 16); }
+
+// The same at N = 9..16 bits, with u = 2^(N-8); codes above 2^N - 1 read as
+// 2^N - 1.
+int max_code(int n) { return (1 << n) - 1; }
+int clamp_code(int v, int n) { return v < 0 ? 0 : v > max_code(n) ? max_code(n) : v; }
+int luma_from(int c, int n) {
+    if (n == 8) return luma_from_8bit(c);
+    return ((std::min(c, max_code(n)) * 1197) >> (n - 2)) - 299;
+}
+int chroma_from(int c, int n) {
+    if (n == 8) return chroma_from_8bit(c);
+    const int u = 1 << (n - 8);
+    return ((std::min(c, max_code(n)) - 128 * u) * 4681 + 164 * u) >> n;
+}
+int luma_to(int y, int n) {
+    if (n == 8) return luma_to_8bit(y);
+    const int u = 1 << (n - 8);
+    return clamp_code(((y * 219 * u + 2048 + 57 * u) >> 12) + 16 * u, n);
+}
+int chroma_to(int c, int n) {
+    if (n == 8) return chroma_to_8bit(c);
+    const int u = 1 << (n - 8);
+    return clamp_code((((c + 2048) * 7 * u + 64 - u) >> 7) + 16 * u, n);
+}
+
+// Sample i of a plane: a byte, or two bytes little-endian.
+int sample(const uint8_t* p, size_t i, int n) { return n == 8 ? p[i] : p[2 * i] | p[2 * i + 1] << 8; }
+void set_sample(uint8_t* p, size_t i, int n, int v) {
+    if (n == 8) {
+        p[i] = static_cast<uint8_t>(v);
+    } else {
+        p[2 * i] = static_cast<uint8_t>(v & 0xFF);
+        p[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    }
+}
 
 inline int at_clamped(const int* v, int n, int i) { return v[i < 0 ? 0 : i >= n ? n - 1 : i]; }
 
@@ -147,12 +183,13 @@ const int* chroma_to_full(const int* plane, Chroma c, int w, int h, int cw, int 
 
 }  // namespace
 
-void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, int stride) {
-    const PlaneSizes ps = plane_sizes(c, w, h);
+void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, int stride, int depth) {
+    const PlaneSizes ps = plane_sizes(c, w, h, depth);
+    const size_t chroma_samples = static_cast<size_t>(ps.cw) * ps.ch;
     for (int y = 0; y < h; ++y) {
-        const uint8_t* src = planes + static_cast<size_t>(y) * w;
         PIXEL_YC* row = dst + static_cast<size_t>(y) * stride;
-        for (int x = 0; x < w; ++x) row[x].y = luma_from_8bit(src[x]);
+        for (int x = 0; x < w; ++x)
+            row[x].y = static_cast<int16_t>(luma_from(sample(planes, static_cast<size_t>(y) * w + x, depth), depth));
     }
     if (c == Chroma::Mono) {
         for (int y = 0; y < h; ++y) {
@@ -164,8 +201,8 @@ void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, 
     for (int comp = 0; comp < 2; ++comp) {
         const uint8_t* src = planes + ps.luma + comp * ps.chroma;
         Scratch& s = scratch();
-        if (s.plane.size() < ps.chroma) s.plane.resize(ps.chroma);
-        for (size_t i = 0; i < ps.chroma; ++i) s.plane[i] = chroma_from_8bit(src[i]);
+        if (s.plane.size() < chroma_samples) s.plane.resize(chroma_samples);
+        for (size_t i = 0; i < chroma_samples; ++i) s.plane[i] = chroma_from(sample(src, i, depth), depth);
         const int* full = chroma_to_full(s.plane.data(), c, w, h, ps.cw, ps.ch);
         for (int y = 0; y < h; ++y) {
             PIXEL_YC* row = dst + static_cast<size_t>(y) * stride;
@@ -178,19 +215,20 @@ void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, 
     }
 }
 
-void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8_t* planes) {
-    const PlaneSizes ps = plane_sizes(c, w, h);
+void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8_t* planes, int depth) {
+    const PlaneSizes ps = plane_sizes(c, w, h, depth);
+    const size_t chroma_samples = static_cast<size_t>(ps.cw) * ps.ch;
     for (int y = 0; y < h; ++y) {
         const PIXEL_YC* row = src + static_cast<size_t>(y) * stride;
-        uint8_t* dst = planes + static_cast<size_t>(y) * w;
-        for (int x = 0; x < w; ++x) dst[x] = luma_to_8bit(row[x].y);
+        for (int x = 0; x < w; ++x)
+            set_sample(planes, static_cast<size_t>(y) * w + x, depth, luma_to(row[x].y, depth));
     }
     if (c == Chroma::Mono) return;
     Scratch& s = scratch();
     const size_t full = static_cast<size_t>(w) * h;
     if (s.full.size() < full) s.full.resize(full);
     if (s.tall.size() < static_cast<size_t>(ps.cw) * h) s.tall.resize(static_cast<size_t>(ps.cw) * h);
-    if (s.plane.size() < ps.chroma) s.plane.resize(ps.chroma);
+    if (s.plane.size() < chroma_samples) s.plane.resize(chroma_samples);
     const bool cosited = chroma_cosited(c);
     for (int comp = 0; comp < 2; ++comp) {
         for (int y = 0; y < h; ++y) {
@@ -212,7 +250,7 @@ void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8
             plane = s.plane.data();
         }
         uint8_t* dst = planes + ps.luma + comp * ps.chroma;
-        for (size_t i = 0; i < ps.chroma; ++i) dst[i] = chroma_to_8bit(plane[i]);
+        for (size_t i = 0; i < chroma_samples; ++i) set_sample(dst, i, depth, chroma_to(plane[i], depth));
     }
 }
 

@@ -1,9 +1,10 @@
 // The fast conversions against the frozen plain ones (reference_convert.cpp):
-// the same samples and bytes for every chroma format, every frame size from
-// 1x1 up to 67x37, rows with and without slack, and input anywhere in the
-// sample range, including values far outside 8 bits that have to clamp. Each
-// test runs with the AVX2 kernels (where the CPU has them) and with the SSE2
-// baseline alone.
+// the same samples and bytes for every chroma format and sample depth, every
+// frame width from 1 to 67 (every height up to 37 at 8 bits, a spread of them
+// deeper), rows with and without slack, and input anywhere in the sample
+// range, including values far outside the codes that have to clamp, and
+// codes above the depth's largest. Each test runs with the AVX2 kernels
+// (where the CPU has them) and with the SSE2 baseline alone.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -25,13 +26,41 @@ namespace {
 constexpr Chroma kAll[] = {Chroma::C444,      Chroma::C422, Chroma::C420jpeg, Chroma::C420mpeg2,
                            Chroma::C420paldv, Chroma::C420, Chroma::Mono};
 constexpr int kMaxW = 67, kMaxH = 37;
+constexpr int kDepths[] = {8, 9, 10, 12, 14, 16};
+// Heights tried at depths above 8: the small ones where 4:2:0 fields run
+// short, and a few taller.
+constexpr int kDeepHeights[] = {1, 2, 3, 4, 5, 6, 7, 9, 16, 37};
+
+// The heights to try at a depth.
+std::vector<int> heights(int depth) {
+    if (depth != 8) return std::vector<int>(std::begin(kDeepHeights), std::end(kDeepHeights));
+    std::vector<int> all;
+    for (int h = 1; h <= kMaxH; ++h) all.push_back(h);
+    return all;
+}
+
+// Random planes of a depth: at 8 bits any bytes; deeper, mostly codes of the
+// depth and now and then any 16-bit value (to be read as the largest code).
+std::vector<uint8_t> random_planes(size_t bytes, int depth, std::mt19937& rng) {
+    std::vector<uint8_t> planes(bytes);
+    if (depth == 8) {
+        for (auto& b : planes) b = static_cast<uint8_t>(rng());
+        return planes;
+    }
+    for (size_t i = 0; i + 1 < bytes; i += 2) {
+        const uint32_t v = rng() % 8 ? rng() % (1u << depth) : rng() & 0xFFFF;
+        planes[i] = static_cast<uint8_t>(v & 0xFF);
+        planes[i + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    return planes;
+}
 // Bytes checked after the planes and pixels after the last row: neither
 // conversion may write there.
 constexpr size_t kGuard = 64;
 
-std::string where(Chroma c, int w, int h, int stride) {
-    return std::string(chroma_tag(c)) + " " + std::to_string(w) + "x" + std::to_string(h) + " stride " +
-           std::to_string(stride);
+std::string where(Chroma c, int w, int h, int stride, int depth) {
+    return std::string(chroma_tag(c)) + " " + std::to_string(depth) + "-bit " + std::to_string(w) + "x" +
+           std::to_string(h) + " stride " + std::to_string(stride);
 }
 
 bool same_pixels(const std::vector<PIXEL_YC>& a, const std::vector<PIXEL_YC>& b, size_t& first) {
@@ -98,22 +127,22 @@ void for_each_kernel_set(Body body) {
 TEST(ConvertIdentity, PlanesToYcMatchesThePlainConversion) {
     for_each_kernel_set([&] {
         std::mt19937 rng(20240611);
+        for (int depth : kDepths)
         for (Chroma c : kAll)
-            for (int h = 1; h <= kMaxH; ++h)
+            for (int h : heights(depth))
                 for (int w = 1; w <= kMaxW; ++w) {
-                    const PlaneSizes ps = plane_sizes(c, w, h);
-                    std::vector<uint8_t> planes(ps.frame());
-                    for (auto& b : planes) b = static_cast<uint8_t>(rng());
+                    const PlaneSizes ps = plane_sizes(c, w, h, depth);
+                    const std::vector<uint8_t> planes = random_planes(ps.frame(), depth, rng);
                     const int stride = pick_stride(w, rng);
                     const size_t pixels = static_cast<size_t>(stride) * h + kGuard;
                     std::vector<PIXEL_YC> want(pixels);
                     for (auto& p : want) p = random_pixel(Fill::FullRange, rng);
                     std::vector<PIXEL_YC> got = want;
-                    ref::planes_to_yc(planes.data(), c, w, h, want.data(), stride);
-                    pelta_cli::planes_to_yc(planes.data(), c, w, h, got.data(), stride);
+                    ref::planes_to_yc(planes.data(), c, w, h, want.data(), stride, depth);
+                    pelta_cli::planes_to_yc(planes.data(), c, w, h, got.data(), stride, depth);
                     size_t i = 0;
                     ASSERT_TRUE(same_pixels(got, want, i))
-                        << where(c, w, h, stride) << ": first difference at x " << i % stride << ", y " << i / stride
+                        << where(c, w, h, stride, depth) << ": first difference at x " << i % stride << ", y " << i / stride
                         << " (got " << got[i].y << "," << got[i].cb << "," << got[i].cr << ", want " << want[i].y << ","
                         << want[i].cb << "," << want[i].cr << ")";
                 }
@@ -125,23 +154,24 @@ TEST(ConvertIdentity, PlanesToYcMatchesThePlainConversion) {
 static void expect_yc_to_planes_matches(Fill fill, uint32_t seed) {
     for_each_kernel_set([&] {
         std::mt19937 rng(seed);
+        for (int depth : kDepths)
         for (Chroma c : kAll)
-            for (int h = 1; h <= kMaxH; ++h)
+            for (int h : heights(depth))
                 for (int w = 1; w <= kMaxW; ++w) {
-                    const PlaneSizes ps = plane_sizes(c, w, h);
+                    const PlaneSizes ps = plane_sizes(c, w, h, depth);
                     const int stride = pick_stride(w, rng);
                     std::vector<PIXEL_YC> yc(static_cast<size_t>(stride) * h);
                     for (auto& p : yc) p = random_pixel(fill, rng);
                     std::vector<uint8_t> want(ps.frame() + kGuard);
                     for (auto& b : want) b = static_cast<uint8_t>(rng());
                     std::vector<uint8_t> got = want;
-                    ref::yc_to_planes(yc.data(), stride, w, h, c, want.data());
-                    pelta_cli::yc_to_planes(yc.data(), stride, w, h, c, got.data());
+                    ref::yc_to_planes(yc.data(), stride, w, h, c, want.data(), depth);
+                    pelta_cli::yc_to_planes(yc.data(), stride, w, h, c, got.data(), depth);
                     if (got != want) {
                         size_t i = 0;
                         while (got[i] == want[i]) ++i;
                         const char* plane = i < ps.luma ? "Y" : i < ps.luma + ps.chroma ? "Cb" : "Cr";
-                        FAIL() << where(c, w, h, stride) << ": first difference at byte " << i << " (" << plane
+                        FAIL() << where(c, w, h, stride, depth) << ": first difference at byte " << i << " (" << plane
                                << ") got " << int{got[i]} << ", want " << int{want[i]};
                     }
                 }
@@ -162,22 +192,22 @@ TEST(ConvertIdentity, LargeFramesAndChangingSizesMatch) {
             int w, h, stride;
         };
         const Size sizes[] = {{720, 480, 736}, {1, 1, 1}, {333, 7, 340}, {2, 2, 2}, {130, 61, 130}, {15, 300, 32}};
+        for (int depth : {8, 10, 16})
         for (Chroma c : kAll)
             for (const Size s : sizes) {
-                const PlaneSizes ps = plane_sizes(c, s.w, s.h);
-                std::vector<uint8_t> planes(ps.frame());
-                for (auto& b : planes) b = static_cast<uint8_t>(rng());
+                const PlaneSizes ps = plane_sizes(c, s.w, s.h, depth);
+                const std::vector<uint8_t> planes = random_planes(ps.frame(), depth, rng);
                 std::vector<PIXEL_YC> want(static_cast<size_t>(s.stride) * s.h), got(want.size());
-                ref::planes_to_yc(planes.data(), c, s.w, s.h, want.data(), s.stride);
-                pelta_cli::planes_to_yc(planes.data(), c, s.w, s.h, got.data(), s.stride);
+                ref::planes_to_yc(planes.data(), c, s.w, s.h, want.data(), s.stride, depth);
+                pelta_cli::planes_to_yc(planes.data(), c, s.w, s.h, got.data(), s.stride, depth);
                 size_t i = 0;
-                ASSERT_TRUE(same_pixels(got, want, i)) << where(c, s.w, s.h, s.stride) << " at pixel " << i;
+                ASSERT_TRUE(same_pixels(got, want, i)) << where(c, s.w, s.h, s.stride, depth) << " at pixel " << i;
 
                 for (auto& p : want) p = random_pixel(Fill::NearEightBit, rng);
                 std::vector<uint8_t> back_want(ps.frame()), back_got(ps.frame());
-                ref::yc_to_planes(want.data(), s.stride, s.w, s.h, c, back_want.data());
-                pelta_cli::yc_to_planes(want.data(), s.stride, s.w, s.h, c, back_got.data());
-                ASSERT_EQ(back_got, back_want) << where(c, s.w, s.h, s.stride);
+                ref::yc_to_planes(want.data(), s.stride, s.w, s.h, c, back_want.data(), depth);
+                pelta_cli::yc_to_planes(want.data(), s.stride, s.w, s.h, c, back_got.data(), depth);
+                ASSERT_EQ(back_got, back_want) << where(c, s.w, s.h, s.stride, depth);
             }
     });
 }
