@@ -1,6 +1,8 @@
 // Sample conversion and chroma resampling of the command-line host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -57,6 +59,71 @@ TEST(Convert, EveryEightBitValueRoundTrips) {
     EXPECT_EQ(luma_to_8bit(-32768), 0);
     EXPECT_EQ(chroma_to_8bit(32767), 255);
     EXPECT_EQ(chroma_to_8bit(-32768), 0);
+}
+
+// Deeper codes, exhaustively at every depth a Y4M stream can have. At 9 to 12
+// bits every code, in the nominal ranges and beyond, comes back exactly; at
+// 14 and 16 bits, where several codes share a PIXEL_YC value, within the
+// least error that allows (2 and 7 codes), and every PIXEL_YC value that a
+// code decodes to comes back exactly. Every depth reads the code 2^k * c8
+// as the 8-bit formulas read c8, and encoding picks the code whose value is
+// nearest.
+TEST(Convert, DeepCodesRoundTripWithinTheirBounds) {
+    struct Bound {
+        int depth;
+        int luma_error, chroma_error;  // largest |code - encode(decode(code))|
+        int chroma_error_top;          // ... for chroma codes above 64525 (16 bits)
+    };
+    const Bound bounds[] = {{9, 0, 0, 0}, {10, 0, 0, 0}, {11, 0, 0, 0}, {12, 0, 0, 0},
+                            {13, 1, 1, 1}, {14, 2, 2, 2}, {16, 7, 7, 8}};
+    for (const Bound& b : bounds) {
+        const int n = b.depth, top = max_code(n), unit = 1 << (n - 8);
+        SCOPED_TRACE(std::to_string(n) + " bits");
+        int luma_err = 0, chroma_err = 0, chroma_err_top = 0;
+        for (int c = 0; c <= top; ++c) {
+            luma_err = std::max(luma_err, std::abs(luma_to_code(luma_from_code(c, n), n) - c));
+            const int e = std::abs(chroma_to_code(chroma_from_code(c, n), n) - c);
+            int& worst = c > 64525 ? chroma_err_top : chroma_err;
+            worst = std::max(worst, e);
+        }
+        EXPECT_EQ(luma_err, b.luma_error);
+        EXPECT_EQ(chroma_err, b.chroma_error);
+        EXPECT_LE(chroma_err_top, b.chroma_error_top);
+        // The nominal ranges sit where the 8-bit ones do.
+        EXPECT_EQ(luma_from_code(16 * unit, n), 0);
+        EXPECT_EQ(luma_from_code(235 * unit, n), 4096);
+        EXPECT_EQ(chroma_from_code(128 * unit, n), 0);
+        EXPECT_EQ(chroma_from_code(240 * unit, n), 2048);
+        for (int c8 = 0; c8 < 256; ++c8) {
+            ASSERT_EQ(luma_from_code(c8 * unit, n), luma_from_8bit(c8)) << c8;
+            ASSERT_EQ(chroma_from_code(c8 * unit, n), chroma_from_8bit(c8)) << c8;
+        }
+        // Values: every one from the lowest code's to the highest code's maps
+        // to the nearest code (exactly back where codes are finer than values).
+        auto check_values = [&](auto from, auto to, const char* what) {
+            for (int v = from(0, n); v <= from(top, n); ++v) {
+                const int c = to(v, n), back = from(c, n);
+                if (n >= 13) {
+                    ASSERT_EQ(back, v) << what << " value " << v;
+                }
+                for (int other : {c - 1, c + 1}) {
+                    if (other >= 0 && other <= top) {
+                        ASSERT_LE(std::abs(back - v), std::abs(from(other, n) - v)) << what << " value " << v;
+                    }
+                }
+                if (v > from(0, n)) {
+                    ASSERT_GE(c, to(v - 1, n)) << what << " value " << v;
+                }
+            }
+        };
+        check_values(luma_from_code, luma_to_code, "luma");
+        check_values(chroma_from_code, chroma_to_code, "chroma");
+        // Far outside, encoding clamps.
+        EXPECT_EQ(luma_to_code(-32768, n), 0);
+        EXPECT_EQ(luma_to_code(32767, n), top);
+        EXPECT_EQ(chroma_to_code(-32768, n), 0);
+        EXPECT_EQ(chroma_to_code(32767, n), top);
+    }
 }
 
 TEST(Convert, PlaneSizesRoundOddDimensionsUp) {
