@@ -100,13 +100,13 @@ private:
 
 class Y4mFrameOutput : public FrameOutput {
 public:
-    Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h, FrameParamQueue* params = nullptr);
+    Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h, int depth = 8, FrameParamQueue* params = nullptr);
     bool put(const PIXEL_YC* frame, int stride, std::string& error) override;
 
 private:
     OutputFile& file_;
     Chroma chroma_;
-    int w_, h_;
+    int w_, h_, depth_;
     FrameParamQueue* params_;
     std::vector<uint8_t> buf_;
 };

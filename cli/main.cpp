@@ -176,6 +176,7 @@ static int run(int argc, char** argv) {
     int w, h;
     long total = 0;
     Chroma out_chroma = Chroma::C444;
+    int out_depth = 8;
     if (opt.raw) {
         w = opt.raw_w;
         h = opt.raw_h;
@@ -184,7 +185,7 @@ static int run(int argc, char** argv) {
         if (!y4m.read_header(error)) return fail(header_error(y4m, error, opt, in));
         w = y4m.header().width;
         h = y4m.header().height;
-        out_chroma = output_chroma(y4m.header().chroma, opt.out_chroma);
+        output_format(y4m.header().chroma, y4m.header().depth, opt, out_chroma, out_depth);
         total = expected_frames(in, y4m.header_bytes(), y4m.frame_bytes() + 6);
     }
     const int max_w = opt.max_w ? opt.max_w : (w + 31) / 32 * 32;
@@ -219,10 +220,10 @@ static int run(int argc, char** argv) {
         // Field-matched frames are progressive pictures; under the range
         // display the output is the input with its window inverted.
         const bool range_shown = opt.controls.check[CHECK_RANGE] && !opt.saving;
-        const std::string head = format_y4m_header(y4m.header(), out_chroma, range_shown ? 0 : 'p');
+        const std::string head = format_y4m_header(y4m.header(), out_chroma, out_depth, range_shown ? 0 : 'p');
         if (!out.write(head.data(), head.size(), error)) return write_failed(error);
         frames_in = std::make_unique<Y4mFrameInput>(y4m, &frame_params);
-        frames_out = std::make_unique<Y4mFrameOutput>(out, out_chroma, w, h, &frame_params);
+        frames_out = std::make_unique<Y4mFrameOutput>(out, out_chroma, w, h, out_depth, &frame_params);
     }
 
     warn_window_outside(opt.controls, w);

@@ -77,6 +77,13 @@ Chroma output_chroma(Chroma in, OutChroma choice) {
     return in;
 }
 
+void output_format(Chroma in, int in_depth, const Options& o, Chroma& chroma, int& depth) {
+    chroma = output_chroma(in, o.out_chroma);
+    depth = o.out_depth ? o.out_depth : in_depth;
+    if (depth > 8 && is_420(chroma)) chroma = Chroma::C420;
+    if (depth == 8 && in_depth > 8 && chroma == Chroma::C420) chroma = Chroma::C420jpeg;
+}
+
 ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* desc, Options& o,
                            std::string& error) {
     o = Options{};
@@ -132,8 +139,8 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
             if (name == t.name) track = &t;
         for (const TrackOption& c : kChecks)
             if (name == c.name) check = &c;
-        const bool known = track || check || name == "raw" || name == "out-chroma" || name == "max-w" ||
-                           name == "log" || name == "plugin" || name == "threads";
+        const bool known = track || check || name == "raw" || name == "out-chroma" || name == "out-depth" ||
+                           name == "max-w" || name == "log" || name == "plugin" || name == "threads";
         if (!known) {
             error = "unknown option '" + opt + "'";
             return ParseOutcome::Usage;
@@ -193,6 +200,13 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
                 error = "--out-chroma takes 444, 422 or 420, not '" + std::string(value) + "'";
                 return ParseOutcome::Usage;
             }
+        } else if (name == "out-depth") {
+            if (value == "8" || value == "10" || value == "12" || value == "16") {
+                o.out_depth = value[0] == '8' ? 8 : std::stoi(std::string(value));
+            } else {
+                error = "--out-depth takes 8, 10, 12 or 16, not '" + std::string(value) + "'";
+                return ParseOutcome::Usage;
+            }
         } else if (name == "max-w") {
             long long v;
             if (!parse_int(value, v) || v < 1 || v > 2 * kMaxSide) {
@@ -246,6 +260,10 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
         error = "--out-chroma cannot be used with --raw: raw frames have no chroma subsampling";
         return ParseOutcome::Usage;
     }
+    if (o.raw && o.out_depth) {
+        error = "--out-depth cannot be used with --raw: raw frames are the filter's own samples";
+        return ParseOutcome::Usage;
+    }
     if (o.raw && o.max_w && o.max_w < o.raw_w) {
         error = "--max-w " + std::to_string(o.max_w) + " is below the frame width " + std::to_string(o.raw_w);
         return ParseOutcome::Usage;
@@ -278,8 +296,10 @@ std::string help_text(const FILTER_DLL* desc) {
     line("");
     line("Runs the pelta field-matching filter over a video, standing in for the editor.");
     line("INPUT and OUTPUT are file names, or - for standard input or output.");
-    line("Input: YUV4MPEG2 (Y4M), 8-bit, chroma 444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono.");
-    line("Output: Y4M with the input's header and chroma format, unless --out-chroma says otherwise.");
+    line("Input: YUV4MPEG2 (Y4M), chroma 444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono at 8 bits,");
+    line("or 444pN, 422pN, 420pN or monoN at N = 9, 10, 12, 14 or 16 bits.");
+    line("Output: Y4M with the input's header, chroma format and depth, unless --out-chroma or");
+    line("--out-depth says otherwise.");
     line("");
     line("Filter track bars (range, default):");
     for (const TrackOption& t : kTracks) {
@@ -298,6 +318,7 @@ std::string help_text(const FILTER_DLL* desc) {
     line("  --raw WxH        read and write raw frames of W x H pixels, three little-endian");
     line("                   int16 per pixel (y, cb, cr), no conversion at all");
     line("  --out-chroma S   output chroma subsampling: 444, 422 or 420 (default: as the input)");
+    line("  --out-depth N    output bits per sample: 8, 10, 12 or 16 (default: as the input)");
     line("");
     line("Host:");
     line("  --max-w N        row stride in pixels, the frame width up to " + std::to_string(2 * kMaxSide) +

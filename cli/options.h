@@ -20,6 +20,7 @@ struct Options {
     bool raw = false;
     int raw_w = 0, raw_h = 0;
     OutChroma out_chroma = OutChroma::Keep;
+    int out_depth = 0;  // 0: as the input
     int max_w = 0;  // 0: the width rounded up to a multiple of 32
     bool saving = false;
     bool strict = false;
@@ -49,5 +50,10 @@ std::string version_text();
 
 // The output chroma format for an input format and the --out-chroma choice.
 Chroma output_chroma(Chroma in, OutChroma choice);
+
+// The output's chroma format and depth for an input's and the --out-chroma
+// and --out-depth choices. Above 8 bits 4:2:0 is centred (one tag for all
+// sitings); centred 4:2:0 from such an input becomes C420jpeg at 8 bits.
+void output_format(Chroma in, int in_depth, const Options& o, Chroma& chroma, int& depth);
 
 }  // namespace pelta_cli

@@ -53,22 +53,88 @@ bool all_digits(std::string_view s) {
     return true;
 }
 
-// Chroma tags with a sample depth ("420p10", "444p12", "mono16", ...).
-bool is_deep_chroma_tag(std::string_view v) {
-    if (v.substr(0, 4) == "mono") return all_digits(v.substr(4));
-    size_t p = v.find('p');
-    return p != std::string_view::npos && p > 0 && all_digits(v.substr(p + 1));
-}
-
 struct ChromaName {
     const char* tag;
     Chroma chroma;
 };
+// 8-bit tags.
 constexpr ChromaName kChromaNames[] = {
     {"444", Chroma::C444},           {"422", Chroma::C422},           {"420jpeg", Chroma::C420jpeg},
     {"420mpeg2", Chroma::C420mpeg2}, {"420paldv", Chroma::C420paldv}, {"420", Chroma::C420},
     {"mono", Chroma::Mono},
 };
+// Tags of deeper samples are one of these followed by the depth.
+constexpr ChromaName kDeepChromaNames[] = {
+    {"444p", Chroma::C444}, {"422p", Chroma::C422}, {"420p", Chroma::C420}, {"mono", Chroma::Mono}};
+// The depths of deeper samples that Y4M streams carry (as ffmpeg writes them).
+constexpr int kDeepDepths[] = {9, 10, 12, 14, 16};
+
+// Reads a chroma tag's value (after the 'C'); false if it names no format
+// that pelta reads.
+bool parse_chroma_tag(std::string_view v, Chroma& chroma, int& depth) {
+    for (const ChromaName& n : kChromaNames)
+        if (v == n.tag) {
+            chroma = n.chroma;
+            depth = 8;
+            return true;
+        }
+    for (const ChromaName& n : kDeepChromaNames) {
+        const std::string_view base = n.tag;
+        if (v.substr(0, base.size()) != base) continue;
+        for (int d : kDeepDepths)
+            if (v.substr(base.size()) == std::to_string(d)) {
+                chroma = n.chroma;
+                depth = d;
+                return true;
+            }
+    }
+    return false;
+}
+
+// The one-line reason for refusing chroma tag value `v`, as written in the
+// header (`written`: the C tag, or the XYSCSS tag that stands for it), with
+// the ffmpeg -pix_fmt that gives a stream pelta reads.
+std::string unsupported_chroma_tag(std::string_view v, const std::string& written) {
+    const std::string hint = "; have ffmpeg convert it with -pix_fmt " + pix_fmt_for_tag(v);
+    // A depth on a subsampling pelta reads: the depth is what is wrong.
+    for (const ChromaName& n : kDeepChromaNames) {
+        const std::string_view base = n.tag;
+        if (v.size() > base.size() && v.substr(0, base.size()) == base && all_digits(v.substr(base.size())))
+            return "unsupported bit depth in chroma tag '" + written + "' (8, 9, 10, 12, 14 or 16 bits)" + hint;
+    }
+    return "unsupported chroma format '" + written +
+           "' (444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono at 8 bits; 444pN, 422pN, 420pN or monoN at N = 9, "
+           "10, 12, 14 or 16 bits)" +
+           hint;
+}
+
+// The value of the XYSCSS extension tag for a format, as ffmpeg writes it;
+// empty for monochrome, which has none.
+std::string xyscss_value(Chroma chroma, int depth) {
+    if (chroma == Chroma::Mono) return "";
+    if (depth == 8 && chroma == Chroma::C420) return "420JPEG";
+    std::string v = y4m_chroma_tag(chroma, depth);
+    for (char& ch : v) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+    return v;
+}
+
+// A header without a C tag takes its format from XYSCSS, as ffmpeg does:
+// values that name no subsampling are ignored, 4:1:1 is refused.
+bool chroma_from_xyscss(std::string_view v, Y4mHeader& out, std::string& error) {
+    std::string lower(v);
+    for (char& ch : lower) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+    if (lower == "411") {
+        error = unsupported_chroma_tag(lower, "XYSCSS=" + std::string(v));
+        return false;
+    }
+    Chroma c;
+    int depth;
+    if (lower != "420" && lower.rfind("mono", 0) != 0 && parse_chroma_tag(lower, c, depth)) {
+        out.chroma = c;
+        out.depth = depth;
+    }
+    return true;
+}
 
 // Reads one line (without the newline). Returns false at the end of the
 // stream before a newline; `line` then holds what was read.
@@ -129,6 +195,7 @@ bool parse_y4m_header(std::string_view line, Y4mHeader& out, std::string& error)
         return false;
     }
     long long w = -1, h = -1;
+    std::string_view xyscss;
     size_t pos = kMagic.size();
     while (pos < line.size()) {
         if (line[pos] == ' ') {
@@ -153,34 +220,25 @@ bool parse_y4m_header(std::string_view line, Y4mHeader& out, std::string& error)
                     return false;
                 }
                 break;
-            case 'C': {
-                bool found = false;
-                for (const ChromaName& n : kChromaNames)
-                    if (val == n.tag) {
-                        out.chroma = n.chroma;
-                        found = true;
-                    }
-                if (!found) {
-                    const std::string hint = "; have ffmpeg convert it with -pix_fmt " + pix_fmt_for_tag(val);
-                    if (is_deep_chroma_tag(val))
-                        error = "unsupported bit depth in chroma tag 'C" + std::string(val) + "' (only 8-bit video)" +
-                                hint;
-                    else
-                        error = "unsupported chroma format 'C" + std::string(val) +
-                                "' (444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono)" + hint;
+            case 'C':
+                if (!parse_chroma_tag(val, out.chroma, out.depth)) {
+                    error = unsupported_chroma_tag(val, "C" + std::string(val));
                     return false;
                 }
                 out.chroma_given = true;
                 break;
-            }
             case 'I':
                 out.interlace = val.size() == 1 ? val[0] : '?';
+                break;
+            case 'X':
+                if (val.substr(0, 6) == "YSCSS=") xyscss = val.substr(6);
                 break;
             default:
                 break;
         }
         out.tags.emplace_back(tok);
     }
+    if (!out.chroma_given && !chroma_from_xyscss(xyscss, out, error)) return false;
     if (w < 0 || h < 0) {
         error = std::string("Y4M header has no ") + (w < 0 ? "W (width)" : "H (height)") + " tag";
         return false;
@@ -191,20 +249,38 @@ bool parse_y4m_header(std::string_view line, Y4mHeader& out, std::string& error)
     return true;
 }
 
+std::string y4m_chroma_tag(Chroma chroma, int depth) {
+    if (depth == 8) return chroma_tag(chroma);
+    const std::string d = std::to_string(depth);
+    switch (chroma) {
+        case Chroma::C444: return "444p" + d;
+        case Chroma::C422: return "422p" + d;
+        case Chroma::Mono: return "mono" + d;
+        default: return "420p" + d;
+    }
+}
+
 std::string format_y4m_header(const Y4mHeader& in, Chroma chroma, char interlace) {
+    return format_y4m_header(in, chroma, in.depth, interlace);
+}
+
+std::string format_y4m_header(const Y4mHeader& in, Chroma chroma, int depth, char interlace) {
     std::string s(kMagic);
-    const bool changed = chroma != in.chroma;
+    const bool changed = chroma != in.chroma || depth != in.depth;
+    const std::string xyscss = xyscss_value(chroma, depth);
     bool wrote_chroma = false, wrote_interlace = false;
     for (const std::string& tag : in.tags) {
-        if (changed && tag.rfind("XYSCSS=", 0) == 0) continue;
+        if (changed && tag.rfind("XYSCSS=", 0) == 0) {
+            if (!xyscss.empty()) s += " XYSCSS=" + xyscss;
+            continue;
+        }
         s += ' ';
         if (tag[0] == 'W') {
             s += "W" + std::to_string(in.width);
         } else if (tag[0] == 'H') {
             s += "H" + std::to_string(in.height);
         } else if (tag[0] == 'C') {
-            s += "C";
-            s += chroma_tag(chroma);
+            s += "C" + y4m_chroma_tag(chroma, depth);
             wrote_chroma = true;
         } else if (tag[0] == 'I' && interlace) {
             s += 'I';
@@ -214,10 +290,7 @@ std::string format_y4m_header(const Y4mHeader& in, Chroma chroma, char interlace
             s += tag;
         }
     }
-    if (changed && !wrote_chroma) {
-        s += " C";
-        s += chroma_tag(chroma);
-    }
+    if (changed && !wrote_chroma) s += " C" + y4m_chroma_tag(chroma, depth);
     if (interlace && !wrote_interlace) {
         s += " I";
         s += interlace;
@@ -261,7 +334,7 @@ bool Y4mReader::read_header(std::string& error) {
     if (!parse_y4m_header(line, header_, error)) return false;
     fault_ = HeaderFault::None;
     header_bytes_ = line.size() + 1;
-    frame_bytes_ = plane_sizes(header_.chroma, header_.width, header_.height).frame();
+    frame_bytes_ = plane_sizes(header_.chroma, header_.width, header_.height, header_.depth).frame();
     return true;
 }
 

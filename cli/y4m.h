@@ -77,6 +77,7 @@ struct Y4mHeader {
     int width = 0;
     int height = 0;
     Chroma chroma = Chroma::C420jpeg;  // what a header without a C tag means
+    int depth = 8;                     // bits a sample: 8, 9, 10, 12, 14 or 16
     bool chroma_given = false;
     char interlace = '?';  // 'p', 't', 'b', 'm', or '?' when absent
     // Every tag of the header line in its order, as written (W, H and C
@@ -88,14 +89,22 @@ struct Y4mHeader {
 // On failure returns false with a one-line reason in `error`.
 bool parse_y4m_header(std::string_view line, Y4mHeader& out, std::string& error);
 
+// The Y4M chroma tag, without its leading 'C', of a format at a depth:
+// "420jpeg", "mono", "422p10", "mono16", ... Deeper 4:2:0 has one tag for any
+// siting, "420pN", read and written as centred (like "420").
+std::string y4m_chroma_tag(Chroma chroma, int depth);
+
 // The header line for an output stream, newline included: the input's tags
-// with the chroma tag set to `chroma`. When the chroma changes, the X tag
-// that repeats the subsampling (XYSCSS=...) is dropped. A nonzero `interlace`
-// ('p', 't', ...) replaces the I tag, or is added when there is none.
+// with the chroma tag set to `chroma` at `depth` (by default the input's).
+// When the format changes, the X tag that repeats it (XYSCSS=...) is written
+// for the new format as ffmpeg writes it, or dropped for monochrome. A
+// nonzero `interlace` ('p', 't', ...) replaces the I tag, or is added when
+// there is none.
+std::string format_y4m_header(const Y4mHeader& in, Chroma chroma, int depth, char interlace);
 std::string format_y4m_header(const Y4mHeader& in, Chroma chroma, char interlace = 0);
 
 // The ffmpeg -pix_fmt closest to a Y4M chroma tag (without its 'C') that this
-// reader takes: "411" gives "yuv422p", "420p10" "yuv420p", "mono16" "gray".
+// reader takes: "411" gives "yuv422p", "420p11" "yuv420p", "mono13" "gray".
 std::string pix_fmt_for_tag(std::string_view tag);
 
 // Checks a frame size against the limits above; on failure sets `error`.
