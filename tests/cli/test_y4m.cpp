@@ -33,10 +33,15 @@ TEST(Y4mHeader, ReadsTheTagsAndKeepsTheirOrder) {
     EXPECT_EQ(h.chroma, Chroma::C420mpeg2);
     EXPECT_EQ(h.interlace, 't');
     EXPECT_EQ(format_y4m_header(h, Chroma::C420mpeg2), line + "\n");
-    // Another chroma format replaces the C tag and drops the subsampling
-    // extension that would contradict it; the other tags stay.
+    // Another chroma format or depth replaces the C tag and rewrites the
+    // subsampling extension to match it, as ffmpeg writes it; the other tags
+    // stay. Monochrome has no such extension.
     EXPECT_EQ(format_y4m_header(h, Chroma::C444),
-              "YUV4MPEG2 W720 H480 F30000:1001 It A10:11 C444 XCOLORRANGE=LIMITED\n");
+              "YUV4MPEG2 W720 H480 F30000:1001 It A10:11 C444 XYSCSS=444 XCOLORRANGE=LIMITED\n");
+    EXPECT_EQ(format_y4m_header(h, Chroma::C420, 10, 0),
+              "YUV4MPEG2 W720 H480 F30000:1001 It A10:11 C420p10 XYSCSS=420P10 XCOLORRANGE=LIMITED\n");
+    EXPECT_EQ(format_y4m_header(h, Chroma::Mono, 16, 'p'),
+              "YUV4MPEG2 W720 H480 F30000:1001 Ip A10:11 Cmono16 XCOLORRANGE=LIMITED\n");
     // A field-order override replaces the I tag in place, or is added.
     EXPECT_EQ(format_y4m_header(h, Chroma::C420mpeg2, 'p'),
               "YUV4MPEG2 W720 H480 F30000:1001 Ip A10:11 C420mpeg2 XYSCSS=420MPEG2 XCOLORRANGE=LIMITED\n");
@@ -77,14 +82,64 @@ TEST(Y4mHeader, RefusesWhatItCannotRead) {
     EXPECT_NE(header_error("YUV4MPEG2 W99999999999999999999 H2").find("bad width"), std::string::npos);
     EXPECT_NE(header_error("YUV4MPEG2 W-4 H2").find("bad width"), std::string::npos);
     EXPECT_NE(header_error("YUV4MPEG2 W4 H2x").find("bad height"), std::string::npos);
-    for (const char* tag : {"C411", "C444alpha", "Cyuyv", "C"})
-        EXPECT_NE(header_error(std::string("YUV4MPEG2 W4 H2 ") + tag).find("unsupported chroma format"),
+    for (const char* tag : {"C411", "C444alpha", "Cyuyv", "C", "C420jpegp10", "C411p10", "Cp10"})
+        EXPECT_NE(header_error(std::string("YUV4MPEG2 W4 H2 ") + tag).find("unsupported chroma format '" +
+                                                                           std::string(tag) + "'"),
                   std::string::npos)
             << tag;
-    for (const char* tag : {"C420p10", "C444p12", "C422p9", "Cmono16", "C444p16"})
-        EXPECT_NE(header_error(std::string("YUV4MPEG2 W4 H2 ") + tag).find("unsupported bit depth"),
+    for (const char* tag : {"C420p8", "C444p11", "C422p13", "Cmono15", "C444p17", "C420p010"})
+        EXPECT_NE(header_error(std::string("YUV4MPEG2 W4 H2 ") + tag).find("unsupported bit depth in chroma tag '" +
+                                                                           std::string(tag) + "'"),
                   std::string::npos)
             << tag;
+    // Without a C tag the format comes from XYSCSS, and 4:1:1 there is refused too.
+    EXPECT_NE(header_error("YUV4MPEG2 W4 H2 XYSCSS=411").find("unsupported chroma format 'XYSCSS=411'"), std::string::npos);
+}
+
+// Every tag of deeper samples that ffmpeg writes, the format it stands for,
+// and the frame size it gives.
+TEST(Y4mHeader, DeepTags) {
+    struct Case {
+        const char* tag;
+        Chroma chroma;
+        int depth;
+        size_t frame_bytes;  // of a 6x4 frame
+    };
+    const Case cases[] = {
+        {"C420p9", Chroma::C420, 9, (24 + 2 * 6) * 2},   {"C420p10", Chroma::C420, 10, (24 + 2 * 6) * 2},
+        {"C420p12", Chroma::C420, 12, (24 + 2 * 6) * 2}, {"C420p14", Chroma::C420, 14, (24 + 2 * 6) * 2},
+        {"C420p16", Chroma::C420, 16, (24 + 2 * 6) * 2}, {"C422p9", Chroma::C422, 9, (24 + 2 * 12) * 2},
+        {"C422p10", Chroma::C422, 10, (24 + 2 * 12) * 2}, {"C422p12", Chroma::C422, 12, (24 + 2 * 12) * 2},
+        {"C422p14", Chroma::C422, 14, (24 + 2 * 12) * 2}, {"C422p16", Chroma::C422, 16, (24 + 2 * 12) * 2},
+        {"C444p9", Chroma::C444, 9, 24 * 3 * 2},         {"C444p10", Chroma::C444, 10, 24 * 3 * 2},
+        {"C444p12", Chroma::C444, 12, 24 * 3 * 2},       {"C444p14", Chroma::C444, 14, 24 * 3 * 2},
+        {"C444p16", Chroma::C444, 16, 24 * 3 * 2},       {"Cmono9", Chroma::Mono, 9, 24 * 2},
+        {"Cmono10", Chroma::Mono, 10, 24 * 2},           {"Cmono12", Chroma::Mono, 12, 24 * 2},
+        {"Cmono14", Chroma::Mono, 14, 24 * 2},           {"Cmono16", Chroma::Mono, 16, 24 * 2},
+        // No C tag: XYSCSS decides, as in ffmpeg.
+        {"XYSCSS=422P10", Chroma::C422, 10, (24 + 2 * 12) * 2}, {"XYSCSS=444", Chroma::C444, 8, 24 * 3},
+        {"XYSCSS=420MPEG2", Chroma::C420mpeg2, 8, 24 + 2 * 6}, {"XYSCSS=WHATEVER", Chroma::C420jpeg, 8, 24 + 2 * 6},
+        // Both: the C tag wins.
+        {"C444p12 XYSCSS=420JPEG", Chroma::C444, 12, 24 * 3 * 2},
+    };
+    for (const Case& c : cases) {
+        const std::string stream = std::string("YUV4MPEG2 W6 H4 ") + c.tag + "\n";
+        MemorySource src = source(stream);
+        Y4mReader r(src);
+        std::string error;
+        ASSERT_TRUE(r.read_header(error)) << c.tag << ": " << error;
+        EXPECT_EQ(r.header().chroma, c.chroma) << c.tag;
+        EXPECT_EQ(r.header().depth, c.depth) << c.tag;
+        EXPECT_EQ(r.frame_bytes(), c.frame_bytes) << c.tag;
+        // Kept as it came when nothing changes.
+        EXPECT_EQ(format_y4m_header(r.header(), c.chroma), stream) << c.tag;
+    }
+    Y4mHeader h;
+    std::string error;
+    ASSERT_TRUE(parse_y4m_header("YUV4MPEG2 W6 H4 XYSCSS=422P10", h, error));
+    EXPECT_EQ(format_y4m_header(h, Chroma::C422, 8, 0), "YUV4MPEG2 W6 H4 XYSCSS=422 C422\n");
+    EXPECT_EQ(y4m_chroma_tag(Chroma::C420mpeg2, 8), "420mpeg2");
+    EXPECT_EQ(y4m_chroma_tag(Chroma::C420, 14), "420p14");
 }
 
 // Every refused chroma tag names the ffmpeg pixel format to convert to: the
