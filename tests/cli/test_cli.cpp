@@ -451,11 +451,11 @@ TEST(CliErrors, ReportAndLeaveNoOutput) {
         {"not Y4M", "hello, world\n", "in.y4m out.y4m --log log.csv", 1, "not a Y4M stream"},
         {"empty input", "", "in.y4m out.y4m --log log.csv", 1, "empty input"},
         {"chroma", tiny_y4m("W8 H4 C411", 1), "in.y4m out.y4m --log log.csv", 1,
-         "unsupported chroma format 'C411' (444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono); have ffmpeg "
-         "convert it with -pix_fmt yuv422p"},
-        {"bit depth", tiny_y4m("W8 H4 C420p10", 1), "in.y4m out.y4m --log log.csv", 1,
-         "unsupported bit depth in chroma tag 'C420p10' (only 8-bit video); have ffmpeg convert it with -pix_fmt "
-         "yuv420p"},
+         "unsupported chroma format 'C411' (444, 422, 420jpeg, 420mpeg2, 420paldv, 420 or mono at 8 bits; 444pN, "
+         "422pN, 420pN or monoN at N = 9, 10, 12, 14 or 16 bits); have ffmpeg convert it with -pix_fmt yuv422p"},
+        {"bit depth", tiny_y4m("W8 H4 C420p11", 1), "in.y4m out.y4m --log log.csv", 1,
+         "unsupported bit depth in chroma tag 'C420p11' (8, 9, 10, 12, 14 or 16 bits); have ffmpeg convert it with "
+         "-pix_fmt yuv420p"},
         {"not Y4M, with the command", "\x1a\x45\xdf\xa3 matroska", "in.y4m 'my out.y4m'", 1,
          "not a Y4M stream (no YUV4MPEG2 signature); decode it through ffmpeg first: ffmpeg -i in.y4m -f "
          "yuv4mpegpipe -pix_fmt yuv420p - | pelta - 'my out.y4m'"},
@@ -488,6 +488,8 @@ TEST(CliErrors, ReportAndLeaveNoOutput) {
         {"raw zero", good, "--raw 0x4 in.y4m out.y4m", 2, "zero frame size"},
         {"raw chroma", good, "--raw 8x4 --out-chroma 444 in.y4m out.y4m", 2, "--out-chroma cannot be used with --raw"},
         {"chroma choice", good, "--out-chroma 411 in.y4m out.y4m", 2, "--out-chroma takes 444, 422 or 420"},
+        {"depth choice", good, "--out-depth 9 in.y4m out.y4m", 2, "--out-depth takes 8, 10, 12 or 16, not '9'"},
+        {"raw depth", good, "--raw 8x4 --out-depth 10 in.y4m out.y4m", 2, "--out-depth cannot be used with --raw"},
     };
     for (const ErrorCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -658,7 +660,8 @@ TEST(CliTerminal, HelpListsEveryOptionWithTheDescriptorsRangesAndDefaults) {
         EXPECT_NE(l.find("0|1"), std::string::npos) << l;
         EXPECT_NE(l.find(std::to_string(d->check_default[i])), std::string::npos) << l;
     }
-    for (const char* opt : {"--raw", "--out-chroma", "--max-w", "--saving", "--log", "--strict", "--quiet", "--help"})
+    for (const char* opt : {"--raw", "--out-chroma", "--out-depth", "--max-w", "--saving", "--log", "--strict", "--quiet",
+                            "--help"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
 }
 
