@@ -147,8 +147,8 @@ TEST(Y4mHeader, DeepTags) {
 TEST(Y4mHeader, RefusedChromaNamesThePixelFormatThatWorks) {
     const std::pair<const char*, const char*> cases[] = {
         {"C411", "yuv422p"},     {"C410", "yuv420p"},     {"C440", "yuv444p"},   {"C444alpha", "yuv444p"},
-        {"Cyuyv", "yuv444p"},    {"C420p10", "yuv420p"},  {"C422p12", "yuv422p"}, {"C444p16", "yuv444p"},
-        {"Cmono16", "gray"},     {"C420p9", "yuv420p"},
+        {"Cyuyv", "yuv444p"},    {"C420p11", "yuv420p"},  {"C422p13", "yuv422p"}, {"C444p17", "yuv444p"},
+        {"Cmono15", "gray"},     {"C420p8", "yuv420p"},   {"C411p10", "yuv422p"},
     };
     for (auto [tag, pix_fmt] : cases)
         EXPECT_NE(header_error(std::string("YUV4MPEG2 W4 H2 ") + tag).find(std::string("-pix_fmt ") + pix_fmt),
