@@ -19,12 +19,6 @@ inline int32_t comb_score(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e,
 
 }  // namespace
 
-CombRows comb_rows_of(const PIXEL_YC* frame, ptrdiff_t stride, int r) {
-    CombRows rows;
-    for (int k = 0; k < 5; ++k) rows.row[k] = frame + (r - 2 + k) * stride;
-    return rows;
-}
-
 int count_comb_span_scalar(const CombRows* rows, int x0, int n, const CombParams* p) {
     const PIXEL_YC* a = rows->row[0] + x0;
     const PIXEL_YC* b = rows->row[1] + x0;

@@ -23,9 +23,6 @@ struct CombRows {
     const PIXEL_YC* row[5];
 };
 
-// The rows r-2 .. r+2 of a frame whose rows lie `stride` pixels apart.
-CombRows comb_rows_of(const PIXEL_YC* frame, ptrdiff_t stride, int r);
-
 // Counts the combed pixels among the n pixels from column x of row r. Every
 // span kernel below gives exactly the scalar reference's result.
 typedef int (*CombSpanFn)(const CombRows* rows, int x, int n, const CombParams* p);

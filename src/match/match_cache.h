@@ -22,9 +22,9 @@ struct MatchCacheEntry {
 void clear_match_cache(void);
 
 // The comb count of the candidate of match index n, from the cache or by
-// counting it straight from frames n-1 and n (ycp_temp is not written). UNAVAILABLE_COUNT when n is not a
-// valid match index or the host did not supply its frames; a failed weave is
-// remembered like any count.
+// counting it straight from frames n-1 and n (ycp_temp is not written).
+// UNAVAILABLE_COUNT when n is not a valid match index or the host did not
+// supply its frames; a failed fetch is remembered like any count.
 int cached_comb(FILTER* fp, FILTER_PROC_INFO* fpip, int n);
 
 // Read-only view of the cache, for tests and diagnostics.
