@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "convert.h"
-#include "host/cpu_features.h"
+#include "base/cpu.h"
+
+using namespace pelta;
 
 namespace {
 
@@ -24,7 +26,7 @@ void convert(benchmark::State& state, bool to_planes) {
         state.SkipWithError("CPU without AVX2");
         return;
     }
-    cpu_disable_avx2(!avx2);
+    set_simd_cap(!avx2 ? SIMD_SSE2 : SIMD_AVX2);
     const pelta_cli::PlaneSizes ps = pelta_cli::plane_sizes(c, kW, kH, depth);
     std::vector<uint8_t> planes(ps.frame());
     std::mt19937 rng(1);
@@ -39,7 +41,7 @@ void convert(benchmark::State& state, bool to_planes) {
             pelta_cli::planes_to_yc(planes.data(), c, kW, kH, frame.data(), stride, depth);
         benchmark::ClobberMemory();
     }
-    cpu_disable_avx2(false);
+    set_simd_cap(SIMD_AVX2);
     state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 

@@ -4,7 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_host.h"
-#include "host/cpu_features.h"
+#include "base/cpu.h"
+
+using namespace pelta;
 
 namespace {
 
@@ -17,7 +19,7 @@ void filter_proc_pass(benchmark::State& state) {
     const bool large = state.range(0) != 0;
     BenchHost& host = shared_bench_host(large ? 1920 : 720, large ? 1080 : 480, kClipFrames);
     if (state.range(1)) host.all_stages();
-    cpu_disable_avx2(state.range(2) != 0);
+    set_simd_cap((state.range(2) != 0) ? SIMD_SSE2 : SIMD_AVX2);
     int f = 0;
     long failed = 0;
     long lowpassed = 0;
@@ -29,7 +31,7 @@ void filter_proc_pass(benchmark::State& state) {
         lowpassed += host.fpip.ycp_edit == host.buffer_a.data();
         f = f + 1 == kClipFrames ? 0 : f + 1;
     }
-    cpu_disable_avx2(false);
+    set_simd_cap(SIMD_AVX2);
     if (failed) state.SkipWithError("a frame failed");
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);

@@ -11,6 +11,8 @@
 #include "host/host_side.h"
 #include "pipeline/filter_proc.h"
 
+using namespace pelta;
+
 namespace {
 
 BOOL svc_is_saving(void* editp) { return static_cast<BenchHost*>(editp)->saving ? TRUE : FALSE; }

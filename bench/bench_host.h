@@ -9,6 +9,8 @@
 #include "host/controls.h"
 #include "host/host_records.h"
 
+using namespace pelta;
+
 struct BenchHost {
     int w = 0, h = 0, max_w = 0, frame_n = 0;
     std::vector<std::vector<PIXEL_YC>> clip;   // frame_n frames of max_w * h

@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "bench_host.h"
-#include "host/cpu_features.h"
+#include "base/cpu.h"
 #include "match/comb.h"
 #include "match/lowpass.h"
 #include "match/weave.h"
 #include "window/carrier.h"
 #include "window/shift.h"
+
+using namespace pelta;
 
 namespace {
 

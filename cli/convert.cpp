@@ -7,9 +7,11 @@
 #include <immintrin.h>
 #endif
 
-#include "host/cpu_features.h"
+#include "base/cpu.h"
 
 namespace pelta_cli {
+
+using namespace pelta;
 
 bool is_420(Chroma c) {
     return c == Chroma::C420jpeg || c == Chroma::C420mpeg2 || c == Chroma::C420paldv || c == Chroma::C420;

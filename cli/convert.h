@@ -19,6 +19,7 @@
 
 namespace pelta_cli {
 
+
 enum class Chroma {
     C444,
     C422,

@@ -14,6 +14,8 @@
 
 namespace pelta_cli {
 
+using namespace pelta;
+
 namespace {
 
 // The services reach their host through editp where the filter passes it;

@@ -20,6 +20,8 @@
 
 namespace pelta_cli {
 
+using namespace pelta;
+
 struct Controls {
     int track[TRACK_COUNT];
     int check[CHECK_COUNT];

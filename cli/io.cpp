@@ -10,6 +10,8 @@
 
 namespace pelta_cli {
 
+using namespace pelta;
+
 ReadStatus Y4mFrameInput::next(PIXEL_YC* dst, int stride, std::string& error) {
     ReadStatus s = reader_.read_frame(planes_, error);
     if (s == ReadStatus::Frame) {

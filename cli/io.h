@@ -16,6 +16,8 @@
 
 namespace pelta_cli {
 
+using namespace pelta;
+
 // The FRAME parameters of input frames whose output is not written yet,
 // oldest first: the input adds each frame's, the output takes them in the
 // same order, so every output frame carries the parameters of its input frame.

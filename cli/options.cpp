@@ -14,6 +14,8 @@
 
 namespace pelta_cli {
 
+using namespace pelta;
+
 namespace {
 
 struct TrackOption {

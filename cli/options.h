@@ -9,6 +9,8 @@
 
 namespace pelta_cli {
 
+using namespace pelta;
+
 // The three subsamplings --out-chroma accepts.
 enum class OutChroma { Keep, C444, C422, C420 };
 

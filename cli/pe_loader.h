@@ -29,6 +29,7 @@
 
 namespace pelta_cli {
 
+
 class PluginImage {
 public:
     PluginImage() = default;

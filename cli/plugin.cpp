@@ -12,6 +12,8 @@
 
 namespace pelta_cli {
 
+using namespace pelta;
+
 std::string plugin_argument(int argc, const char* const* argv) {
     static const char kOption[] = "--plugin";
     const size_t n = sizeof kOption - 1;

@@ -10,6 +10,7 @@
 
 namespace pelta_cli {
 
+
 // Whether this build can load plug-in DLLs (pelta32).
 bool can_load_plugins();
 

@@ -6,6 +6,7 @@
 
 namespace pelta_cli {
 
+
 size_t FileSource::read(void* dst, size_t n) {
     size_t got = std::fread(dst, 1, n, file_);
     if (got < n && std::ferror(file_) && !error_) error_ = errno ? errno : EIO;

@@ -16,6 +16,7 @@
 
 namespace pelta_cli {
 
+
 // Frames larger than this on either side are refused as absurd, and so are
 // frames of more than kMaxPixels pixels.
 constexpr int kMaxSide = 16384;

@@ -6,6 +6,8 @@
 #include "host/host_side.h"
 #include "pipeline/filter_proc.h"
 
+using namespace pelta;
+
 namespace {
 
 // The host in use: the cache-size service receives only fp, so the services

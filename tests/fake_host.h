@@ -13,6 +13,8 @@
 #include "host/descriptor.h"
 #include "host/host_records.h"
 
+using namespace pelta;
+
 // The value every sample beyond w holds in frames the fake host hands out.
 constexpr int16_t MARKER = 0x5A5A;
 

@@ -15,6 +15,8 @@
 #include "host/platform.h"
 #include "window/carrier.h"
 
+using namespace pelta;
+
 namespace {
 
 constexpr double kCosAmp = 2048.0 * 1.772 / 2.03;

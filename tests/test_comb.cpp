@@ -7,6 +7,8 @@
 #include "fake_host.h"
 #include "match/comb.h"
 
+using namespace pelta;
+
 namespace {
 
 // A host whose settings count every column (empty window at the right edge)

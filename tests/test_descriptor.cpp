@@ -9,6 +9,8 @@
 #include "pelta_version.h"
 #include "window/carrier.h"
 
+using namespace pelta;
+
 namespace {
 
 std::string bytes(const char* s) { return std::string(s); }

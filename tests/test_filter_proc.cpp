@@ -13,6 +13,8 @@
 #include "pipeline/filter_proc.h"
 #include "pipeline/title.h"
 
+using namespace pelta;
+
 namespace {
 
 std::string title_of(FakeHost& host) {

@@ -6,6 +6,8 @@
 #include "match/match_cache.h"
 #include "match/weave.h"
 
+using namespace pelta;
+
 namespace {
 
 TEST(MatchCache, IndicesOutsideTheClipAreUnavailableWithoutTouchingAnything) {

@@ -15,6 +15,8 @@
 #include "window/carrier.h"
 #include "wild_host.h"
 
+using namespace pelta;
+
 namespace {
 
 TEST(HostFaults, NullFrameAtEveryPositionTheProcedureAsks) {

@@ -19,6 +19,8 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
+
+using namespace pelta;
 #define GUARD_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
 #define GUARD_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
 #else

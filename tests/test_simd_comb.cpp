@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "host/controls.h"
-#include "host/cpu_features.h"
+#include "base/cpu.h"
 #include "match/comb.h"
+
+using namespace pelta;
 
 namespace {
 
@@ -522,11 +524,11 @@ TEST(CombDispatch, WeightsBeyondTheNarrowLimitOnLargestDifferences) {
             track[TRACK_TH_C] = th;
             const int want = count_comb_with(&plain, frame.data(), &filter, &fpip);
             for (bool pin : {true, false}) {
-                cpu_disable_avx2(pin);
+                set_simd_cap(pin ? SIMD_SSE2 : SIMD_AVX2);
                 EXPECT_EQ(count_comb(frame.data(), &filter, &fpip), want)
                     << "weights " << wgt.first << "," << wgt.second << " th " << th;
             }
-            cpu_disable_avx2(false);
+            set_simd_cap(SIMD_AVX2);
         }
     }
 }
@@ -588,12 +590,12 @@ TEST(CombDispatch, EveryWindowPositionMatchesPlainKernel) {
                             << " width " << width;
                     }
                     for (bool pin : {true, false}) {
-                        cpu_disable_avx2(pin);
+                        set_simd_cap(pin ? SIMD_SSE2 : SIMD_AVX2);
                         ASSERT_EQ(count_comb(frame.data(), &filter, &fpip), want)
                             << (pin ? "baseline" : "CPU's best") << " h " << h << " w " << w
                             << " left " << left << " width " << width;
                     }
-                    cpu_disable_avx2(false);
+                    set_simd_cap(SIMD_AVX2);
                     // Counted straight from the two frames: the count of the
                     // woven candidate, with every kernel set.
                     for (int parity = 0; parity < 2; ++parity) {

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "host/cpu_features.h"
+#include "base/cpu.h"
 #include "match/lowpass.h"
+
+using namespace pelta;
 
 namespace {
 
@@ -279,12 +281,12 @@ TEST(LowpassDispatch, EveryDispatchGivesThePlainResult) {
     Frame16 ref(h, max_w, kUntouched);
     vertical_lowpass_with(vertical_lowpass_row_scalar, ref.pixels(), src.pixels(), h, max_w, w);
     for (bool pin : {true, false}) {
-        cpu_disable_avx2(pin);
+        set_simd_cap(pin ? SIMD_SSE2 : SIMD_AVX2);
         Frame16 dst(h, max_w, kUntouched);
         EXPECT_EQ(vertical_lowpass(dst.pixels(), src.pixels(), h, max_w, w), 0);
         EXPECT_EQ(dst.s, ref.s) << (pin ? "baseline" : "CPU's best");
     }
-    cpu_disable_avx2(false);
+    set_simd_cap(SIMD_AVX2);
 }
 
 }  // namespace

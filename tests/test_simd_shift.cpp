@@ -12,6 +12,8 @@
 #include "host/controls.h"
 #include "window/shift.h"
 
+using namespace pelta;
+
 namespace {
 
 constexpr int16_t kExtremes[] = {-32768, 32767, 0, 16384, -16384, 20000, -20000};

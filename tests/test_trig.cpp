@@ -10,6 +10,8 @@
 
 #include "window/trig.h"
 
+using namespace pelta;
+
 namespace {
 
 int64_t ulps_apart(double a, double b) {

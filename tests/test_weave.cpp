@@ -5,6 +5,8 @@
 #include "fake_host.h"
 #include "match/weave.h"
 
+using namespace pelta;
+
 namespace {
 
 // Luma of input frame f, row y is 1000 * f + y everywhere, so the source of

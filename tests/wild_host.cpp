@@ -10,6 +10,8 @@
 #include "pipeline/filter_proc.h"
 #include "window/carrier.h"
 
+using namespace pelta;
+
 namespace {
 
 constexpr int kGuard = 64;

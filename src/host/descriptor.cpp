@@ -4,8 +4,10 @@
 #include "match/match_cache.h"
 #include "pelta_version.h"
 #include "pipeline/filter_proc.h"
+#include "pipeline/title.h"
 #include "window/carrier.h"
 
+namespace pelta {
 namespace {
 
 // Labels as the host shows them, in Shift-JIS (code page 932), byte for byte.
@@ -37,7 +39,6 @@ const char* const check_names[CHECK_COUNT] = {
 };
 const int check_defaults[CHECK_COUNT] = {1, 0, 0, 0, 1};
 
-const char filter_name_text[] = "pelta";
 // The filter name and the version the build sets: "pelta ver1.2.0 - ...".
 const char information_text[] = "pelta ver" PELTA_VERSION " - field matching for interlaced video";
 
@@ -45,7 +46,7 @@ FILTER_DLL descriptor = {
     FILTER_FLAG_EX_INFORMATION,  // flag
     0,                           // x
     0,                           // y
-    filter_name_text,            // name
+    FILTER_NAME,                 // name
     TRACK_COUNT,                 // track_n
     track_names,
     track_defaults,
@@ -80,10 +81,6 @@ FILTER_DLL descriptor = {
 
 }  // namespace
 
-FILTER_DLL* GetFilterTable(void) {
-    clear_match_cache();
-    return &descriptor;
-}
 
 BOOL filter_exit(FILTER* fp) {
     (void)fp;
@@ -99,3 +96,10 @@ BOOL filter_update(FILTER* fp, int status) {
 }
 
 const char* filter_name(void) { return descriptor.name; }
+
+}  // namespace pelta
+
+FILTER_DLL* GetFilterTable(void) {
+    pelta::clear_match_cache();
+    return &pelta::descriptor;
+}

@@ -13,6 +13,8 @@
 // descriptor (the same address on every call).
 PELTA_EXPORT FILTER_DLL* GetFilterTable(void);
 
+namespace pelta {
+
 // Unload handler: releases the carrier tables. Always TRUE.
 BOOL filter_exit(FILTER* fp);
 
@@ -21,3 +23,5 @@ BOOL filter_update(FILTER* fp, int status);
 
 // The filter's name string, as stored in the descriptor.
 const char* filter_name(void);
+
+}  // namespace pelta

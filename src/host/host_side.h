@@ -5,7 +5,6 @@
 // as the editor would.
 #pragma once
 
-#include "host/controls.h"
 #include "host/host_records.h"
 
 // The host's record of the loaded filter: the descriptor's words, with the

@@ -1,8 +1,12 @@
 #include "match/comb.h"
 
-#include "host/arith.h"
+#include "base/arith.h"
+#include "base/cpu.h"
+#include "base/pixel.h"
+#include "base/window.h"
 #include "host/controls.h"
-#include "host/cpu_features.h"
+
+namespace pelta {
 
 namespace {
 
@@ -144,3 +148,5 @@ CombKernels comb_kernels(void) {
                            comb_span_narrow_sse2};
     return CombKernels{count_comb_span_sse2, count_comb_span_sse2_narrow, comb_span_narrow_sse2};
 }
+
+}  // namespace pelta

@@ -7,6 +7,8 @@
 
 #include "host/host_records.h"
 
+namespace pelta {
+
 // The four settings the comb test reads, taken once per count.
 struct CombParams {
     int32_t th_y;  // luma: combed when score >= th_y (signed compare)
@@ -84,3 +86,5 @@ int count_comb_with(const CombKernels* kernels, const PIXEL_YC* src, FILTER* fp,
                     FILTER_PROC_INFO* fpip);
 int count_comb_weave_with(const CombKernels* kernels, const PIXEL_YC* earlier,
                           const PIXEL_YC* later, int parity, FILTER* fp, FILTER_PROC_INFO* fpip);
+
+}  // namespace pelta

@@ -10,6 +10,8 @@
 
 #define PELTA_AVX2 __attribute__((target("avx2")))
 
+namespace pelta {
+
 namespace {
 
 // Sixteen pixels whose 48 samples are tested in m0, m1, m2 (all ones where a
@@ -219,3 +221,5 @@ PELTA_AVX2 int count_comb_span_avx2(const CombRows* rows, int x0, int n,
     if (comb_weights_wide(p)) return span_avx2<true>(rows, x0, n, p);
     return span_avx2<false>(rows, x0, n, p);
 }
+
+}  // namespace pelta

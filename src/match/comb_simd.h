@@ -6,6 +6,8 @@
 
 #include "match/comb.h"
 
+namespace pelta {
+
 // The upper 16 bits of a 32-bit weight once its low 16 bits are taken as a
 // signed value: weight = (int16)weight + 65536 * upper (mod 2^32).
 inline int32_t comb_weight_upper(int32_t weight) {
@@ -55,3 +57,5 @@ inline int clear_pixels_24(uint32_t bits) {
     const uint32_t pairs = (all3 & 0x041041u) + ((all3 >> 3) & 0x041041u);
     return static_cast<int>(((pairs * 0x041041u) >> 18) & 0x3Fu);
 }
+
+}  // namespace pelta

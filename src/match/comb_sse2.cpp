@@ -14,6 +14,8 @@
 #include "match/comb.h"
 #include "match/comb_simd.h"
 
+namespace pelta {
+
 namespace {
 
 // Eight pixels whose 24 samples are tested in m0, m1, m2 (all ones where a
@@ -247,3 +249,5 @@ int count_comb_span_sse2(const CombRows* rows, int x0, int n, const CombParams* 
     if (comb_weights_wide(p)) return span_sse2<true>(rows, x0, n, p);
     return span_sse2<false>(rows, x0, n, p);
 }
+
+}  // namespace pelta

@@ -2,8 +2,10 @@
 
 #include <cstring>
 
-#include "host/controls.h"
-#include "host/cpu_features.h"
+#include "base/cpu.h"
+#include "base/pixel.h"
+
+namespace pelta {
 
 namespace {
 
@@ -74,3 +76,5 @@ int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* sr
 int vertical_lowpass(PIXEL_YC* dst, const PIXEL_YC* src, int h, int max_w, int w) {
     return vertical_lowpass_with(lowpass_row_kernel(), dst, src, h, max_w, w);
 }
+
+}  // namespace pelta

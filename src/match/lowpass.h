@@ -5,6 +5,8 @@
 
 #include "host/host_records.h"
 
+namespace pelta {
+
 // Q15 taps for row offsets 0 .. 5 from the centre row; symmetric, summing
 // to 32768.
 constexpr int32_t LOWPASS_TAPS[6] = {27256, 4980, -3993, 2693, -1442, 518};
@@ -43,3 +45,5 @@ LowpassRowFn lowpass_row_kernel(void);
 // vertical_lowpass with a given row kernel (tests compare the kernels).
 int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* src, int h,
                           int max_w, int w);
+
+}  // namespace pelta

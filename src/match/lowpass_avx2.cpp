@@ -8,6 +8,8 @@
 
 #define PELTA_AVX2 __attribute__((target("avx2")))
 
+namespace pelta {
+
 PELTA_AVX2 void vertical_lowpass_row_avx2(const LowpassRows* rows) {
     const int16_t* const c = rows->centre;
     const int16_t* const a1 = rows->above[1];
@@ -68,3 +70,5 @@ PELTA_AVX2 void vertical_lowpass_row_avx2(const LowpassRows* rows) {
         vertical_lowpass_row_sse2(&rest);
     }
 }
+
+}  // namespace pelta

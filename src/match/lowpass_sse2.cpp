@@ -4,6 +4,8 @@
 
 #include "match/lowpass.h"
 
+namespace pelta {
+
 namespace {
 
 // Two 16-bit taps side by side in every 32-bit lane: `first` multiplies the
@@ -86,3 +88,5 @@ void vertical_lowpass_row_sse2(const LowpassRows* rows) {
         vertical_lowpass_row_scalar(&rest);
     }
 }
+
+}  // namespace pelta

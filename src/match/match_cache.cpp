@@ -3,6 +3,8 @@
 #include "match/comb.h"
 #include "match/weave.h"
 
+namespace pelta {
+
 namespace {
 
 MatchCacheEntry match_cache[MATCH_CACHE_SLOTS];  // all zero at load
@@ -34,3 +36,5 @@ int cached_comb(FILTER* fp, FILTER_PROC_INFO* fpip, int n) {
 }
 
 const MatchCacheEntry* match_cache_entries(void) { return match_cache; }
+
+}  // namespace pelta

@@ -7,6 +7,8 @@
 
 #include "host/host_records.h"
 
+namespace pelta {
+
 // Stands for a match index with no candidate, or whose frames the host did
 // not supply; it loses against every real count.
 constexpr int32_t UNAVAILABLE_COUNT = 0x7FFFFFFF;
@@ -29,3 +31,5 @@ int cached_comb(FILTER* fp, FILTER_PROC_INFO* fpip, int n);
 
 // Read-only view of the cache, for tests and diagnostics.
 const MatchCacheEntry* match_cache_entries(void);
+
+}  // namespace pelta

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#include "base/pixel.h"
+
+namespace pelta {
+
 namespace {
 
 PIXEL_YC* fetch_frame(FILTER* fp, FILTER_PROC_INFO* fpip, int n) {
@@ -49,3 +53,5 @@ int replace_partner_field(FILTER* fp, FILTER_PROC_INFO* fpip) {
     copy_field(fpip->ycp_edit, partner, weave_parity(fp, f), fpip->h, fpip->max_w);
     return 0;
 }
+
+}  // namespace pelta

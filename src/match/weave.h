@@ -4,6 +4,8 @@
 
 #include "host/controls.h"
 
+namespace pelta {
+
 // Results of weave_match.
 enum WeaveResult {
     WEAVE_OK = 0,
@@ -33,3 +35,5 @@ int weave_match(PIXEL_YC* dst, FILTER* fp, FILTER_PROC_INFO* fpip, int n);
 // partner frame. Returns 0, or 1 when the host supplies no partner frame
 // (nothing written).
 int replace_partner_field(FILTER* fp, FILTER_PROC_INFO* fpip);
+
+}  // namespace pelta

@@ -1,14 +1,17 @@
 #include "pipeline/filter_proc.h"
 
-#include "host/arith.h"
+#include "base/arith.h"
+#include "base/pixel.h"
+#include "base/window.h"
 #include "host/controls.h"
-#include "host/descriptor.h"
 #include "match/lowpass.h"
 #include "match/match_cache.h"
 #include "match/weave.h"
 #include "pipeline/title.h"
 #include "window/carrier.h"
 #include "window/shift.h"
+
+namespace pelta {
 
 namespace {
 
@@ -61,7 +64,7 @@ Choice choose_match(FILTER* fp, FILTER_PROC_INFO* fpip, int f, int32_t threshold
 }
 
 void write_title(FILTER* fp, const Choice& choice, int32_t threshold) {
-    format_title(title_buffer, TITLE_BYTES, filter_name(), choice.match, choice.count, threshold);
+    format_title(title_buffer, TITLE_BYTES, FILTER_NAME, choice.match, choice.count, threshold);
     title_buffer[TITLE_BYTES - 1] = '\0';
     SetWindowTextA(fp->hwnd, title_buffer);
 }
@@ -128,3 +131,5 @@ BOOL filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
 const char* filter_title(void) { return title_buffer; }
 const int32_t* filter_shift_taps(void) { return shift_taps; }
 int32_t filter_shift_taps_key(void) { return shift_taps_key; }
+
+}  // namespace pelta

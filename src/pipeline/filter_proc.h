@@ -6,6 +6,8 @@
 
 #include "host/host_records.h"
 
+namespace pelta {
+
 // Called by the host once per frame. TRUE when the frame is done, FALSE when
 // the host refused the cache request or did not supply a needed frame.
 BOOL filter_proc(FILTER* fp, FILTER_PROC_INFO* fpip);
@@ -19,3 +21,5 @@ int32_t comb_threshold(int w, int left, int right, int stripe, int h);
 const char* filter_title(void);
 const int32_t* filter_shift_taps(void);
 int32_t filter_shift_taps_key(void);
+
+}  // namespace pelta

@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+namespace pelta {
+
+const char FILTER_NAME[] = "pelta";
+
 namespace {
 
 // Appends to a fixed buffer, dropping what does not fit; one byte is always
@@ -49,3 +53,5 @@ size_t format_title(char* buf, size_t size, const char* name, int match, int com
     buf[t.len] = '\0';
     return t.len;
 }
+
+}  // namespace pelta

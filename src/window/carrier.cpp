@@ -2,9 +2,12 @@
 
 #include <cmath>
 
+#include "base/pixel.h"
 #include "host/controls.h"
 #include "host/platform.h"
 #include "window/trig.h"
+
+namespace pelta {
 
 namespace {
 
@@ -115,3 +118,5 @@ void release_carrier_tables(void) {
 CarrierState carrier_state(void) {
     return CarrierState{cos_table, sin_table, table_width_key, freq_key, phase_key, w_key};
 }
+
+}  // namespace pelta

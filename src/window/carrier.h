@@ -8,6 +8,8 @@
 
 #include "host/host_records.h"
 
+namespace pelta {
+
 // Makes the cos and sin tables hold the carrier for columns 0 .. w-1 at the
 // current TRACK_FREQ and TRACK_PHASE, (re)allocating them when absent or
 // when max_w changed. Returns 1 when the tables are ready, 0 when allocation
@@ -37,3 +39,5 @@ struct CarrierState {
     int w_key;       // w of the last fill
 };
 CarrierState carrier_state(void);
+
+}  // namespace pelta

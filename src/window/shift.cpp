@@ -5,8 +5,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/pixel.h"
+#include "base/window.h"
 #include "host/controls.h"
 #include "window/trig.h"
+
+namespace pelta {
 
 namespace {
 
@@ -30,16 +34,13 @@ struct ShiftFrame {
 };
 
 // Works out the window and field case. False when nothing is to be written:
-// the left edge outside the frame, or an empty window.
+// the left edge outside the frame, an empty window or no rows.
 bool shift_frame(const FILTER* fp, const FILTER_PROC_INFO* fpip, ShiftFrame* s) {
-    const int w = fpip->w;
-    const int left = fp->track[TRACK_LEFT];
-    if (left < 0 || left >= w) return false;
-    const int right = static_cast<int>(clamp_range(int64_t{left} + fp->track[TRACK_WIDTH], 0, w));
-    if (right <= left || fpip->h <= 0) return false;
+    ColumnRange win;
+    if (!field_shift_window(fp, fpip->w, &win) || fpip->h <= 0) return false;
     const bool case_a = (fpip->frame & 1) == tff_bit(fp);
-    s->left = left;
-    s->n = right - left;
+    s->left = win.left;
+    s->n = win.right - win.left;
     s->h = fpip->h;
     s->max_w = fpip->max_w;
     s->moved_parity = case_a ? 0 : 1;
@@ -183,3 +184,5 @@ void shift_window_interp(PIXEL_YC* dst, const PIXEL_YC* src, FILTER* fp, FILTER_
         }
     }
 }
+
+}  // namespace pelta

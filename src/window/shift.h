@@ -7,6 +7,8 @@
 
 #include "host/host_records.h"
 
+namespace pelta {
+
 // Fills the four Q15 interpolation taps for the fraction shift & 15 (1..15):
 // tap 0 for the nearer bracketing row, tap 1 the farther, tap 2 the row
 // beyond the nearer, tap 3 the row beyond the farther. A fraction of 0 gives
@@ -21,3 +23,5 @@ void shift_window_whole(PIXEL_YC* dst, const PIXEL_YC* src, FILTER* fp, FILTER_P
 // the moved field between its lines with the given taps.
 void shift_window_interp(PIXEL_YC* dst, const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip,
                          const int32_t taps[4]);
+
+}  // namespace pelta

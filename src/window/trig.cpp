@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace pelta {
+
 namespace {
 
 // pi/2 split into pieces of 33 bits, so that n * piece is exact for n < 2^20
@@ -93,3 +95,5 @@ double det_cos(double x) {
         default: return kernel_sin(r, y);
     }
 }
+
+}  // namespace pelta

@@ -7,5 +7,9 @@
 // cos 1.
 #pragma once
 
+namespace pelta {
+
 double det_sin(double x);
 double det_cos(double x);
+
+}  // namespace pelta

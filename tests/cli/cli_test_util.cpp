@@ -17,6 +17,8 @@
 #include "host/descriptor.h"
 #include "host/platform.h"
 
+using namespace pelta;
+
 namespace cli_test {
 
 std::string pelta_bin() { return PELTA_BIN; }

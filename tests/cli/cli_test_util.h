@@ -11,6 +11,8 @@
 #include "host/controls.h"
 #include "host/host_records.h"
 
+using namespace pelta;
+
 namespace cli_test {
 
 // Path of the pelta binary and of the source tree (set by CMake).

@@ -16,6 +16,8 @@
 #include "host/descriptor.h"
 #include "pelta_version.h"
 
+using namespace pelta;
+
 using namespace cli_test;
 
 namespace {

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "convert.h"
-#include "host/cpu_features.h"
+#include "base/cpu.h"
 #include "reference_convert.h"
+
+using namespace pelta;
 
 namespace ref = pelta_cli_reference;
 using pelta_cli::Chroma;
@@ -111,10 +113,10 @@ template <typename Body>
 void for_each_kernel_set(Body body) {
     for (bool baseline : {false, true}) {
         if (!baseline && !cpu_has_avx2()) continue;
-        cpu_disable_avx2(baseline);
+        set_simd_cap(baseline ? SIMD_SSE2 : SIMD_AVX2);
         SCOPED_TRACE(baseline ? "SSE2 kernels" : "AVX2 kernels");
         body();
-        cpu_disable_avx2(false);
+        set_simd_cap(SIMD_AVX2);
         if (::testing::Test::HasFatalFailure()) return;
     }
 }

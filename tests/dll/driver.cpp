@@ -12,6 +12,8 @@
 #include "host/controls.h"
 #include "record.h"
 
+using namespace pelta;
+
 namespace {
 
 int failures = 0;

@@ -14,6 +14,8 @@
 #include "host/descriptor.h"
 #include "record.h"
 
+using namespace pelta;
+
 namespace {
 
 BOOL call_proc(FILTER* fp, FILTER_PROC_INFO* fpip) { return fp->func_proc(fp, fpip); }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace pelta {
+
 inline int32_t wrap_add(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
@@ -17,3 +19,5 @@ inline int32_t wrap_mul(int32_t a, int32_t b) {
 }
 // |v|, with the most negative value mapping to itself as on the machine.
 inline int32_t wrap_abs(int32_t v) { return v < 0 ? wrap_sub(0, v) : v; }
+
+}  // namespace pelta

@@ -1,0 +1,54 @@
+#include "base/cpu.h"
+
+#include <cpuid.h>
+
+namespace pelta {
+namespace {
+
+int detected_level = -1;  // -1: not yet asked
+SimdLevel level_cap = SIMD_AVX2;
+
+// XCR0 through xgetbv: whether the OS saves the AVX (YMM) registers.
+unsigned long long read_xcr0(void) {
+    unsigned int lo, hi;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    return (static_cast<unsigned long long>(hi) << 32) | lo;
+}
+
+bool detect_avx2(void) {
+    unsigned int a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const bool osxsave = (c & bit_OSXSAVE) != 0;
+    const bool avx = (c & bit_AVX) != 0;
+    if (!osxsave || !avx) return false;
+    if ((read_xcr0() & 0x6) != 0x6) return false;  // XMM and YMM state enabled
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return (b & bit_AVX2) != 0;
+}
+
+}  // namespace
+
+const char* simd_level_name(SimdLevel level) {
+    switch (level) {
+        case SIMD_SCALAR: return "scalar";
+        case SIMD_SSE2: return "sse2";
+        case SIMD_AVX2: return "avx2";
+    }
+    return "?";
+}
+
+SimdLevel cpu_simd_level(void) {
+    if (detected_level < 0) detected_level = detect_avx2() ? SIMD_AVX2 : SIMD_SSE2;
+    return static_cast<SimdLevel>(detected_level);
+}
+
+SimdLevel simd_level(void) {
+    const SimdLevel cpu = cpu_simd_level();
+    return level_cap < cpu ? level_cap : cpu;
+}
+
+void set_simd_cap(SimdLevel cap) { level_cap = cap; }
+
+bool cpu_has_avx2(void) { return simd_level() >= SIMD_AVX2; }
+
+}  // namespace pelta
