@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "host/host_side.h"
-#include "host/platform.h"
+#include "host/platform_native.h"
 
 namespace pelta_cli {
 

@@ -17,7 +17,7 @@
 #include <iterator>
 #include <map>
 
-#include "host/platform.h"
+#include "host/platform_native.h"
 
 namespace pelta_cli {
 

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "host/host_records.h"
+#include "host/platform_native.h"
 
 namespace pelta_cli {
 

@@ -13,7 +13,7 @@ src=${1:-$(dirname "$0")/../src}
 
 layer() {
     case "$1" in
-        base/*|host/host_records.h|host/controls.h|host/platform.h|host/platform_native.cpp|host/host_side.h) echo 0 ;;
+        base/*|host/host_records.h|host/controls.h|host/platform.h|host/platform_native.cpp|host/platform_native.h|host/host_side.h) echo 0 ;;
         match/*|window/*) echo 1 ;;
         pipeline/*) echo 2 ;;
         host/descriptor.*|host/dll_entry.cpp|pelta_version.h) echo 3 ;;

@@ -12,7 +12,7 @@
 #include "fake_host.h"
 #include "host/controls.h"
 #include "host/descriptor.h"
-#include "host/platform.h"
+#include "host/platform_native.h"
 #include "window/carrier.h"
 
 using namespace pelta;

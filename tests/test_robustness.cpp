@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "fake_host.h"
+#include "host/platform_native.h"
 #include "match/match_cache.h"
 #include "pipeline/filter_proc.h"
-#include "window/carrier.h"
 #include "wild_host.h"
+#include "window/carrier.h"
 
 using namespace pelta;
 

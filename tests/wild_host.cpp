@@ -7,6 +7,7 @@
 #include "host/controls.h"
 #include "host/descriptor.h"
 #include "host/host_side.h"
+#include "host/platform_native.h"
 #include "pipeline/filter_proc.h"
 #include "window/carrier.h"
 

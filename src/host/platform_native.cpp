@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/platform.h"
+#include "host/platform_native.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <stdexcept>
 
 #include "host/descriptor.h"
-#include "host/platform.h"
+#include "host/platform_native.h"
 
 using namespace pelta;
 

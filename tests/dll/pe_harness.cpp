@@ -19,7 +19,7 @@
 #include <string>
 
 #include "driver.h"
-#include "host/platform.h"
+#include "host/platform_native.h"
 #include "pe_loader.h"
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "driver.h"
 #include "host/descriptor.h"
+#include "host/platform_native.h"
 #include "record.h"
 
 using namespace pelta;
