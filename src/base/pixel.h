@@ -24,4 +24,15 @@ inline const int16_t* samples_at(const PIXEL_YC* frame, int max_w, int x, int y)
     return reinterpret_cast<const int16_t*>(pixel_at(frame, max_w, x, y));
 }
 
+// Asks the CPU to start loading the n pixels from p into its caches. Frames
+// are larger than the caches and their rows cross pages, where the hardware
+// stops prefetching on its own; a stage that walks down a frame row by row
+// asks for the row it will need next while it works on the current one.
+inline void prefetch_pixels(const PIXEL_YC* p, int n) {
+    if (n <= 0) return;
+    const char* bytes = reinterpret_cast<const char*>(p);
+    const size_t size = static_cast<size_t>(n) * sizeof(PIXEL_YC);
+    for (size_t o = 0; o < size; o += 64) __builtin_prefetch(bytes + o);
+}
+
 }  // namespace pelta

@@ -112,6 +112,12 @@ int count_comb_weave_with(const CombKernels* k, const PIXEL_YC* earlier, const P
     for (int r = 2; r <= h - 3; ++r) {
         CombRows rows;
         for (int j = 0; j < 5; ++j) rows.row[j] = src.row(r - 2 + j);
+        // Row r+3 is the one the next row's count adds.
+        if (r + 3 < h) {
+            const PIXEL_YC* next = src.row(r + 3);
+            prefetch_pixels(next, win.left);
+            prefetch_pixels(next + win.right, right_n);
+        }
         if (narrow && last_wide < r - 2) {
             int left_count = 0, right_count = 0;
             if (win.left > 0) {

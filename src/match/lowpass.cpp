@@ -65,6 +65,8 @@ int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* sr
                 rows.below[k] = row_samples(src, max_w, i + k > last ? last : i + k);
             }
             rows.out = reinterpret_cast<int16_t*>(pixel_at(dst, max_w, 0, i));
+            // Row i+6 is the one the next row's sum adds.
+            if (i + 6 <= last) prefetch_pixels(pixel_at(src, max_w, 0, i + 6), w);
             kernel(&rows);
         }
     }
