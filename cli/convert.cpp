@@ -8,45 +8,11 @@
 #endif
 
 #include "base/cpu.h"
+#include "convert_format.h"
 
 namespace pelta_cli {
 
 using namespace pelta;
-
-bool is_420(Chroma c) {
-    return c == Chroma::C420jpeg || c == Chroma::C420mpeg2 || c == Chroma::C420paldv || c == Chroma::C420;
-}
-
-bool chroma_cosited(Chroma c) {
-    return c == Chroma::C422 || c == Chroma::C420mpeg2 || c == Chroma::C420paldv;
-}
-
-const char* chroma_tag(Chroma c) {
-    switch (c) {
-        case Chroma::C444: return "444";
-        case Chroma::C422: return "422";
-        case Chroma::C420jpeg: return "420jpeg";
-        case Chroma::C420mpeg2: return "420mpeg2";
-        case Chroma::C420paldv: return "420paldv";
-        case Chroma::C420: return "420";
-        case Chroma::Mono: return "mono";
-    }
-    return "?";
-}
-
-PlaneSizes plane_sizes(Chroma c, int w, int h, int depth) {
-    PlaneSizes s;
-    switch (c) {
-        case Chroma::C444: s.cw = w; s.ch = h; break;
-        case Chroma::C422: s.cw = (w + 1) / 2; s.ch = h; break;
-        case Chroma::Mono: s.cw = 0; s.ch = 0; break;
-        default: s.cw = (w + 1) / 2; s.ch = (h + 1) / 2; break;
-    }
-    const size_t bytes = static_cast<size_t>(bytes_per_sample(depth));
-    s.luma = static_cast<size_t>(w) * h * bytes;
-    s.chroma = static_cast<size_t>(s.cw) * s.ch * bytes;
-    return s;
-}
 
 // The conversions work a row at a time on int16 rows: PIXEL_YC samples and
 // everything resampled from them fit in 16 bits, and where a weighted sum
@@ -92,9 +58,6 @@ inline void extend_edges(int16_t* row, int n) {
     row[-2] = row[-1] = row[0];
     row[n] = row[n + 1] = row[n - 1];
 }
-
-// Lines of field `parity` in a plane of `rows` rows: rows parity, parity+2, ...
-inline int field_lines(int rows, int parity) { return (rows - parity + 1) / 2; }
 
 // ---- samples of 8 to 16 bits ------------------------------------------------
 
@@ -741,26 +704,6 @@ std::vector<int16_t>& sized(std::vector<int16_t>& v, size_t n) {
     return v;
 }
 
-// The two chroma rows (of the ch-row chroma plane) interpolated for luma row
-// y of a 4:2:0 picture, and the weight of the first in eighths. Chroma row k
-// belongs to field k % 2, like luma row k. Within its field, chroma line j
-// sits a quarter of a field line below luma line 2j in the top field and three
-// quarters below it in the bottom field (the interlaced 4:2:0 siting), and the
-// luma lines are interpolated linearly from the two nearest chroma lines of the
-// same field. Rows of the other field are never read.
-struct VerticalTaps {
-    int row_a, row_b, weight_a;
-};
-VerticalTaps vertical_taps(int y, int ch) {
-    const int parity = y & 1, i = y >> 1, j = i / 2;
-    int src_parity = parity;
-    if (field_lines(ch, parity) == 0) src_parity = 1 - parity;  // h <= 2: one chroma row only
-    const int cn = field_lines(ch, src_parity);
-    auto chroma_line = [&](int k) { return 2 * std::clamp(k, 0, cn - 1) + src_parity; };
-    if ((i & 1) == 0) return {chroma_line(j - 1), chroma_line(j), parity == 0 ? 1 : 3};
-    return {chroma_line(j), chroma_line(j + 1), parity == 0 ? 5 : 7};
-}
-
 template <typename S>
 void planes_to_yc_as(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, int stride, const Coding& k) {
     const PlaneSizes ps = plane_sizes(c, w, h, k.depth);
@@ -842,24 +785,17 @@ void yc_to_planes_as(const PIXEL_YC* src, int stride, int w, int h, Chroma c, ui
     }
     if (!vertical) return;
 
-    // Vertical 2:1 decimation of 4:2:0 chroma within each field, with the
-    // transposed interpolation kernel: weights 3-7-5-1 (top field) or 1-5-7-3
-    // (bottom field), in sixteenths, on luma lines 2j-1 .. 2j+2 of the field.
-    static const int kTop[4] = {3, 7, 5, 1};
-    static const int kBottom[4] = {1, 5, 7, 3};
+    // Vertical 2:1 decimation of 4:2:0 chroma within each field.
     for (int comp = 0; comp < 2; ++comp) {
         uint8_t* plane = planes + ps.luma + comp * ps.chroma;
         for (int parity = 0; parity < 2; ++parity) {
             const int cn = field_lines(ps.ch, parity);
-            const int ln = field_lines(h, parity);
-            for (int j = 0; j < cn && ln > 0; ++j) {
+            if (field_lines(h, parity) == 0) continue;
+            for (int j = 0; j < cn; ++j) {
+                const DecimationTaps t = decimation_taps(j, parity, h);
                 const int16_t* rows[4];
-                for (int t = 0; t < 4; ++t) {
-                    const int i = std::clamp(2 * j - 1 + t, 0, ln - 1);
-                    rows[t] = tall[comp] + static_cast<size_t>(2 * i + parity) * ps.cw;
-                }
-                kernel.decimate(rows, parity == 0 ? kTop : kBottom, 0, ps.cw, k,
-                                plane + static_cast<size_t>(2 * j + parity) * ps.cw * S::size);
+                for (int i = 0; i < 4; ++i) rows[i] = tall[comp] + static_cast<size_t>(t.rows[i]) * ps.cw;
+                kernel.decimate(rows, t.weights, 0, ps.cw, k, plane + static_cast<size_t>(2 * j + parity) * ps.cw * S::size);
             }
         }
     }
