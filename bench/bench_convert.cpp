@@ -1,6 +1,6 @@
 // The command-line host's conversions between Y4M planes and PIXEL_YC frames:
-// 1920x1080 4:2:2 and 4:2:0 at 8 and 10 bits, each way, with the AVX2 kernels
-// and with the SSE2 baseline alone.
+// 1920x1080 4:2:2 and 4:2:0 at 8 and 10 bits, each way, with the kernels of
+// each SIMD tier (2 AVX2, 1 SSE2, 0 the plain ones).
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -17,16 +17,16 @@ using pelta_cli::Chroma;
 
 constexpr int kW = 1920, kH = 1080;
 
-// Args: chroma (0 4:2:2, 1 4:2:0), depth, AVX2 (1) or SSE2 only (0).
+// Args: chroma (0 4:2:2, 1 4:2:0), depth, SIMD tier.
 void convert(benchmark::State& state, bool to_planes) {
     const Chroma c = state.range(0) == 0 ? Chroma::C422 : Chroma::C420mpeg2;
     const int depth = static_cast<int>(state.range(1));
-    const bool avx2 = state.range(2) != 0;
-    if (avx2 && !cpu_has_avx2()) {
-        state.SkipWithError("CPU without AVX2");
+    const SimdLevel tier = static_cast<SimdLevel>(state.range(2));
+    if (tier > cpu_simd_level()) {
+        state.SkipWithError("CPU without this tier");
         return;
     }
-    set_simd_cap(!avx2 ? SIMD_SSE2 : SIMD_AVX2);
+    set_simd_cap(tier);
     const pelta_cli::PlaneSizes ps = pelta_cli::plane_sizes(c, kW, kH, depth);
     std::vector<uint8_t> planes(ps.frame());
     std::mt19937 rng(1);
@@ -48,8 +48,8 @@ void convert(benchmark::State& state, bool to_planes) {
 void args(benchmark::internal::Benchmark* b) {
     for (int chroma : {0, 1})
         for (int depth : {8, 10})
-            for (int avx2 : {1, 0}) b->Args({chroma, depth, avx2});
-    b->ArgNames({"chroma420", "depth", "avx2"})->Unit(benchmark::kMicrosecond);
+            for (int tier : {SIMD_AVX2, SIMD_SSE2, SIMD_SCALAR}) b->Args({chroma, depth, tier});
+    b->ArgNames({"chroma420", "depth", "simd"})->Unit(benchmark::kMicrosecond);
 }
 
 void BM_PlanesToYc(benchmark::State& state) { convert(state, false); }
