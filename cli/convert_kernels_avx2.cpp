@@ -21,6 +21,7 @@ using namespace pelta;
 namespace {
 
 struct V256 {
+    static constexpr SimdLevel level = SIMD_AVX2;
     using R = __m256i;
     static constexpr int n = 16;
 
@@ -123,51 +124,47 @@ inline __m256i shuffle3(__m256i a, const ByteShuffle& ma, __m256i b, const ByteS
     return _mm256_or_si256(ab, _mm256_shuffle_epi8(c, both_lanes(mc)));
 }
 
-// Pixels 0..7 of a step in the low lanes, 8..15 in the high lanes.
+// Interleave and deinterleave, 16 pixels a step.
 template <typename S>
-void interleave_row(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& k, PIXEL_YC* dst) {
-    int x = 0;
-    for (; x + 16 <= w; x += 16) {
-        const __m256i y = luma_from_codes<V256>(load_codes_high<V256, S>(luma + x * S::size, k));
-        const __m256i b = V256::load(cb + x);
-        const __m256i r = V256::load(cr + x);
-        const __m256i p0 = shuffle3(y, kScatter[0][0], b, kScatter[0][1], r, kScatter[0][2]);
-        const __m256i p1 = shuffle3(y, kScatter[1][0], b, kScatter[1][1], r, kScatter[1][2]);
-        const __m256i p2 = shuffle3(y, kScatter[2][0], b, kScatter[2][1], r, kScatter[2][2]);
-        // Low lanes hold bytes 0..47 of the step, high lanes bytes 48..95.
-        __m256i* d = reinterpret_cast<__m256i*>(dst + x);
-        V256::store(d, _mm256_permute2x128_si256(p0, p1, 0x20));
-        V256::store(d + 1, _mm256_permute2x128_si256(p2, p0, 0x30));
-        V256::store(d + 2, _mm256_permute2x128_si256(p1, p2, 0x31));
+struct Pixels {
+    // Pixels 0..7 of a step in the low lanes, 8..15 in the high lanes.
+    static void interleave(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& k,
+                           PIXEL_YC* dst) {
+        int x = 0;
+        for (; x + 16 <= w; x += 16) {
+            const __m256i y = luma_from_codes<V256>(load_codes_high<V256, S>(luma + x * S::size, k));
+            const __m256i b = V256::load(cb + x);
+            const __m256i r = V256::load(cr + x);
+            const __m256i p0 = shuffle3(y, kScatter[0][0], b, kScatter[0][1], r, kScatter[0][2]);
+            const __m256i p1 = shuffle3(y, kScatter[1][0], b, kScatter[1][1], r, kScatter[1][2]);
+            const __m256i p2 = shuffle3(y, kScatter[2][0], b, kScatter[2][1], r, kScatter[2][2]);
+            // Low lanes hold bytes 0..47 of the step, high lanes bytes 48..95.
+            __m256i* d = reinterpret_cast<__m256i*>(dst + x);
+            V256::store(d, _mm256_permute2x128_si256(p0, p1, 0x20));
+            V256::store(d + 1, _mm256_permute2x128_si256(p2, p0, 0x30));
+            V256::store(d + 2, _mm256_permute2x128_si256(p1, p2, 0x31));
+        }
+        V256::leave();
+        V256::lower().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, k, dst + x);
     }
-    V256::leave();
-    V256::lower().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, k, dst + x);
-}
 
-template <typename S>
-void deinterleave_row(const PIXEL_YC* src, int w, const Coding& k, uint8_t* luma, int16_t* cb, int16_t* cr) {
-    int x = 0;
-    for (; x + 16 <= w; x += 16) {
-        // Pixels 0..7 of the step to the low lanes, 8..15 to the high lanes.
-        const __m128i* s = reinterpret_cast<const __m128i*>(src + x);
-        const __m256i r0 = load_lanes(s, s + 3), r1 = load_lanes(s + 1, s + 4), r2 = load_lanes(s + 2, s + 5);
-        const __m256i y = shuffle3(r0, kGather[0][0], r1, kGather[1][0], r2, kGather[2][0]);
-        V256::store(cb + x, shuffle3(r0, kGather[0][1], r1, kGather[1][1], r2, kGather[2][1]));
-        V256::store(cr + x, shuffle3(r0, kGather[0][2], r1, kGather[1][2], r2, kGather[2][2]));
-        encode_luma<V256, S>(luma + x * S::size, y, k);
+    static void deinterleave(const PIXEL_YC* src, int w, const Coding& k, uint8_t* luma, int16_t* cb, int16_t* cr) {
+        int x = 0;
+        for (; x + 16 <= w; x += 16) {
+            // Pixels 0..7 of the step to the low lanes, 8..15 to the high lanes.
+            const __m128i* s = reinterpret_cast<const __m128i*>(src + x);
+            const __m256i r0 = load_lanes(s, s + 3), r1 = load_lanes(s + 1, s + 4), r2 = load_lanes(s + 2, s + 5);
+            const __m256i y = shuffle3(r0, kGather[0][0], r1, kGather[1][0], r2, kGather[2][0]);
+            V256::store(cb + x, shuffle3(r0, kGather[0][1], r1, kGather[1][1], r2, kGather[2][1]));
+            V256::store(cr + x, shuffle3(r0, kGather[0][2], r1, kGather[1][2], r2, kGather[2][2]));
+            encode_luma<V256, S>(luma + x * S::size, y, k);
+        }
+        V256::leave();
+        V256::lower().codes[S::index].deinterleave(src + x, w - x, k, luma + x * S::size, cb + x, cr + x);
     }
-    V256::leave();
-    V256::lower().codes[S::index].deinterleave(src + x, w - x, k, luma + x * S::size, cb + x, cr + x);
-}
-
-constexpr ConvertKernels kAvx2 = {
-    SIMD_AVX2,
-    {vector_code_kernels<V256, Bytes>(interleave_row<Bytes>, deinterleave_row<Bytes>),
-     vector_code_kernels<V256, Words>(interleave_row<Words>, deinterleave_row<Words>)},
-    interpolate_rows<V256>,
-    upsample_row<V256>,
-    downsample_row<V256>,
 };
+
+constexpr ConvertKernels kAvx2 = vector_kernels<V256, Pixels>();
 
 }  // namespace
 

@@ -10,7 +10,7 @@
 // may be shared with (and picked by the linker for) code that runs on CPUs
 // without AVX2. For the same reason no std templates are used here.
 //
-// V provides, on a register R of V::n 16-bit lanes:
+// V provides its tier as V::level and, on a register R of V::n 16-bit lanes:
 //   load(p), store(p, v)        V::n samples, unaligned
 //   load_u8(p)                  V::n bytes, zero-extended
 //   load_u8_high(p)             the same bytes in the top byte of each lane
@@ -211,11 +211,18 @@ void downsample_row(const int16_t* s, int cw, bool cosited, int16_t* out) {
     V::lower().downsample(s + 2 * i, cw - i, cosited, out + i);
 }
 
-// The table entries for one sample size, with the tier's own interleave and
-// deinterleave.
-template <typename V, typename S, typename Interleave, typename Deinterleave>
-constexpr CodeKernels vector_code_kernels(Interleave interleave, Deinterleave deinterleave) {
-    return {chroma_row_from<V, S>, chroma_row_to<V, S>, interleave, deinterleave, decimate_rows<V, S>};
+// The table of V's tier: the kernels above, with the tier's own interleave
+// and deinterleave, Pixels<S>::interleave and Pixels<S>::deinterleave.
+template <typename V, template <typename> class Pixels>
+constexpr ConvertKernels vector_kernels() {
+    return {V::level,
+            {{chroma_row_from<V, Bytes>, chroma_row_to<V, Bytes>, Pixels<Bytes>::interleave,
+              Pixels<Bytes>::deinterleave, decimate_rows<V, Bytes>},
+             {chroma_row_from<V, Words>, chroma_row_to<V, Words>, Pixels<Words>::interleave,
+              Pixels<Words>::deinterleave, decimate_rows<V, Words>}},
+            interpolate_rows<V>,
+            upsample_row<V>,
+            downsample_row<V>};
 }
 
 }  // namespace
