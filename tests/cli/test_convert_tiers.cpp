@@ -37,6 +37,8 @@ using pelta_cli::CodeKernels;
 using pelta_cli::Coding;
 using pelta_cli::ConvertKernels;
 using pelta_cli::convert_kernels_for;
+using pelta_cli::kPadLeft;
+using pelta_cli::kPadRight;
 
 namespace {
 
@@ -83,12 +85,13 @@ const Values kAnySample{-32768, 32767, {-32768, -32767, -1, 0, 1, 32766, 32767}}
 // Chroma as decoded from the codes of a depth, what interpolate and upsample
 // take.
 Values decoded_chroma(int depth) {
-    const int lo = pelta_cli::chroma_from_code(0, depth), hi = pelta_cli::chroma_from_code(pelta_cli::max_code(depth), depth);
+    const int lo = pelta_cli::chroma_from_code(0, depth);
+    const int hi = pelta_cli::chroma_from_code(pelta_cli::max_code(depth), depth);
     return {lo, hi, {lo, lo + 1, hi - 1, hi}};
 }
 
-std::vector<int16_t> sample_row(const Values& v, size_t n, std::mt19937& rng) {
-    std::vector<int16_t> row(n);
+std::vector<int16_t> sample_row(const Values& v, int n, std::mt19937& rng) {
+    std::vector<int16_t> row(static_cast<size_t>(n));
     for (auto& s : row) s = static_cast<int16_t>(v.draw(rng));
     return row;
 }
@@ -131,7 +134,7 @@ struct OutRow {
 };
 
 // The tier's kernels and the plain ones, tested on rows of every depth and
-// length; `body` runs one case.
+// length.
 class ConvertKernelTier : public ConvertTier {
 protected:
     void SetUp() override {
@@ -142,66 +145,75 @@ protected:
     static const ConvertKernels& plain() { return convert_kernels_for(SIMD_SCALAR); }
     const ConvertKernels& fast() const { return convert_kernels_for(GetParam()); }
 
+    // Runs body(k, n, rng, where) for each case, `where` naming it.
     template <typename Body>
     void for_each_row(int min_length, Body body) {
         std::mt19937 rng(1000u + static_cast<uint32_t>(GetParam()));
         for (int depth = pelta_cli::kMinDepth; depth <= pelta_cli::kMaxDepth; ++depth)
             for (int n = min_length; n <= kMaxLength; ++n)
                 for (int r = 0; r < kRowsPerLength; ++r) {
-                    const Coding k = pelta_cli::coding_for(depth);
-                    const int i = pelta_cli::code_kernels_index(depth);
                     const std::string where = std::to_string(depth) + "-bit, length " + std::to_string(n) + ": ";
-                    body(k, plain().codes[i], fast().codes[i], n, rng, where);
+                    body(pelta_cli::coding_for(depth), n, rng, where);
                     if (HasFatalFailure()) return;
                 }
     }
+
+    // call(table, out) with the plain table and the tested one, each into its
+    // own copy of an output row of n values of T: the two have to agree.
+    template <typename T, typename Call>
+    void expect_same_row(size_t n, std::mt19937& rng, const std::string& where, Call call) {
+        OutRow<T> out(n, rng);
+        call(plain(), out.want_row());
+        call(fast(), out.got_row());
+        ASSERT_EQ(out.difference(), "") << where;
+    }
 };
 
+// The kernels of a table for the coding's sample size.
+const CodeKernels& codes(const ConvertKernels& t, const Coding& k) {
+    return t.codes[pelta_cli::code_kernels_index(k.depth)];
+}
+size_t plane_bytes(int n, const Coding& k) { return static_cast<size_t>(n) * pelta_cli::bytes_per_sample(k.depth); }
+
 TEST_P(ConvertKernelTier, ChromaFromCodes) {
-    for_each_row(0, [](const Coding& k, const CodeKernels& plain, const CodeKernels& fast, int n, std::mt19937& rng,
-                       const std::string& where) {
+    for_each_row(0, [&](const Coding& k, int n, std::mt19937& rng, const std::string& where) {
         const std::vector<uint8_t> src = plane_row(k.depth, n, rng);
-        OutRow<int16_t> out(n, rng);
-        plain.chroma_from(src.data(), n, k, out.want_row());
-        fast.chroma_from(src.data(), n, k, out.got_row());
-        ASSERT_EQ(out.difference(), "") << where;
+        expect_same_row<int16_t>(n, rng, where, [&](const ConvertKernels& t, int16_t* out) {
+            codes(t, k).chroma_from(src.data(), n, k, out);
+        });
     });
 }
 
 TEST_P(ConvertKernelTier, ChromaToCodes) {
-    for_each_row(0, [](const Coding& k, const CodeKernels& plain, const CodeKernels& fast, int n, std::mt19937& rng,
-                       const std::string& where) {
+    for_each_row(0, [&](const Coding& k, int n, std::mt19937& rng, const std::string& where) {
         const std::vector<int16_t> src = sample_row(kAnySample, n, rng);
-        OutRow<uint8_t> out(static_cast<size_t>(n) * pelta_cli::bytes_per_sample(k.depth), rng);
-        plain.chroma_to(src.data(), n, k, out.want_row());
-        fast.chroma_to(src.data(), n, k, out.got_row());
-        ASSERT_EQ(out.difference(), "") << where;
+        expect_same_row<uint8_t>(plane_bytes(n, k), rng, where, [&](const ConvertKernels& t, uint8_t* out) {
+            codes(t, k).chroma_to(src.data(), n, k, out);
+        });
     });
 }
 
 TEST_P(ConvertKernelTier, Interleave) {
-    for_each_row(0, [](const Coding& k, const CodeKernels& plain, const CodeKernels& fast, int n, std::mt19937& rng,
-                       const std::string& where) {
+    for_each_row(0, [&](const Coding& k, int n, std::mt19937& rng, const std::string& where) {
         const std::vector<uint8_t> luma = plane_row(k.depth, n, rng);
         const std::vector<int16_t> cb = sample_row(kAnySample, n, rng), cr = sample_row(kAnySample, n, rng);
-        OutRow<PIXEL_YC> out(n, rng);
-        plain.interleave(luma.data(), cb.data(), cr.data(), n, k, out.want_row());
-        fast.interleave(luma.data(), cb.data(), cr.data(), n, k, out.got_row());
-        ASSERT_EQ(out.difference(), "") << where;
+        expect_same_row<PIXEL_YC>(n, rng, where, [&](const ConvertKernels& t, PIXEL_YC* out) {
+            codes(t, k).interleave(luma.data(), cb.data(), cr.data(), n, k, out);
+        });
     });
 }
 
+// Three outputs, each between guards.
 TEST_P(ConvertKernelTier, Deinterleave) {
-    for_each_row(0, [](const Coding& k, const CodeKernels& plain, const CodeKernels& fast, int n, std::mt19937& rng,
-                       const std::string& where) {
+    for_each_row(0, [&](const Coding& k, int n, std::mt19937& rng, const std::string& where) {
         std::vector<PIXEL_YC> src(n);
         for (auto& p : src)
             p = PIXEL_YC{static_cast<int16_t>(kAnySample.draw(rng)), static_cast<int16_t>(kAnySample.draw(rng)),
                          static_cast<int16_t>(kAnySample.draw(rng))};
-        OutRow<uint8_t> luma(static_cast<size_t>(n) * pelta_cli::bytes_per_sample(k.depth), rng);
+        OutRow<uint8_t> luma(plane_bytes(n, k), rng);
         OutRow<int16_t> cb(n, rng), cr(n, rng);
-        plain.deinterleave(src.data(), n, k, luma.want_row(), cb.want_row(), cr.want_row());
-        fast.deinterleave(src.data(), n, k, luma.got_row(), cb.got_row(), cr.got_row());
+        codes(plain(), k).deinterleave(src.data(), n, k, luma.want_row(), cb.want_row(), cr.want_row());
+        codes(fast(), k).deinterleave(src.data(), n, k, luma.got_row(), cb.got_row(), cr.got_row());
         ASSERT_EQ(luma.difference(), "") << where << "Y";
         ASSERT_EQ(cb.difference(), "") << where << "Cb";
         ASSERT_EQ(cr.difference(), "") << where << "Cr";
@@ -210,8 +222,7 @@ TEST_P(ConvertKernelTier, Deinterleave) {
 
 // The two weightings the conversion uses and random others summing to 16.
 TEST_P(ConvertKernelTier, Decimate) {
-    for_each_row(0, [](const Coding& k, const CodeKernels& plain, const CodeKernels& fast, int n, std::mt19937& rng,
-                       const std::string& where) {
+    for_each_row(0, [&](const Coding& k, int n, std::mt19937& rng, const std::string& where) {
         int wt[4];
         switch (rng() % 3) {
             case 0: wt[0] = 3, wt[1] = 7, wt[2] = 5, wt[3] = 1; break;
@@ -225,58 +236,50 @@ TEST_P(ConvertKernelTier, Decimate) {
         std::vector<int16_t> in[4];
         const int16_t* rows[4];
         for (int t = 0; t < 4; ++t) rows[t] = (in[t] = sample_row(kAnySample, n, rng)).data();
-        OutRow<uint8_t> out(static_cast<size_t>(n) * pelta_cli::bytes_per_sample(k.depth), rng);
-        plain.decimate(rows, wt, n, k, out.want_row());
-        fast.decimate(rows, wt, n, k, out.got_row());
-        ASSERT_EQ(out.difference(), "") << where << "weights " << wt[0] << " " << wt[1] << " " << wt[2] << " " << wt[3];
+        const std::string weights = "weights " + std::to_string(wt[0]) + " " + std::to_string(wt[1]) + " " +
+                                    std::to_string(wt[2]) + " " + std::to_string(wt[3]);
+        expect_same_row<uint8_t>(plane_bytes(n, k), rng, where + weights, [&](const ConvertKernels& t, uint8_t* out) {
+            codes(t, k).decimate(rows, wt, n, k, out);
+        });
     });
 }
 
 // The resampling kernels, the same at every depth, run on the chroma range
-// of each.
+// of each (interpolate and upsample) or on any samples (downsample).
 TEST_P(ConvertKernelTier, Interpolate) {
-    for_each_row(0, [&](const Coding& k, const CodeKernels&, const CodeKernels&, int n, std::mt19937& rng,
-                        const std::string& where) {
+    for_each_row(0, [&](const Coding& k, int n, std::mt19937& rng, const std::string& where) {
         const std::vector<int16_t> a = sample_row(decoded_chroma(k.depth), n, rng);
         const std::vector<int16_t> b = sample_row(decoded_chroma(k.depth), n, rng);
-        for (int wa = 0; wa <= 8; ++wa) {
-            OutRow<int16_t> out(n, rng);
-            plain().interpolate(a.data(), b.data(), wa, n, out.want_row());
-            fast().interpolate(a.data(), b.data(), wa, n, out.got_row());
-            ASSERT_EQ(out.difference(), "") << where << "weight " << wa;
-        }
+        for (int wa = 0; wa <= 8; ++wa)
+            expect_same_row<int16_t>(n, rng, where + "weight " + std::to_string(wa),
+                                     [&](const ConvertKernels& t, int16_t* out) {
+                                         t.interpolate(a.data(), b.data(), wa, n, out);
+                                     });
     });
 }
 
 // Padded rows: random samples in the edge places and the slack as well.
 TEST_P(ConvertKernelTier, Upsample) {
-    for_each_row(1, [&](const Coding& k, const CodeKernels&, const CodeKernels&, int cw, std::mt19937& rng,
-                        const std::string& where) {
-        const std::vector<int16_t> padded =
-            sample_row(decoded_chroma(k.depth), static_cast<size_t>(pelta_cli::kPadLeft + cw + pelta_cli::kPadRight), rng);
-        const int16_t* c = padded.data() + pelta_cli::kPadLeft;
-        for (bool cosited : {false, true}) {
-            OutRow<int16_t> out(2 * static_cast<size_t>(cw), rng);
-            plain().upsample(c, cw, cosited, out.want_row());
-            fast().upsample(c, cw, cosited, out.got_row());
-            ASSERT_EQ(out.difference(), "") << where << (cosited ? "co-sited" : "centred");
-        }
+    for_each_row(1, [&](const Coding& k, int cw, std::mt19937& rng, const std::string& where) {
+        const std::vector<int16_t> padded = sample_row(decoded_chroma(k.depth), kPadLeft + cw + kPadRight, rng);
+        const int16_t* c = padded.data() + kPadLeft;
+        for (bool cosited : {false, true})
+            expect_same_row<int16_t>(2 * static_cast<size_t>(cw), rng, where + (cosited ? "co-sited" : "centred"),
+                                     [&](const ConvertKernels& t, int16_t* out) { t.upsample(c, cw, cosited, out); });
     });
 }
 
 // A padded row of 2 * cw samples, or one fewer (odd picture widths).
 TEST_P(ConvertKernelTier, Downsample) {
-    for_each_row(1, [&](const Coding&, const CodeKernels&, const CodeKernels&, int cw, std::mt19937& rng,
-                        const std::string& where) {
+    for_each_row(1, [&](const Coding&, int cw, std::mt19937& rng, const std::string& where) {
         const int w = 2 * cw - static_cast<int>(rng() % 2);
-        const std::vector<int16_t> padded =
-            sample_row(kAnySample, static_cast<size_t>(pelta_cli::kPadLeft + w + pelta_cli::kPadRight), rng);
-        const int16_t* s = padded.data() + pelta_cli::kPadLeft;
+        const std::vector<int16_t> padded = sample_row(kAnySample, kPadLeft + w + kPadRight, rng);
+        const int16_t* s = padded.data() + kPadLeft;
         for (bool cosited : {false, true}) {
-            OutRow<int16_t> out(cw, rng);
-            plain().downsample(s, cw, cosited, out.want_row());
-            fast().downsample(s, cw, cosited, out.got_row());
-            ASSERT_EQ(out.difference(), "") << where << "width " << w << (cosited ? " co-sited" : " centred");
+            const std::string what = where + "width " + std::to_string(w) + (cosited ? ", co-sited" : ", centred");
+            expect_same_row<int16_t>(cw, rng, what, [&](const ConvertKernels& t, int16_t* out) {
+                t.downsample(s, cw, cosited, out);
+            });
         }
     });
 }
@@ -306,7 +309,7 @@ TEST(ConvertDispatch, EachTierHasItsOwnKernelsAndTheConversionsFollowTheCap) {
             const std::vector<Entry> below = entries(convert_kernels_for(static_cast<SimdLevel>(other)));
             for (size_t i = 0; i < own.size(); ++i)
                 EXPECT_NE(own[i], below[i]) << simd_level_name(static_cast<SimdLevel>(tier)) << " entry " << i
-                                            << " is the " << simd_level_name(static_cast<SimdLevel>(other)) << " kernel";
+                                            << " is the kernel of " << simd_level_name(static_cast<SimdLevel>(other));
         }
     }
     for (int cap : {SIMD_SCALAR, SIMD_AVX2, SIMD_SSE2, SIMD_SCALAR, SIMD_AVX2}) {
