@@ -128,8 +128,9 @@ inline __m256i shuffle3(__m256i a, const ByteShuffle& ma, __m256i b, const ByteS
 template <typename S>
 struct Pixels {
     // Pixels 0..7 of a step in the low lanes, 8..15 in the high lanes.
-    static void interleave(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& k,
+    static void interleave(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& coding,
                            PIXEL_YC* dst) {
+        const Coding k = coding;  // a copy, as in convert_simd.h
         int x = 0;
         for (; x + 16 <= w; x += 16) {
             const __m256i y = luma_from_codes<V256>(load_codes_high<V256, S>(luma + x * S::size, k));
@@ -145,10 +146,12 @@ struct Pixels {
             V256::store(d + 2, _mm256_permute2x128_si256(p1, p2, 0x31));
         }
         V256::leave();
-        V256::lower().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, k, dst + x);
+        V256::lower().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, coding, dst + x);
     }
 
-    static void deinterleave(const PIXEL_YC* src, int w, const Coding& k, uint8_t* luma, int16_t* cb, int16_t* cr) {
+    static void deinterleave(const PIXEL_YC* src, int w, const Coding& coding, uint8_t* luma, int16_t* cb,
+                             int16_t* cr) {
+        const Coding k = coding;  // a copy, as in convert_simd.h
         int x = 0;
         for (; x + 16 <= w; x += 16) {
             // Pixels 0..7 of the step to the low lanes, 8..15 to the high lanes.
@@ -160,7 +163,7 @@ struct Pixels {
             encode_luma<V256, S>(luma + x * S::size, y, k);
         }
         V256::leave();
-        V256::lower().codes[S::index].deinterleave(src + x, w - x, k, luma + x * S::size, cb + x, cr + x);
+        V256::lower().codes[S::index].deinterleave(src + x, w - x, coding, luma + x * S::size, cb + x, cr + x);
     }
 };
 

@@ -75,16 +75,19 @@ inline void store_pixels(PIXEL_YC* dst, __m128i y, __m128i cb, __m128i cr) {
 // Interleave and deinterleave, 8 pixels a step.
 template <typename S>
 struct Pixels {
-    static void interleave(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& k,
+    static void interleave(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& coding,
                            PIXEL_YC* dst) {
+        const Coding k = coding;  // a copy, as in convert_simd.h
         int x = 0;
         for (; x + 8 <= w; x += 8)
             store_pixels(dst + x, luma_from_codes<V128>(load_codes_high<V128, S>(luma + x * S::size, k)),
                          V128::load(cb + x), V128::load(cr + x));
-        V128::lower().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, k, dst + x);
+        V128::lower().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, coding, dst + x);
     }
 
-    static void deinterleave(const PIXEL_YC* src, int w, const Coding& k, uint8_t* luma, int16_t* cb, int16_t* cr) {
+    static void deinterleave(const PIXEL_YC* src, int w, const Coding& coding, uint8_t* luma, int16_t* cb,
+                             int16_t* cr) {
+        const Coding k = coding;  // a copy, as in convert_simd.h
         int x = 0;
         for (; x + 8 <= w; x += 8) {
             // 8 pixels of 6 bytes in three registers; each run of two pixels (12
@@ -105,7 +108,7 @@ struct Pixels {
             V128::store(cb + x, _mm_unpackhi_epi64(u0, u2));
             V128::store(cr + x, _mm_unpacklo_epi64(u1, u3));
         }
-        V128::lower().codes[S::index].deinterleave(src + x, w - x, k, luma + x * S::size, cb + x, cr + x);
+        V128::lower().codes[S::index].deinterleave(src + x, w - x, coding, luma + x * S::size, cb + x, cr + x);
     }
 };
 

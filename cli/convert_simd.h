@@ -114,25 +114,32 @@ inline void encode_chroma(uint8_t* p, typename V::R c, const Coding& k) {
 }
 
 // ---- kernels -----------------------------------------------------------------
+//
+// Each kernel works on its own copy of the coding: stores through the byte
+// pointers of plane rows may alias a coding passed by reference, which would
+// have every step load it again and rebuild the constants made from it.
 
 template <typename V, typename S>
-void chroma_row_from(const uint8_t* src, int n, const Coding& k, int16_t* dst) {
+void chroma_row_from(const uint8_t* src, int n, const Coding& coding, int16_t* dst) {
+    const Coding k = coding;
     int x = 0;
     for (; x + V::n <= n; x += V::n) V::store(dst + x, chroma_from_codes<V>(load_codes<V, S>(src + x * S::size, k), k));
     V::leave();
-    V::lower().codes[S::index].chroma_from(src + x * S::size, n - x, k, dst + x);
+    V::lower().codes[S::index].chroma_from(src + x * S::size, n - x, coding, dst + x);
 }
 
 template <typename V, typename S>
-void chroma_row_to(const int16_t* c, int n, const Coding& k, uint8_t* dst) {
+void chroma_row_to(const int16_t* c, int n, const Coding& coding, uint8_t* dst) {
+    const Coding k = coding;
     int x = 0;
     for (; x + V::n <= n; x += V::n) encode_chroma<V, S>(dst + x * S::size, V::load(c + x), k);
     V::leave();
-    V::lower().codes[S::index].chroma_to(c + x, n - x, k, dst + x * S::size);
+    V::lower().codes[S::index].chroma_to(c + x, n - x, coding, dst + x * S::size);
 }
 
 template <typename V, typename S>
-void decimate_rows(const int16_t* const rows[4], const int wt[4], int n, const Coding& k, uint8_t* dst) {
+void decimate_rows(const int16_t* const rows[4], const int wt[4], int n, const Coding& coding, uint8_t* dst) {
+    const Coding k = coding;
     const int16_t *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];
     const typename V::R w01 = pair16<V>(wt[0], wt[1]), w23 = pair16<V>(wt[2], wt[3]);
     const typename V::R round = V::set32(8);
@@ -150,7 +157,7 @@ void decimate_rows(const int16_t* const rows[4], const int wt[4], int n, const C
     }
     V::leave();
     const int16_t* const rest[4] = {r0 + x, r1 + x, r2 + x, r3 + x};
-    V::lower().codes[S::index].decimate(rest, wt, n - x, k, dst + x * S::size);
+    V::lower().codes[S::index].decimate(rest, wt, n - x, coding, dst + x * S::size);
 }
 
 // The sum of two rows of chroma from chroma_from_code, each weighted by at
