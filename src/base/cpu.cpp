@@ -5,8 +5,11 @@
 namespace pelta {
 namespace {
 
+// The command-line host converts frames on several threads, which all read
+// these; relaxed atomic loads and stores keep that well defined and are
+// plain moves on x86. Two threads that detect at once store the same value.
 int detected_level = -1;  // -1: not yet asked
-SimdLevel level_cap = SIMD_AVX2;
+int level_cap = SIMD_AVX2;
 
 // XCR0 through xgetbv: whether the OS saves the AVX (YMM) registers.
 unsigned long long read_xcr0(void) {
@@ -38,16 +41,21 @@ const char* simd_level_name(SimdLevel level) {
 }
 
 SimdLevel cpu_simd_level(void) {
-    if (detected_level < 0) detected_level = detect_avx2() ? SIMD_AVX2 : SIMD_SSE2;
-    return static_cast<SimdLevel>(detected_level);
+    int level = __atomic_load_n(&detected_level, __ATOMIC_RELAXED);
+    if (level < 0) {
+        level = detect_avx2() ? SIMD_AVX2 : SIMD_SSE2;
+        __atomic_store_n(&detected_level, level, __ATOMIC_RELAXED);
+    }
+    return static_cast<SimdLevel>(level);
 }
 
 SimdLevel simd_level(void) {
-    const SimdLevel cpu = cpu_simd_level();
-    return level_cap < cpu ? level_cap : cpu;
+    const int cpu = cpu_simd_level();
+    const int cap = __atomic_load_n(&level_cap, __ATOMIC_RELAXED);
+    return static_cast<SimdLevel>(cap < cpu ? cap : cpu);
 }
 
-void set_simd_cap(SimdLevel cap) { level_cap = cap; }
+void set_simd_cap(SimdLevel cap) { __atomic_store_n(&level_cap, static_cast<int>(cap), __ATOMIC_RELAXED); }
 
 bool cpu_has_avx2(void) { return simd_level() >= SIMD_AVX2; }
 
