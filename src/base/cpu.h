@@ -32,4 +32,25 @@ void set_simd_cap(SimdLevel cap);
 // Whether the dispatch runs AVX2 kernels: simd_level() >= SIMD_AVX2.
 bool cpu_has_avx2(void);
 
+// A kernel family's dispatch table and the tier it was filled for (-1: not
+// yet filled). A module static initialised to {{}, -1}: constant data, no
+// constructor.
+template <class Table>
+struct SimdTable {
+    Table table;
+    int level;
+};
+
+// The table for simd_level(), filled by `fill` on first use and again only
+// when the level has changed since (which only set_simd_cap does).
+template <class Table>
+const Table* simd_table(SimdTable<Table>* t, Table (*fill)(SimdLevel)) {
+    const SimdLevel level = simd_level();
+    if (t->level != level) {
+        t->table = fill(level);
+        t->level = level;
+    }
+    return &t->table;
+}
+
 }  // namespace pelta
