@@ -36,8 +36,9 @@ void frames_per_second(benchmark::State& state, size_t bytes_per_frame) {
                             static_cast<int64_t>(bytes_per_frame));
 }
 
-void lowpass(benchmark::State& state, LowpassRowFn kernel, bool needs_avx2) {
-    if (!usable(needs_avx2, state)) return;
+void lowpass(benchmark::State& state, SimdLevel tier) {
+    if (!usable(tier == SIMD_AVX2, state)) return;
+    const LowpassRowFn kernel = lowpass_kernels_for(tier).row;
     const Size s = kSizes[state.range(0)];
     const std::vector<PIXEL_YC> src = bench_frame(s.w, s.h, 1);
     std::vector<PIXEL_YC> dst(src.size());
@@ -66,15 +67,9 @@ void comb(benchmark::State& state, CombKernels kernels, bool needs_avx2) {
     frames_per_second(state, src.size() * sizeof(PIXEL_YC));
 }
 
-BENCHMARK_CAPTURE(lowpass, scalar, vertical_lowpass_row_scalar, false)
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(lowpass, sse2, vertical_lowpass_row_sse2, false)
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(lowpass, avx2, vertical_lowpass_row_avx2, true)
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(lowpass, scalar, SIMD_SCALAR)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(lowpass, sse2, SIMD_SSE2)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(lowpass, avx2, SIMD_AVX2)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 // "32bit" kernels take any samples; "narrow" sets add the 16-bit kernels for
 // rows within the nominal ranges (all rows of these frames).
 const CombKernels kCombScalar = {count_comb_span_scalar, nullptr, nullptr};

@@ -1,34 +1,21 @@
-// The vertical low-pass on every row kernel: the plain one, SSE2 and AVX2.
-// Edge cases of the filter itself run on each kernel; randomized frames and
-// rows compare the packed kernels with the plain one sample for sample.
+// The vertical low-pass with the row kernel of every tier up to the
+// machine's (lowpass_kernels_for): the scalar reference, SSE2 and AVX2. Edge
+// cases of the filter itself run on each tier; randomized frames and rows
+// compare each tier's kernel with the scalar reference sample for sample.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <ostream>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "base/cpu.h"
 #include "match/lowpass.h"
+#include "test_simd_tiers.h"
 
 using namespace pelta;
 
 namespace {
 
-struct Kernel {
-    const char* name;
-    LowpassRowFn fn;
-    bool needs_avx2;
-};
-
-const Kernel kKernels[] = {
-    {"scalar", vertical_lowpass_row_scalar, false},
-    {"sse2", vertical_lowpass_row_sse2, false},
-    {"avx2", vertical_lowpass_row_avx2, true},
-};
-
-void PrintTo(const Kernel& k, std::ostream* os) { *os << k.name; }
 
 constexpr int16_t kUntouched = 0x3C3C;
 constexpr int16_t kExtremes[] = {-32768, 32767, 0, 16384, -16384, 20000, -20000, 16383, -16385};
@@ -62,18 +49,18 @@ int expected_q15(int64_t acc) {
     return static_cast<int>(r < -32768 ? -32768 : (r > 32767 ? 32767 : r));
 }
 
-class LowpassRowKernel : public ::testing::TestWithParam<Kernel> {
+// The kernels of one tier and the scalar reference; tiers above
+// the machine's are skipped.
+class LowpassTier : public SimdTierTest {
 protected:
-    void SetUp() override {
-        if (GetParam().needs_avx2 && !cpu_has_avx2()) GTEST_SKIP() << "CPU without AVX2";
-    }
     void run(Frame16& dst, const Frame16& src, int h, int w) {
-        EXPECT_EQ(vertical_lowpass_with(GetParam().fn, dst.pixels(), src.pixels(), h, src.max_w, w),
-                  0);
+        EXPECT_EQ(vertical_lowpass_with(tier.row, dst.pixels(), src.pixels(), h, src.max_w, w), 0);
     }
+    const LowpassKernels tier = lowpass_kernels_for(GetParam());
+    const LowpassKernels scalar = lowpass_kernels_for(SIMD_SCALAR);
 };
 
-TEST_P(LowpassRowKernel, ShortFramesAreCopiedOrLeftAlone) {
+TEST_P(LowpassTier, ShortFramesAreCopiedOrLeftAlone) {
     // h = 0: nothing written. h = 1: row 0 only. h = 2: both rows whole.
     for (int h = 0; h <= 2; ++h) {
         const int max_w = 9, w = 5;
@@ -89,7 +76,7 @@ TEST_P(LowpassRowKernel, ShortFramesAreCopiedOrLeftAlone) {
     }
 }
 
-TEST_P(LowpassRowKernel, ThreeRowsKeepTheMiddleRow) {
+TEST_P(LowpassTier, ThreeRowsKeepTheMiddleRow) {
     // Row 1 is its own neighbour ten times over; rows 0 and 2 do not feed it.
     const int w = 11;
     Frame16 src(3, w, 0);
@@ -101,7 +88,7 @@ TEST_P(LowpassRowKernel, ThreeRowsKeepTheMiddleRow) {
     for (int j = 0; j < 3 * w; ++j) ASSERT_EQ(dst.at(1, j), src.at(1, j)) << "sample " << j;
 }
 
-TEST_P(LowpassRowKernel, ConstantColumnsPassUnchanged) {
+TEST_P(LowpassTier, ConstantColumnsPassUnchanged) {
     // The taps sum to 32768: a column of x comes out as x, near the clamped
     // top and bottom rows as well as in the middle.
     const int w = 13, h = 24;
@@ -116,7 +103,7 @@ TEST_P(LowpassRowKernel, ConstantColumnsPassUnchanged) {
             ASSERT_EQ(dst.at(y, j), src.at(y, j)) << "row " << y << " sample " << j;
 }
 
-TEST_P(LowpassRowKernel, AlternatingRowsAreNearlyCancelled) {
+TEST_P(LowpassTier, AlternatingRowsAreNearlyCancelled) {
     // Rows of +A and -A: away from the clamped rows, the half-cycle response
     // of 4/32768 leaves (+-4A + 16384) >> 15.
     const int w = 7, h = 30;
@@ -137,7 +124,7 @@ TEST_P(LowpassRowKernel, AlternatingRowsAreNearlyCancelled) {
     }
 }
 
-TEST_P(LowpassRowKernel, PairSumsSaturate) {
+TEST_P(LowpassTier, PairSumsSaturate) {
     // Two neighbours of +-20000 at offset k make a pair of 32767 / -32768,
     // not +-40000. Row 6 of 13 sees every offset unclamped.
     const int w = 5, h = 13;
@@ -157,7 +144,7 @@ TEST_P(LowpassRowKernel, PairSumsSaturate) {
     }
 }
 
-TEST_P(LowpassRowKernel, OutputSaturates) {
+TEST_P(LowpassTier, OutputSaturates) {
     // Positive taps on +32767 and negative taps on -32768 push acc past what
     // 16 bits hold; the result is clamped, in both directions.
     const int w = 6, h = 13;
@@ -176,7 +163,7 @@ TEST_P(LowpassRowKernel, OutputSaturates) {
     }
 }
 
-TEST_P(LowpassRowKernel, NarrowRowsAndColumnsBeyondWidth) {
+TEST_P(LowpassTier, NarrowRowsAndColumnsBeyondWidth) {
     // w = 0 writes no filtered sample; w = 1 and widths whose 3w is not a
     // multiple of 4 (or 8, or 16) match the plain kernel. Rows 0 and h-1 go
     // whole; columns w .. max_w-1 of the rows between keep their content.
@@ -188,7 +175,7 @@ TEST_P(LowpassRowKernel, NarrowRowsAndColumnsBeyondWidth) {
         Frame16 dst(h, max_w, kUntouched);
         Frame16 ref(h, max_w, kUntouched);
         run(dst, src, h, w);
-        vertical_lowpass_with(vertical_lowpass_row_scalar, ref.pixels(), src.pixels(), h, max_w, w);
+        vertical_lowpass_with(scalar.row, ref.pixels(), src.pixels(), h, max_w, w);
         for (int y = 0; y < h; ++y)
             for (int j = 0; j < 3 * max_w; ++j) {
                 const bool whole = y == 0 || y == h - 1;
@@ -216,7 +203,7 @@ TEST_P(LowpassRowKernel, NarrowRowsAndColumnsBeyondWidth) {
     }
 }
 
-TEST_P(LowpassRowKernel, RandomFramesMatchPlainKernel) {
+TEST_P(LowpassTier, RandomFramesMatchPlainKernel) {
     std::mt19937 rng(0x51a7u);
     std::uniform_int_distribution<int> extra(0, 9);
     for (int h = 0; h <= 40; ++h) {
@@ -227,14 +214,13 @@ TEST_P(LowpassRowKernel, RandomFramesMatchPlainKernel) {
             Frame16 dst(h, max_w, kUntouched);
             Frame16 ref(h, max_w, kUntouched);
             run(dst, src, h, w);
-            vertical_lowpass_with(vertical_lowpass_row_scalar, ref.pixels(), src.pixels(), h, max_w,
-                                  w);
+            vertical_lowpass_with(scalar.row, ref.pixels(), src.pixels(), h, max_w, w);
             ASSERT_EQ(dst.s, ref.s) << "h " << h << " w " << w << " max_w " << max_w;
         }
     }
 }
 
-TEST_P(LowpassRowKernel, RandomRowsMatchPlainKernelAtEveryLength) {
+TEST_P(LowpassTier, RandomRowsMatchPlainKernelAtEveryLength) {
     // The row kernel on its own, for every sample count 0..100 (not only
     // multiples of 3) and every start offset 0..15 (each alignment), with
     // the input rows ending right at the end of their buffers and a guard
@@ -258,21 +244,18 @@ TEST_P(LowpassRowKernel, RandomRowsMatchPlainKernelAtEveryLength) {
             std::vector<int16_t> got(static_cast<size_t>(n + offset + 16), kUntouched);
             std::vector<int16_t> want(got);
             rows.out = want.data() + offset;
-            vertical_lowpass_row_scalar(&rows);
+            scalar.row(&rows);
             rows.out = got.data() + offset;
-            GetParam().fn(&rows);
+            tier.row(&rows);
             ASSERT_EQ(got, want) << "n " << n << " offset " << offset;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllKernels, LowpassRowKernel, ::testing::ValuesIn(kKernels),
-                         [](const ::testing::TestParamInfo<Kernel>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Tiers, LowpassTier, ::testing::ValuesIn(kSimdTiers), simd_tier_name);
 
 TEST(LowpassDispatch, EveryDispatchGivesThePlainResult) {
-    // vertical_lowpass picks a kernel by CPU; pinned to the baseline or not,
+    // vertical_lowpass takes the kernels of simd_level(); pinned to each tier,
     // it filters as the plain kernel does.
     const int h = 37, w = 67, max_w = 70;
     Frame16 src(h, max_w, 0);
@@ -280,11 +263,11 @@ TEST(LowpassDispatch, EveryDispatchGivesThePlainResult) {
     fill_random(src.s, rng);
     Frame16 ref(h, max_w, kUntouched);
     vertical_lowpass_with(vertical_lowpass_row_scalar, ref.pixels(), src.pixels(), h, max_w, w);
-    for (bool pin : {true, false}) {
-        set_simd_cap(pin ? SIMD_SSE2 : SIMD_AVX2);
+    for (SimdLevel cap : kSimdTiers) {
+        set_simd_cap(cap);
         Frame16 dst(h, max_w, kUntouched);
         EXPECT_EQ(vertical_lowpass(dst.pixels(), src.pixels(), h, max_w, w), 0);
-        EXPECT_EQ(dst.s, ref.s) << (pin ? "baseline" : "CPU's best");
+        EXPECT_EQ(dst.s, ref.s) << simd_level_name(cap);
     }
     set_simd_cap(SIMD_AVX2);
 }

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "base/cpu.h"
 #include "base/pixel.h"
 
 namespace pelta {
@@ -42,8 +41,18 @@ LowpassRows lowpass_rows_from(const LowpassRows* rows, int j) {
     return r;
 }
 
-LowpassRowFn lowpass_row_kernel(void) {
-    return cpu_has_avx2() ? vertical_lowpass_row_avx2 : vertical_lowpass_row_sse2;
+LowpassKernels lowpass_kernels_for(SimdLevel level) {
+    static const LowpassKernels tiers[SIMD_LEVEL_COUNT] = {
+        {vertical_lowpass_row_scalar}, {vertical_lowpass_row_sse2}, {vertical_lowpass_row_avx2}};
+    return tiers[level];
+}
+
+namespace {
+SimdTable<LowpassKernels> lowpass_table = {{}, -1};
+}  // namespace
+
+const LowpassKernels* lowpass_kernels(void) {
+    return simd_table(&lowpass_table, lowpass_kernels_for);
 }
 
 int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* src, int h,
@@ -76,7 +85,7 @@ int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* sr
 }
 
 int vertical_lowpass(PIXEL_YC* dst, const PIXEL_YC* src, int h, int max_w, int w) {
-    return vertical_lowpass_with(lowpass_row_kernel(), dst, src, h, max_w, w);
+    return vertical_lowpass_with(lowpass_kernels()->row, dst, src, h, max_w, w);
 }
 
 }  // namespace pelta

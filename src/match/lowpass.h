@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "base/cpu.h"
 #include "host/host_records.h"
 
 namespace pelta {
@@ -28,10 +29,10 @@ struct LowpassRows {
 };
 typedef void (*LowpassRowFn)(const LowpassRows* rows);
 
-// The row kernels, all with identical results: a plain one, one on packed
-// 16-bit samples with SSE2 (eight, then four samples a step, the last
+// The row kernels, all with identical results: the scalar reference, one on
+// packed 16-bit samples with SSE2 (eight, then four samples a step, the last
 // (n mod 4) samples one at a time), and a sixteen-sample AVX2 one that must
-// only run where cpu_has_avx2() answers true.
+// only run where the CPU has AVX2.
 void vertical_lowpass_row_scalar(const LowpassRows* rows);
 void vertical_lowpass_row_sse2(const LowpassRows* rows);
 void vertical_lowpass_row_avx2(const LowpassRows* rows);
@@ -39,8 +40,15 @@ void vertical_lowpass_row_avx2(const LowpassRows* rows);
 // The same rows from sample j on (n - j samples), for a kernel's tail.
 LowpassRows lowpass_rows_from(const LowpassRows* rows, int j);
 
-// The row kernel vertical_lowpass uses on this CPU.
-LowpassRowFn lowpass_row_kernel(void);
+// The low-pass kernels of one tier.
+struct LowpassKernels {
+    LowpassRowFn row;
+};
+
+// The kernels of a tier (SIMD_SCALAR: the scalar reference).
+LowpassKernels lowpass_kernels_for(SimdLevel level);
+// The kernels vertical_lowpass uses: those of simd_level(), chosen once.
+const LowpassKernels* lowpass_kernels(void);
 
 // vertical_lowpass with a given row kernel (tests compare the kernels).
 int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* src, int h,
