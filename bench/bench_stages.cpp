@@ -1,5 +1,5 @@
-// Each stage on its own: the low-pass and the comb count with every kernel,
-// the interpolated field shift, the chroma remodulation.
+// Each stage on its own: the low-pass and the comb count with the kernels of
+// every tier, the interpolated field shift, the chroma remodulation.
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -21,9 +21,9 @@ struct Size {
 };
 const Size kSizes[] = {{720, 480}, {1920, 1080}};
 
-bool usable(bool needs_avx2, benchmark::State& state) {
-    if (needs_avx2 && !cpu_has_avx2()) {
-        state.SkipWithError("CPU without AVX2");
+bool usable(SimdLevel tier, benchmark::State& state) {
+    if (tier > cpu_simd_level()) {
+        state.SkipWithError("CPU without this tier");
         return false;
     }
     return true;
@@ -37,7 +37,7 @@ void frames_per_second(benchmark::State& state, size_t bytes_per_frame) {
 }
 
 void lowpass(benchmark::State& state, SimdLevel tier) {
-    if (!usable(tier == SIMD_AVX2, state)) return;
+    if (!usable(tier, state)) return;
     const LowpassRowFn kernel = lowpass_kernels_for(tier).row;
     const Size s = kSizes[state.range(0)];
     const std::vector<PIXEL_YC> src = bench_frame(s.w, s.h, 1);
@@ -51,9 +51,12 @@ void lowpass(benchmark::State& state, SimdLevel tier) {
 }
 
 // The comb count of one woven frame with the default settings (window 320
-// to 640 columns, so 400 of 720 or 1600 of 1920 columns are counted).
-void comb(benchmark::State& state, CombKernels kernels, bool needs_avx2) {
-    if (!usable(needs_avx2, state)) return;
+// to 640 columns, so 400 of 720 or 1600 of 1920 columns are counted), with a
+// tier's general span kernel alone or with its narrow kernels as well.
+void comb(benchmark::State& state, SimdLevel tier, bool narrow) {
+    if (!usable(tier, state)) return;
+    CombKernels kernels = comb_kernels_for(tier);
+    if (!narrow) kernels.narrow_span = nullptr;
     const Size s = kSizes[state.range(0)];
     BenchHost& host = shared_bench_host(s.w, s.h, 2);
     const std::vector<PIXEL_YC> src = bench_frame(s.w, s.h, 2);
@@ -70,28 +73,22 @@ void comb(benchmark::State& state, CombKernels kernels, bool needs_avx2) {
 BENCHMARK_CAPTURE(lowpass, scalar, SIMD_SCALAR)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(lowpass, sse2, SIMD_SSE2)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(lowpass, avx2, SIMD_AVX2)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
-// "32bit" kernels take any samples; "narrow" sets add the 16-bit kernels for
-// rows within the nominal ranges (all rows of these frames).
-const CombKernels kCombScalar = {count_comb_span_scalar, nullptr, nullptr};
-const CombKernels kCombSse2 = {count_comb_span_sse2, nullptr, nullptr};
-const CombKernels kCombSse2Narrow = {count_comb_span_sse2, count_comb_span_sse2_narrow,
-                                     comb_span_narrow_sse2};
-const CombKernels kCombAvx2 = {count_comb_span_avx2, nullptr, nullptr};
-const CombKernels kCombAvx2Narrow = {count_comb_span_avx2, count_comb_span_avx2_narrow,
-                                     comb_span_narrow_sse2};
-BENCHMARK_CAPTURE(comb, scalar, kCombScalar, false)
+// "32bit": the general kernel alone, which takes any samples; "narrow" adds
+// the 16-bit kernels for rows within the nominal ranges (all rows of these
+// frames).
+BENCHMARK_CAPTURE(comb, scalar, SIMD_SCALAR, false)
     ->DenseRange(0, 1)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(comb, sse2_32bit, kCombSse2, false)
+BENCHMARK_CAPTURE(comb, sse2_32bit, SIMD_SSE2, false)
     ->DenseRange(0, 1)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(comb, sse2_narrow, kCombSse2Narrow, false)
+BENCHMARK_CAPTURE(comb, sse2_narrow, SIMD_SSE2, true)
     ->DenseRange(0, 1)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(comb, avx2_32bit, kCombAvx2, true)
+BENCHMARK_CAPTURE(comb, avx2_32bit, SIMD_AVX2, false)
     ->DenseRange(0, 1)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(comb, avx2_narrow, kCombAvx2Narrow, true)
+BENCHMARK_CAPTURE(comb, avx2_narrow, SIMD_AVX2, true)
     ->DenseRange(0, 1)
     ->Unit(benchmark::kMicrosecond);
 

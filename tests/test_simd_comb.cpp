@@ -1,37 +1,34 @@
-// The packed comb span kernels (SSE2, AVX2) against the plain one: random and
-// extreme samples over the whole 16-bit range, settings far outside the
-// track bars (scores that wrap), every span length and start column, and the
-// whole count over every window position.
+// Every tier's comb kernels (comb_kernels_for) against the scalar references,
+// entry by entry, on every tier up to the machine's: random and extreme
+// samples over the whole 16-bit range, settings far outside the track bars
+// (scores that wrap), every span length and start column, rows in separate
+// buffers, the narrow kernels' limits; then the whole count over every window
+// position, with each tier's kernels and through the dispatch.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
-#include <ostream>
 #include <random>
-#include <string>
 #include <utility>
 #include <vector>
 
-#include "host/controls.h"
 #include "base/cpu.h"
+#include "host/controls.h"
 #include "match/comb.h"
+#include "test_simd_tiers.h"
 
 using namespace pelta;
 
 namespace {
 
-struct Kernel {
-    const char* name;
-    CombSpanFn fn;
-    bool needs_avx2;
-};
 
-const Kernel kPacked[] = {
-    {"sse2", count_comb_span_sse2, false},
-    {"avx2", count_comb_span_avx2, true},
+// The kernels of one tier and the scalar references; tiers above
+// the machine's are skipped.
+class CombTier : public SimdTierTest {
+protected:
+    const CombKernels tier = comb_kernels_for(GetParam());
+    const CombKernels scalar = comb_kernels_for(SIMD_SCALAR);
 };
-
-void PrintTo(const Kernel& k, std::ostream* os) { *os << k.name; }
 
 // A kernel over n pixels from c of a frame whose rows lie `stride` apart.
 int span(CombSpanFn fn, const PIXEL_YC* c, ptrdiff_t stride, int n, const CombParams* p) {
@@ -90,14 +87,7 @@ CombParams random_params(std::mt19937& rng) {
     return p;
 }
 
-class CombSpanKernel : public ::testing::TestWithParam<Kernel> {
-protected:
-    void SetUp() override {
-        if (GetParam().needs_avx2 && !cpu_has_avx2()) GTEST_SKIP() << "CPU without AVX2";
-    }
-};
-
-TEST_P(CombSpanKernel, RandomSpansMatchPlainKernel) {
+TEST_P(CombTier, RandomSpansMatchScalar) {
     // Every span length 0..70 at several start columns, rows `stride` apart,
     // the span sometimes ending at the very end of the buffer.
     std::mt19937 rng(0xc0b5u);
@@ -111,8 +101,8 @@ TEST_P(CombSpanKernel, RandomSpansMatchPlainKernel) {
             fill(frame, rng, trial % 4 == 0);
             const CombParams p = random_params(rng);
             const PIXEL_YC* c = frame.data() + 2 * stride + start;
-            const int want = span(count_comb_span_scalar, c, stride, n, &p);
-            ASSERT_EQ(span(GetParam().fn, c, stride, n, &p), want)
+            const int want = span(scalar.span, c, stride, n, &p);
+            ASSERT_EQ(span(tier.span, c, stride, n, &p), want)
                 << "n " << n << " start " << start << " stride " << stride << " th_y " << p.th_y
                 << " th_c " << p.th_c << " high " << p.high << " mid " << p.mid;
             if (want > 0 && want < n) ++partly_combed;
@@ -126,12 +116,10 @@ TEST_P(CombSpanKernel, RandomSpansMatchPlainKernel) {
 void fill_narrow(std::vector<PIXEL_YC>& v, std::mt19937& rng);
 CombParams narrow_params(std::mt19937& rng);
 
-TEST_P(CombSpanKernel, RowsFromSeparateBuffersAtAnyColumn) {
+TEST_P(CombTier, RowsFromSeparateBuffersAtAnyColumn) {
     // The five rows as a candidate counted from two frames gives them: each
     // in a buffer of its own, the span starting at any column. The narrow
-    // kernel of the same instruction set, on narrow samples, agrees as well.
-    const CombSpanFn narrow = GetParam().fn == count_comb_span_avx2 ? count_comb_span_avx2_narrow
-                                                                   : count_comb_span_sse2_narrow;
+    // kernel of the same tier, on narrow samples, agrees as well.
     std::mt19937 rng(0x5ca7u);
     for (int n = 0; n <= 50; ++n) {
         for (int trial = 0; trial < 12; ++trial) {
@@ -147,16 +135,16 @@ TEST_P(CombSpanKernel, RowsFromSeparateBuffersAtAnyColumn) {
                 rows.row[k] = rows_data[k].data();
             }
             const CombParams p = trial % 2 ? random_params(rng) : narrow_params(rng);
-            const int want = count_comb_span_scalar(&rows, x0, n, &p);
-            ASSERT_EQ(GetParam().fn(&rows, x0, n, &p), want) << "n " << n << " x0 " << x0;
+            const int want = scalar.span(&rows, x0, n, &p);
+            ASSERT_EQ(tier.span(&rows, x0, n, &p), want) << "n " << n << " x0 " << x0;
             if (trial % 2 == 0) {
-                ASSERT_EQ(narrow(&rows, x0, n, &p), want) << "narrow n " << n << " x0 " << x0;
+                ASSERT_EQ(tier.narrow_span(&rows, x0, n, &p), want) << "narrow n " << n << " x0 " << x0;
             }
         }
     }
 }
 
-TEST_P(CombSpanKernel, EachComponentCombsItsPixelAlone) {
+TEST_P(CombTier, EachComponentCombsItsPixelAlone) {
     // One sample combed in one pixel of a clean span: the count is exactly 1,
     // whichever of the 48 sample positions (three components, sixteen
     // pixels) it sits at. A kernel that tested the wrong lane, or mixed
@@ -171,16 +159,16 @@ TEST_P(CombSpanKernel, EachComponentCombsItsPixelAlone) {
                 std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * n, PIXEL_YC{100, 100, 100});
                 (&frame[static_cast<size_t>(2) * n + x].y)[comp] = 3000;
                 const PIXEL_YC* c = frame.data() + 2 * n;
-                ASSERT_EQ(span(count_comb_span_scalar, c, n, n, &p), 1)
+                ASSERT_EQ(span(scalar.span, c, n, n, &p), 1)
                     << "n " << n << " x " << x << " comp " << comp;
-                ASSERT_EQ(span(GetParam().fn, c, n, n, &p), 1)
+                ASSERT_EQ(span(tier.span, c, n, n, &p), 1)
                     << "n " << n << " x " << x << " comp " << comp;
             }
         }
     }
 }
 
-TEST_P(CombSpanKernel, WrappedScoresAndTheMostNegativeMagnitude) {
+TEST_P(CombTier, WrappedScoresAndTheMostNegativeMagnitude) {
     // cb column with c = 22, all else 0: hi = 132 >> 6 = 2, mid = -44 >> 4 = -3.
     // HIGH = 2^30 makes the cb score 2^31, which wraps to INT_MIN; its
     // magnitude stays INT_MIN, below any TH_C above INT_MIN. With HIGH =
@@ -203,31 +191,15 @@ TEST_P(CombSpanKernel, WrappedScoresAndTheMostNegativeMagnitude) {
         {{INT_MAX, 1, INT_MIN, 0}, 0},  // INT_MIN * 2 wraps to 0
         {{INT_MAX, 0, INT_MIN, 0}, n},
     };
-    for (const Case& k : cases) {
-        ASSERT_EQ(span(count_comb_span_scalar, c, n, n, &k.p), k.want)
-            << "high " << k.p.high << " mid " << k.p.mid;
-        ASSERT_EQ(span(GetParam().fn, c, n, n, &k.p), k.want)
-            << "high " << k.p.high << " mid " << k.p.mid << " th_c " << k.p.th_c;
+    for (const Case& c5 : cases) {
+        ASSERT_EQ(span(scalar.span, c, n, n, &c5.p), c5.want)
+            << "high " << c5.p.high << " mid " << c5.p.mid;
+        ASSERT_EQ(span(tier.span, c, n, n, &c5.p), c5.want)
+            << "high " << c5.p.high << " mid " << c5.p.mid << " th_c " << c5.p.th_c;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(PackedKernels, CombSpanKernel, ::testing::ValuesIn(kPacked),
-                         [](const ::testing::TestParamInfo<Kernel>& info) {
-                             return std::string(info.param.name);
-                         });
-
 // Narrow kernels: samples within -4095 .. 4096 and |HIGH| + |MID| <= 31.
-struct NarrowKernel {
-    const char* name;
-    CombSpanFn fn;
-    bool needs_avx2;
-};
-void PrintTo(const NarrowKernel& k, std::ostream* os) { *os << k.name; }
-
-const NarrowKernel kNarrow[] = {
-    {"sse2", count_comb_span_sse2_narrow, false},
-    {"avx2", count_comb_span_avx2_narrow, true},
-};
 
 constexpr int16_t kNarrowExtremes[] = {COMB_NARROW_LO, COMB_NARROW_HI, 0, 4095, -4094,
                                        2048,           -2048,          1, -1};
@@ -262,14 +234,7 @@ CombParams narrow_params(std::mt19937& rng) {
     return CombParams{threshold(-1200, 1200), threshold(-50, 1200), hw, mw};
 }
 
-class CombNarrowKernel : public ::testing::TestWithParam<NarrowKernel> {
-protected:
-    void SetUp() override {
-        if (GetParam().needs_avx2 && !cpu_has_avx2()) GTEST_SKIP() << "CPU without AVX2";
-    }
-};
-
-TEST_P(CombNarrowKernel, RandomNarrowSpansMatchPlainKernel) {
+TEST_P(CombTier, RandomNarrowSpansMatchScalar) {
     std::mt19937 rng(0xa11u);
     int partly_combed = 0;
     for (int n = 0; n <= 70; ++n) {
@@ -280,8 +245,9 @@ TEST_P(CombNarrowKernel, RandomNarrowSpansMatchPlainKernel) {
             fill_narrow(frame, rng);
             const CombParams p = narrow_params(rng);
             const PIXEL_YC* c = frame.data() + 2 * stride + start;
-            const int want = span(count_comb_span_scalar, c, stride, n, &p);
-            ASSERT_EQ(span(GetParam().fn, c, stride, n, &p), want)
+            const int want = span(scalar.narrow_span, c, stride, n, &p);
+            ASSERT_EQ(want, span(scalar.span, c, stride, n, &p));
+            ASSERT_EQ(span(tier.narrow_span, c, stride, n, &p), want)
                 << "n " << n << " start " << start << " th_y " << p.th_y << " th_c " << p.th_c
                 << " high " << p.high << " mid " << p.mid;
             if (want > 0 && want < n) ++partly_combed;
@@ -290,7 +256,7 @@ TEST_P(CombNarrowKernel, RandomNarrowSpansMatchPlainKernel) {
     EXPECT_GT(partly_combed, 300);
 }
 
-TEST_P(CombNarrowKernel, LargestDifferencesAndWeights) {
+TEST_P(CombTier, NarrowLargestDifferencesAndWeights) {
     // The five-row patterns with the largest fourth and second differences
     // the narrow range allows, each sign, under the weights at the limit.
     const int16_t lo = COMB_NARROW_LO, hi = COMB_NARROW_HI;
@@ -313,7 +279,7 @@ TEST_P(CombNarrowKernel, LargestDifferencesAndWeights) {
             for (const auto& wgt : weights)
                 for (int32_t th : thresholds) {
                     const CombParams p = {th, th, wgt[0], wgt[1]};
-                    ASSERT_EQ(span(GetParam().fn, c, n, n, &p), span(count_comb_span_scalar, c, n, n, &p))
+                    ASSERT_EQ(span(tier.narrow_span, c, n, n, &p), span(scalar.span, c, n, n, &p))
                         << "comp " << comp << " th " << th << " weights " << wgt[0] << ","
                         << wgt[1];
                 }
@@ -321,7 +287,7 @@ TEST_P(CombNarrowKernel, LargestDifferencesAndWeights) {
     }
 }
 
-TEST_P(CombNarrowKernel, WideSampleInLastRowIsReported) {
+TEST_P(CombTier, NarrowWideSampleInLastRowIsReported) {
     // Rows a..d narrow; one sample of row e just outside the range, at any
     // position of the span, makes the kernel answer -1. The range's own ends
     // are inside.
@@ -337,20 +303,14 @@ TEST_P(CombNarrowKernel, WideSampleInLastRowIsReported) {
                 reinterpret_cast<int16_t*>(frame.data() + 4 * n)[j] = v;
                 const PIXEL_YC* c = frame.data() + 2 * n;
                 const bool inside = v >= COMB_NARROW_LO && v <= COMB_NARROW_HI;
-                ASSERT_EQ(span(GetParam().fn, c, n, n, &p),
-                          inside ? span(count_comb_span_scalar, c, n, n, &p) : -1)
+                ASSERT_EQ(span(tier.narrow_span, c, n, n, &p), inside ? span(scalar.span, c, n, n, &p) : -1)
                     << "n " << n << " sample " << j << " value " << v;
             }
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(NarrowKernels, CombNarrowKernel, ::testing::ValuesIn(kNarrow),
-                         [](const ::testing::TestParamInfo<NarrowKernel>& info) {
-                             return std::string(info.param.name);
-                         });
-
-TEST(CombNarrowRange, PackedCheckMatchesPlainCheck) {
+TEST_P(CombTier, NarrowRangeCheckMatchesScalar) {
     std::mt19937 rng(11u);
     const int16_t probes[] = {COMB_NARROW_LO - 1,
                               COMB_NARROW_LO,
@@ -363,13 +323,12 @@ TEST(CombNarrowRange, PackedCheckMatchesPlainCheck) {
     for (int n = 0; n <= 40; ++n) {
         std::vector<PIXEL_YC> row(static_cast<size_t>(n > 0 ? n : 1));
         fill_narrow(row, rng);
-        ASSERT_TRUE(comb_span_narrow_sse2(row.data(), n)) << "n " << n;
+        ASSERT_TRUE(tier.in_narrow_range(row.data(), n)) << "n " << n;
         for (int j = 0; j < 3 * n; ++j)
             for (int16_t v : probes) {
                 std::vector<PIXEL_YC> probe = row;
                 reinterpret_cast<int16_t*>(probe.data())[j] = v;
-                ASSERT_EQ(comb_span_narrow_sse2(probe.data(), n),
-                          comb_span_narrow_scalar(probe.data(), n))
+                ASSERT_EQ(tier.in_narrow_range(probe.data(), n), scalar.in_narrow_range(probe.data(), n))
                     << "n " << n << " sample " << j << " value " << v;
             }
     }
@@ -425,71 +384,68 @@ int watched_general(const CombRows* rows, int x, int n, const CombParams* p) {
 
 // Frames of nominal samples in which some rows hold a wide sample, placed in
 // or out of the window (a wide sample inside the window does not count).
-TEST(CombSchedule, NarrowKernelsOnlyWhereEveryRowIsNarrow) {
+TEST_P(CombTier, NarrowKernelsOnlyWhereEveryRowIsNarrow) {
     std::mt19937 rng(0x5c4edu);
     int track[TRACK_COUNT] = {};
     FILTER filter{};
     filter.track = track;
     FILTER_PROC_INFO fpip{};
-    for (const Kernel& general : kPacked) {
-        if (general.needs_avx2 && !cpu_has_avx2()) continue;
-        const CombSpanFn narrow = general.fn == count_comb_span_avx2 ? count_comb_span_avx2_narrow
-                                                                     : count_comb_span_sse2_narrow;
-        Schedule sched;
-        sched.narrow = narrow;
-        sched.general = general.fn;
-        schedule = &sched;
-        const CombKernels watched = {watched_general, watched_narrow, comb_span_narrow_sse2};
-        for (int trial = 0; trial < 300; ++trial) {
-            const int h = std::uniform_int_distribution<int>(5, 30)(rng);
-            const int w = std::uniform_int_distribution<int>(1, 60)(rng);
-            const int max_w = w + 2;
-            // The candidate of two frames, woven with either parity (one
-            // frame alone when both are the same).
-            std::vector<PIXEL_YC> frames[2];
-            for (auto& frame : frames) {
-                frame.resize(static_cast<size_t>(max_w) * h);
-                fill_narrow(frame, rng);
-            }
-            const int wide_rows = std::uniform_int_distribution<int>(0, 3)(rng);
-            for (int i = 0; i < wide_rows; ++i) {
-                const int y = std::uniform_int_distribution<int>(0, h - 1)(rng);
-                const int j = std::uniform_int_distribution<int>(0, 3 * w - 1)(rng);
-                std::vector<PIXEL_YC>& frame = frames[std::uniform_int_distribution<int>(0, 1)(rng)];
-                reinterpret_cast<int16_t*>(frame.data() + static_cast<size_t>(y) * max_w)[j] =
-                    trial % 2 ? int16_t{COMB_NARROW_HI + 1} : int16_t{-20000};
-            }
-            const PIXEL_YC* earlier = frames[0].data();
-            const PIXEL_YC* later = trial % 3 == 0 ? earlier : frames[1].data();
-            const int parity = trial / 3 % 2;
-            const CombParams p = trial % 5 == 0 ? random_params(rng) : narrow_params(rng);
-            sched.narrow_weights = int64_t{p.high < 0 ? -int64_t{p.high} : p.high} +
-                                       (p.mid < 0 ? -int64_t{p.mid} : p.mid) <=
-                                   COMB_NARROW_WEIGHTS;
-            track[TRACK_LEFT] = std::uniform_int_distribution<int>(0, w)(rng);
-            track[TRACK_WIDTH] = std::uniform_int_distribution<int>(0, w / 2)(rng);
-            track[TRACK_TH_Y] = p.th_y;
-            track[TRACK_TH_C] = p.th_c;
-            track[TRACK_HIGH] = p.high;
-            track[TRACK_MID] = p.mid;
-            fpip.w = w;
-            fpip.h = h;
-            fpip.max_w = max_w;
-            sched.w = w;
-            sched.left = std::min(track[TRACK_LEFT], w);
-            sched.right = std::min(sched.left + track[TRACK_WIDTH], w);
-            const CombKernels plain = {count_comb_span_scalar, nullptr, nullptr};
-            ASSERT_EQ(count_comb_weave_with(&watched, earlier, later, parity, &filter, &fpip),
-                      count_comb_weave_with(&plain, earlier, later, parity, &filter, &fpip))
-                << general.name << " trial " << trial;
+    Schedule sched;
+    sched.narrow = tier.narrow_span;
+    sched.general = tier.span;
+    schedule = &sched;
+    const CombKernels watched = {watched_general, watched_narrow, tier.in_narrow_range};
+    for (int trial = 0; trial < 300; ++trial) {
+        const int h = std::uniform_int_distribution<int>(5, 30)(rng);
+        const int w = std::uniform_int_distribution<int>(1, 60)(rng);
+        const int max_w = w + 2;
+        // The candidate of two frames, woven with either parity (one
+        // frame alone when both are the same).
+        std::vector<PIXEL_YC> frames[2];
+        for (auto& frame : frames) {
+            frame.resize(static_cast<size_t>(max_w) * h);
+            fill_narrow(frame, rng);
         }
-        schedule = nullptr;
-        EXPECT_EQ(sched.broken_preconditions, 0) << general.name;
-        EXPECT_EQ(sched.general_on_narrow_rows, 0) << general.name;
-        EXPECT_GT(sched.narrow_calls, 1000) << general.name;
-        EXPECT_GT(sched.general_calls, 100) << general.name;
+        const int wide_rows = std::uniform_int_distribution<int>(0, 3)(rng);
+        for (int i = 0; i < wide_rows; ++i) {
+            const int y = std::uniform_int_distribution<int>(0, h - 1)(rng);
+            const int j = std::uniform_int_distribution<int>(0, 3 * w - 1)(rng);
+            std::vector<PIXEL_YC>& frame = frames[std::uniform_int_distribution<int>(0, 1)(rng)];
+            reinterpret_cast<int16_t*>(frame.data() + static_cast<size_t>(y) * max_w)[j] =
+                trial % 2 ? int16_t{COMB_NARROW_HI + 1} : int16_t{-20000};
+        }
+        const PIXEL_YC* earlier = frames[0].data();
+        const PIXEL_YC* later = trial % 3 == 0 ? earlier : frames[1].data();
+        const int parity = trial / 3 % 2;
+        const CombParams p = trial % 5 == 0 ? random_params(rng) : narrow_params(rng);
+        sched.narrow_weights = int64_t{p.high < 0 ? -int64_t{p.high} : p.high} +
+                                   (p.mid < 0 ? -int64_t{p.mid} : p.mid) <=
+                               COMB_NARROW_WEIGHTS;
+        track[TRACK_LEFT] = std::uniform_int_distribution<int>(0, w)(rng);
+        track[TRACK_WIDTH] = std::uniform_int_distribution<int>(0, w / 2)(rng);
+        track[TRACK_TH_Y] = p.th_y;
+        track[TRACK_TH_C] = p.th_c;
+        track[TRACK_HIGH] = p.high;
+        track[TRACK_MID] = p.mid;
+        fpip.w = w;
+        fpip.h = h;
+        fpip.max_w = max_w;
+        sched.w = w;
+        sched.left = std::min(track[TRACK_LEFT], w);
+        sched.right = std::min(sched.left + track[TRACK_WIDTH], w);
+        const CombKernels plain = {count_comb_span_scalar, nullptr, nullptr};
+        ASSERT_EQ(count_comb_weave_with(&watched, earlier, later, parity, &filter, &fpip),
+                  count_comb_weave_with(&plain, earlier, later, parity, &filter, &fpip))
+            << "trial " << trial;
     }
+    schedule = nullptr;
+    EXPECT_EQ(sched.broken_preconditions, 0);
+    EXPECT_EQ(sched.general_on_narrow_rows, 0);
+    EXPECT_GT(sched.narrow_calls, 1000);
+    EXPECT_GT(sched.general_calls, 100);
 }
+
+INSTANTIATE_TEST_SUITE_P(Tiers, CombTier, ::testing::ValuesIn(kSimdTiers), simd_tier_name);
 
 // Weights one beyond the narrow kernels' reach, on the largest differences
 // narrow samples allow: a 16-bit score would wrap there, so the count must
@@ -523,19 +479,21 @@ TEST(CombDispatch, WeightsBeyondTheNarrowLimitOnLargestDifferences) {
             track[TRACK_TH_Y] = th;
             track[TRACK_TH_C] = th;
             const int want = count_comb_with(&plain, frame.data(), &filter, &fpip);
-            for (bool pin : {true, false}) {
-                set_simd_cap(pin ? SIMD_SSE2 : SIMD_AVX2);
+            for (SimdLevel cap : kSimdTiers) {
+                set_simd_cap(cap);
                 EXPECT_EQ(count_comb(frame.data(), &filter, &fpip), want)
-                    << "weights " << wgt.first << "," << wgt.second << " th " << th;
+                    << simd_level_name(cap) << " weights " << wgt.first << "," << wgt.second
+                    << " th " << th;
             }
             set_simd_cap(SIMD_AVX2);
         }
     }
 }
 
-// The whole count with each kernel set and through the CPU's dispatch
-// (pinned to the baseline or not) against the plain kernel, for every window
-// position and width on frames of many sizes: spans start at every column.
+// The whole count with each tier's kernels (general spans alone, and with the
+// narrow ones) and through the dispatch pinned to each tier, against the
+// plain kernel, for every window position and width on frames of many sizes:
+// spans start at every column.
 TEST(CombDispatch, EveryWindowPositionMatchesPlainKernel) {
     std::mt19937 rng(0x5eedu);
     int track[TRACK_COUNT] = {};
@@ -543,12 +501,13 @@ TEST(CombDispatch, EveryWindowPositionMatchesPlainKernel) {
     filter.track = track;
     FILTER_PROC_INFO fpip{};
     const CombKernels plain = {count_comb_span_scalar, nullptr, nullptr};
-    const CombKernels sets[] = {
-        {count_comb_span_sse2, nullptr, nullptr},
-        {count_comb_span_sse2, count_comb_span_sse2_narrow, comb_span_narrow_sse2},
-        {count_comb_span_avx2, nullptr, nullptr},
-        {count_comb_span_avx2, count_comb_span_avx2_narrow, comb_span_narrow_sse2},
-    };
+    std::vector<CombKernels> sets;
+    for (SimdLevel level : kSimdTiers) {
+        if (level > cpu_simd_level()) continue;
+        const CombKernels k = comb_kernels_for(level);
+        sets.push_back(CombKernels{k.span, nullptr, nullptr});
+        sets.push_back(k);
+    }
     for (int h : {0, 4, 5, 6, 9, 14}) {
         for (int w : {0, 1, 7, 8, 9, 16, 17, 33, 50}) {
             const int max_w = w + 3;
@@ -583,16 +542,15 @@ TEST(CombDispatch, EveryWindowPositionMatchesPlainKernel) {
                     track[TRACK_HIGH] = p.high;
                     track[TRACK_MID] = p.mid;
                     const int want = count_comb_with(&plain, frame.data(), &filter, &fpip);
-                    for (size_t i = 0; i < std::size(sets); ++i) {
-                        if (sets[i].span == count_comb_span_avx2 && !cpu_has_avx2()) continue;
+                    for (size_t i = 0; i < sets.size(); ++i) {
                         ASSERT_EQ(count_comb_with(&sets[i], frame.data(), &filter, &fpip), want)
                             << "set " << i << " h " << h << " w " << w << " left " << left
                             << " width " << width;
                     }
-                    for (bool pin : {true, false}) {
-                        set_simd_cap(pin ? SIMD_SSE2 : SIMD_AVX2);
+                    for (SimdLevel cap : kSimdTiers) {
+                        set_simd_cap(cap);
                         ASSERT_EQ(count_comb(frame.data(), &filter, &fpip), want)
-                            << (pin ? "baseline" : "CPU's best") << " h " << h << " w " << w
+                            << simd_level_name(cap) << " h " << h << " w " << w
                             << " left " << left << " width " << width;
                     }
                     set_simd_cap(SIMD_AVX2);
@@ -605,8 +563,7 @@ TEST(CombDispatch, EveryWindowPositionMatchesPlainKernel) {
                                                         parity, &filter, &fpip),
                                   want_woven)
                             << "plain parity " << parity << " h " << h << " w " << w;
-                        for (size_t i = 0; i < std::size(sets); ++i) {
-                            if (sets[i].span == count_comb_span_avx2 && !cpu_has_avx2()) continue;
+                        for (size_t i = 0; i < sets.size(); ++i) {
                             ASSERT_EQ(count_comb_weave_with(&sets[i], frame.data(), other.data(),
                                                             parity, &filter, &fpip),
                                       want_woven)

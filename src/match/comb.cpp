@@ -1,7 +1,6 @@
 #include "match/comb.h"
 
 #include "base/arith.h"
-#include "base/cpu.h"
 #include "base/pixel.h"
 #include "base/window.h"
 #include "host/controls.h"
@@ -46,15 +45,33 @@ bool comb_span_narrow_scalar(const PIXEL_YC* row, int n) {
     return true;
 }
 
+int count_comb_span_scalar_narrow(const CombRows* rows, int x0, int n, const CombParams* p) {
+    if (!comb_span_narrow_scalar(rows->row[4] + x0, n)) return -1;
+    return count_comb_span_scalar(rows, x0, n, p);
+}
+
+CombKernels comb_kernels_for(SimdLevel level) {
+    static const CombKernels tiers[SIMD_LEVEL_COUNT] = {
+        {count_comb_span_scalar, count_comb_span_scalar_narrow, comb_span_narrow_scalar},
+        {count_comb_span_sse2, count_comb_span_sse2_narrow, comb_span_narrow_sse2},
+        {count_comb_span_avx2, count_comb_span_avx2_narrow, comb_span_narrow_avx2},
+    };
+    return tiers[level];
+}
+
+namespace {
+SimdTable<CombKernels> comb_table = {{}, -1};
+}  // namespace
+
+const CombKernels* comb_kernels(void) { return simd_table(&comb_table, comb_kernels_for); }
+
 int count_comb(const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip) {
-    const CombKernels kernels = comb_kernels();
-    return count_comb_with(&kernels, src, fp, fpip);
+    return count_comb_with(comb_kernels(), src, fp, fpip);
 }
 
 int count_comb_weave(const PIXEL_YC* earlier, const PIXEL_YC* later, int parity, FILTER* fp,
                      FILTER_PROC_INFO* fpip) {
-    const CombKernels kernels = comb_kernels();
-    return count_comb_weave_with(&kernels, earlier, later, parity, fp, fpip);
+    return count_comb_weave_with(comb_kernels(), earlier, later, parity, fp, fpip);
 }
 
 int count_comb_with(const CombKernels* k, const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip) {
@@ -142,17 +159,6 @@ int count_comb_weave_with(const CombKernels* k, const PIXEL_YC* earlier, const P
         if (narrow && !row_is_narrow(k, src, r + 2, win, right_n)) last_wide = r + 2;
     }
     return count;
-}
-
-CombSpanFn comb_span_kernel(void) {
-    return cpu_has_avx2() ? count_comb_span_avx2 : count_comb_span_sse2;
-}
-
-CombKernels comb_kernels(void) {
-    if (cpu_has_avx2())
-        return CombKernels{count_comb_span_avx2, count_comb_span_avx2_narrow,
-                           comb_span_narrow_sse2};
-    return CombKernels{count_comb_span_sse2, count_comb_span_sse2_narrow, comb_span_narrow_sse2};
 }
 
 }  // namespace pelta

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/cpu.h"
 #include "host/host_records.h"
 
 namespace pelta {
@@ -29,33 +30,23 @@ struct CombRows {
 // span kernel below gives exactly the scalar reference's result.
 typedef int (*CombSpanFn)(const CombRows* rows, int x, int n, const CombParams* p);
 
-int count_comb_span_scalar(const CombRows* rows, int x, int n, const CombParams* p);
-// Eight pixels a step with SSE2 (the rest with the scalar kernel).
-int count_comb_span_sse2(const CombRows* rows, int x, int n, const CombParams* p);
-// Sixteen pixels a step with AVX2 (the rest with the SSE2 kernel); only where
-// cpu_has_avx2() answers true.
-int count_comb_span_avx2(const CombRows* rows, int x, int n, const CombParams* p);
-
 // Narrow spans. While every sample of the five rows lies within
 // COMB_NARROW_LO .. COMB_NARROW_HI (all of the nominal luma and chroma ranges)
 // and |HIGH| + |MID| <= COMB_NARROW_WEIGHTS, the differences, the score and
-// the thresholds that matter all fit 16-bit lanes, and these kernels count
-// twice the samples per step. The caller vouches for rows r-2 .. r+1 and the
-// weights; the kernels check row r+2 as they go and return -1 when it holds a
-// sample outside the range (the count is then to be made with a general
-// kernel). Otherwise the result equals the scalar reference's.
+// the thresholds that matter all fit 16-bit lanes, and the packed narrow
+// kernels count twice the samples per step. The caller vouches for rows
+// r-2 .. r+1 and the weights; a narrow kernel checks row r+2 as it goes and
+// returns -1 when it holds a sample outside the range (the count is then to
+// be made with a general kernel). Otherwise the result equals the scalar
+// reference's.
 constexpr int32_t COMB_NARROW_LO = -4095;
 constexpr int32_t COMB_NARROW_HI = 4096;
 constexpr int64_t COMB_NARROW_WEIGHTS = 31;
-int count_comb_span_sse2_narrow(const CombRows* rows, int x, int n, const CombParams* p);
-int count_comb_span_avx2_narrow(const CombRows* rows, int x, int n, const CombParams* p);
 
 // Whether all 3n samples of n pixels from `row` lie within the narrow range.
 typedef bool (*CombRangeFn)(const PIXEL_YC* row, int n);
-bool comb_span_narrow_scalar(const PIXEL_YC* row, int n);
-bool comb_span_narrow_sse2(const PIXEL_YC* row, int n);
 
-// A set of kernels for count_comb: `span` takes any samples and settings;
+// The comb kernels of one tier: `span` takes any samples and settings;
 // `narrow_span` (may be null) is used, when the weights allow, for the rows
 // whose five source rows are narrow; `in_narrow_range` checks the rows that
 // no narrow span has checked as its row r+2.
@@ -65,10 +56,24 @@ struct CombKernels {
     CombRangeFn in_narrow_range;
 };
 
-// The general span kernel count_comb uses on this CPU.
-CombSpanFn comb_span_kernel(void);
-// The whole set count_comb uses on this CPU.
-CombKernels comb_kernels(void);
+// The scalar reference of each entry.
+int count_comb_span_scalar(const CombRows* rows, int x, int n, const CombParams* p);
+int count_comb_span_scalar_narrow(const CombRows* rows, int x, int n, const CombParams* p);
+bool comb_span_narrow_scalar(const PIXEL_YC* row, int n);
+// SSE2: eight pixels (24 samples) a step, the rest with the scalar kernels.
+int count_comb_span_sse2(const CombRows* rows, int x, int n, const CombParams* p);
+int count_comb_span_sse2_narrow(const CombRows* rows, int x, int n, const CombParams* p);
+bool comb_span_narrow_sse2(const PIXEL_YC* row, int n);
+// AVX2: sixteen pixels a step, then the SSE2 steps; only where the CPU has
+// AVX2.
+int count_comb_span_avx2(const CombRows* rows, int x, int n, const CombParams* p);
+int count_comb_span_avx2_narrow(const CombRows* rows, int x, int n, const CombParams* p);
+bool comb_span_narrow_avx2(const PIXEL_YC* row, int n);
+
+// The kernels of a tier (SIMD_SCALAR: the scalar references).
+CombKernels comb_kernels_for(SimdLevel level);
+// The kernels count_comb uses: those of simd_level(), chosen once.
+const CombKernels* comb_kernels(void);
 
 // Counts the combed pixels of the candidate in src over rows 2 .. h-3 and the
 // columns outside the processing window. 0 when h <= 4.
