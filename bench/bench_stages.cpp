@@ -1,5 +1,5 @@
-// Each stage on its own: the low-pass and the comb count with the kernels of
-// every tier, the interpolated field shift, the chroma remodulation.
+// Each stage on its own: the low-pass, the comb count and the interpolated
+// field shift with the kernels of every tier, the chroma remodulation.
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -106,20 +106,25 @@ void weave(benchmark::State& state) {
 BENCHMARK(weave)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 
 // The interpolated field shift over the default 320-column window of a
-// 720 x 480 frame.
-void shift_interp(benchmark::State& state) {
+// 720 x 480 frame with a tier's row kernel.
+void shift_interp(benchmark::State& state, SimdLevel tier) {
+    if (!usable(tier, state)) return;
+    const ShiftKernels kernels = shift_kernels_for(tier);
     BenchHost& host = shared_bench_host(720, 480, 2);
     host.track[TRACK_SHIFT] = static_cast<int>(state.range(0));
     host.prepare(0);
     int32_t taps[4];
     make_shift_taps(taps, host.track[TRACK_SHIFT]);
     for (auto _ : state) {
-        shift_window_interp(host.fpip.ycp_temp, host.fpip.ycp_edit, &host.filter, &host.fpip, taps);
+        shift_window_interp_with(&kernels, host.fpip.ycp_temp, host.fpip.ycp_edit, &host.filter,
+                                 &host.fpip, taps);
         benchmark::ClobberMemory();
     }
     frames_per_second(state, 0);
 }
-BENCHMARK(shift_interp)->Arg(8)->Arg(37)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(shift_interp, scalar, SIMD_SCALAR)->Arg(8)->Arg(37)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(shift_interp, sse2, SIMD_SSE2)->Arg(8)->Arg(37)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(shift_interp, avx2, SIMD_AVX2)->Arg(8)->Arg(37)->Unit(benchmark::kMicrosecond);
 
 // build_carrier_tables (cached after the first frame) and the remodulation of
 // the default window of a 720 x 480 frame, as the frame procedure runs them.

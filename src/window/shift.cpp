@@ -1,7 +1,5 @@
 #include "window/shift.h"
 
-#include <emmintrin.h>
-
 #include <cmath>
 #include <cstring>
 
@@ -86,48 +84,6 @@ int64_t keep_inside(int64_t row, int64_t f, int h) {
     return row;
 }
 
-// Whether the packed path gives the plain results for these taps: each fits
-// a signed 16-bit multiplier, and their magnitudes add up to no more than
-// 65535, so no 32-bit sum can overflow (make_shift_taps stays within 40960).
-bool taps_fit_packed(const int32_t taps[4]) {
-    int64_t magnitude = 0;
-    for (int k = 0; k < 4; ++k) {
-        if (taps[k] < -32768 || taps[k] > 32767) return false;
-        magnitude += taps[k] < 0 ? -int64_t{taps[k]} : int64_t{taps[k]};
-    }
-    return magnitude <= 65535;
-}
-
-// The four-tap sum over eight samples at a time: (v0, v1) and (v2, v3)
-// interleaved meet (tap 0, tap 1) and (tap 2, tap 3) in two multiply-adds.
-// The result keeps the low 16 bits of (acc + 0x4000) >> 15, as the plain
-// loop's store does (no clamping). Returns how many samples it wrote.
-int interp_row_sse2(int16_t* out, const int16_t* v0, const int16_t* v1, const int16_t* v2,
-                    const int16_t* v3, const int32_t taps[4], int samples) {
-    const __m128i t01 = _mm_set1_epi32(static_cast<int32_t>(
-        (static_cast<uint32_t>(taps[1]) << 16) | (static_cast<uint32_t>(taps[0]) & 0xFFFFu)));
-    const __m128i t23 = _mm_set1_epi32(static_cast<int32_t>(
-        (static_cast<uint32_t>(taps[3]) << 16) | (static_cast<uint32_t>(taps[2]) & 0xFFFFu)));
-    const __m128i half = _mm_set1_epi32(0x4000);
-    int i = 0;
-    for (; i + 8 <= samples; i += 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v0 + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v1 + i));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v2 + i));
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v3 + i));
-        __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), t01),
-                                   _mm_madd_epi16(_mm_unpacklo_epi16(c, d), t23));
-        __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), t01),
-                                   _mm_madd_epi16(_mm_unpackhi_epi16(c, d), t23));
-        // Shift, then sign-extend the low 16 bits so the saturating pack
-        // keeps them unchanged.
-        lo = _mm_srai_epi32(_mm_slli_epi32(_mm_srai_epi32(_mm_add_epi32(lo, half), 15), 16), 16);
-        hi = _mm_srai_epi32(_mm_slli_epi32(_mm_srai_epi32(_mm_add_epi32(hi, half), 15), 16), 16);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(lo, hi));
-    }
-    return i;
-}
-
 }  // namespace
 
 void make_shift_taps(int32_t taps[4], int shift) {
@@ -154,13 +110,54 @@ void shift_window_whole(PIXEL_YC* dst, const PIXEL_YC* src, FILTER* fp, FILTER_P
     }
 }
 
+bool shift_taps_fit_packed(const int32_t taps[4]) {
+    int64_t magnitude = 0;
+    for (int k = 0; k < 4; ++k) {
+        if (taps[k] < -32768 || taps[k] > 32767) return false;
+        magnitude += taps[k] < 0 ? -int64_t{taps[k]} : int64_t{taps[k]};
+    }
+    return magnitude <= 65535;
+}
+
+void shift_interp_row_scalar(const ShiftRows* rows, const int32_t taps[4]) {
+    const int32_t t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3];
+    const int16_t *v0 = rows->v[0], *v1 = rows->v[1], *v2 = rows->v[2], *v3 = rows->v[3];
+    for (int i = 0; i < rows->n; ++i) {
+        const int32_t acc = t0 * v0[i] + t1 * v1[i] + t2 * v2[i] + t3 * v3[i];
+        rows->out[i] = static_cast<int16_t>((acc + 0x4000) >> 15);
+    }
+}
+
+ShiftRows shift_rows_from(const ShiftRows* rows, int i) {
+    ShiftRows r;
+    for (int k = 0; k < 4; ++k) r.v[k] = rows->v[k] + i;
+    r.out = rows->out + i;
+    r.n = rows->n - i;
+    return r;
+}
+
+ShiftKernels shift_kernels_for(SimdLevel level) {
+    static const ShiftKernels tiers[SIMD_LEVEL_COUNT] = {
+        {shift_interp_row_scalar}, {shift_interp_row_sse2}, {shift_interp_row_avx2}};
+    return tiers[level];
+}
+
+namespace {
+SimdTable<ShiftKernels> shift_table = {{}, -1};
+}  // namespace
+
+const ShiftKernels* shift_kernels(void) { return simd_table(&shift_table, shift_kernels_for); }
+
 void shift_window_interp(PIXEL_YC* dst, const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip,
                          const int32_t taps[4]) {
+    shift_window_interp_with(shift_kernels(), dst, src, fp, fpip, taps);
+}
+
+void shift_window_interp_with(const ShiftKernels* k, PIXEL_YC* dst, const PIXEL_YC* src,
+                              FILTER* fp, FILTER_PROC_INFO* fpip, const int32_t taps[4]) {
     ShiftFrame s;
     if (!shift_frame(fp, fpip, &s)) return;
     const int64_t q = fp->track[TRACK_SHIFT] >> 4;  // whole field lines, rounded down
-    const int32_t t0 = taps[0], t1 = taps[1], t2 = taps[2], t3 = taps[3];
-    const bool packed = taps_fit_packed(taps);
     for (int y = 0; y < s.h; ++y) {
         if ((y & 1) != s.moved_parity) {
             copy_window_row(dst, src, s, y, y);
@@ -172,16 +169,14 @@ void shift_window_interp(PIXEL_YC* dst, const PIXEL_YC* src, FILTER* fp, FILTER_
             continue;
         }
         // The four source rows, resolved once per row.
-        const int16_t* v0 = window_row(src, s, keep_inside(f - 2 * s.sigma, f, s.h));
-        const int16_t* v1 = window_row(src, s, f);
-        const int16_t* v2 = window_row(src, s, keep_inside(f - 4 * s.sigma, f, s.h));
-        const int16_t* v3 = window_row(src, s, keep_inside(f + 2 * s.sigma, f, s.h));
-        int16_t* out = window_row(dst, s, y);
-        int i = packed ? interp_row_sse2(out, v0, v1, v2, v3, taps, s.samples) : 0;
-        for (; i < s.samples; ++i) {
-            const int32_t acc = t0 * v0[i] + t1 * v1[i] + t2 * v2[i] + t3 * v3[i];
-            out[i] = static_cast<int16_t>((acc + 0x4000) >> 15);
-        }
+        ShiftRows rows;
+        rows.v[0] = window_row(src, s, keep_inside(f - 2 * s.sigma, f, s.h));
+        rows.v[1] = window_row(src, s, f);
+        rows.v[2] = window_row(src, s, keep_inside(f - 4 * s.sigma, f, s.h));
+        rows.v[3] = window_row(src, s, keep_inside(f + 2 * s.sigma, f, s.h));
+        rows.out = window_row(dst, s, y);
+        rows.n = s.samples;
+        k->interp_row(&rows, taps);
     }
 }
 
