@@ -11,8 +11,13 @@
 // Lane-wise operations mean the same at every width. Unpack and pack work
 // within 128-bit lanes at 256 bits as well, so a kernel that unpacks a
 // vector, works on the halves and packs them back gets its samples back in
-// order at either width; movemask_packs16 is the one operation that has to
-// cross lanes to keep sample order.
+// order at either width. The operations that keep sample order across lanes
+// instead say so: movemask_packs16, packs32_in_order, store_zip16 and the
+// byte loads and stores.
+//
+// The plug-in's kernels and the command-line host's conversions are both
+// written over these types; an operation only one of them uses is still
+// defined here, at every width, so the two share one set.
 //
 // AVX2 code is kept off machines without AVX2 by building only the
 // functions between PELTA_AVX2_BEGIN and PELTA_AVX2_END for AVX2, never a
@@ -26,6 +31,8 @@
 #include <immintrin.h>
 
 #include <cstdint>
+
+#include "base/cpu.h"
 
 #if defined(__clang__)
 #define PELTA_AVX2_BEGIN \
@@ -54,10 +61,24 @@ inline int32_t word_pair(int32_t first, int32_t second) {
 
 struct Vec128 {
     typedef __m128i T;
+    static constexpr SimdLevel LEVEL = SIMD_SSE2;
     static constexpr int LANES16 = 8;
 
     static T load(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const T*>(p)); }
     static void store(int16_t* p, T v) { _mm_storeu_si128(reinterpret_cast<T*>(p), v); }
+    // LANES16 samples of two bytes each, little-endian, from a byte row.
+    static T load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const T*>(p)); }
+    static void store(uint8_t* p, T v) { _mm_storeu_si128(reinterpret_cast<T*>(p), v); }
+    // LANES16 bytes zero-extended to the 16-bit lanes, or moved into the high
+    // byte of each lane (times 256); and the lanes saturated to 0..255 and
+    // stored as LANES16 bytes.
+    static T load_u8(const uint8_t* p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const T*>(p)), zero());
+    }
+    static T load_u8_high(const uint8_t* p) {
+        return _mm_unpacklo_epi8(zero(), _mm_loadl_epi64(reinterpret_cast<const T*>(p)));
+    }
+    static void store_u8(uint8_t* p, T v) { _mm_storel_epi64(reinterpret_cast<T*>(p), _mm_packus_epi16(v, v)); }
     static T zero() { return _mm_setzero_si128(); }
     static T set1_16(int16_t v) { return _mm_set1_epi16(v); }
     static T set1_32(int32_t v) { return _mm_set1_epi32(v); }
@@ -71,10 +92,14 @@ struct Vec128 {
     static T adds16(T a, T b) { return _mm_adds_epi16(a, b); }
     static T sub16(T a, T b) { return _mm_sub_epi16(a, b); }
     static T mullo16(T a, T b) { return _mm_mullo_epi16(a, b); }
+    static T mulhi_u16(T a, T b) { return _mm_mulhi_epu16(a, b); }  // unsigned, the high 16 bits
     static T slli16(T a, int n) { return _mm_slli_epi16(a, n); }
     static T srai16(T a, int n) { return _mm_srai_epi16(a, n); }
     static T cmpgt16(T a, T b) { return _mm_cmpgt_epi16(a, b); }
     static T cmpeq16(T a, T b) { return _mm_cmpeq_epi16(a, b); }
+    static T min16(T a, T b) { return _mm_min_epi16(a, b); }
+    // SSE2 has no unsigned 16-bit minimum: a - (a - b, saturated at 0).
+    static T min_u16(T a, T b) { return _mm_sub_epi16(a, _mm_subs_epu16(a, b)); }
 
     static T add32(T a, T b) { return _mm_add_epi32(a, b); }
     static T sub32(T a, T b) { return _mm_sub_epi32(a, b); }
@@ -87,8 +112,15 @@ struct Vec128 {
     static T unpacklo16(T a, T b) { return _mm_unpacklo_epi16(a, b); }
     static T unpackhi16(T a, T b) { return _mm_unpackhi_epi16(a, b); }
     static T madd16(T a, T b) { return _mm_madd_epi16(a, b); }
-    // 32-bit lanes of a then b (per 128-bit lane), saturated to 16 bits.
+    // 32-bit lanes of a then b (per 128-bit lane), saturated to 16 bits; and
+    // the same in sample order across the whole vector, all of a, then all of b.
     static T packs32(T a, T b) { return _mm_packs_epi32(a, b); }
+    static T packs32_in_order(T a, T b) { return _mm_packs_epi32(a, b); }
+    // Stores a0 b0 a1 b1 ..., 2 * LANES16 samples.
+    static void store_zip16(int16_t* p, T a, T b) {
+        store(p, _mm_unpacklo_epi16(a, b));
+        store(p + LANES16, _mm_unpackhi_epi16(a, b));
+    }
 
     // |v| in the 16- or 32-bit lanes where `mask` is all ones, v elsewhere;
     // the most negative value stays itself (as the scalar wrap_abs leaves
@@ -115,16 +147,34 @@ struct Vec64 : Vec128 {
     static constexpr int LANES16 = 4;
     static T load(const int16_t* p) { return _mm_loadl_epi64(reinterpret_cast<const T*>(p)); }
     static void store(int16_t* p, T v) { _mm_storel_epi64(reinterpret_cast<T*>(p), v); }
+    // The other operations that touch memory are Vec128's at full width; no
+    // kernel takes them at four lanes.
+    static T load_u8(const uint8_t* p) = delete;
+    static T load_u8_high(const uint8_t* p) = delete;
+    static void store_u8(uint8_t* p, T v) = delete;
+    static void store_zip16(int16_t* p, T a, T b) = delete;
 };
 
 PELTA_AVX2_BEGIN
 
 struct Vec256 {
     typedef __m256i T;
+    static constexpr SimdLevel LEVEL = SIMD_AVX2;
     static constexpr int LANES16 = 16;
 
     static T load(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const T*>(p)); }
     static void store(int16_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<T*>(p), v); }
+    static T load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const T*>(p)); }
+    static void store(uint8_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<T*>(p), v); }
+    static T load_u8(const uint8_t* p) {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    static T load_u8_high(const uint8_t* p) { return _mm256_slli_epi16(load_u8(p), 8); }
+    static void store_u8(uint8_t* p, T v) {
+        // packus works within 128-bit lanes: quadwords 0 and 2 hold the bytes.
+        const T bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(bytes));
+    }
     static T zero() { return _mm256_setzero_si256(); }
     static T set1_16(int16_t v) { return _mm256_set1_epi16(v); }
     static T set1_32(int32_t v) { return _mm256_set1_epi32(v); }
@@ -138,10 +188,13 @@ struct Vec256 {
     static T adds16(T a, T b) { return _mm256_adds_epi16(a, b); }
     static T sub16(T a, T b) { return _mm256_sub_epi16(a, b); }
     static T mullo16(T a, T b) { return _mm256_mullo_epi16(a, b); }
+    static T mulhi_u16(T a, T b) { return _mm256_mulhi_epu16(a, b); }
     static T slli16(T a, int n) { return _mm256_slli_epi16(a, n); }
     static T srai16(T a, int n) { return _mm256_srai_epi16(a, n); }
     static T cmpgt16(T a, T b) { return _mm256_cmpgt_epi16(a, b); }
     static T cmpeq16(T a, T b) { return _mm256_cmpeq_epi16(a, b); }
+    static T min16(T a, T b) { return _mm256_min_epi16(a, b); }
+    static T min_u16(T a, T b) { return _mm256_min_epu16(a, b); }
 
     static T add32(T a, T b) { return _mm256_add_epi32(a, b); }
     static T sub32(T a, T b) { return _mm256_sub_epi32(a, b); }
@@ -153,6 +206,16 @@ struct Vec256 {
     static T unpackhi16(T a, T b) { return _mm256_unpackhi_epi16(a, b); }
     static T madd16(T a, T b) { return _mm256_madd_epi16(a, b); }
     static T packs32(T a, T b) { return _mm256_packs_epi32(a, b); }
+    static T packs32_in_order(T a, T b) {
+        // The pack gives a0..3 b0..3 | a4..7 b4..7; quadwords 0 2 1 3.
+        return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+    }
+    static void store_zip16(int16_t* p, T a, T b) {
+        // The unpacks pair samples 0..3 and 8..11 (lo), 4..7 and 12..15 (hi).
+        const T lo = _mm256_unpacklo_epi16(a, b), hi = _mm256_unpackhi_epi16(a, b);
+        store(p, _mm256_permute2x128_si256(lo, hi, 0x20));
+        store(p + LANES16, _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
 
     // abs and a variable blend (which SSE2 lacks): two instructions where the
     // sign mask, xor and subtract take four; the comb count spends a
