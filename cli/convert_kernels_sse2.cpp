@@ -1,7 +1,6 @@
 // The row kernels with SSE2, 8 samples or pixels a step; the rest of a row
 // goes to the plain kernels. SSE2 is the baseline of every build.
-#include <emmintrin.h>
-
+#include "base/simd_vec.h"
 #include "convert_kernels.h"
 #include "convert_simd.h"
 
@@ -10,45 +9,6 @@ namespace pelta_cli {
 using namespace pelta;
 
 namespace {
-
-struct V128 {
-    static constexpr SimdLevel level = SIMD_SSE2;
-    using R = __m128i;
-    static constexpr int n = 8;
-
-    static R load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
-    static void store(void* p, R v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
-    static R load64(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
-    static R load_u8(const void* p) { return _mm_unpacklo_epi8(load64(p), _mm_setzero_si128()); }
-    static R load_u8_high(const void* p) { return _mm_unpacklo_epi8(_mm_setzero_si128(), load64(p)); }
-    static void store_u8(void* p, R v) { _mm_storel_epi64(static_cast<__m128i*>(p), _mm_packus_epi16(v, v)); }
-
-    static R set16(int a) { return _mm_set1_epi16(static_cast<int16_t>(a)); }
-    static R set32(int a) { return _mm_set1_epi32(a); }
-    static R add16(R a, R b) { return _mm_add_epi16(a, b); }
-    static R sub16(R a, R b) { return _mm_sub_epi16(a, b); }
-    static R mullo16(R a, R b) { return _mm_mullo_epi16(a, b); }
-    static R mulhi_u16(R a, R b) { return _mm_mulhi_epu16(a, b); }
-    static R min_i16(R a, R b) { return _mm_min_epi16(a, b); }
-    // SSE2 has no unsigned 16-bit minimum: a - (a - b, saturated at 0).
-    static R min_u16(R a, R b) { return _mm_sub_epi16(a, _mm_subs_epu16(a, b)); }
-    static R bit_xor(R a, R b) { return _mm_xor_si128(a, b); }
-    static R add32(R a, R b) { return _mm_add_epi32(a, b); }
-    static R madd16(R a, R b) { return _mm_madd_epi16(a, b); }
-    static R sra16(R v, int s) { return _mm_srai_epi16(v, s); }
-    static R sll16(R v, int s) { return _mm_slli_epi16(v, s); }
-    static R sra32(R v, int s) { return _mm_srai_epi32(v, s); }
-    static R unpacklo16(R a, R b) { return _mm_unpacklo_epi16(a, b); }
-    static R unpackhi16(R a, R b) { return _mm_unpackhi_epi16(a, b); }
-    static R packs32(R a, R b) { return _mm_packs_epi32(a, b); }
-    static R packs32_in_order(R a, R b) { return _mm_packs_epi32(a, b); }
-    static void store_zip16(int16_t* p, R a, R b) {
-        store(p, _mm_unpacklo_epi16(a, b));
-        store(p + n, _mm_unpackhi_epi16(a, b));
-    }
-    static void leave() {}
-    static const ConvertKernels& lower() { return scalar_convert_kernels(); }
-};
 
 // Two pixels as Y Cb Cr 0 in each 64-bit lane to their 12 bytes, then zeros.
 inline __m128i close_gap(__m128i q) { return _mm_or_si128(_mm_move_epi64(q), _mm_slli_si128(_mm_srli_si128(q, 8), 6)); }
@@ -80,9 +40,10 @@ struct Pixels {
         const Coding k = coding;  // a copy, as in convert_simd.h
         int x = 0;
         for (; x + 8 <= w; x += 8)
-            store_pixels(dst + x, luma_from_codes<V128>(load_codes_high<V128, S>(luma + x * S::size, k)),
-                         V128::load(cb + x), V128::load(cr + x));
-        V128::lower().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, coding, dst + x);
+            store_pixels(dst + x, luma_from_codes<Vec128>(load_codes_high<Vec128, S>(luma + x * S::size, k)),
+                         Vec128::load(cb + x), Vec128::load(cr + x));
+        lower_kernels<Vec128>().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, coding,
+                                                        dst + x);
     }
 
     static void deinterleave(const PIXEL_YC* src, int w, const Coding& coding, uint8_t* luma, int16_t* cb,
@@ -94,7 +55,7 @@ struct Pixels {
             // bytes) moved to the bottom of its own register, and then each pixel
             // into a 64-bit lane (Y Cb Cr and one stray sample).
             const __m128i* s = reinterpret_cast<const __m128i*>(src + x);
-            const __m128i r0 = V128::load(s), r1 = V128::load(s + 1), r2 = V128::load(s + 2);
+            const __m128i r0 = _mm_loadu_si128(s), r1 = _mm_loadu_si128(s + 1), r2 = _mm_loadu_si128(s + 2);
             const __m128i p01 = open_gap(r0);
             const __m128i p23 = open_gap(_mm_or_si128(_mm_srli_si128(r0, 12), _mm_slli_si128(r1, 4)));
             const __m128i p45 = open_gap(_mm_or_si128(_mm_srli_si128(r1, 8), _mm_slli_si128(r2, 8)));
@@ -104,15 +65,16 @@ struct Pixels {
             const __m128i t2 = _mm_unpacklo_epi16(p45, p67), t3 = _mm_unpackhi_epi16(p45, p67);
             const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
             const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
-            encode_luma<V128, S>(luma + x * S::size, _mm_unpacklo_epi64(u0, u2), k);
-            V128::store(cb + x, _mm_unpackhi_epi64(u0, u2));
-            V128::store(cr + x, _mm_unpacklo_epi64(u1, u3));
+            encode_luma<Vec128, S>(luma + x * S::size, _mm_unpacklo_epi64(u0, u2), k);
+            Vec128::store(cb + x, _mm_unpackhi_epi64(u0, u2));
+            Vec128::store(cr + x, _mm_unpacklo_epi64(u1, u3));
         }
-        V128::lower().codes[S::index].deinterleave(src + x, w - x, coding, luma + x * S::size, cb + x, cr + x);
+        lower_kernels<Vec128>().codes[S::index].deinterleave(src + x, w - x, coding, luma + x * S::size, cb + x,
+                                                          cr + x);
     }
 };
 
-constexpr ConvertKernels kSse2 = vector_kernels<V128, Pixels>();
+constexpr ConvertKernels kSse2 = vector_kernels<Vec128, Pixels>();
 
 }  // namespace
 
