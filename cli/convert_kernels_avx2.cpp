@@ -3,14 +3,18 @@
 // the costliest step, becomes byte shuffles; the arithmetic is the SSE2
 // kernels' on twice the width (convert_simd.h).
 //
-// This file alone is compiled for AVX2 (cli/CMakeLists.txt) and its table is
-// handed out only where cpu_simd_level() says the CPU runs AVX2. So that no
-// AVX2 code can stand in for code that other files share, everything here has
-// internal linkage and nothing instantiates std templates or calls the inline
-// functions of convert.h; a test checks that its object defines no weak
-// symbols.
+// Only what lies between PELTA_AVX2_BEGIN and PELTA_AVX2_END is built for
+// AVX2 (the ordinary headers come first), and the table of those kernels is
+// handed out only where cpu_simd_level() says the CPU runs AVX2; its accessor
+// stands outside the region. So that no AVX2 code can stand in for code that
+// other files share, everything inside has internal linkage and nothing there
+// instantiates std templates or calls the inline functions of convert.h; a
+// test checks that this object defines no weak symbols and exports only the
+// accessor, and that no other object holds AVX2 instructions.
 #include "base/simd_vec.h"
 #include "convert_kernels.h"
+
+PELTA_AVX2_BEGIN
 #include "convert_simd.h"
 
 namespace pelta_cli {
@@ -122,6 +126,10 @@ struct Pixels {
 constexpr ConvertKernels kAvx2 = vector_kernels<Vec256, Pixels>();
 
 }  // namespace
+}  // namespace pelta_cli
+PELTA_AVX2_END
+
+namespace pelta_cli {
 
 const ConvertKernels& avx2_convert_kernels() { return kAvx2; }
 
