@@ -80,46 +80,33 @@ inline __m256i shuffle3(__m256i a, const ByteShuffle& ma, __m256i b, const ByteS
     return _mm256_or_si256(ab, _mm256_shuffle_epi8(c, both_lanes(mc)));
 }
 
-// Interleave and deinterleave, 16 pixels a step.
+// The steps of interleave and deinterleave, 16 pixels each: pixels 0..7 in
+// the low lanes, 8..15 in the high lanes.
 template <typename S>
 struct Pixels {
-    // Pixels 0..7 of a step in the low lanes, 8..15 in the high lanes.
-    static void interleave(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& coding,
-                           PIXEL_YC* dst) {
-        const Coding k = coding;  // a copy, as in convert_simd.h
-        int x = 0;
-        for (; x + 16 <= w; x += 16) {
-            const __m256i y = luma_from_codes<Vec256>(load_codes_high<Vec256, S>(luma + x * S::size, k));
-            const __m256i b = Vec256::load(cb + x);
-            const __m256i r = Vec256::load(cr + x);
-            const __m256i p0 = shuffle3(y, kScatter[0][0], b, kScatter[0][1], r, kScatter[0][2]);
-            const __m256i p1 = shuffle3(y, kScatter[1][0], b, kScatter[1][1], r, kScatter[1][2]);
-            const __m256i p2 = shuffle3(y, kScatter[2][0], b, kScatter[2][1], r, kScatter[2][2]);
-            // Low lanes hold bytes 0..47 of the step, high lanes bytes 48..95.
-            __m256i* d = reinterpret_cast<__m256i*>(dst + x);
-            _mm256_storeu_si256(d, _mm256_permute2x128_si256(p0, p1, 0x20));
-            _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(p2, p0, 0x30));
-            _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(p1, p2, 0x31));
-        }
-        lower_kernels<Vec256>().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, coding,
-                                                        dst + x);
+    static PELTA_SIMD_INLINE void interleave(const uint8_t* luma, const int16_t* cb, const int16_t* cr,
+                                             const Coding& k, PIXEL_YC* dst) {
+        const __m256i y = luma_from_codes<Vec256>(load_codes_high<Vec256, S>(luma, k));
+        const __m256i b = Vec256::load(cb);
+        const __m256i r = Vec256::load(cr);
+        const __m256i p0 = shuffle3(y, kScatter[0][0], b, kScatter[0][1], r, kScatter[0][2]);
+        const __m256i p1 = shuffle3(y, kScatter[1][0], b, kScatter[1][1], r, kScatter[1][2]);
+        const __m256i p2 = shuffle3(y, kScatter[2][0], b, kScatter[2][1], r, kScatter[2][2]);
+        // Low lanes hold bytes 0..47 of the step, high lanes bytes 48..95.
+        __m256i* d = reinterpret_cast<__m256i*>(dst);
+        _mm256_storeu_si256(d, _mm256_permute2x128_si256(p0, p1, 0x20));
+        _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(p2, p0, 0x30));
+        _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(p1, p2, 0x31));
     }
 
-    static void deinterleave(const PIXEL_YC* src, int w, const Coding& coding, uint8_t* luma, int16_t* cb,
-                             int16_t* cr) {
-        const Coding k = coding;  // a copy, as in convert_simd.h
-        int x = 0;
-        for (; x + 16 <= w; x += 16) {
-            // Pixels 0..7 of the step to the low lanes, 8..15 to the high lanes.
-            const __m128i* s = reinterpret_cast<const __m128i*>(src + x);
-            const __m256i r0 = load_lanes(s, s + 3), r1 = load_lanes(s + 1, s + 4), r2 = load_lanes(s + 2, s + 5);
-            const __m256i y = shuffle3(r0, kGather[0][0], r1, kGather[1][0], r2, kGather[2][0]);
-            Vec256::store(cb + x, shuffle3(r0, kGather[0][1], r1, kGather[1][1], r2, kGather[2][1]));
-            Vec256::store(cr + x, shuffle3(r0, kGather[0][2], r1, kGather[1][2], r2, kGather[2][2]));
-            encode_luma<Vec256, S>(luma + x * S::size, y, k);
-        }
-        lower_kernels<Vec256>().codes[S::index].deinterleave(src + x, w - x, coding, luma + x * S::size, cb + x,
-                                                          cr + x);
+    static PELTA_SIMD_INLINE void deinterleave(const PIXEL_YC* src, const Coding& k, uint8_t* luma, int16_t* cb,
+                                               int16_t* cr) {
+        const __m128i* s = reinterpret_cast<const __m128i*>(src);
+        const __m256i r0 = load_lanes(s, s + 3), r1 = load_lanes(s + 1, s + 4), r2 = load_lanes(s + 2, s + 5);
+        const __m256i y = shuffle3(r0, kGather[0][0], r1, kGather[1][0], r2, kGather[2][0]);
+        Vec256::store(cb, shuffle3(r0, kGather[0][1], r1, kGather[1][1], r2, kGather[2][1]));
+        Vec256::store(cr, shuffle3(r0, kGather[0][2], r1, kGather[1][2], r2, kGather[2][2]));
+        encode_luma<Vec256, S>(luma, y, k);
     }
 };
 

@@ -32,45 +32,34 @@ inline void store_pixels(PIXEL_YC* dst, __m128i y, __m128i cb, __m128i cr) {
     _mm_storeu_si128(d + 2, _mm_or_si128(_mm_srli_si128(p45, 8), _mm_slli_si128(p67, 4)));
 }
 
-// Interleave and deinterleave, 8 pixels a step.
+// The steps of interleave and deinterleave, 8 pixels each.
 template <typename S>
 struct Pixels {
-    static void interleave(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& coding,
-                           PIXEL_YC* dst) {
-        const Coding k = coding;  // a copy, as in convert_simd.h
-        int x = 0;
-        for (; x + 8 <= w; x += 8)
-            store_pixels(dst + x, luma_from_codes<Vec128>(load_codes_high<Vec128, S>(luma + x * S::size, k)),
-                         Vec128::load(cb + x), Vec128::load(cr + x));
-        lower_kernels<Vec128>().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, coding,
-                                                        dst + x);
+    static PELTA_SIMD_INLINE void interleave(const uint8_t* luma, const int16_t* cb, const int16_t* cr,
+                                             const Coding& k, PIXEL_YC* dst) {
+        store_pixels(dst, luma_from_codes<Vec128>(load_codes_high<Vec128, S>(luma, k)), Vec128::load(cb),
+                     Vec128::load(cr));
     }
 
-    static void deinterleave(const PIXEL_YC* src, int w, const Coding& coding, uint8_t* luma, int16_t* cb,
-                             int16_t* cr) {
-        const Coding k = coding;  // a copy, as in convert_simd.h
-        int x = 0;
-        for (; x + 8 <= w; x += 8) {
-            // 8 pixels of 6 bytes in three registers; each run of two pixels (12
-            // bytes) moved to the bottom of its own register, and then each pixel
-            // into a 64-bit lane (Y Cb Cr and one stray sample).
-            const __m128i* s = reinterpret_cast<const __m128i*>(src + x);
-            const __m128i r0 = _mm_loadu_si128(s), r1 = _mm_loadu_si128(s + 1), r2 = _mm_loadu_si128(s + 2);
-            const __m128i p01 = open_gap(r0);
-            const __m128i p23 = open_gap(_mm_or_si128(_mm_srli_si128(r0, 12), _mm_slli_si128(r1, 4)));
-            const __m128i p45 = open_gap(_mm_or_si128(_mm_srli_si128(r1, 8), _mm_slli_si128(r2, 8)));
-            const __m128i p67 = open_gap(_mm_srli_si128(r2, 4));
-            // A transpose of the 16-bit lanes gathers the Y, Cb and Cr of all 8.
-            const __m128i t0 = _mm_unpacklo_epi16(p01, p23), t1 = _mm_unpackhi_epi16(p01, p23);
-            const __m128i t2 = _mm_unpacklo_epi16(p45, p67), t3 = _mm_unpackhi_epi16(p45, p67);
-            const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
-            const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
-            encode_luma<Vec128, S>(luma + x * S::size, _mm_unpacklo_epi64(u0, u2), k);
-            Vec128::store(cb + x, _mm_unpackhi_epi64(u0, u2));
-            Vec128::store(cr + x, _mm_unpacklo_epi64(u1, u3));
-        }
-        lower_kernels<Vec128>().codes[S::index].deinterleave(src + x, w - x, coding, luma + x * S::size, cb + x,
-                                                          cr + x);
+    static PELTA_SIMD_INLINE void deinterleave(const PIXEL_YC* src, const Coding& k, uint8_t* luma, int16_t* cb,
+                                               int16_t* cr) {
+        // 8 pixels of 6 bytes in three registers; each run of two pixels (12
+        // bytes) moved to the bottom of its own register, and then each pixel
+        // into a 64-bit lane (Y Cb Cr and one stray sample).
+        const __m128i* s = reinterpret_cast<const __m128i*>(src);
+        const __m128i r0 = _mm_loadu_si128(s), r1 = _mm_loadu_si128(s + 1), r2 = _mm_loadu_si128(s + 2);
+        const __m128i p01 = open_gap(r0);
+        const __m128i p23 = open_gap(_mm_or_si128(_mm_srli_si128(r0, 12), _mm_slli_si128(r1, 4)));
+        const __m128i p45 = open_gap(_mm_or_si128(_mm_srli_si128(r1, 8), _mm_slli_si128(r2, 8)));
+        const __m128i p67 = open_gap(_mm_srli_si128(r2, 4));
+        // A transpose of the 16-bit lanes gathers the Y, Cb and Cr of all 8.
+        const __m128i t0 = _mm_unpacklo_epi16(p01, p23), t1 = _mm_unpackhi_epi16(p01, p23);
+        const __m128i t2 = _mm_unpacklo_epi16(p45, p67), t3 = _mm_unpackhi_epi16(p45, p67);
+        const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
+        const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
+        encode_luma<Vec128, S>(luma, _mm_unpacklo_epi64(u0, u2), k);
+        Vec128::store(cb, _mm_unpackhi_epi64(u0, u2));
+        Vec128::store(cr, _mm_unpacklo_epi64(u1, u3));
     }
 };
 

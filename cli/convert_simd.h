@@ -2,9 +2,9 @@
 // over the vector types of base/simd_vec.h: Vec128 in convert_kernels_sse2.cpp
 // (8 samples a step), Vec256 in convert_kernels_avx2.cpp (16 samples). Moving
 // between the pixel layout and sample rows is done differently by the two
-// (unpacks and byte shifts, or byte shuffles that SSE2 lacks), so interleave
-// and deinterleave live in their own files and use only the sample helpers
-// here.
+// (unpacks and byte shifts, or byte shuffles that SSE2 lacks), so the steps
+// of interleave and deinterleave live in their own files and use only the
+// sample helpers here.
 //
 // Included only by those two files. Everything here has internal linkage:
 // the AVX2 file builds it for AVX2, and nothing it instantiates may be shared
@@ -219,15 +219,37 @@ void downsample_row(const int16_t* s, int cw, bool cosited, int16_t* out) {
     lower_kernels<V>().downsample(s + 2 * i, cw - i, cosited, out + i);
 }
 
-// The table of V's tier: the kernels above, with the tier's own interleave
-// and deinterleave, Pixels<S>::interleave and Pixels<S>::deinterleave.
+// Interleave and deinterleave: the rows stepped through V::LANES16 pixels at
+// a time by the tier's own step, Pixels<S>::interleave(luma, cb, cr, k, dst)
+// and Pixels<S>::deinterleave(src, k, luma, cb, cr).
+template <typename V, typename S, template <typename> class Pixels>
+void interleave_row(const uint8_t* luma, const int16_t* cb, const int16_t* cr, int w, const Coding& coding,
+                    PIXEL_YC* dst) {
+    constexpr int L = V::LANES16;
+    const Coding k = coding;
+    int x = 0;
+    for (; x + L <= w; x += L) Pixels<S>::interleave(luma + x * S::size, cb + x, cr + x, k, dst + x);
+    lower_kernels<V>().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, coding, dst + x);
+}
+
+template <typename V, typename S, template <typename> class Pixels>
+void deinterleave_row(const PIXEL_YC* src, int w, const Coding& coding, uint8_t* luma, int16_t* cb, int16_t* cr) {
+    constexpr int L = V::LANES16;
+    const Coding k = coding;
+    int x = 0;
+    for (; x + L <= w; x += L) Pixels<S>::deinterleave(src + x, k, luma + x * S::size, cb + x, cr + x);
+    lower_kernels<V>().codes[S::index].deinterleave(src + x, w - x, coding, luma + x * S::size, cb + x, cr + x);
+}
+
+// The table of V's tier: the kernels above, with the tier's own steps of
+// interleave and deinterleave, Pixels.
 template <typename V, template <typename> class Pixels>
 constexpr ConvertKernels vector_kernels() {
     return {V::LEVEL,
-            {{chroma_row_from<V, Bytes>, chroma_row_to<V, Bytes>, Pixels<Bytes>::interleave,
-              Pixels<Bytes>::deinterleave, decimate_rows<V, Bytes>},
-             {chroma_row_from<V, Words>, chroma_row_to<V, Words>, Pixels<Words>::interleave,
-              Pixels<Words>::deinterleave, decimate_rows<V, Words>}},
+            {{chroma_row_from<V, Bytes>, chroma_row_to<V, Bytes>, interleave_row<V, Bytes, Pixels>,
+              deinterleave_row<V, Bytes, Pixels>, decimate_rows<V, Bytes>},
+             {chroma_row_from<V, Words>, chroma_row_to<V, Words>, interleave_row<V, Words, Pixels>,
+              deinterleave_row<V, Words, Pixels>, decimate_rows<V, Words>}},
             interpolate_rows<V>,
             upsample_row<V>,
             downsample_row<V>};
