@@ -57,6 +57,5 @@ SimdLevel simd_level(void) {
 
 void set_simd_cap(SimdLevel cap) { __atomic_store_n(&level_cap, static_cast<int>(cap), __ATOMIC_RELAXED); }
 
-bool cpu_has_avx2(void) { return simd_level() >= SIMD_AVX2; }
 
 }  // namespace pelta

@@ -29,9 +29,6 @@ SimdLevel simd_level(void);
 // lifts the cap.
 void set_simd_cap(SimdLevel cap);
 
-// Whether the dispatch runs AVX2 kernels: simd_level() >= SIMD_AVX2.
-bool cpu_has_avx2(void);
-
 // A kernel family's dispatch table and the tier it was filled for (-1: not
 // yet filled). A module static initialised to {{}, -1}: constant data, no
 // constructor.
