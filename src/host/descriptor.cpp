@@ -81,7 +81,6 @@ FILTER_DLL descriptor = {
 
 }  // namespace
 
-
 BOOL filter_exit(FILTER* fp) {
     (void)fp;
     release_carrier_tables();
