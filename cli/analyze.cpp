@@ -312,6 +312,9 @@ constexpr int kEdgeReach = 12;
 // content does, with some room, and combed where it clearly measures more.
 constexpr double kCleanFactor = 1.6, kCleanFloor = 0.3;
 constexpr double kCombFactor = 3.0, kCombFloor = 0.5;
+// A clip is progressive when its frames measure less than this many times
+// what the content of their fields does.
+constexpr double kProgressive = 1.4;
 // Mean luma change between frames (on the filter's 0..4096 scale) below
 // which a frame counts as still.
 constexpr double kStill = 4.0;
@@ -427,7 +430,8 @@ private:
     Option chosen_;
     Option no_window_[2];
     double input_combed_ = 0;  // combed blocks of the input on the sampled frames
-    double combed_share_ = 0, dup_share_ = 0, repaired_ = 0;
+    double dup_share_ = 0, repaired_ = 0;
+    double input_over_fields_ = 0;  // the input's measure against that of its fields' content
     double confidence_ = 0;
     int left_ = 0, right_ = 0, shift_ = 0, tff_ = 1;
 
@@ -574,17 +578,20 @@ void Analyzer::judge() {
     }
     dup_share_ = moving ? static_cast<double>(dups) / static_cast<double>(moving) : 0;
 
-    // The input's combing, over every frame and over the sampled ones.
-    long textured_blocks = 0, combed_blocks = 0;
+    // The input's measure over the moving frames, against the fields' own
+    // content: progressive footage measures about what its fields do.
+    double c1 = 0, c2 = 0, c4 = 0;
     for (const FrameRecord& r : records_) {
         if (r.motion.frame < kStill) continue;
         for (size_t b = 0; b < static_cast<size_t>(blocks_); ++b) {
-            if (!textured(r, b)) continue;
-            ++textured_blocks;
-            combed_blocks += is_combed(block_ratio(r.input.comb[b], r.input.field[b]), base_ratio(r, b));
+            c1 += r.input.comb[b];
+            c2 += r.input.field[b];
+            c4 += r.field4[b];
         }
     }
-    combed_share_ = textured_blocks ? static_cast<double>(combed_blocks) / static_cast<double>(textured_blocks) : 0;
+    input_over_fields_ = (c1 / (c2 + 1.0)) / std::max(1e-6, c2 / (c4 + 1.0));
+
+    // The input's combed blocks on the sampled frames.
     input_combed_ = 0;
     for (long i : sampled_) {
         const FrameRecord& r = records_[static_cast<size_t>(i)];
@@ -659,9 +666,12 @@ void Analyzer::judge() {
     if (dup_share_ >= 0.2) {
         kind_ = ClipKind::Pulldown;
         confidence_ = std::min(1.0, dup_share_ / 0.4);
-    } else if (combed_share_ < 0.1) {
+    } else if (input_over_fields_ < kProgressive || input_combed_ < 0.5 * matching.combed) {
+        // Progressive: the frames measure about what their fields do, or
+        // the frames as they are comb less than any weave of neighbours.
         kind_ = ClipKind::Progressive;
-        confidence_ = 1.0 - combed_share_ / 0.1 * 0.5;
+        confidence_ = std::max(std::min(1.0, 2.0 * (kProgressive / input_over_fields_ - 1.0)),
+                               matching.combed > 0 ? 1.0 - input_combed_ / matching.combed : 0.0);
     } else if (repaired_ < 0.75) {
         kind_ = ClipKind::Interlaced;
         confidence_ = 1.0 - repaired_;
@@ -745,11 +755,22 @@ bool Analyzer::refine_edges(std::string& error) {
             score[i] = 1;
             continue;
         }
-        const double diff = outside - in_window;
-        if (std::abs(diff) > 0.05 * std::max(in_window, outside) + 0.01) score[i] = diff > 0 ? 1 : -1;
+        // For the band: the window leaves the column far less combed than
+        // matching does. Against: the window combs it more. A window's
+        // interpolation softens any column a little, and columns whose
+        // content hides the fields' displacement look alike both ways: no
+        // evidence either way.
+        if (in_window < 0.45 * outside)
+            score[i] = 1;
+        else if (in_window > 1.1 * outside)
+            score[i] = -1;
     }
     int l, r;
     best_segment(score, l, r);
+    // Columns without evidence at the band's ends go with the band, up to
+    // the first column that the window harms.
+    while (l > wide_l && score[static_cast<size_t>(l - 1)] == 0) --l;
+    while (r < wide_r && score[static_cast<size_t>(r)] == 0) ++r;
     if (r - l >= kBlock) {
         left_ = l;
         right_ = r;
@@ -861,8 +882,10 @@ void Analyzer::describe(Analysis& a) const {
         case ClipKind::Progressive:
             a.verdict = "progressive: the frames are not combed, so there is nothing for pelta to repair (its "
                         "weaves would comb them).";
-            a.evidence = "only " + percent(combed_share_) + " of the detail in moving frames is combed (combing " +
-                         fmt("%.2f", a.input_comb) + "); with pelta it would be " + fmt("%.2f", a.output_comb) + ".";
+            a.evidence = "the moving frames measure " + fmt("%.2f", input_over_fields_) +
+                         " times what the content of their fields does (combed footage measures " +
+                         fmt("%.1f", kProgressive) + " and more); pelta's weaves would take the combing from " +
+                         fmt("%.2f", a.input_comb) + " to " + fmt("%.2f", a.output_comb) + ".";
             a.advice = "nothing: use the clip as it is, or filter only a stretch that is combed";
             break;
     }
