@@ -91,6 +91,7 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
     o = Options{};
     o.controls = default_controls(desc);
     std::string positional[2];
+    int positional_arg[2] = {};
     int npos = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -100,6 +101,7 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
                 error = "too many arguments ('" + std::string(arg) + "'): expected INPUT and OUTPUT";
                 return ParseOutcome::Usage;
             }
+            positional_arg[npos] = i;
             positional[npos++] = std::string(arg);
             continue;
         }
@@ -253,6 +255,7 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
         return ParseOutcome::Usage;
     }
     o.input = positional[0];
+    o.input_arg = positional_arg[0];
     o.output = positional[1];
     if (o.saving && !o.log.empty()) {
         error = "--log cannot be used with --saving: the filter reports its decisions only when not saving";
@@ -277,6 +280,8 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
     return ParseOutcome::Run;
 }
 
+const char* program_name() { return PELTA_PROGRAM_NAME; }
+
 std::string version_text() { return "pelta " PELTA_VERSION "\n"; }
 
 int default_threads() {
@@ -294,7 +299,7 @@ std::string help_text(const FILTER_DLL* desc) {
         if (t.size() < n) t.append(n - t.size(), ' ');
         return t;
     };
-    line("Usage: pelta [OPTIONS] INPUT OUTPUT");
+    line(std::string("Usage: ") + program_name() + " [OPTIONS] INPUT OUTPUT");
     line("");
     line("Runs the pelta field-matching filter over a video, standing in for the editor.");
     line("INPUT and OUTPUT are file names, or - for standard input or output.");
