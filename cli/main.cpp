@@ -213,7 +213,8 @@ static int run(int argc, char** argv) {
     }
     const int max_w = opt.max_w ? opt.max_w : (w + 31) / 32 * 32;
     if (max_w < w)
-        return fail("--max-w " + std::to_string(max_w) + " is below the frame width " + std::to_string(w) + see_help, 2);
+        return fail("--max-w " + std::to_string(max_w) + " is below the frame width " + std::to_string(w) + see_help,
+                    2);
 
     // Outputs: temporary files until everything is written.
     if (opt.output == "-") std::setvbuf(stdout, nullptr, _IOFBF, 1 << 20);
