@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "analyze_cmd.h"
 #include "host.h"
 #include "host/descriptor.h"
 #include "io.h"
@@ -152,6 +153,8 @@ static int run(int argc, char** argv) {
     const FILTER_DLL* desc = load_filter(argc, argv, error);
     if (!desc) return fail(error);
 
+    if (argc >= 2 && std::strcmp(argv[1], "analyze") == 0) return run_analyze(argc - 1, argv + 1, desc);
+
     const std::string see_help = std::string(" (see ") + program_name() + " --help)";
     Options opt;
     switch (parse_options(argc, argv, desc, opt, error)) {
@@ -192,7 +195,15 @@ static int run(int argc, char** argv) {
         return fail("--log " + as_typed(opt.log) + " and OUTPUT " + as_typed(opt.output) +
                     " are the same file; write them to different files");
     std::setvbuf(in, nullptr, _IOFBF, 1 << 20);
-    FileSource source(in);
+    FileSource file_source(in);
+    // --auto: the settings from the clip's start; from a pipe, the filter
+    // then reads again what the analysis read, and the rest after it.
+    std::unique_ptr<ByteSource> replay;
+    if (opt.auto_settings) {
+        const int status = apply_auto_settings(opt, desc, replay);
+        if (status >= 0) return status;
+    }
+    ByteSource& source = replay ? *replay : file_source;
 
     Y4mReader y4m(source);
     int w, h;

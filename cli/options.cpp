@@ -128,6 +128,8 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
         if (name == "saving") flag = &o.saving;
         if (name == "strict") flag = &o.strict;
         if (name == "quiet") flag = &o.quiet;
+        if (name == "auto") flag = &o.auto_settings;
+        if (name == "force") flag = &o.force;
         if (flag) {
             if (inline_value) {
                 error = opt + " takes no value";
@@ -257,6 +259,10 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
     o.input = positional[0];
     o.input_arg = positional_arg[0];
     o.output = positional[1];
+    if (o.force && !o.auto_settings) {
+        error = "--force goes with --auto";
+        return ParseOutcome::Usage;
+    }
     if (o.saving && !o.log.empty()) {
         error = "--log cannot be used with --saving: the filter reports its decisions only when not saving";
         return ParseOutcome::Usage;
@@ -299,7 +305,9 @@ std::string help_text(const FILTER_DLL* desc) {
         if (t.size() < n) t.append(n - t.size(), ' ');
         return t;
     };
-    line(std::string("Usage: ") + program_name() + " [OPTIONS] INPUT OUTPUT");
+    const std::string self = program_name();
+    line("Usage: " + self + " [OPTIONS] INPUT OUTPUT");
+    line("       " + self + " analyze [OPTIONS] INPUT   (which settings suit the clip; see " + self + " analyze --help)");
     line("");
     line("Runs the pelta field-matching filter over a video, standing in for the editor.");
     line("INPUT and OUTPUT are file names, or - for standard input or output.");
@@ -340,6 +348,10 @@ std::string help_text(const FILTER_DLL* desc) {
     line("                   output overlap on three threads (the filter itself always runs on");
     line("                   one, frame by frame); the output is the same (default: 2 with two");
     line("                   or more CPUs, else 1)");
+    line("  --auto           analyse the clip's first 300 frames as pelta analyze does and filter");
+    line("                   with the settings it suggests (--left, --width, --shift, --tff); options");
+    line("                   given explicitly win; refuses clips that are not pelta's kind");
+    line("  --force          with --auto: filter such a clip all the same");
     line("  --strict         exit with status 1 if any frame failed (after writing everything)");
     line("  --quiet          no progress line and no summary on standard error");
     if (can_load_plugins()) {

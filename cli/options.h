@@ -28,6 +28,8 @@ struct Options {
     bool saving = false;
     bool strict = false;
     bool quiet = false;
+    bool auto_settings = false;  // --auto: settings from the analysis of the clip's start
+    bool force = false;          // --force: filter with --auto even a clip that is not pelta's kind
     int threads = 0;  // 0: default_threads()
     std::string log;
     std::string plugin;  // pelta32: the filter plug-in DLL to run instead of the built-in filter
