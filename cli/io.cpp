@@ -101,6 +101,54 @@ bool is_same_file(const std::string& path, const struct stat& st) {
     return stat(path.c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
 }
 
+namespace {
+
+// Where an output name leads: an existing file's device and inode, or, for a
+// file not there yet, its directory's and the name it would get there.
+struct OutputKey {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool exists = false;
+    std::string name;
+    bool operator==(const OutputKey& o) const {
+        return dev == o.dev && ino == o.ino && exists == o.exists && name == o.name;
+    }
+};
+
+bool output_key(const std::string& path, OutputKey& key) {
+    struct stat st;
+    if (path == "-" ? fstat(STDOUT_FILENO, &st) == 0 : stat(path.c_str(), &st) == 0) {
+        key = {st.st_dev, st.st_ino, true, {}};
+        return true;
+    }
+    if (path == "-") return false;
+    const std::string target = follow_links(path);
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    if (stat(dir.c_str(), &st) != 0) return false;
+    key = {st.st_dev, st.st_ino, false, target.substr(slash == std::string::npos ? 0 : slash + 1)};
+    return true;
+}
+
+}  // namespace
+
+bool same_output_file(const std::string& a, const std::string& b) {
+    OutputKey ka, kb, null_device;
+    if (!output_key(a, ka) || !output_key(b, kb) || !(ka == kb)) return false;
+    return !(output_key("/dev/null", null_device) && null_device == ka);
+}
+
+bool output_is_terminal(const std::string& path) {
+    if (path == "-") return isatty(STDOUT_FILENO);
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    const bool tty = isatty(fd);
+    close(fd);
+    return tty;
+}
+
 // ---- OutputFile -------------------------------------------------------------
 
 OutputFile::~OutputFile() { discard(); }

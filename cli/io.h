@@ -141,6 +141,15 @@ std::string follow_links(const std::string& path);
 // through any links).
 bool is_same_file(const std::string& path, const struct stat& st);
 
+// True when two output names ("-": standard output) lead to one file, so that
+// one would overwrite or mix into the other: the same device and inode
+// through any links, or, for a file not there yet, the same name in the same
+// directory. The null device is no such file: nothing written there is kept.
+bool same_output_file(const std::string& a, const std::string& b);
+
+// True when the output `path` ("-": standard output) is a terminal.
+bool output_is_terminal(const std::string& path);
+
 // Removes every uncommitted temporary output file now; safe in a signal
 // handler (used before a fatal exit that skips the destructors).
 void remove_uncommitted_outputs();

@@ -97,8 +97,19 @@ std::string quote_arg(const std::string& s) {
     return q + "'";
 }
 
+// An output name as messages show it.
+std::string shown_name(const std::string& name) { return name == "-" ? "standard output" : "'" + name + "'"; }
+
+// The command line again, with standard input in place of INPUT.
+std::string command_from_stdin(int argc, char** argv, const Options& opt) {
+    std::string cmd = program_name();
+    for (int i = 1; i < argc; ++i) cmd += " " + (i == opt.input_arg ? std::string("-") : quote_arg(argv[i]));
+    return cmd;
+}
+
 // A header refusal, with what to do about it where that is clear.
-std::string header_error(const Y4mReader& y4m, const std::string& error, const Options& opt, std::FILE* in) {
+std::string header_error(const Y4mReader& y4m, const std::string& error, const Options& opt, std::FILE* in,
+                         const std::string& from_stdin) {
     struct stat st;
     const bool pipe = fstat(fileno(in), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
     switch (y4m.header_fault()) {
@@ -109,7 +120,7 @@ std::string header_error(const Y4mReader& y4m, const std::string& error, const O
         case Y4mReader::HeaderFault::NotY4m:
             return error + "; decode it through ffmpeg first: ffmpeg -i " +
                    (opt.input == "-" ? std::string("INPUT") : quote_arg(opt.input)) +
-                   " -f yuv4mpegpipe -pix_fmt yuv420p - | pelta - " + quote_arg(opt.output);
+                   " -f yuv4mpegpipe -pix_fmt yuv420p - | " + from_stdin;
         default: return error;
     }
 }
@@ -144,21 +155,27 @@ static int run(int argc, char** argv) {
 
     if (argc >= 2 && std::strcmp(argv[1], "analyze") == 0) return run_analyze(argc - 1, argv + 1, desc);
 
+    const std::string see_help = std::string(" (see ") + program_name() + " --help)";
     Options opt;
     switch (parse_options(argc, argv, desc, opt, error)) {
         case ParseOutcome::Help: std::fputs(help_text(desc).c_str(), stdout); return 0;
         case ParseOutcome::Version: std::fputs(version_text().c_str(), stdout); return 0;
-        case ParseOutcome::Usage: return fail(error + " (see pelta --help)", 2);
+        case ParseOutcome::Usage: return fail(error + see_help, 2);
         case ParseOutcome::Run: break;
     }
     if (opt.plugin != plugin_argument(argc, argv))
-        return fail("--plugin must not be the value of another option (see pelta --help)", 2);
+        return fail("--plugin must not be the value of another option" + see_help, 2);
     install_signal_cleanup();
 
     // Input.
     std::FILE* in = stdin;
     if (opt.input == "-" && isatty(STDIN_FILENO))
         return fail("standard input is a terminal: pipe a video into pelta or name an input file", 2);
+    if (output_is_terminal(opt.output))
+        return fail(opt.output == "-" ? "standard output is a terminal: redirect it into a file or a pipe, or name an "
+                                        "output file"
+                                      : shown_name(opt.output) + " is a terminal: name an output file",
+                    2);
     if (opt.input != "-") {
         in = std::fopen(opt.input.c_str(), "rb");
         if (!in) return fail("cannot open input '" + opt.input + "': " + std::strerror(errno));
@@ -170,8 +187,13 @@ static int run(int argc, char** argv) {
     if (fstat(fileno(in), &in_st) == 0 && S_ISREG(in_st.st_mode))
         for (const std::string& name : {opt.output, opt.log})
             if (names_the_input(name, in_st))
-                return fail((name == "-" ? std::string("standard output") : "'" + name + "'") +
-                            " is the input file; write to another file");
+                return fail(shown_name(name) + " is the input file; write to another file");
+    auto as_typed = [](const std::string& name) {
+        return name == "-" ? std::string("- (standard output)") : "'" + name + "'";
+    };
+    if (!opt.log.empty() && same_output_file(opt.output, opt.log))
+        return fail("--log " + as_typed(opt.log) + " and OUTPUT " + as_typed(opt.output) +
+                    " are the same file; write them to different files");
     std::setvbuf(in, nullptr, _IOFBF, 1 << 20);
     FileSource file_source(in);
     // --auto: the settings from the clip's start; from a pipe, the filter
@@ -193,7 +215,8 @@ static int run(int argc, char** argv) {
         h = opt.raw_h;
         total = expected_frames(in, 0, static_cast<size_t>(w) * h * 6);
     } else {
-        if (!y4m.read_header(error)) return fail(header_error(y4m, error, opt, in));
+        if (!y4m.read_header(error))
+            return fail(header_error(y4m, error, opt, in, command_from_stdin(argc, argv, opt)));
         w = y4m.header().width;
         h = y4m.header().height;
         output_format(y4m.header().chroma, y4m.header().depth, opt, out_chroma, out_depth);
@@ -201,8 +224,7 @@ static int run(int argc, char** argv) {
     }
     const int max_w = opt.max_w ? opt.max_w : (w + 31) / 32 * 32;
     if (max_w < w)
-        return fail("--max-w " + std::to_string(max_w) + " is below the frame width " + std::to_string(w) +
-                        " (see pelta --help)",
+        return fail("--max-w " + std::to_string(max_w) + " is below the frame width " + std::to_string(w) + see_help,
                     2);
 
     // Outputs: temporary files until everything is written.
@@ -271,6 +293,8 @@ static int run(int argc, char** argv) {
     if (!out.publish(error) || !log.publish(error)) return fail(error);
     const Truncation& cut = opt.raw ? raw.truncation() : y4m.truncation();
     if (cut.happened()) std::fprintf(stderr, "pelta: warning: %s\n", cut.describe().c_str());
+    const bool no_frames = stats.frames == 0 && !cut.happened();
+    if (no_frames) std::fputs("pelta: warning: no frames in the input\n", stderr);
 
     if (!opt.quiet) {
         const double secs = std::chrono::duration<double>(Clock::now() - start).count();
@@ -289,6 +313,7 @@ static int run(int argc, char** argv) {
     }
     if (opt.strict && stats.failed > 0) return fail(std::to_string(stats.failed) + " frame(s) failed (--strict)");
     if (opt.strict && cut.happened()) return fail("the input's last frame was incomplete (--strict)");
+    if (opt.strict && no_frames) return fail("the input held no frames (--strict)");
     return 0;
 }
 

@@ -91,6 +91,7 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
     o = Options{};
     o.controls = default_controls(desc);
     std::string positional[2];
+    int positional_arg[2] = {};
     int npos = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -100,6 +101,7 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
                 error = "too many arguments ('" + std::string(arg) + "'): expected INPUT and OUTPUT";
                 return ParseOutcome::Usage;
             }
+            positional_arg[npos] = i;
             positional[npos++] = std::string(arg);
             continue;
         }
@@ -255,6 +257,7 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
         return ParseOutcome::Usage;
     }
     o.input = positional[0];
+    o.input_arg = positional_arg[0];
     o.output = positional[1];
     if (o.force && !o.auto_settings) {
         error = "--force goes with --auto";
@@ -283,6 +286,8 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
     return ParseOutcome::Run;
 }
 
+const char* program_name() { return PELTA_PROGRAM_NAME; }
+
 std::string version_text() { return "pelta " PELTA_VERSION "\n"; }
 
 int default_threads() {
@@ -300,8 +305,9 @@ std::string help_text(const FILTER_DLL* desc) {
         if (t.size() < n) t.append(n - t.size(), ' ');
         return t;
     };
-    line("Usage: pelta [OPTIONS] INPUT OUTPUT");
-    line("       pelta analyze [OPTIONS] INPUT   (which settings suit the clip; see pelta analyze --help)");
+    const std::string self = program_name();
+    line("Usage: " + self + " [OPTIONS] INPUT OUTPUT");
+    line("       " + self + " analyze [OPTIONS] INPUT   (which settings suit the clip; see " + self + " analyze --help)");
     line("");
     line("Runs the pelta field-matching filter over a video, standing in for the editor.");
     line("INPUT and OUTPUT are file names, or - for standard input or output.");

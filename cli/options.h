@@ -16,6 +16,7 @@ enum class OutChroma { Keep, C444, C422, C420 };
 
 struct Options {
     std::string input, output;
+    int input_arg = 0;  // where INPUT stands in argv
     Controls controls{};
     bool track_given[TRACK_COUNT] = {};
     bool check_given[CHECK_COUNT] = {};
@@ -45,6 +46,10 @@ enum class ParseOutcome { Run, Help, Version, Usage };
 // holds a one-line reason.
 ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* desc, Options& out,
                            std::string& error);
+
+// The name this binary is built under: "pelta", or "pelta32" for the 32-bit
+// host.
+const char* program_name();
 
 // The --help text, with every control's range and default read from `desc`.
 std::string help_text(const FILTER_DLL* desc);

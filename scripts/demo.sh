@@ -28,6 +28,11 @@ ffmpeg -hide_banner -loglevel error -y -i "$out/sample.y4m" -i "$out/filtered.y4
   -filter_complex "[0:v]$pick[before];[1:v]$pick[after];[before][after]vstack" \
   -frames:v 1 -update 1 "$out/before-after.png"
 
+# The output folder as it would be typed into a shell.
+case $out in
+  *[!A-Za-z0-9_./-]*) out_q="'$(printf '%s' "$out" | sed "s/'/'\\\\''/g")'" ;;
+  *) out_q=$out ;;
+esac
 cat <<EOT
 
 Done. In $out/:
@@ -35,5 +40,5 @@ Done. In $out/:
   filtered.y4m      pelta's output with the default settings
   decisions.csv     the filter's decision for every frame (frame,match,comb,comb_th,status)
   before-after.png  frames 20, 44 and 75: input on top, output below
-Watch them with:  ffplay $out/filtered.y4m
+Watch them with:  ffplay $out_q/filtered.y4m
 EOT

@@ -96,6 +96,15 @@ RunResult run_pelta(const std::string& dir, const std::string& args) {
     return run_shell(dir, quote(pelta_bin()) + " " + args);
 }
 
+bool can_make_terminal() {
+    static const bool yes = run_shell("/", "script -qec true /dev/null").status == 0;
+    return yes;
+}
+
+RunResult run_on_terminal(const std::string& dir, const std::string& command) {
+    return run_shell(dir, "script -qec " + quote(command) + " /dev/null");
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     std::ostringstream s;

@@ -43,6 +43,11 @@ struct RunResult {
 RunResult run_shell(const std::string& dir, const std::string& command);
 // Runs pelta with `args` (already quoted for the shell) in `dir`.
 RunResult run_pelta(const std::string& dir, const std::string& args);
+// Whether script(1) can give a command a pseudo-terminal here.
+bool can_make_terminal();
+// Runs `command` on a pseudo-terminal of its own (made by script(1)) as its
+// standard input, output and error; all it showed there comes back in `out`.
+RunResult run_on_terminal(const std::string& dir, const std::string& command);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& data);

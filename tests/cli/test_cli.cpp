@@ -422,6 +422,33 @@ TEST(CliTruncation, KeepsEveryWholeFrame) {
     }
 }
 
+// A stream that ends after its header: the header-only output is written all
+// the same, with a warning, and --strict makes that an error.
+TEST(CliTruncation, NoFramesIsAWarning) {
+    ScratchDir dir;
+    write_file(dir / "in.y4m", "YUV4MPEG2 W8 H4 C420jpeg\n");
+    write_file(dir / "in.raw", "");
+    struct Case {
+        std::string args, output;
+        int status;
+    };
+    const Case cases[] = {
+        {"in.y4m out", "YUV4MPEG2 W8 H4 C420jpeg Ip\n", 0},
+        {"--strict - - < in.y4m > out", "YUV4MPEG2 W8 H4 C420jpeg Ip\n", 1},
+        {"--raw 8x4 in.raw out", "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        ASSERT_EQ(run_shell(dir.path(), "rm -f out").status, 0);
+        RunResult r = run_pelta(dir.path(), "--quiet --left 0 " + c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.status ? "pelta: warning: no frames in the input\npelta: the input held no frames (--strict)\n"
+                                  : "pelta: warning: no frames in the input\n");
+        EXPECT_TRUE(file_exists(dir / "out"));
+        EXPECT_EQ(read_file(dir / "out"), c.output);
+    }
+}
+
 // ---- errors ---------------------------------------------------------------------
 
 namespace {
@@ -441,6 +468,36 @@ std::string tiny_y4m(const std::string& tags, int frames, size_t cut = 0) {
     return s.substr(0, s.size() - cut);
 }
 
+// Runs an error case in a directory of its own: its exit status, one line on
+// standard error naming the problem, nothing on standard output, and every
+// file in the directory as it was before. A case whose args name the binary
+// is a whole shell command.
+void expect_refused(const ErrorCase& c) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    if (std::string(c.name) != "missing input") write_file(dir / "in.y4m", c.input);
+    if (std::string(c.name) == "directory input") {
+        ASSERT_EQ(run_shell(dir.path(), "mkdir sub").status, 0);
+    }
+    if (c.setup) {
+        ASSERT_EQ(run_shell(dir.path(), c.setup).status, 0);
+    }
+    auto contents = [&dir] {
+        std::map<std::string, std::string> files;
+        for (const std::string& name : dir.list()) files[name] = read_file(dir / name);
+        return files;
+    };
+    const std::map<std::string, std::string> before = contents();
+    const bool whole_command = c.args.find(pelta_bin()) != std::string::npos;
+    RunResult r = whole_command ? run_shell(dir.path(), c.args) : run_pelta(dir.path(), c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << "stderr: " << r.err;
+    EXPECT_EQ(r.err.rfind("pelta: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(contents(), before);
+}
+
 }  // namespace
 
 // Each error: its exit status, one line on standard error naming the
@@ -458,9 +515,11 @@ TEST(CliErrors, ReportAndLeaveNoOutput) {
         {"bit depth", tiny_y4m("W8 H4 C420p11", 1), "in.y4m out.y4m --log log.csv", 1,
          "unsupported bit depth in chroma tag 'C420p11' (8, 9, 10, 12, 14 or 16 bits); have ffmpeg convert it with "
          "-pix_fmt yuv420p"},
-        {"not Y4M, with the command", "\x1a\x45\xdf\xa3 matroska", "in.y4m 'my out.y4m'", 1,
+        {"not Y4M, with the command", "\x1a\x45\xdf\xa3 matroska", "--tff 0 --lpf=0 in.y4m 'my out.y4m'", 1,
          "not a Y4M stream (no YUV4MPEG2 signature); decode it through ffmpeg first: ffmpeg -i in.y4m -f "
-         "yuv4mpegpipe -pix_fmt yuv420p - | pelta - 'my out.y4m'"},
+         "yuv4mpegpipe -pix_fmt yuv420p - | pelta --tff 0 --lpf=0 - 'my out.y4m'"},
+        {"not Y4M on standard input", "\x1a\x45\xdf\xa3 matroska", "--log 'my log.csv' - out.y4m --tff 0 < in.y4m", 1,
+         "ffmpeg -i INPUT -f yuv4mpegpipe -pix_fmt yuv420p - | pelta --log 'my log.csv' - out.y4m --tff 0"},
         {"empty pipe", "", ": | '" + pelta_bin() + "' - out.y4m --log log.csv", 1,
          "empty input: the program writing into the pipe wrote nothing (ffmpeg writes some pixel formats as Y4M "
          "only with -strict -1"},
@@ -493,27 +552,40 @@ TEST(CliErrors, ReportAndLeaveNoOutput) {
         {"depth choice", good, "--out-depth 9 in.y4m out.y4m", 2, "--out-depth takes 8, 10, 12 or 16, not '9'"},
         {"raw depth", good, "--raw 8x4 --out-depth 10 in.y4m out.y4m", 2, "--out-depth cannot be used with --raw"},
     };
-    for (const ErrorCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScratchDir dir;
-        if (std::string(c.name) != "missing input") write_file(dir / "in.y4m", c.input);
-        if (std::string(c.name) == "directory input") {
-            ASSERT_EQ(run_shell(dir.path(), "mkdir sub").status, 0);
-        }
-        if (c.setup) {
-            ASSERT_EQ(run_shell(dir.path(), c.setup).status, 0);
-        }
-        const std::vector<std::string> before = dir.list();
-        const std::string in_before = read_file(dir / "in.y4m");
-        RunResult r = c.args.rfind(": | ", 0) == 0 ? run_shell(dir.path(), c.args) : run_pelta(dir.path(), c.args);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << "stderr: " << r.err;
-        EXPECT_EQ(r.err.rfind("pelta: ", 0), 0u) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(dir.list(), before);
-        EXPECT_EQ(read_file(dir / "in.y4m"), in_before);
-    }
+    for (const ErrorCase& c : cases) expect_refused(c);
+}
+
+// The output and the log never lead to one file, whichever way the two names
+// meet, standard output included; the run is refused before anything is
+// written.
+TEST(CliErrors, NoTwoOutputsAreOneFile) {
+    const std::string good = tiny_y4m("W8 H4 C420jpeg", 3);
+    const std::string pelta = "'" + pelta_bin() + "'";
+    const char* old_output = "echo old > o.y4m";
+    const ErrorCase cases[] = {
+        {"log links to the output", good, "--log l.csv in.y4m o.y4m", 1,
+         "pelta: --log 'l.csv' and OUTPUT 'o.y4m' are the same file; write them to different files",
+         "echo old > o.y4m && ln -s o.y4m l.csv"},
+        {"output links to a log not there yet", good, "--log ./l.csv in.y4m o.y4m", 1,
+         "--log './l.csv' and OUTPUT 'o.y4m' are the same file", "ln -s l.csv o.y4m"},
+        {"hard link", good, "--log h.csv in.y4m o.y4m", 1, "--log 'h.csv' and OUTPUT 'o.y4m' are the same file",
+         "echo old > o.y4m && ln o.y4m h.csv"},
+        {"/dev/stdout with output -", good, "--log /dev/stdout in.y4m - >> o.y4m", 1,
+         "--log '/dev/stdout' and OUTPUT - (standard output) are the same file", old_output},
+        {"/proc/self/fd/1 into a pipe", good,
+         "bash -o pipefail -c \"" + pelta + " --log /proc/self/fd/1 in.y4m - | cat >> o.y4m\"", 1,
+         "--log '/proc/self/fd/1' and OUTPUT - (standard output) are the same file", old_output},
+        {"log redirected onto the output", good, "--log /dev/stdout in.y4m o.y4m >> o.y4m", 1,
+         "--log '/dev/stdout' and OUTPUT 'o.y4m' are the same file", old_output},
+        {"log - redirected onto the output", good, "--log - in.y4m o.y4m >> o.y4m", 1,
+         "--log - (standard output) and OUTPUT 'o.y4m' are the same file", old_output},
+    };
+    for (const ErrorCase& c : cases) expect_refused(c);
+
+    // Into the null device both lose nothing.
+    ScratchDir dir;
+    write_file(dir / "in.y4m", good);
+    EXPECT_EQ(run_pelta(dir.path(), "--quiet --left 0 --log /dev/stdout in.y4m - > /dev/null").status, 0);
 }
 
 TEST(CliErrors, WriteFailures) {
@@ -588,7 +660,8 @@ TEST(CliOverwrite, KeepsPermissionsAndLinks) {
     EXPECT_EQ(r.out, "real/out.raw\nlink.raw\nreal/new.raw\n640\n600\nnew.raw\nout.raw\n");
 }
 
-// Standard input that is a terminal is refused instead of waited on, and a
+// Standard input that is a terminal is refused instead of waited on, video
+// is never written onto a terminal (the log, being text, may be), and a
 // processing window wholly outside the picture is pointed out.
 TEST(CliTerminal, RefusesATerminalAndWarnsOfAWindowOutsideThePicture) {
     ScratchDir dir;
@@ -602,15 +675,26 @@ TEST(CliTerminal, RefusesATerminalAndWarnsOfAWindowOutsideThePicture) {
     r = run_pelta(dir.path(), kRawSize + " --left 99 in.raw out.raw");
     EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
 
-    if (run_shell(dir.path(), "command -v script").status != 0) GTEST_SKIP() << "script(1) not installed";
-    if (run_shell(dir.path(), "script -qec true /dev/null").status != 0)
-        GTEST_SKIP() << "script(1) cannot open a pseudo-terminal here (no /dev/pts?)";
-    r = run_shell(dir.path(), "script -qec \"'" + pelta_bin() + "' - out.y4m; echo status \\$?\" /dev/null");
-    EXPECT_NE(r.out.find("pelta: standard input is a terminal: pipe a video into pelta or name an input file"),
-              std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find("status 2"), std::string::npos) << r.out;
-    EXPECT_FALSE(file_exists(dir / "out.y4m"));
+    if (!can_make_terminal()) GTEST_SKIP() << "script(1) cannot give pelta a pseudo-terminal here";
+    write_file(dir / "in.y4m", tiny_y4m("W8 H4 C420jpeg", 2));
+    struct Case {
+        std::string args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"- out.y4m", 2, "pelta: standard input is a terminal: pipe a video into pelta or name an input file"},
+        {"in.y4m -", 2, "pelta: standard output is a terminal: redirect it into a file or a pipe, or name an output file"},
+        {kRawSize + " in.raw /dev/stdout", 2, "pelta: '/dev/stdout' is a terminal: name an output file"},
+        {"--quiet --left 0 --log - in.y4m out.y4m", 0, "frame,match,comb,comb_th,status"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        r = run_on_terminal(dir.path(), "'" + pelta_bin() + "' " + c.args);
+        EXPECT_EQ(r.status, c.status) << r.out;
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+        EXPECT_EQ(file_exists(dir / "out.y4m"), c.status == 0);
+    }
 }
 
 // A run stopped by a signal removes its temporary files.
@@ -700,15 +784,12 @@ TEST(CliTerminal, SummaryProgressAndQuiet) {
     EXPECT_EQ(r.err, "");
 
     // On a terminal (a pseudo-terminal made by script(1)), the progress line.
-    if (run_shell(dir.path(), "command -v script").status != 0) GTEST_SKIP() << "script(1) not installed";
-    if (run_shell(dir.path(), "script -qec true /dev/null").status != 0)
-        GTEST_SKIP() << "script(1) cannot open a pseudo-terminal here (no /dev/pts?)";
-    r = run_shell(dir.path(), "script -qec \"'" + pelta_bin() + "' " + kRawSize + " " + kWindow + " in.raw out.raw\" /dev/null");
+    if (!can_make_terminal()) GTEST_SKIP() << "script(1) cannot give pelta a pseudo-terminal here";
+    r = run_on_terminal(dir.path(), "'" + pelta_bin() + "' " + kRawSize + " " + kWindow + " in.raw out.raw");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("\rpelta: frame "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("/8 ("), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("left"), std::string::npos) << r.out;
-    r = run_shell(dir.path(),
-                  "script -qec \"'" + pelta_bin() + "' --quiet " + kRawSize + " " + kWindow + " in.raw out.raw\" /dev/null");
+    r = run_on_terminal(dir.path(), "'" + pelta_bin() + "' --quiet " + kRawSize + " " + kWindow + " in.raw out.raw");
     EXPECT_EQ(r.out, "");
 }

@@ -270,6 +270,7 @@ TEST(Pelta32, ControlsAndHelpComeFromThePluginsDescriptor) {
     ASSERT_EQ(shipped.status, 0);
     ASSERT_EQ(patched.status, 0);
     EXPECT_EQ(shipped.out, own.out);
+    EXPECT_EQ(own.out.rfind("Usage: pelta32 [OPTIONS] INPUT OUTPUT\n", 0), 0u) << own.out;
     EXPECT_NE(help_line(own.out, "--plugin FILE"), "");
     EXPECT_NE(help_line(own.out, "--stripe N").find("default 16"), std::string::npos) << own.out;
     EXPECT_NE(help_line(patched.out, "--stripe N").find("default 0"), std::string::npos) << patched.out;
