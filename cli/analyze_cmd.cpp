@@ -145,7 +145,10 @@ public:
         if (spool_) std::fclose(spool_);
     }
 
-    bool open(const std::string& name, bool raw, int raw_w, int raw_h, std::string& error) {
+    // `from_stdin` is the command to suggest after an ffmpeg pipe when the
+    // input is not Y4M.
+    bool open(const std::string& name, bool raw, int raw_w, int raw_h, const std::string& from_stdin,
+              std::string& error) {
         name_ = name;
         raw_ = raw;
         w_ = raw_w;
@@ -175,8 +178,9 @@ public:
         if (!first_->start(error)) {
             const Y4mReader::HeaderFault fault = first_->y4m().header_fault();
             if (fault == Y4mReader::HeaderFault::NotY4m)
-                error += "; decode it through ffmpeg first: ffmpeg -i " + (name == "-" ? std::string("INPUT") : name) +
-                         " -f yuv4mpegpipe -pix_fmt yuv420p - | pelta analyze -";
+                error += "; decode it through ffmpeg first: ffmpeg -i " +
+                         (name == "-" ? std::string("INPUT") : quote_arg(name)) + " -f yuv4mpegpipe -pix_fmt yuv420p - | " +
+                         from_stdin;
             return false;
         }
         if (!raw) {
@@ -244,6 +248,13 @@ int fail(const std::string& message, int status = 1) {
     return status;
 }
 
+// The command line as given, with the input replaced by "-".
+std::string command_from_stdin(int argc, const char* const* argv, int input_at, const char* first) {
+    std::string cmd = std::string(program_name()) + " " + first;
+    for (int i = 1; i < argc; ++i) cmd += " " + (i == input_at ? std::string("-") : quote_arg(argv[i]));
+    return cmd;
+}
+
 bool parse_count(std::string_view s, long lo, long hi, long& out) {
     if (s.empty() || s.size() > 18) return false;
     long v = 0;
@@ -274,7 +285,7 @@ void clear_progress(bool enabled) {
 }
 
 std::string analyze_help() {
-    return "Usage: pelta analyze [OPTIONS] INPUT\n"
+    return std::string("Usage: ") + program_name() + " analyze [OPTIONS] INPUT\n" +
            "\n"
            "Tells whether the clip is footage pelta repairs, and with which settings: runs the filter\n"
            "over a sample of the clip under candidate settings and measures the combing left.\n"
@@ -306,12 +317,13 @@ struct AnalyzeOptions {
 
 int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
     AnalyzeOptions o;
-    int npos = 0;
+    int npos = 0, input_at = 0;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg == "-" || arg.empty() || arg[0] != '-') {
             if (npos++) return fail("too many arguments ('" + std::string(arg) + "'): expected one INPUT", 2);
             o.input = std::string(arg);
+            input_at = i;
             continue;
         }
         if (arg == "-h" || arg == "--help") {
@@ -327,7 +339,7 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
             continue;
         }
         const bool takes = arg == "--frames" || arg == "--start" || arg == "--report" || arg == "--raw";
-        if (!takes) return fail("unknown option '" + std::string(arg) + "' (see pelta analyze --help)", 2);
+        if (!takes) return fail("unknown option '" + std::string(arg) + "' (see " + std::string(program_name()) + " analyze --help)", 2);
         if (i + 1 >= argc) return fail(std::string(arg) + " needs a value", 2);
         std::string_view value = argv[++i];
         if (arg == "--frames") {
@@ -355,11 +367,14 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
             o.raw_h = h;
         }
     }
-    if (o.input.empty()) return fail("missing INPUT (use - for standard input; see pelta analyze --help)", 2);
+    if (o.input.empty())
+        return fail("missing INPUT (use - for standard input; see " + std::string(program_name()) + " analyze --help)",
+                    2);
 
     AnalysisInput input;
     std::string error;
-    if (!input.open(o.input, o.raw, o.raw_w, o.raw_h, error)) return fail(error, input.usage_error() ? 2 : 1);
+    if (!input.open(o.input, o.raw, o.raw_w, o.raw_h, command_from_stdin(argc, argv, input_at, "analyze"), error))
+        return fail(error, input.usage_error() ? 2 : 1);
 
     const bool show_progress = !o.quiet && isatty(STDERR_FILENO);
     AnalysisRequest rq;
@@ -381,10 +396,11 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
     return 0;
 }
 
-int apply_auto_settings(Options& opt, const FILTER_DLL* desc, std::unique_ptr<ByteSource>& replay) {
+int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string& from_stdin,
+                        std::unique_ptr<ByteSource>& replay) {
     AnalysisInput input;
     std::string error;
-    if (!input.open(opt.input, opt.raw, opt.raw_w, opt.raw_h, error)) {
+    if (!input.open(opt.input, opt.raw, opt.raw_w, opt.raw_h, from_stdin, error)) {
         std::fprintf(stderr, "pelta: %s\n", error.c_str());
         return input.usage_error() ? 2 : 1;
     }

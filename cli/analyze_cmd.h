@@ -19,6 +19,9 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc);
 // what it chose. Answers -1 to go on filtering, or an exit status to end with.
 // Where the input is standard input, `replay` is set to a source that gives
 // the bytes the analysis read and then the rest of standard input.
-int apply_auto_settings(Options& opt, const FILTER_DLL* desc, std::unique_ptr<ByteSource>& replay);
+// `from_stdin` is the command line to suggest behind ffmpeg when the input is
+// not Y4M.
+int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string& from_stdin,
+                        std::unique_ptr<ByteSource>& replay);
 
 }  // namespace pelta_cli

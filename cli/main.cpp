@@ -86,16 +86,6 @@ long expected_frames(std::FILE* in, size_t header_bytes, size_t frame_bytes) {
     return body > 0 ? static_cast<long>(body / static_cast<long long>(frame_bytes)) : 0;
 }
 
-// A file name as a shell would need it typed.
-std::string quote_arg(const std::string& s) {
-    bool plain = !s.empty();
-    for (char c : s)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("-_./=+,:@%", c)) plain = false;
-    if (plain) return s;
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 // An output name as messages show it.
 std::string shown_name(const std::string& name) { return name == "-" ? "standard output" : "'" + name + "'"; }
@@ -200,7 +190,7 @@ static int run(int argc, char** argv) {
     // then reads again what the analysis read, and the rest after it.
     std::unique_ptr<ByteSource> replay;
     if (opt.auto_settings) {
-        const int status = apply_auto_settings(opt, desc, replay);
+        const int status = apply_auto_settings(opt, desc, command_from_stdin(argc, argv, opt), replay);
         if (status >= 0) return status;
     }
     ByteSource& source = replay ? *replay : file_source;

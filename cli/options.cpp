@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -287,6 +288,17 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
 }
 
 const char* program_name() { return PELTA_PROGRAM_NAME; }
+
+// A file name as a shell would need it typed.
+std::string quote_arg(const std::string& s) {
+    bool plain = !s.empty();
+    for (char c : s)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("-_./=+,:@%", c)) plain = false;
+    if (plain) return s;
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
 
 std::string version_text() { return "pelta " PELTA_VERSION "\n"; }
 

@@ -51,6 +51,9 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
 // host.
 const char* program_name();
 
+// An argument as a shell would need it typed.
+std::string quote_arg(const std::string& s);
+
 // The --help text, with every control's range and default read from `desc`.
 std::string help_text(const FILTER_DLL* desc);
 
