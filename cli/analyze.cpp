@@ -296,11 +296,14 @@ Controls controls_for(const Controls& base, int tff, int left, int width, int sh
     return c;
 }
 
-// Shifts tried first, across the whole range, then every one near the best.
-constexpr int kCoarseStep = 8;
+// Shifts tried first, across the whole range: every fourth up to four field
+// lines, where small displacements need a near shift to show clean, every
+// eighth beyond; then every one near the best.
 constexpr int kShiftMax = 256;
-constexpr int kCoarseShifts = kShiftMax / kCoarseStep + 1;
-constexpr int kFineReach = kCoarseStep - 1;
+constexpr int kFineShiftEnd = 64;
+constexpr int kCoarseShifts = kFineShiftEnd / 4 + (kShiftMax - kFineShiftEnd) / 8 + 1;
+constexpr int coarse_shift(int k) { return k <= kFineShiftEnd / 4 ? 4 * k : kFineShiftEnd + 8 * (k - kFineShiftEnd / 4); }
+constexpr int kFineReach = 7;
 // Frame pairs the shift search looks at, at most, spread over the sample.
 constexpr long kCoarsePairs = 24;
 constexpr long kFinePairs = 48;
@@ -309,9 +312,10 @@ constexpr int kEdgeReach = 12;
 
 // The verdict's bars, on the measure (comb energy against field energy). A
 // woven picture is clean where it measures no more than the fields' own
-// content does, with some room, and combed where it clearly measures more.
+// content does, with some room; a whole frame that measures above
+// kCombFloor shows combing.
 constexpr double kCleanFactor = 1.6, kCleanFloor = 0.3;
-constexpr double kCombFactor = 3.0, kCombFloor = 0.5;
+constexpr double kCombFloor = 0.5;
 // A clip is progressive when its frames measure less than this many times
 // what the content of their fields does.
 constexpr double kProgressive = 1.4;
@@ -320,7 +324,13 @@ constexpr double kProgressive = 1.4;
 constexpr double kStill = 4.0;
 
 bool is_clean(double measure, double base) { return measure <= std::max(kCleanFactor * base, kCleanFloor); }
-bool is_combed(double measure, double base) { return measure > std::max(kCombFactor * base, kCombFloor); }
+// How far past clean a block measures, in multiples of its clean level (0
+// for clean, at most kCap): combing that is slight but spread over many
+// blocks adds up.
+double excess(double measure, double base) {
+    const double clean = std::max(kCleanFactor * base, kCleanFloor);
+    return std::min(kCap, std::max(0.0, measure / clean - 1.0));
+}
 
 struct FieldMotion {
     double frame = 0, top = 0, bottom = 0;  // mean absolute luma change from the frame before
@@ -372,7 +382,7 @@ struct Option {
     int tff = 1;
     int lb = 0, rb = 0;  // window in blocks, [lb, rb); empty: field matching alone
     int shift = 0;
-    double combed = 0;  // combed blocks over the sampled frames
+    double combed = 0;  // combing left over the sampled frames: excess summed over blocks
 };
 
 class Analyzer {
@@ -396,6 +406,7 @@ private:
     void judge();
     bool refine_shift(std::string& error);
     bool refine_edges(std::string& error);
+    bool confirm_tff(std::string& error);
     bool result(Analysis& out, std::string& error);
     void describe(Analysis& out) const;
 
@@ -404,9 +415,9 @@ private:
     double base_ratio(const FrameRecord& r, size_t b) const { return r.input.field[b] / (r.field4[b] + block_floor_); }
     bool textured(const FrameRecord& r, size_t b) const { return r.input.field[b] > texture_floor_; }
     const Blocks* weave_of(long index, long n, int tff) const;
-    // Combed blocks of frame `index` filtered as `o`, with the window's blocks
+    // The combing left in frame `index` filtered as `o`, with the window's blocks
     // from `window` (the rebuilt frame) or, when null, not counted.
-    int combed_after(long index, const Option& o, const Blocks* window) const;
+    double combed_after(long index, const Option& o, const Blocks* window) const;
 
     void report_progress(const char* stage, double done) const {
         if (rq_.progress) rq_.progress(stage, done);
@@ -429,9 +440,10 @@ private:
     ClipKind kind_ = ClipKind::Progressive;
     Option chosen_;
     Option no_window_[2];
-    double input_combed_ = 0;  // combed blocks of the input on the sampled frames
+    double input_combed_ = 0;  // the input's combing on the sampled frames, as Option::combed
     double dup_share_ = 0, repaired_ = 0;
-    double input_over_fields_ = 0;  // the input's measure against that of its fields' content
+    double input_over_fields_ = 0;
+    double tff_comb_[2] = {0, 0};  // the chosen settings' combing under each TFF, without the low-pass  // the input's measure against that of its fields' content
     double confidence_ = 0;
     int left_ = 0, right_ = 0, shift_ = 0, tff_ = 1;
 
@@ -492,7 +504,7 @@ bool Analyzer::survey(std::string& error) {
                         rebuilt_.emplace_back();
                         for (int t = 0; t < 2; ++t)
                             for (int k = 0; k < kCoarseShifts; ++k) {
-                                const PIXEL_YC* o = r.run(controls_for(base_, t, 0, w_, k * kCoarseStep, 0), f);
+                                const PIXEL_YC* o = r.run(controls_for(base_, t, 0, w_, coarse_shift(k), 0), f);
                                 e.measure(o, r.stride(), w_, h_, false);
                                 rebuilt_.back()[static_cast<size_t>(t)][static_cast<size_t>(k)] =
                                     to_blocks(e.comb, e.field);
@@ -513,7 +525,7 @@ const Blocks* Analyzer::weave_of(long index, long n, int tff) const {
     return &r.next[(tff ^ static_cast<int>(n & 1)) & 1];
 }
 
-int Analyzer::combed_after(long index, const Option& o, const Blocks* window) const {
+double Analyzer::combed_after(long index, const Option& o, const Blocks* window) const {
     const FrameRecord& rec = records_[static_cast<size_t>(index)];
     const long f = rec.frame;
     // The filter's choice, foreseen with this measure in place of its own
@@ -544,14 +556,14 @@ int Analyzer::combed_after(long index, const Option& o, const Blocks* window) co
         if (third) outside(third, e3, fd);
         if (third && e3 < best) chosen = third;
     }
-    int combed = 0;
+    double combed = 0;
     for (int k = 0; k < blocks_; ++k) {
         const size_t b = static_cast<size_t>(k);
         if (!textured(rec, b)) continue;
         const bool in_window = k >= o.lb && k < o.rb;
         const Blocks* src = in_window ? window : chosen;
         if (!src) continue;
-        if (is_combed(block_ratio(src->comb[b], src->field[b]), base_ratio(rec, b))) ++combed;
+        combed += excess(block_ratio(src->comb[b], src->field[b]), base_ratio(rec, b));
     }
     return combed;
 }
@@ -591,12 +603,12 @@ void Analyzer::judge() {
     }
     input_over_fields_ = (c1 / (c2 + 1.0)) / std::max(1e-6, c2 / (c4 + 1.0));
 
-    // The input's combed blocks on the sampled frames.
+    // The input's combing on the sampled frames.
     input_combed_ = 0;
     for (long i : sampled_) {
         const FrameRecord& r = records_[static_cast<size_t>(i)];
         for (size_t b = 0; b < static_cast<size_t>(blocks_); ++b)
-            input_combed_ += textured(r, b) && is_combed(block_ratio(r.input.comb[b], r.input.field[b]), base_ratio(r, b));
+            if (textured(r, b)) input_combed_ += excess(block_ratio(r.input.comb[b], r.input.field[b]), base_ratio(r, b));
     }
 
     // Field matching alone, under each TFF, on the sampled frames.
@@ -643,14 +655,23 @@ void Analyzer::judge() {
                     o.tff = t;
                     o.lb = start;
                     o.rb = end;
-                    o.shift = k * kCoarseStep;
+                    o.shift = coarse_shift(k);
                     for (size_t j = 0; j < sampled_.size(); ++j)
                         o.combed += combed_after(sampled_[j], o,
                                                  &rebuilt_[j][static_cast<size_t>(t)][static_cast<size_t>(k)]);
-                    // A window must clearly beat what is already best.
-                    const double margin = std::max(2.0, 0.02 * input_combed_);
-                    if (o.combed < best.combed - margin || (best.rb > best.lb && o.combed < best.combed))
-                        best = o;
+                    // A first window must remove most of what matching alone
+                    // leaves, and that must be more than a trace of the
+                    // input's combing; later ones need only do better.
+                    const bool first = best.rb <= best.lb;
+                    const bool worth = o.combed < 0.5 * best.combed &&
+                                       best.combed - o.combed >= std::max(0.5, 0.001 * input_combed_);
+                    // Among windows that leave about the same, the
+                    // narrower: columns the measure cannot tell apart are
+                    // no evidence for the band.
+                    const double tie = 0.05 + 0.02 * best.combed;
+                    const bool better = o.combed < best.combed - tie ||
+                                        (o.combed <= best.combed + tie && o.rb - o.lb < best.rb - best.lb);
+                    if (first ? worth : better) best = o;
                 }
                 start = end + 1;
             }
@@ -684,36 +705,60 @@ void Analyzer::judge() {
     }
 }
 
+// How far the rows of one field stray from the middle of the rows of the
+// other field around them, over columns [x0, x1): the residual of the moved
+// field against the kept one. Each field is first blurred alike, summed over
+// runs of kBlock columns and smoothed [1 2 1] along its own lines: that keeps
+// the vertical structure a shift must match, and outweighs the softening that
+// a fractional shift's interpolation gives the moved field alone, which would
+// otherwise favour the softest shift.
+double moved_residual(const PIXEL_YC* frame, int stride, int h, int parity, int x0, int x1) {
+    const int groups = (x1 - x0) / kBlock;
+    if (groups <= 0 || h < 8) return 0;
+    // Column-group sums of every row.
+    std::vector<double> sums(static_cast<size_t>(groups) * static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) {
+        const PIXEL_YC* row = frame + static_cast<size_t>(y) * static_cast<size_t>(stride) + x0;
+        for (int g = 0; g < groups; ++g) {
+            int32_t s = 0;
+            for (int k = 0; k < kBlock; ++k) s += row[g * kBlock + k].y;
+            sums[static_cast<size_t>(y) * static_cast<size_t>(groups) + static_cast<size_t>(g)] = s;
+        }
+    }
+    // Each row smoothed with its field's lines above and below.
+    auto at = [&](int y, int g) {
+        return sums[static_cast<size_t>(y) * static_cast<size_t>(groups) + static_cast<size_t>(g)];
+    };
+    auto smooth = [&](int y, int g) { return at(y - 2, g) + 2 * at(y, g) + at(y + 2, g); };
+    double sum = 0;
+    for (int y = (parity == 0 ? 4 : 3); y + 3 < h; y += 2)
+        for (int g = 0; g < groups; ++g) {
+            const double d = smooth(y - 1, g) + smooth(y + 1, g) - 2 * smooth(y, g);
+            sum += d * d;
+        }
+    return sum;
+}
+
 bool Analyzer::refine_shift(std::string& error) {
     // Every shift near the coarse best, on more frame pairs, with the window
-    // where the survey found it: the one that leaves the window least combed.
+    // where the survey found it: the one whose moved field fits the kept one
+    // best. On a pair's even frame the filter moves the odd rows with TFF on
+    // and the even rows with it off.
     const int lo = std::max(0, shift_ - kFineReach), hi = std::min(kShiftMax, shift_ + kFineReach);
-    std::vector<double> comb(static_cast<size_t>(hi - lo + 1), 0.0), field(comb.size(), 0.0);
+    std::vector<double> residual(static_cast<size_t>(hi - lo + 1), 0.0);
     const long pairs = (rq_.frames + 1) / 2;
     const long every = std::max<long>(1, pairs / kFinePairs);
-    FrameEnergy e(w_);
     if (!pass("shift", 0.55, 0.7,
               [&](SampleRunner& r, long, long f) {
                   if (f % 2 != 0 || (f / 2) % every != 0) return;
-                  for (int s = lo; s <= hi; ++s) {
-                      e.measure(r.run(controls_for(base_, tff_, left_, right_ - left_, s, 0), f), r.stride(), w_,
-                                h_, false);
-                      for (int x = left_; x < right_; ++x) {
-                          comb[static_cast<size_t>(s - lo)] += e.comb[static_cast<size_t>(x)];
-                          field[static_cast<size_t>(s - lo)] += e.field[static_cast<size_t>(x)];
-                      }
-                  }
+                  for (int s = lo; s <= hi; ++s)
+                      residual[static_cast<size_t>(s - lo)] +=
+                          moved_residual(r.run(controls_for(base_, tff_, left_, right_ - left_, s, 0), f), r.stride(),
+                                         h_, tff_, left_, right_);
               },
               error))
         return false;
-    double best = INFINITY;
-    for (int s = lo; s <= hi; ++s) {
-        const double v = comb[static_cast<size_t>(s - lo)] / (field[static_cast<size_t>(s - lo)] + 1.0);
-        if (v < best) {
-            best = v;
-            shift_ = s;
-        }
-    }
+    shift_ = lo + static_cast<int>(std::min_element(residual.begin(), residual.end()) - residual.begin());
     return true;
 }
 
@@ -778,6 +823,33 @@ bool Analyzer::refine_edges(std::string& error) {
     return true;
 }
 
+bool Analyzer::confirm_tff(std::string& error) {
+    // The survey foresaw the filter's choice of weave with this measure in
+    // place of the filter's own count, which grain can mislead. The filter
+    // itself settles the TFF: the chosen settings under both, without the
+    // low-pass (which would hide what is left), on frames across the sample.
+    const long every = std::max<long>(1, (rq_.frames + 1) / 2 / kFinePairs);
+    FrameEnergy e(w_);
+    double comb[2] = {0, 0}, field[2] = {0, 0};
+    if (!pass("tff", 0.8, 0.85,
+              [&](SampleRunner& r, long, long f) {
+                  if ((f / 2) % every != 0) return;
+                  for (int t = 0; t < 2; ++t) {
+                      e.measure(r.run(controls_for(base_, t, left_, right_ - left_, shift_, 0), f), r.stride(), w_,
+                                h_, false);
+                      for (size_t x = 0; x < e.comb.size(); ++x) {
+                          comb[t] += e.comb[x];
+                          field[t] += e.field[x];
+                      }
+                  }
+              },
+              error))
+        return false;
+    for (int t = 0; t < 2; ++t) tff_comb_[t] = comb[t] / (field[t] + 1.0);
+    if (tff_comb_[1 - tff_] < 0.8 * tff_comb_[tff_]) tff_ = 1 - tff_;
+    return true;
+}
+
 bool Analyzer::result(Analysis& out, std::string& error) {
     const Controls chosen = controls_for(base_, tff_, left_, right_ - left_, shift_, base_.check[CHECK_LPF]);
     const Controls matching = controls_for(base_, tff_, 0, 0, 0, 0);
@@ -795,7 +867,7 @@ bool Analyzer::result(Analysis& out, std::string& error) {
             into[side + 1] += e.field[static_cast<size_t>(x)];
         }
     };
-    const bool ok = pass("result", 0.8, 1.0,
+    const bool ok = pass("result", 0.85, 1.0,
                          [&](SampleRunner& r, long, long f) {
                              e.measure(r.input(f), r.stride(), w_, h_, false);
                              column_input_.add(e.comb, e.field, floor_);
@@ -858,11 +930,10 @@ void Analyzer::describe(Analysis& a) const {
             break;
         case ClipKind::Match:
             a.verdict = "match: the fields are out of step; pelta's field matching repairs them without a window.";
-            a.evidence = "field matching with TFF " + on_off(s.tff) + " leaves " +
-                         fmt("%.0f", no_window_[s.tff].combed) + " combed blocks of " + fmt("%.0f", input_combed_) +
-                         " in the frames looked at closely (TFF " + on_off(1 - s.tff) + ": " +
-                         fmt("%.0f", no_window_[1 - s.tff].combed) + "); combing falls from " +
-                         fmt("%.2f", a.input_comb) + " to " + fmt("%.2f", a.output_comb) + ".";
+            a.evidence = "field matching with TFF " + on_off(s.tff) + " leaves combing " +
+                         fmt("%.2f", tff_comb_[s.tff]) + " (TFF " + on_off(1 - s.tff) + ": " +
+                         fmt("%.2f", tff_comb_[1 - s.tff]) + "), against " + fmt("%.2f", a.input_comb) +
+                         " in the input (a clean picture measures well below 1).";
             break;
         case ClipKind::Pulldown:
             a.verdict = "pulldown: this is telecined film, a cadence of repeated fields; that is not pelta's job.";
@@ -874,9 +945,9 @@ void Analyzer::describe(Analysis& a) const {
         case ClipKind::Interlaced:
             a.verdict = "interlaced: each field is its own moment, and no weave of neighbouring fields removes the "
                         "combing; that is not pelta's job.";
-            a.evidence = "the best settings leave " + percent(1.0 - repaired_) +
-                         " of the combed blocks combed; combing " + fmt("%.2f", a.input_comb) + " in the input, " +
-                         fmt("%.2f", a.output_comb) + " after.";
+            a.evidence = "the best weaves and windows leave " + percent(1.0 - repaired_) +
+                         " of the input's combing (combing " + fmt("%.2f", a.input_comb) +
+                         " in the input); only a blurring low-pass would hide the rest.";
             a.advice = "a deinterlacer: ffmpeg -vf bwdif; in the editor, its own deinterlacing";
             break;
         case ClipKind::Progressive:
@@ -914,6 +985,7 @@ bool Analyzer::run(Analysis& out, std::string& error) {
     if (right_ > left_) {
         if (!refine_shift(error) || !refine_edges(error)) return false;
     }
+    if ((kind_ == ClipKind::Match || kind_ == ClipKind::Window) && !confirm_tff(error)) return false;
     // The picture for the report: the frame whose input combs most where the
     // settings work (the window, or the whole frame).
     {

@@ -11,6 +11,7 @@
 
 #include "analyze.h"
 #include "io.h"
+#include "plugin.h"
 
 namespace pelta_cli {
 
@@ -296,7 +297,8 @@ std::string analyze_help() {
            "  --json             print one JSON object on standard output and nothing else there\n"
            "  --report PAGE      also write a self-contained HTML page with pictures and profiles\n"
            "  --raw WxH          raw frames of W x H pixels, as pelta --raw reads them\n"
-           "  --quiet            no progress line\n"
+           "  --quiet            no progress line\n" +
+           (can_load_plugins() ? "  --plugin FILE      analyse with the filter of a plug-in DLL (pelta.auf)\n" : "") +
            "  -h, --help         show this help\n"
            "\n"
            "The verdict is one of: progressive, pulldown, interlaced (not pelta's job: it says what to\n"
@@ -338,7 +340,8 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
             o.quiet = true;
             continue;
         }
-        const bool takes = arg == "--frames" || arg == "--start" || arg == "--report" || arg == "--raw";
+        const bool takes = arg == "--frames" || arg == "--start" || arg == "--report" || arg == "--raw" ||
+                           (arg == "--plugin" && can_load_plugins());
         if (!takes) return fail("unknown option '" + std::string(arg) + "' (see " + std::string(program_name()) + " analyze --help)", 2);
         if (i + 1 >= argc) return fail(std::string(arg) + " needs a value", 2);
         std::string_view value = argv[++i];
@@ -350,6 +353,8 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
         } else if (arg == "--start") {
             if (!parse_count(value, 0, INT_MAX / 2, o.start))
                 return fail("--start takes a frame number, not '" + std::string(value) + "'", 2);
+        } else if (arg == "--plugin") {
+            // The filter was loaded from it before the analysis began.
         } else if (arg == "--report") {
             if (value.empty()) return fail("--report needs a file name", 2);
             o.report = std::string(value);
