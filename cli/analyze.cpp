@@ -305,7 +305,7 @@ constexpr int kCoarseShifts = kFineShiftEnd / 4 + (kShiftMax - kFineShiftEnd) / 
 constexpr int coarse_shift(int k) { return k <= kFineShiftEnd / 4 ? 4 * k : kFineShiftEnd + 8 * (k - kFineShiftEnd / 4); }
 constexpr int kFineReach = 7;
 // Frame pairs the shift search looks at, at most, spread over the sample.
-constexpr long kCoarsePairs = 24;
+constexpr long kCoarsePairs = 16;
 constexpr long kFinePairs = 48;
 // Columns either side of a band's edge that the edge pass re-examines.
 constexpr int kEdgeReach = 12;
