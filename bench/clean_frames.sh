@@ -29,32 +29,8 @@
 #   --dir    where the clips and per-frame CSV files are kept (default: a
 #            temporary directory, removed afterwards)
 set -euo pipefail
-
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build="$repo/build"
-dir=""
-die() { echo "clean_frames.sh: $*" >&2; exit 1; }
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --build) build=${2:?--build needs a directory}; shift 2 ;;
-        --dir) dir=${2:?--dir needs a directory}; shift 2 ;;
-        -h|--help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        *) die "unknown argument '$1' (see --help)" ;;
-    esac
-done
-command -v ffmpeg >/dev/null || die "ffmpeg is not installed"
-[ -f "$build/CMakeCache.txt" ] || die "$build is not a configured build directory"
-cmake --build "$build" --target pelta pelta_score >&2
-pelta="$build/cli/pelta"
-score="$build/bench/pelta_score"
-
-if [ -z "$dir" ]; then
-    dir=$(mktemp -d "${TMPDIR:-/tmp}/pelta-clean.XXXXXX")
-    trap 'rm -rf "$dir"' EXIT
-else
-    mkdir -p "$dir"
-fi
-ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+. "$(dirname "$0")/common.sh"
+bench_setup clean_frames.sh pelta pelta_score -- "$@"
 
 # --- film: a pan over a still picture, then 3:2 pulldown -------------------
 # The still: ffmpeg's test picture, 1440 wide, softened a little as a camera

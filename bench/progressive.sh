@@ -19,32 +19,8 @@
 #   --dir    where the clip, outputs and statistics are kept (default: a
 #            temporary directory, removed afterwards)
 set -euo pipefail
-
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build="$repo/build"
-dir=""
-die() { echo "progressive.sh: $*" >&2; exit 1; }
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --build) build=${2:?--build needs a directory}; shift 2 ;;
-        --dir) dir=${2:?--dir needs a directory}; shift 2 ;;
-        -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        *) die "unknown argument '$1' (see --help)" ;;
-    esac
-done
-command -v ffmpeg >/dev/null || die "ffmpeg is not installed"
-[ -f "$build/CMakeCache.txt" ] || die "$build is not a configured build directory"
-cmake --build "$build" --target pelta pelta_score >&2
-pelta="$build/cli/pelta"
-score="$build/bench/pelta_score"
-
-if [ -z "$dir" ]; then
-    dir=$(mktemp -d "${TMPDIR:-/tmp}/pelta-progressive.XXXXXX")
-    trap 'rm -rf "$dir"' EXIT
-else
-    mkdir -p "$dir"
-fi
-ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+. "$(dirname "$0")/common.sh"
+bench_setup progressive.sh pelta pelta_score -- "$@"
 
 ff -f lavfi -i "testsrc2=s=720x480:r=30000/1001" -frames:v 180 -pix_fmt yuv420p \
    -f yuv4mpegpipe "$dir/clean.y4m"
