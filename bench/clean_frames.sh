@@ -17,9 +17,10 @@
 # columns 320..639 (pelta's default window), each against the pictures on
 # its own; a frame is clean when all three are, combed when any is.
 #
-# Matchers: pelta with its defaults; pelta --width 0 --lpf 0 (field matching
-# alone, no window, no low-pass); pelta --tff 0 (the TFF check box off, on
-# top-field-first clips); ffmpeg's fieldmatch with its defaults.
+# Matchers: pelta with its defaults; pelta --lpf 0 (no low-pass); pelta
+# --width 0 --lpf 0 (field matching alone, no window, no low-pass); pelta
+# --tff 0 (the TFF check box off, on top-field-first clips); ffmpeg's
+# fieldmatch with its defaults.
 # "pictures" counts the different source pictures among the clean frames.
 #
 # usage: bench/clean_frames.sh [--build DIR] [--dir DIR]
@@ -28,32 +29,8 @@
 #   --dir    where the clips and per-frame CSV files are kept (default: a
 #            temporary directory, removed afterwards)
 set -euo pipefail
-
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build="$repo/build"
-dir=""
-die() { echo "clean_frames.sh: $*" >&2; exit 1; }
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --build) build=${2:?--build needs a directory}; shift 2 ;;
-        --dir) dir=${2:?--dir needs a directory}; shift 2 ;;
-        -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        *) die "unknown argument '$1' (see --help)" ;;
-    esac
-done
-command -v ffmpeg >/dev/null || die "ffmpeg is not installed"
-[ -f "$build/CMakeCache.txt" ] || die "$build is not a configured build directory"
-cmake --build "$build" --target pelta pelta_score >&2
-pelta="$build/cli/pelta"
-score="$build/bench/pelta_score"
-
-if [ -z "$dir" ]; then
-    dir=$(mktemp -d "${TMPDIR:-/tmp}/pelta-clean.XXXXXX")
-    trap 'rm -rf "$dir"' EXIT
-else
-    mkdir -p "$dir"
-fi
-ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+. "$(dirname "$0")/common.sh"
+bench_setup clean_frames.sh pelta pelta_score -- "$@"
 
 # --- film: a pan over a still picture, then 3:2 pulldown -------------------
 # The still: ffmpeg's test picture, 1440 wide, softened a little as a camera
@@ -89,6 +66,7 @@ ff -f lavfi -i "testsrc2=s=720x480:r=$rate:d=4" \
 run() {  # run CLIP: filters $dir/CLIP.y4m with each matcher into $dir/CLIP.MATCHER.y4m
     local clip=$1
     "$pelta" --quiet "$dir/$clip.y4m" "$dir/$clip.pelta.y4m"
+    "$pelta" --quiet --lpf 0 "$dir/$clip.y4m" "$dir/$clip.pelta-nolpf.y4m"
     "$pelta" --quiet --width 0 --lpf 0 "$dir/$clip.y4m" "$dir/$clip.pelta-match.y4m"
     "$pelta" --quiet --tff 0 "$dir/$clip.y4m" "$dir/$clip.pelta-tff0.y4m"
     ff -i "$dir/$clip.y4m" -vf fieldmatch -f yuv4mpegpipe "$dir/$clip.fieldmatch.y4m"
@@ -99,12 +77,13 @@ run steps
 echo "ffmpeg: $(ffmpeg -version | head -1)"
 printf '%-8s %-28s %s\n' clip matcher result
 for clip in film steps; do
-    for m in input pelta pelta-match pelta-tff0 fieldmatch; do
+    for m in input pelta pelta-nolpf pelta-match pelta-tff0 fieldmatch; do
         f="$dir/$clip.$m.y4m"
         [ "$m" = input ] && f="$dir/$clip.y4m"
         case $m in
             input) label="(unfiltered input)" ;;
             pelta) label="pelta (defaults)" ;;
+            pelta-nolpf) label="pelta --lpf 0" ;;
             pelta-match) label="pelta --width 0 --lpf 0" ;;
             pelta-tff0) label="pelta --tff 0" ;;
             fieldmatch) label="ffmpeg fieldmatch" ;;

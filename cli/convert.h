@@ -4,8 +4,8 @@
 // 8-bit samples follow the editor's own formulas, which round-trip every
 // 8-bit value exactly; deeper samples follow the same scale, an N-bit code
 // standing for the 8-bit code times 2^(N-8), with the precision N bits carry
-// (see "Chroma conversion" in README.md). Chroma resampling for 4:2:2 and
-// 4:2:0 is our own and the same at every depth. In short, 4:2:0 chroma is
+// (see docs/chroma.md). Chroma resampling for 4:2:2 and 4:2:0 is our own and
+// the same at every depth. In short, 4:2:0 chroma is
 // interpolated vertically within each field and never across fields, and all
 // filters are normalised, so a picture whose chroma is constant over each
 // field comes back unchanged from a round trip.

@@ -8,8 +8,8 @@
 // that the others must match bit for bit, and vector versions for SSE2
 // (convert_kernels_sse2.cpp) and AVX2 (convert_kernels_avx2.cpp), which take 8
 // or 16 samples a step and hand the rest of a row to the tier below. All
-// compute the formulas of convert.h and the resampling described in README.md
-// exactly.
+// compute the formulas of convert.h and the resampling described in
+// docs/chroma.md exactly.
 //
 // Resampling reads one or two samples beyond each end of a row. Rows that are
 // resampled live in padded buffers whose edge samples are repeated outwards,

@@ -374,7 +374,7 @@ std::string help_text(const FILTER_DLL* desc) {
     line("  --version        show the version");
     line("");
     line("--tff is not the source's field order: with 1 the weaves pair a top field of an even");
-    line("frame with a bottom field of an odd frame, with 0 the reverse (see README, Field order).");
+    line("frame with a bottom field of an odd frame, with 0 the reverse (see docs/field-order.md).");
     line("--range is what the output shows unless --saving, as in the editor's preview.");
     line("");
     line("Exit status: 0 done, 1 error (or a failed frame or an incomplete last frame with");

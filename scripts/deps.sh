@@ -11,10 +11,10 @@ profile=${1:-test}
 base="cmake ninja-build g++ make libgtest-dev libbenchmark-dev
       g++-mingw-w64-i686 binutils-mingw-w64-i686"
 case "$profile" in
-  test) pkgs="$base g++-multilib qemu-user-static clang libclang-rt-14-dev ffmpeg zip unzip
+  test) pkgs="$base g++-multilib qemu-user-static clang libclang-rt-14-dev ffmpeg zip unzip python3
              chromium chromium-driver python3-selenium" ;;
   demo) pkgs="$base ffmpeg" ;;
-  package) pkgs="$base zip" ;;
+  package) pkgs="$base zip python3" ;;
   *) echo "deps.sh: unknown profile '$profile' (test, demo or package)" >&2; exit 2 ;;
 esac
 

@@ -2,8 +2,9 @@
 # Builds pelta.auf from this source tree in a fresh build directory and writes
 # the release package:
 #   scripts/package.sh [--out DIR]        (default DIR: dist/)
-#   DIR/pelta-VERSION-win32.zip: LICENSE, README.ja.md, README.md, pelta.auf
-#   and SHA256SUMS (their SHA-256 sums, for sha256sum -c), in that order.
+#   DIR/pelta-VERSION-win32.zip: LICENSE, README.ja.txt (the Japanese guide
+#   as a Notepad text file, from scripts/readme_txt.py), pelta.auf and
+#   SHA256SUMS (their SHA-256 sums, for sha256sum -c), in that order.
 # VERSION is the one the build sets (CMakeLists.txt). The package is
 # reproducible: the DLL carries no time stamp or build path, and every file in
 # the zip has mode 0644 and the time SOURCE_DATE_EPOCH (default: the time of
@@ -15,7 +16,7 @@ out=dist
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=${2:?--out needs a directory}; shift 2 ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "package.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -39,8 +40,9 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$work/build/CMakeCache.t
 
 stage="$work/stage"
 mkdir "$stage"
-cp "$work/build/pelta.auf" LICENSE README.ja.md README.md "$stage/"
-files="LICENSE README.ja.md README.md pelta.auf"
+cp "$work/build/pelta.auf" LICENSE "$stage/"
+python3 scripts/readme_txt.py README.ja.md "$stage/README.ja.txt"
+files="LICENSE README.ja.txt pelta.auf"
 (cd "$stage" && sha256sum $files > SHA256SUMS)
 chmod 0644 "$stage"/*
 touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*

@@ -67,7 +67,7 @@ TEST(Convert, EveryEightBitValueRoundTrips) {
 // that allows (2 and 7 codes), and every PIXEL_YC value that a code decodes
 // to comes back exactly. Every depth reads the code 2^k * c8 as the 8-bit
 // formulas read c8, and from 9 bits on encoding picks the code whose value is
-// nearest. These are the bounds the README states.
+// nearest. These are the bounds docs/chroma.md states.
 TEST(Convert, CodesOfEveryDepthRoundTripWithinTheirBounds) {
     struct Bound {
         int depth;

@@ -135,7 +135,7 @@ TEST(CliHighDepth, FfmpegReadsEveryOutputFormat) {
     }
 }
 
-// A 10-bit pipeline as the README shows it, through pipes both ways.
+// A 10-bit pipeline as docs/cli.md shows it, through pipes both ways.
 TEST(CliHighDepth, TenBitPipeline) {
     if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg not installed (scripts/deps.sh test installs it)";
     ScratchDir dir;
