@@ -414,6 +414,8 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
     rq.desc = desc;
     rq.w = input.w();
     rq.h = input.h();
+    if (opt.auto_frames) rq.frames = opt.auto_frames;
+    rq.start = opt.auto_start;
     rq.open = [&input](long first, std::string& err) { return input.frames_from(first, err); };
     rq.progress = progress_line(show_progress);
     Analysis a;

@@ -147,7 +147,8 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
         for (const TrackOption& c : kChecks)
             if (name == c.name) check = &c;
         const bool known = track || check || name == "raw" || name == "out-chroma" || name == "out-depth" ||
-                           name == "max-w" || name == "log" || name == "plugin" || name == "threads";
+                           name == "max-w" || name == "log" || name == "plugin" || name == "threads" ||
+                           name == "frames" || name == "start";
         if (!known) {
             error = "unknown option '" + opt + "'";
             return ParseOutcome::Usage;
@@ -222,6 +223,15 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
                 return ParseOutcome::Usage;
             }
             o.max_w = static_cast<int>(v);
+        } else if (name == "frames" || name == "start") {
+            long long v;
+            const long long lo = name == "frames" ? 10 : 0, hi = name == "frames" ? 100000 : INT_MAX / 2;
+            if (!parse_int(value, v) || v < lo || v > hi) {
+                error = opt + " takes a number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                        ", not '" + std::string(value) + "'";
+                return ParseOutcome::Usage;
+            }
+            (name == "frames" ? o.auto_frames : o.auto_start) = static_cast<long>(v);
         } else if (name == "threads") {
             long long v;
             if (!parse_int(value, v) || v < 1 || v > kMaxThreads) {
@@ -260,8 +270,8 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
     o.input = positional[0];
     o.input_arg = positional_arg[0];
     o.output = positional[1];
-    if (o.force && !o.auto_settings) {
-        error = "--force goes with --auto";
+    if ((o.force || o.auto_frames || o.auto_start) && !o.auto_settings) {
+        error = std::string(o.force ? "--force" : o.auto_frames ? "--frames" : "--start") + " goes with --auto";
         return ParseOutcome::Usage;
     }
     if (o.saving && !o.log.empty()) {
@@ -364,6 +374,7 @@ std::string help_text(const FILTER_DLL* desc) {
     line("                   with the settings it suggests (--left, --width, --shift, --tff); options");
     line("                   given explicitly win; refuses clips that are not pelta's kind");
     line("  --force          with --auto: filter such a clip all the same");
+    line("  --frames N, --start F  with --auto: the sample to analyse (default 300 frames from 0)");
     line("  --strict         exit with status 1 if any frame failed (after writing everything)");
     line("  --quiet          no progress line and no summary on standard error");
     if (can_load_plugins()) {

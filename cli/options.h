@@ -30,6 +30,8 @@ struct Options {
     bool quiet = false;
     bool auto_settings = false;  // --auto: settings from the analysis of the clip's start
     bool force = false;          // --force: filter with --auto even a clip that is not pelta's kind
+    long auto_frames = 0;        // --frames: frames --auto analyses (0: its default)
+    long auto_start = 0;         // --start: the first of them
     int threads = 0;  // 0: default_threads()
     std::string log;
     std::string plugin;  // pelta32: the filter plug-in DLL to run instead of the built-in filter
