@@ -10,6 +10,9 @@
 # shift within 2 of the generator's (TFF may differ where both settings
 # restore the band, which the generator's symmetric bands allow).
 #
+# Also one clip each made by ffmpeg's own filters: 3:2 telecine of testsrc2
+# at 23.976, its 59.94p interlaced (interlace=scan=tff), and plain 29.97p.
+#
 # Speed: `pelta analyze` on the first 300 frames of a 720x480 clip (the demo's
 # sample, 10 s) against one plain filter pass over the same frames
 # (`pelta --quiet --threads 1 CLIP - > /dev/null`), median of 5 runs each.
@@ -81,6 +84,18 @@ print(("right" if ok else "WRONG") + " " + d["kind"] + " " + str(d["left"]) + ",
         total[$kind]=$(( ${total[$kind]:-0} + 1 ))
         case "$verdict" in right*) right[$kind]=$(( ${right[$kind]:-0} + 1 )) ;; esac
         printf '%-10s %-72s -> %s\n' "$pic" "$args" "$verdict"
+    done
+    # Clips made by ffmpeg's own filters: film telecined, true interlacing
+    # and plain progressive video.
+    for c in "pulldown|testsrc2=s=720x480:r=24000/1001:d=6|telecine=first_field=t:pattern=23" \
+             "interlaced|testsrc2=s=720x480:r=60000/1001:d=6|interlace=scan=tff" \
+             "progressive|testsrc2=s=720x480:r=30000/1001:d=6|null"; do
+        IFS='|' read -r kind src vf <<<"$c"
+        ff -f lavfi -i "$src" -vf "$vf" -pix_fmt yuv420p -f yuv4mpegpipe "$dir/c.y4m"
+        got=$("$pelta" analyze --quiet --json "$dir/c.y4m" | /usr/bin/python3 -c 'import json,sys; print(json.load(sys.stdin)["kind"])')
+        total[$kind]=$(( ${total[$kind]:-0} + 1 ))
+        [ "$got" = "$kind" ] && right[$kind]=$(( ${right[$kind]:-0} + 1 ))
+        printf '%-10s %-72s -> %s\n' ffmpeg "$src,$vf" "$([ "$got" = "$kind" ] && echo right || echo WRONG) $got"
     done
     echo
     echo "kind          right of"

@@ -955,8 +955,9 @@ void Analyzer::describe(Analysis& a) const {
                         "weaves would comb them).";
             a.evidence = "the moving frames measure " + fmt("%.2f", input_over_fields_) +
                          " times what the content of their fields does (combed footage measures " +
-                         fmt("%.1f", kProgressive) + " and more); pelta's weaves would take the combing from " +
-                         fmt("%.2f", a.input_comb) + " to " + fmt("%.2f", a.output_comb) + ".";
+                         fmt("%.1f", kProgressive) +
+                         " and more): they are whole pictures, and pelta would replace one field of each with a "
+                         "neighbour's.";
             a.advice = "nothing: use the clip as it is, or filter only a stretch that is combed";
             break;
     }
