@@ -308,9 +308,29 @@ std::string analyze_help() {
            "Exit status: 0 a verdict (whatever the kind), 1 error, 2 usage error.\n";
 }
 
+// Runs the analysis over the opened input, with the progress line on a
+// terminal unless `quiet`.
+bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, long frames, bool quiet, Analysis& a,
+                   std::string& error) {
+    const bool show_progress = !quiet && isatty(STDERR_FILENO);
+    AnalysisRequest rq;
+    rq.desc = desc;
+    rq.w = input.w();
+    rq.h = input.h();
+    rq.start = start;
+    rq.frames = frames;
+    rq.open = [&input](long first, std::string& err) { return input.frames_from(first, err); };
+    rq.progress = progress_line(show_progress);
+    const bool ok = analyze_clip(rq, a, error);
+    clear_progress(show_progress);
+    return ok;
+}
+
+constexpr long kDefaultFrames = 300;
+
 struct AnalyzeOptions {
     std::string input, report;
-    long frames = 300, start = 0;
+    long frames = kDefaultFrames, start = 0;
     bool json = false, quiet = false, raw = false;
     int raw_w = 0, raw_h = 0;
 };
@@ -381,19 +401,8 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
     if (!input.open(o.input, o.raw, o.raw_w, o.raw_h, command_from_stdin(argc, argv, input_at, "analyze"), error))
         return fail(error, input.usage_error() ? 2 : 1);
 
-    const bool show_progress = !o.quiet && isatty(STDERR_FILENO);
-    AnalysisRequest rq;
-    rq.desc = desc;
-    rq.w = input.w();
-    rq.h = input.h();
-    rq.start = o.start;
-    rq.frames = o.frames;
-    rq.open = [&input](long first, std::string& err) { return input.frames_from(first, err); };
-    rq.progress = progress_line(show_progress);
     Analysis a;
-    const bool ok = analyze_clip(rq, a, error);
-    clear_progress(show_progress);
-    if (!ok) return fail(error);
+    if (!analyze_input(input, desc, o.start, o.frames, o.quiet, a, error)) return fail(error);
     if (!o.report.empty() && !write_analysis_report(a, o.input, o.report, error)) return fail(error);
     const std::string text = o.json ? analysis_json(a) + "\n" : analysis_text(a);
     std::fputs(text.c_str(), stdout);
@@ -409,19 +418,9 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
         std::fprintf(stderr, "pelta: %s\n", error.c_str());
         return input.usage_error() ? 2 : 1;
     }
-    const bool show_progress = !opt.quiet && isatty(STDERR_FILENO);
-    AnalysisRequest rq;
-    rq.desc = desc;
-    rq.w = input.w();
-    rq.h = input.h();
-    if (opt.auto_frames) rq.frames = opt.auto_frames;
-    rq.start = opt.auto_start;
-    rq.open = [&input](long first, std::string& err) { return input.frames_from(first, err); };
-    rq.progress = progress_line(show_progress);
     Analysis a;
-    const bool ok = analyze_clip(rq, a, error);
-    clear_progress(show_progress);
-    if (!ok) {
+    if (!analyze_input(input, desc, opt.auto_start, opt.auto_frames ? opt.auto_frames : kDefaultFrames, opt.quiet,
+                       a, error)) {
         std::fprintf(stderr, "pelta: --auto: %s\n", error.c_str());
         return 1;
     }
