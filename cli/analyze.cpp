@@ -1040,6 +1040,13 @@ std::string json_string(const std::string& s) {
 }  // namespace
 
 bool analyze_clip(const AnalysisRequest& request, Analysis& out, std::string& error) {
+    // The measure needs rows two field lines either side, and a block of
+    // columns.
+    if (request.w < 8 || request.h < 12) {
+        error = "cannot tell: frames of " + std::to_string(request.w) + "x" + std::to_string(request.h) +
+                " are too small to measure combing (the analysis needs at least 8x12)";
+        return false;
+    }
     Analyzer analyzer(request);
     return analyzer.run(out, error);
 }

@@ -182,6 +182,7 @@ TEST_F(AnalyzeClips, InputsItCannotJudgeAndTheWaysOfReading) {
     };
     const Refusal refusals[] = {
         {"analyze short.y4m", 1, "needs at least 10 frames"},
+        {"analyze --raw 8x10 w.y4m", 1, "too small to measure"},
         {"analyze still.y4m", 1, "cannot tell"},
         {"analyze --start 35 w.y4m", 1, "needs at least 10 frames"},
         {"analyze missing.y4m", 1, "cannot open input"},
