@@ -11,13 +11,41 @@ usage: check_report.py PELTA SOURCE_DIR
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 
 from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for_port(port, proc, name):
+    for _ in range(300):
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.2):
+                return
+        except OSError:
+            if proc.poll() is not None:
+                break
+            time.sleep(0.1)
+    proc.kill()
+    raise RuntimeError(f"{name} did not start")
+
+
+def start_driver(log):
+    """chromedriver on a free port of 127.0.0.1, answering."""
+    port = free_port()
+    proc = subprocess.Popen(["/usr/bin/chromedriver", f"--port={port}"], stdout=log, stderr=log)
+    wait_for_port(port, proc, "chromedriver")
+    return proc, f"http://127.0.0.1:{port}"
 
 
 def main():
@@ -31,14 +59,23 @@ def main():
                              check=True, capture_output=True, text=True)
         expected = json.loads(run.stdout)
 
+        # Chromium is started here and Selenium attaches to it on 127.0.0.1:
+        # chromedriver would reach a browser it starts itself through
+        # "localhost", which a minimal system may not resolve.
+        log = open(os.path.join(work, "browser.log"), "wb")
+        browser_port = free_port()
+        browser = subprocess.Popen(
+            ["/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--disable-dev-shm-usage", "--remote-debugging-address=127.0.0.1",
+             f"--remote-debugging-port={browser_port}", "--user-data-dir=" + os.path.join(work, "profile"),
+             "about:blank"], stdout=log, stderr=log)
+        wait_for_port(browser_port, browser, "chromium")
+        service, url = start_driver(log)
         options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                     "--disable-dev-shm-usage", "--user-data-dir=" + os.path.join(work, "profile")):
-            options.add_argument(flag)
+        options.add_experimental_option("debuggerAddress", f"127.0.0.1:{browser_port}")
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        driver = webdriver.Remote(command_executor=url, options=options)
         failures = []
         try:
             driver.get("file://" + page)
@@ -66,6 +103,10 @@ def main():
                     failures.append(f"the page shows {key} {shown!r}, the JSON {expected[key]!r}")
         finally:
             driver.quit()
+            for proc in (service, browser):
+                proc.terminate()
+                proc.wait()
+            log.close()
         for f in failures:
             print("check_report:", f, file=sys.stderr)
         if failures:

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -50,16 +49,21 @@ protected:
 };
 ScratchDir* AnalyzeClips::dir_ = nullptr;
 
+// A value of the flat JSON object pelta analyze prints: the text after
+// "key": up to the next comma or brace (integers), or between quotes.
+std::string json_value(const std::string& json, const std::string& key) {
+    const std::string tag = "\"" + key + "\": ";
+    const size_t at = json.find(tag);
+    if (at == std::string::npos) return "";
+    const size_t from = at + tag.size();
+    if (json[from] == '"') return json.substr(from + 1, json.find('"', from + 1) - from - 1);
+    return json.substr(from, json.find_first_of(",}", from) - from);
+}
 int json_int(const std::string& json, const std::string& key) {
-    std::smatch m;
-    if (!std::regex_search(json, m, std::regex("\"" + key + "\": (-?[0-9]+)"))) return -999;
-    return std::stoi(m[1]);
+    const std::string v = json_value(json, key);
+    return v.empty() ? -999 : std::stoi(v);
 }
-std::string json_text(const std::string& json, const std::string& key) {
-    std::smatch m;
-    if (!std::regex_search(json, m, std::regex("\"" + key + "\": \"([^\"]*)\""))) return "";
-    return m[1];
-}
+std::string json_text(const std::string& json, const std::string& key) { return json_value(json, key); }
 
 // The combing of a Y4M stream in columns [l, r) and in the rest: comb energy
 // across the fields against that within them, over every frame.
