@@ -142,7 +142,7 @@ bool OutputFile::open(const std::string& path, std::string& error) {
 
 bool OutputFile::write_error(std::string& error) {
     const int err = errno;
-    if (platform::is_closed_pipe(err)) reader_gone_ = true;
+    if (platform::is_closed_pipe(err, file_)) reader_gone_ = true;
     error = "cannot write '" + path_ + "': " + std::strerror(err);
     return false;
 }

@@ -80,9 +80,9 @@ void remove_file(const char* path);
 // an error instead of ending the process.
 void on_interrupt(void (*cleanup)());
 
-// True when a write that failed with errno `err` failed because the reading
-// end of a pipe was closed.
-bool is_closed_pipe(int err);
+// True when a write to `f` that failed with errno `err` failed because the
+// reading end of a pipe was closed. Ask at once, before any other call.
+bool is_closed_pipe(int err, std::FILE* f);
 // Ends the process quietly, as a filter whose reader went away ends: by
 // SIGPIPE on POSIX; with status 141, what a POSIX shell reports for that, on
 // Windows.

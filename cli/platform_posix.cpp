@@ -143,7 +143,7 @@ void on_interrupt(void (*cleanup)()) {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-bool is_closed_pipe(int err) { return err == EPIPE; }
+bool is_closed_pipe(int err, std::FILE*) { return err == EPIPE; }
 
 void end_for_closed_pipe() {
     sigset_t pipe_only;
