@@ -113,6 +113,8 @@ std::FILE* create_temp_beside(const std::string& target, const FileInfo& replace
     return f;
 }
 
+std::FILE* scratch_file() { return std::tmpfile(); }
+
 bool replace_file(const std::string& from, const std::string& to, int& err) {
     if (std::rename(from.c_str(), to.c_str()) == 0) return true;
     err = errno;

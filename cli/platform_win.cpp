@@ -204,6 +204,30 @@ std::FILE* create_temp_beside(const std::string& target, const FileInfo&, std::s
     return nullptr;
 }
 
+std::FILE* scratch_file() {
+    char dir[MAX_PATH + 1], name[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof dir, dir);
+    if (n == 0 || n > MAX_PATH || !GetTempFileNameA(dir, "plt", 0, name)) {
+        errno = errno_of(GetLastError());
+        return nullptr;
+    }
+    const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_of(GetLastError());
+        DeleteFileA(name);
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    std::FILE* f = _fdopen(fd, "w+b");
+    if (!f) _close(fd);
+    return f;
+}
+
 bool replace_file(const std::string& from, const std::string& to, int& err) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     err = errno_of(GetLastError());
