@@ -129,9 +129,44 @@ FileInfo stream_info(std::FILE* f) {
     return h == INVALID_HANDLE_VALUE ? FileInfo{} : info_of(h);
 }
 
+bool new_file_place(const std::string& path, FileInfo& dir, std::string& name) {
+    const std::string target = follow_links(path);
+    const size_t cut = target.find_last_of("/\\:");
+    std::string folder = cut == std::string::npos ? "." : target.substr(0, cut + 1);
+    if (folder.back() == ':') folder += '.';  // "C:name": the current directory of drive C
+    dir = file_info(folder);
+    // Names compare without regard to letter case: compare them upper-cased.
+    const std::string leaf = target.substr(cut == std::string::npos ? 0 : cut + 1);
+    const int n = MultiByteToWideChar(CP_ACP, 0, leaf.data(), static_cast<int>(leaf.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, leaf.data(), static_cast<int>(leaf.size()), wide.data(), n);
+    CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    name.assign(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), n, name.data(), static_cast<int>(name.size()), nullptr, nullptr);
+    return dir.kind != FileKind::Missing;
+}
+
+const char kNullDevice[] = "NUL";
+
 bool is_terminal(std::FILE* f) {
     DWORD mode;
     return console_mode(f, mode);
+}
+
+bool names_terminal(const std::string& path) {
+    // Only a device can be one (opening a pipe's name would take a server's
+    // connection).
+    const FileKind kind = file_info(path).kind;
+    if (kind != FileKind::Other && kind != FileKind::Missing) return false;
+    // GetConsoleMode needs read access; CON opened for reading is the
+    // console's input, which tells as well.
+    const HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD mode;
+    const bool console = GetConsoleMode(h, &mode);
+    CloseHandle(h);
+    return console;
 }
 
 bool progress_terminal(std::FILE* f) {

@@ -85,6 +85,7 @@ const SameCase kSameCases[] = {
     {"analyze --json from a pipe", "cat in.y4m | {P} analyze --json --frames 30 - > analysis.json"},
     {"the reader leaves early", "{ {P} in.y4m - 2>err; echo $? >status; } | head -c 100 >/dev/null"},
     {"error: the output is the input", "{P} in.y4m in.y4m"},
+    {"error: the log is the output, named another way", "{P} --log out.y4m in.y4m ./out.y4m"},
     {"error: an unknown option", "{P} --bogus in.y4m out.y4m"},
     {"error: a missing input", "{P} nosuch.y4m out.y4m"},
 };
@@ -109,25 +110,31 @@ TEST(PeltaExe, DoesWhatTheNativePeltaDoes) {
 }
 
 // The identity of the file, not its name, tells: a name in other letter case,
-// with backslashes or as a full path, is still the input.
-TEST(PeltaExe, RefusesTheInputUnderAnotherName) {
+// with backslashes or as a full path, is still the input; and a log and an
+// output not there yet are one file when their names differ in case only.
+TEST(PeltaExe, KnowsAFileUnderAnotherName) {
     ScratchDir dir;
     write_inputs(dir);
     const std::vector<std::string> before = dir.list();
     std::string full = "Z:" + dir.path() + "\\IN.y4m";  // Wine's Z: is the Unix root
     for (char& c : full)
         if (c == '/') c = '\\';
-    for (const std::string& name : {std::string(".\\IN.Y4M"), full}) {
-        SCOPED_TRACE(name);
-        const RunResult r = run_shell(dir.path(), pelta_exe() + " in.y4m " + quote(name));
+    const struct {
+        std::string args, message;
+    } cases[] = {
+        {"in.y4m '.\\IN.Y4M'", "'.\\IN.Y4M' is the input file; write to another file"},
+        {"in.y4m " + quote(full), "'" + full + "' is the input file; write to another file"},
+        {"--log '.\\In.Y4m' in.y4m out.y4m", "'.\\In.Y4m' is the input file; write to another file"},
+        {"--log OUT.Y4M in.y4m out.y4m",
+         "--log 'OUT.Y4M' and OUTPUT 'out.y4m' are the same file; write them to different files"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult r = run_shell(dir.path(), pelta_exe() + " " + c.args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "pelta: '" + name + "' is the input file; write to another file\n");
+        EXPECT_EQ(r.err, "pelta: " + c.message + "\n");
         EXPECT_EQ(dir.list(), before);
     }
-    const RunResult r = run_shell(dir.path(), pelta_exe() + " --log '.\\In.Y4m' in.y4m out.y4m");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "pelta: '.\\In.Y4m' is the input file; write to another file\n");
-    EXPECT_EQ(dir.list(), before);
 }
 
 // Ctrl+C (Wine turns SIGINT into the console's Ctrl+C event) while the input
@@ -166,18 +173,28 @@ TEST(PeltaExe, WritesToTheNulDevice) {
 
 // On a console (Wine makes one on script(1)'s pseudo-terminal) the progress
 // line appears; elsewhere it does not (the comparison above covers that).
-TEST(PeltaExe, ShowsProgressOnAConsole) {
+// Video is not written onto the console, named either way.
+TEST(PeltaExe, ShowsProgressOnAConsoleAndWritesNoVideoThere) {
     ScratchDir dir;
     write_inputs(dir);
     if (run_shell(dir.path(), "command -v script").status != 0) GTEST_SKIP() << "script(1) not installed";
     if (run_shell(dir.path(), "script -qec true /dev/null").status != 0)
         GTEST_SKIP() << "script(1) cannot open a pseudo-terminal here (no /dev/pts?)";
-    const RunResult r =
-        run_shell(dir.path(), "script -qec " + quote(pelta_exe() + " in.y4m out.y4m; echo status $?") + " /dev/null");
+    const std::string p = pelta_exe();
+    const RunResult r = run_shell(dir.path(), "script -qec " +
+                                                  quote(p + " in.y4m out.y4m; echo status $?; " + p +
+                                                        " in.y4m -; echo status $?; " + p +
+                                                        " in.y4m CON; echo status $?") +
+                                                  " /dev/null");
     // The console redraws the text with escapes of its own between the
     // characters (and cursor moves for some spaces): compare the rest.
-    const std::string text = std::regex_replace(r.out, std::regex("\x1b\\[[0-9;?]*[A-Za-z]|\\s"), "");
+    std::string text = std::regex_replace(r.out, std::regex("\x1b\\[[0-9;?]*[A-Za-z]|\\s"), "");
+    if (text.size() > 4000) text = text.substr(0, 2000) + "..." + text.substr(text.size() - 2000);
     EXPECT_NE(text.find("pelta:frame1/" + std::to_string(kFrames) + "("), std::string::npos) << text;
     EXPECT_NE(text.find("pelta:" + std::to_string(kFrames) + "framesin"), std::string::npos) << text;
-    EXPECT_NE(text.find("status0"), std::string::npos) << text;
+    EXPECT_NE(text.find("status0pelta:standardoutputisaterminal:redirectitintoafileorapipe,ornameanoutputfilestatus2"
+                        "pelta:'CON'isaterminal:nameanoutputfilestatus2"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(dir.list().size(), 4u);  // the inputs and out.y4m
 }
