@@ -83,6 +83,8 @@ const SameCase kSameCases[] = {
     {"- to -, through pipes", "cat in.y4m | {P} --left 100 --width 64 - - | cat > out.y4m"},
     {"a Japanese file name with a space", "{P} '入力 ファイル.y4m' '出力 ファイル.y4m'"},
     {"analyze --json from a pipe", "cat in.y4m | {P} analyze --json --frames 30 - > analysis.json"},
+    {"analyze --report", "{P} analyze --frames 30 --report page.html in.y4m"},
+    {"--auto from a pipe", "cat in.y4m | {P} --auto --force - out.y4m"},
     {"the reader leaves early", "{ {P} in.y4m - 2>err; echo $? >status; } | head -c 100 >/dev/null"},
     {"error: the output is the input", "{P} in.y4m in.y4m"},
     {"error: the log is the output, named another way", "{P} --log out.y4m in.y4m ./out.y4m"},
