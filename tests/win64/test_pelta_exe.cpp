@@ -139,6 +139,27 @@ TEST(PeltaExe, KnowsAFileUnderAnotherName) {
     }
 }
 
+// The commands of the Japanese README's section for cmd.exe, in Wine's
+// cmd.exe: pelta.exe into pelta.exe through its pipe (which Wine's cmd.exe
+// makes with a temporary file, not a Windows pipe) gives the native result.
+TEST(PeltaExe, RunsInCmdExe) {
+    ScratchDir dir;
+    write_inputs(dir);
+    std::string exe = std::string("Z:") + PELTA_EXE_PATH;
+    for (char& c : exe)
+        if (c == '/') c = '\\';
+    const std::string stages = " --left 100 --width 64 in.y4m - | {P} --quiet --threads 1 - out.y4m";
+    const RunResult want = run_shell(dir.path(), with_program("{P}" + stages, quote(pelta_bin())));
+    ASSERT_EQ(want.status, 0) << want.err;
+    const std::string expected = read_file(dir / "out.y4m");
+    const RunResult r = run_shell(dir.path(), quote(PELTA_RUN_WINE) + " " + quote(PELTA_WINE64) + " " +
+                                                  quote(PELTA_WINE_PREFIX) + " cmd /c " +
+                                                  quote(with_program(exe + stages, exe)));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(without_timing(r.err), without_timing(want.err));
+    EXPECT_TRUE(read_file(dir / "out.y4m") == expected) << "out.y4m differs";
+}
+
 // Ctrl+C (Wine turns SIGINT into the console's Ctrl+C event) while the input
 // stalls: the temporary output and log go, and the process ends with
 // STATUS_CONTROL_C_EXIT (0xC000013A; a Unix parent sees its low byte, 58).
