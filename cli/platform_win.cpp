@@ -5,12 +5,7 @@
 // calls here carry any Unicode name. Temporary outputs are opened with
 // FILE_SHARE_DELETE so that the console control handler, which runs on a
 // thread of its own while the run may be writing, can remove them.
-#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <fcntl.h>
