@@ -135,7 +135,7 @@ bool new_file_place(const std::string& path, FileInfo& dir, std::string& name) {
     const int n = MultiByteToWideChar(CP_ACP, 0, leaf.data(), static_cast<int>(leaf.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_ACP, 0, leaf.data(), static_cast<int>(leaf.size()), wide.data(), n);
-    CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), n, wide.data(), n, nullptr, nullptr, 0);
     name.assign(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr)), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide.data(), n, name.data(), static_cast<int>(name.size()), nullptr, nullptr);
     return dir.kind != FileKind::Missing;
