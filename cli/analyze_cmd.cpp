@@ -1,7 +1,5 @@
 #include "analyze_cmd.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -11,6 +9,7 @@
 
 #include "analyze.h"
 #include "io.h"
+#include "platform.h"
 #include "plugin.h"
 
 namespace pelta_cli {
@@ -155,12 +154,12 @@ public:
         w_ = raw_w;
         h_ = raw_h;
         if (name == "-") {
-            if (isatty(STDIN_FILENO)) {
+            if (platform::is_terminal(stdin)) {
                 error = "standard input is a terminal: pipe a video into pelta or name an input file";
                 usage_ = true;
                 return false;
             }
-            spool_ = std::tmpfile();
+            spool_ = platform::scratch_file();
             if (!spool_) {
                 error = std::string("cannot make a temporary file for the input: ") + std::strerror(errno);
                 return false;
@@ -312,7 +311,7 @@ std::string analyze_help() {
 // terminal unless `quiet`.
 bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, long frames, bool quiet, Analysis& a,
                    std::string& error) {
-    const bool show_progress = !quiet && isatty(STDERR_FILENO);
+    const bool show_progress = !quiet && platform::progress_terminal(stderr);
     AnalysisRequest rq;
     rq.desc = desc;
     rq.w = input.w();

@@ -1,16 +1,15 @@
 #include "host.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "host/host_side.h"
 #include "host/platform_native.h"
+#include "platform.h"
 
 namespace pelta_cli {
 
@@ -191,10 +190,6 @@ void EditorHost::read_ahead(FrameInput& in) {
     cv_.notify_all();
 }
 
-namespace {
-extern "C" void interrupt_read(int) {}
-}  // namespace
-
 void EditorHost::stop_reader() {
     std::unique_lock<std::mutex> lock(mu_);
     stop_ = true;
@@ -254,15 +249,11 @@ bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(
     for (auto& frame : pool_) free_.push_back(frame.get());
 
     std::thread reader, writer;
-    struct sigaction old_action;
+    // Breaks off the reader's wait for input, should the run stop while the
+    // input stalls.
+    std::optional<platform::ReadInterrupt> interrupt;
     if (threads_ > 1) {
-        // A signal that interrupts the reader's wait for input, should the
-        // run stop while the input stalls; it does nothing else.
-        struct sigaction sa {};
-        sa.sa_handler = interrupt_read;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = 0;  // no SA_RESTART: the read returns
-        sigaction(SIGUSR1, &sa, &old_action);
+        interrupt.emplace();
         reader = std::thread([this, &in] { read_ahead(in); });
         writer = std::thread([this, &out, &on_frame] { write_behind(out, on_frame); });
     }
@@ -362,10 +353,9 @@ bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(
     for (;;) {
         std::unique_lock<std::mutex> lock(mu_);
         if (cv_.wait_for(lock, std::chrono::milliseconds(20), [&] { return reader_done_; })) break;
-        pthread_kill(reader.native_handle(), SIGUSR1);
+        interrupt->interrupt(reader);
     }
     reader.join();
-    sigaction(SIGUSR1, &old_action, nullptr);
     if (write_failed_) {
         error = write_error_;
         return false;

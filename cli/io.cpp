@@ -1,9 +1,5 @@
 #include "io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -48,85 +44,48 @@ void unregister_temp(int slot) {
     if (slot >= 0) temp_used[slot] = 0;
 }
 
-extern "C" void remove_temps_and_die(int sig) {
-    remove_uncommitted_outputs();
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
 }  // namespace
 
 void remove_uncommitted_outputs() {
     for (int i = 0; i < kTempSlots; ++i)
-        if (temp_used[i]) unlink(temp_paths[i]);
+        if (temp_used[i]) platform::remove_file(temp_paths[i]);
 }
 
-void install_signal_cleanup() {
-    // A signal the caller had us ignore (a background job's SIGINT, nohup's
-    // SIGHUP) stays ignored.
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        if (std::signal(sig, remove_temps_and_die) == SIG_IGN) std::signal(sig, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-}
+void install_signal_cleanup() { platform::on_interrupt(remove_uncommitted_outputs); }
 
 void end_for_closed_pipe() {
-    sigset_t pipe_only;
-    sigemptyset(&pipe_only);
-    sigaddset(&pipe_only, SIGPIPE);
-    sigprocmask(SIG_UNBLOCK, &pipe_only, nullptr);
-    remove_temps_and_die(SIGPIPE);
-    _exit(128 + SIGPIPE);  // only if the signal did not end the process
+    remove_uncommitted_outputs();
+    platform::end_for_closed_pipe();
 }
 
-std::string follow_links(const std::string& path) {
-    std::string p = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
-        std::vector<char> buf(4096);
-        const ssize_t n = readlink(p.c_str(), buf.data(), buf.size());
-        if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return p;
-        std::string link(buf.data(), static_cast<size_t>(n));
-        // A relative link is relative to the directory holding it.
-        const size_t slash = p.rfind('/');
-        if (link[0] != '/' && slash != std::string::npos) link = p.substr(0, slash + 1) + link;
-        p = link;
-    }
-    return p;
-}
-
-bool is_same_file(const std::string& path, const struct stat& st) {
-    struct stat other;
-    return stat(path.c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
+bool is_same_file(const std::string& path, const platform::FileInfo& file) {
+    return platform::same_file(platform::file_info(path), file);
 }
 
 namespace {
 
-// Where an output name leads: an existing file's device and inode, or, for a
-// file not there yet, its directory's and the name it would get there.
+// Where an output name leads: an existing file, or, for a file not there
+// yet, its directory and the name it would get there.
 struct OutputKey {
-    dev_t dev = 0;
-    ino_t ino = 0;
+    platform::FileInfo file;
     bool exists = false;
     std::string name;
     bool operator==(const OutputKey& o) const {
-        return dev == o.dev && ino == o.ino && exists == o.exists && name == o.name;
+        return platform::same_file(file, o.file) && exists == o.exists && name == o.name;
     }
 };
 
 bool output_key(const std::string& path, OutputKey& key) {
-    struct stat st;
-    if (path == "-" ? fstat(STDOUT_FILENO, &st) == 0 : stat(path.c_str(), &st) == 0) {
-        key = {st.st_dev, st.st_ino, true, {}};
-        return true;
+    const platform::FileInfo info = path == "-" ? platform::stream_info(stdout) : platform::file_info(path);
+    if (info.kind != platform::FileKind::Missing) {
+        key = {info, true, {}};
+        return info.has_id;
     }
     if (path == "-") return false;
-    const std::string target = follow_links(path);
-    const size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    if (stat(dir.c_str(), &st) != 0) return false;
-    key = {st.st_dev, st.st_ino, false, target.substr(slash == std::string::npos ? 0 : slash + 1)};
+    platform::FileInfo dir;
+    std::string name;
+    if (!platform::new_file_place(path, dir, name) || !dir.has_id) return false;
+    key = {dir, false, name};
     return true;
 }
 
@@ -135,18 +94,11 @@ bool output_key(const std::string& path, OutputKey& key) {
 bool same_output_file(const std::string& a, const std::string& b) {
     OutputKey ka, kb, null_device;
     if (!output_key(a, ka) || !output_key(b, kb) || !(ka == kb)) return false;
-    return !(output_key("/dev/null", null_device) && null_device == ka);
+    return !(output_key(platform::kNullDevice, null_device) && null_device == ka);
 }
 
 bool output_is_terminal(const std::string& path) {
-    if (path == "-") return isatty(STDOUT_FILENO);
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
-    const bool tty = isatty(fd);
-    close(fd);
-    return tty;
+    return path == "-" ? platform::is_terminal(stdout) : platform::names_terminal(path);
 }
 
 // ---- OutputFile -------------------------------------------------------------
@@ -160,13 +112,12 @@ bool OutputFile::open(const std::string& path, std::string& error) {
         is_stdout_ = true;
         return true;
     }
-    struct stat st;
-    const bool exists = stat(path.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        if (S_ISDIR(st.st_mode)) {
-            error = "cannot write '" + path + "': it is a directory";
-            return false;
-        }
+    const platform::FileInfo existing = platform::file_info(path);
+    if (existing.kind == platform::FileKind::Directory) {
+        error = "cannot write '" + path + "': it is a directory";
+        return false;
+    }
+    if (existing.kind != platform::FileKind::Missing && existing.kind != platform::FileKind::Regular) {
         // A device or a pipe: write to it as it is; there is nothing to rename.
         file_ = std::fopen(path.c_str(), "wb");
         if (!file_) {
@@ -177,36 +128,22 @@ bool OutputFile::open(const std::string& path, std::string& error) {
     }
     // The new file replaces the one the name leads to: through a symbolic
     // link, its target, so the link stays a link.
-    target_ = follow_links(path);
-    std::string tmpl = target_ + ".pelta-tmp-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    int fd = mkstemp(buf.data());
-    if (fd < 0) {
-        error = "cannot create '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    temp_ = buf.data();
-    temp_slot_ = register_temp(temp_);
-    // mkstemp makes the file private; give it the mode of the file it
-    // replaces, or the one a new file would get.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, exists ? st.st_mode & 07777 : 0666 & ~mask);
-    file_ = fdopen(fd, "wb");
+    target_ = platform::follow_links(path);
+    int err = 0;
+    file_ = platform::create_temp_beside(target_, existing, temp_, err);
     if (!file_) {
-        error = "cannot create '" + path + "': " + std::strerror(errno);
-        close(fd);
-        discard();
+        error = "cannot create '" + path + "': " + std::strerror(err);
         return false;
     }
+    temp_slot_ = register_temp(temp_);
     std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
     return true;
 }
 
 bool OutputFile::write_error(std::string& error) {
-    if (errno == EPIPE) reader_gone_ = true;
-    error = "cannot write '" + path_ + "': " + std::strerror(errno);
+    const int err = errno;
+    if (platform::is_closed_pipe(err, file_)) reader_gone_ = true;
+    error = "cannot write '" + path_ + "': " + std::strerror(err);
     return false;
 }
 
@@ -230,8 +167,9 @@ bool OutputFile::finish(std::string& error) {
 
 bool OutputFile::publish(std::string& error) {
     if (temp_.empty()) return true;
-    if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
-        error = "cannot rename the finished output to '" + path_ + "': " + std::strerror(errno);
+    int err = 0;
+    if (!platform::replace_file(temp_, target_, err)) {
+        error = "cannot rename the finished output to '" + path_ + "': " + std::strerror(err);
         return false;
     }
     unregister_temp(temp_slot_);
@@ -244,7 +182,7 @@ void OutputFile::discard() {
     if (file_ && !is_stdout_) std::fclose(file_);
     file_ = nullptr;
     if (!temp_.empty()) {
-        unlink(temp_.c_str());
+        platform::remove_file(temp_.c_str());
         unregister_temp(temp_slot_);
         temp_slot_ = -1;
         temp_.clear();

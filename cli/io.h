@@ -2,8 +2,6 @@
 // files that only appear under their name once complete.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -12,6 +10,7 @@
 
 #include "convert.h"
 #include "host.h"
+#include "platform.h"
 #include "y4m.h"
 
 namespace pelta_cli {
@@ -124,22 +123,18 @@ private:
     std::vector<uint8_t> buf_;
 };
 
-// Makes SIGINT, SIGTERM and SIGHUP remove every uncommitted temporary file
-// before the process ends, and turns SIGPIPE and SIGXFSZ into write errors.
+// Makes an interruption (Ctrl+C, SIGINT, SIGTERM, SIGHUP) remove every
+// uncommitted temporary file before the process ends, and a write to a closed
+// pipe or beyond the file size limit fail instead of ending the process.
 void install_signal_cleanup();
 
 // For a reader of the output that went away: removes every uncommitted
-// temporary file and ends the process by SIGPIPE, silently, as a filter that
-// never ignored the signal would have ended.
+// temporary file and ends the process quietly, as a filter that never
+// ignored SIGPIPE would have ended.
 [[noreturn]] void end_for_closed_pipe();
 
-// The path a chain of symbolic links ends at (`path` itself when it is no
-// link), whether or not that file exists.
-std::string follow_links(const std::string& path);
-
-// True when `path` names the file `st` describes (same device and inode,
-// through any links).
-bool is_same_file(const std::string& path, const struct stat& st);
+// True when `path` names the file `file` is (through any links or spelling).
+bool is_same_file(const std::string& path, const platform::FileInfo& file);
 
 // True when two output names ("-": standard output) lead to one file, so that
 // one would overwrite or mix into the other: the same device and inode

@@ -1,8 +1,5 @@
 // pelta: runs the pelta filter over a Y4M or raw video, standing in for the
 // editor that normally hosts it.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +13,7 @@
 #include "host/descriptor.h"
 #include "io.h"
 #include "options.h"
+#include "platform.h"
 #include "plugin.h"
 #include "y4m.h"
 
@@ -80,9 +78,9 @@ private:
 // Frames in a regular input file, where the size tells (Y4M: assuming bare
 // FRAME headers); 0 when unknown. Only used for the progress line.
 long expected_frames(std::FILE* in, size_t header_bytes, size_t frame_bytes) {
-    struct stat st;
-    if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode) || frame_bytes == 0) return 0;
-    const long long body = static_cast<long long>(st.st_size) - static_cast<long long>(header_bytes);
+    const platform::FileInfo info = platform::stream_info(in);
+    if (info.kind != platform::FileKind::Regular || frame_bytes == 0) return 0;
+    const long long body = info.size - static_cast<long long>(header_bytes);
     return body > 0 ? static_cast<long>(body / static_cast<long long>(frame_bytes)) : 0;
 }
 
@@ -100,8 +98,7 @@ std::string command_from_stdin(int argc, char** argv, const Options& opt) {
 // A header refusal, with what to do about it where that is clear.
 std::string header_error(const Y4mReader& y4m, const std::string& error, const Options& opt, std::FILE* in,
                          const std::string& from_stdin) {
-    struct stat st;
-    const bool pipe = fstat(fileno(in), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+    const bool pipe = platform::stream_info(in).kind == platform::FileKind::Pipe;
     switch (y4m.header_fault()) {
         case Y4mReader::HeaderFault::Empty:
             if (!pipe) return error;
@@ -116,11 +113,10 @@ std::string header_error(const Y4mReader& y4m, const std::string& error, const O
 }
 
 // An output (or log) that is the input file itself would destroy it.
-bool names_the_input(const std::string& name, const struct stat& in_st) {
+bool names_the_input(const std::string& name, const platform::FileInfo& in_file) {
     if (name.empty()) return false;
-    if (name != "-") return is_same_file(name, in_st);
-    struct stat out_st;
-    return fstat(STDOUT_FILENO, &out_st) == 0 && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino;
+    if (name != "-") return is_same_file(name, in_file);
+    return platform::same_file(platform::stream_info(stdout), in_file);
 }
 
 // A window that starts at or beyond the right edge holds no column.
@@ -159,7 +155,7 @@ static int run(int argc, char** argv) {
 
     // Input.
     std::FILE* in = stdin;
-    if (opt.input == "-" && isatty(STDIN_FILENO))
+    if (opt.input == "-" && platform::is_terminal(stdin))
         return fail("standard input is a terminal: pipe a video into pelta or name an input file", 2);
     if (output_is_terminal(opt.output))
         return fail(opt.output == "-" ? "standard output is a terminal: redirect it into a file or a pipe, or name an "
@@ -167,16 +163,16 @@ static int run(int argc, char** argv) {
                                       : shown_name(opt.output) + " is a terminal: name an output file",
                     2);
     if (opt.input != "-") {
+        // (A directory opens for reading on Linux but not on Windows.)
+        if (platform::file_info(opt.input).kind == platform::FileKind::Directory)
+            return fail("cannot read input '" + opt.input + "': it is a directory");
         in = std::fopen(opt.input.c_str(), "rb");
         if (!in) return fail("cannot open input '" + opt.input + "': " + std::strerror(errno));
-        struct stat st;
-        if (fstat(fileno(in), &st) == 0 && S_ISDIR(st.st_mode))
-            return fail("cannot read input '" + opt.input + "': it is a directory");
     }
-    struct stat in_st;
-    if (fstat(fileno(in), &in_st) == 0 && S_ISREG(in_st.st_mode))
+    const platform::FileInfo in_file = platform::stream_info(in);
+    if (in_file.kind == platform::FileKind::Regular)
         for (const std::string& name : {opt.output, opt.log})
-            if (names_the_input(name, in_st))
+            if (names_the_input(name, in_file))
                 return fail(shown_name(name) + " is the input file; write to another file");
     auto as_typed = [](const std::string& name) {
         return name == "-" ? std::string("- (standard output)") : "'" + name + "'";
@@ -250,7 +246,7 @@ static int run(int argc, char** argv) {
     }
 
     warn_window_outside(opt.controls, w);
-    Progress progress(!opt.quiet && isatty(STDERR_FILENO), total);
+    Progress progress(!opt.quiet && platform::progress_terminal(stderr), total);
     const Clock::time_point start = Clock::now();
     std::string log_error;
     bool log_ok = true;
@@ -308,6 +304,7 @@ static int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
+    platform::init_process();
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -1,16 +1,14 @@
 #include "options.h"
 
-#include <sched.h>
-
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
-#include <thread>
 
 #include "pelta_version.h"
+#include "platform.h"
 #include "plugin.h"
 
 namespace pelta_cli {
@@ -312,13 +310,7 @@ std::string quote_arg(const std::string& s) {
 
 std::string version_text() { return "pelta " PELTA_VERSION "\n"; }
 
-int default_threads() {
-    cpu_set_t set;
-    long cpus = 0;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) cpus = CPU_COUNT(&set);
-    if (cpus <= 0) cpus = static_cast<long>(std::thread::hardware_concurrency());
-    return cpus >= 2 ? 2 : 1;
-}
+int default_threads() { return platform::usable_cpus() >= 2 ? 2 : 1; }
 
 std::string help_text(const FILTER_DLL* desc) {
     std::string s;

@@ -5,14 +5,18 @@
 #   scripts/deps.sh test   the build and every test
 #   scripts/deps.sh demo   the build and the sample clip (ffmpeg)
 #   scripts/deps.sh package  the release package (scripts/package.sh)
+# pelta.auf (32-bit) and pelta.exe (64-bit) come from the mingw-w64 cross
+# compilers; pelta.exe needs the posix thread model for std::thread. The tests
+# run pelta.exe under wine64.
 set -eu
 profile=${1:-test}
 
 base="cmake ninja-build g++ make libgtest-dev libbenchmark-dev
-      g++-mingw-w64-i686 binutils-mingw-w64-i686"
+      g++-mingw-w64-i686 binutils-mingw-w64-i686
+      g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
 case "$profile" in
   test) pkgs="$base g++-multilib qemu-user-static clang libclang-rt-14-dev ffmpeg zip unzip python3
-             chromium chromium-driver python3-selenium" ;;
+             chromium chromium-driver python3-selenium wine64" ;;
   demo) pkgs="$base ffmpeg" ;;
   package) pkgs="$base zip python3" ;;
   *) echo "deps.sh: unknown profile '$profile' (test, demo or package)" >&2; exit 2 ;;

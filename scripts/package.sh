@@ -1,12 +1,12 @@
 #!/bin/sh
-# Builds pelta.auf from this source tree in a fresh build directory and writes
-# the release package:
+# Builds pelta.auf and pelta.exe from this source tree in fresh build
+# directories and writes the release package:
 #   scripts/package.sh [--out DIR]        (default DIR: dist/)
 #   DIR/pelta-VERSION-win32.zip: LICENSE, README.ja.txt (the Japanese guide
-#   as a Notepad text file, from scripts/readme_txt.py), pelta.auf and
-#   SHA256SUMS (their SHA-256 sums, for sha256sum -c), in that order.
+#   as a Notepad text file, from scripts/readme_txt.py), pelta.auf, pelta.exe
+#   and SHA256SUMS (their SHA-256 sums, for sha256sum -c), in that order.
 # VERSION is the one the build sets (CMakeLists.txt). The package is
-# reproducible: the DLL carries no time stamp or build path, and every file in
+# reproducible: the binaries carry no time stamp or build path, and every file in
 # the zip has mode 0644 and the time SOURCE_DATE_EPOCH (default: the time of
 # the last commit), stored without extra fields (zip -X) in UTC.
 set -eu
@@ -35,14 +35,18 @@ echo "package.sh: building pelta.auf in $work/build" >&2
 cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/build" --target pelta_auf >/dev/null
+echo "package.sh: building pelta.exe in $work/build64" >&2
+cmake -S "$src" -B "$work/build64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/build64" --target pelta >/dev/null
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$work/build/CMakeCache.txt")
 [ -n "$version" ] || { echo "package.sh: the build sets no version" >&2; exit 1; }
 
 stage="$work/stage"
 mkdir "$stage"
-cp "$work/build/pelta.auf" LICENSE "$stage/"
+cp "$work/build/pelta.auf" "$work/build64/pelta.exe" LICENSE "$stage/"
 python3 scripts/readme_txt.py README.ja.md "$stage/README.ja.txt"
-files="LICENSE README.ja.txt pelta.auf"
+files="LICENSE README.ja.txt pelta.auf pelta.exe"
 (cd "$stage" && sha256sum $files > SHA256SUMS)
 chmod 0644 "$stage"/*
 touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*

@@ -1,25 +1,27 @@
 #!/bin/sh
-# The release package and the reproducible DLL:
-#   check_package.sh SOURCE_DIR PELTA_AUF VERSION WORKDIR
+# The release package and the reproducible binaries:
+#   check_package.sh SOURCE_DIR PELTA_AUF PELTA_EXE VERSION WORKDIR
 # Runs scripts/package.sh twice, from SOURCE_DIR and from a copy of it at
-# another path (so the two DLLs are built from different source and build
-# directories), and checks that
-#   - the two zips are byte-identical (the DLL and the archive reproducible);
-#   - the zip lists exactly LICENSE, README.ja.txt, pelta.auf and SHA256SUMS,
-#     in that order, all with mode 0644 and the SOURCE_DATE_EPOCH time;
-#   - its pelta.auf is byte-identical to PELTA_AUF, the build's own, and its
-#     LICENSE to the source's;
+# another path (so the two builds of each binary come from different source
+# and build directories), and checks that
+#   - the two zips are byte-identical (the binaries and the archive
+#     reproducible);
+#   - the zip lists exactly LICENSE, README.ja.txt, pelta.auf, pelta.exe and
+#     SHA256SUMS, in that order, all with mode 0644 and the SOURCE_DATE_EPOCH
+#     time;
+#   - its pelta.auf and pelta.exe are byte-identical to PELTA_AUF and
+#     PELTA_EXE, the build's own, and its LICENSE to the source's;
 #   - README.ja.txt is README.ja.md as Notepad reads it (check_readme_txt.py:
 #     UTF-8 with a byte-order mark, CRLF, at most 80 columns, no text lost);
-#   - SHA256SUMS verifies and covers the three other files.
+#   - SHA256SUMS verifies and covers the four other files.
 set -u
-src=${1:?usage: check_package.sh SOURCE_DIR PELTA_AUF VERSION WORKDIR}
-auf=${2:?} version=${3:?} work=${4:?}
+src=${1:?usage: check_package.sh SOURCE_DIR PELTA_AUF PELTA_EXE VERSION WORKDIR}
+auf=${2:?} exe=${3:?} version=${4:?} work=${5:?}
 fail() { echo "check_package: $*" >&2; exit 1; }
 
 rm -rf "$work" && mkdir -p "$work/copy/of-the-sources" || fail "cannot set up $work"
 copy="$work/copy/of-the-sources"
-cp -R "$src/CMakeLists.txt" "$src/cmake" "$src/src" "$src/scripts" "$src/LICENSE" \
+cp -R "$src/CMakeLists.txt" "$src/cmake" "$src/src" "$src/cli" "$src/scripts" "$src/LICENSE" \
       "$src/README.ja.md" "$copy/" || fail "cannot copy the sources"
 # An even time: zip keeps seconds in steps of two.
 SOURCE_DATE_EPOCH=1767225600  # 2026-01-01 00:00:00 UTC
@@ -32,17 +34,18 @@ zip="$work/a/$zipname"
 cmp "$zip" "$work/b/$zipname" || fail "two packages of the same sources differ"
 
 listing=$(unzip -Z1 "$zip" | tr '\n' ' ')
-[ "$listing" = "LICENSE README.ja.txt pelta.auf SHA256SUMS " ] || fail "unexpected listing: $listing"
+[ "$listing" = "LICENSE README.ja.txt pelta.auf pelta.exe SHA256SUMS " ] || fail "unexpected listing: $listing"
 stamp=$(TZ=UTC date -d "@$SOURCE_DATE_EPOCH" +%Y%m%d.%H%M%S)
 bad=$(unzip -Z -T "$zip" | awk -v t="$stamp" 'NF >= 9 && $1 ~ /^-/ && ($1 != "-rw-r--r--" || $8 != t)')
 [ -z "$bad" ] || fail "entries without mode 0644 or time $stamp: $bad"
 
 unzip -p "$zip" pelta.auf | cmp -s - "$auf" || fail "the package's pelta.auf differs from the build's $auf"
+unzip -p "$zip" pelta.exe | cmp -s - "$exe" || fail "the package's pelta.exe differs from the build's $exe"
 unzip -p "$zip" LICENSE | cmp -s - "$src/LICENSE" || fail "the package's LICENSE differs from the source's"
 mkdir "$work/x" && (cd "$work/x" && unzip -q "$zip") || fail "cannot unpack $zip"
 python3 "$src/tests/check_readme_txt.py" "$src/README.ja.md" "$work/x/README.ja.txt" ||
   fail "README.ja.txt is not the guide as Notepad should show it"
 (cd "$work/x" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not verify"
 sums=$(awk '{ print $2 }' "$work/x/SHA256SUMS" | sed 's/^\*//' | tr '\n' ' ')
-[ "$sums" = "LICENSE README.ja.txt pelta.auf " ] || fail "SHA256SUMS covers: $sums"
-echo "check_package: $zipname is reproducible, lists the four files and verifies"
+[ "$sums" = "LICENSE README.ja.txt pelta.auf pelta.exe " ] || fail "SHA256SUMS covers: $sums"
+echo "check_package: $zipname is reproducible, lists the five files and verifies"

@@ -3,7 +3,7 @@
 
 #include "host/host_records.h"
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(PELTA_NATIVE_HOST)
 #define PELTA_EXPORT extern "C" __declspec(dllexport)
 #else
 #define PELTA_EXPORT extern "C" __attribute__((visibility("default")))

@@ -1,12 +1,13 @@
 // The few Windows calls the filter makes: the settings-window title and the
-// process heap. The DLL gets the real ones from <windows.h>. The native build
-// gets a stand-in of our own under the same names, so the call sites read the
-// same in both builds; platform_native.h has the stand-in's own controls.
+// process heap. The DLL gets the real ones from <windows.h>. The filter built
+// into the command-line host (PELTA_NATIVE_HOST, pelta.exe included) gets a
+// stand-in of our own under the same names, so the call sites read the same
+// in every build; platform_native.h has the stand-in's own controls.
 #pragma once
 
 #include <cstddef>
 
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(PELTA_NATIVE_HOST)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif

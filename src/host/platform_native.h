@@ -5,7 +5,7 @@
 
 #include "host/platform.h"
 
-#ifndef _WIN32
+#if !defined(_WIN32) || defined(PELTA_NATIVE_HOST)
 
 // Makes the allocation `skip` allocations from now fail once (0: the very
 // next one). A negative value cancels a pending failure.
