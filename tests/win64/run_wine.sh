@@ -11,6 +11,11 @@ prefix=${2:?usage: run_wine.sh WINE64 PREFIX PROGRAM [ARGS...]}
 shift 2
 WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+# Wine turns the Unix side's names and arguments into Windows' Unicode by the
+# locale's character set: under the C locale of a bare system a Japanese name
+# would not survive. C.UTF-8 is built into Debian's C library.
+LC_ALL=C.UTF-8
+export LC_ALL
 unset DISPLAY WAYLAND_DISPLAY
 if [ "${1:-}" = --boot ]; then
   "$wine" wineboot --init </dev/null >"${prefix%/}.boot.log" 2>&1
