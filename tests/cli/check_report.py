@@ -79,6 +79,12 @@ def main():
         failures = []
         try:
             driver.get("file://" + page)
+            # The page is large (two pictures inline): wait until it has all
+            # loaded, as a busy machine may hand it over before.
+            for _ in range(600):
+                if driver.execute_script("return document.readyState") == "complete":
+                    break
+                time.sleep(0.1)
             images = driver.find_elements(By.TAG_NAME, "img")
             if len(images) < 2:
                 failures.append(f"expected the before and after pictures, found {len(images)} images")
