@@ -29,7 +29,8 @@ namespace {
 // into the sums (see add_column_energy).
 template <typename Row>
 void add_energy(Row row, int w, int h, double* comb, double* field, double* field4) {
-    std::vector<int64_t> s1(static_cast<size_t>(w), 0), s2(static_cast<size_t>(w), 0), s4(static_cast<size_t>(w), 0);
+    // Each square is below 2^29 and a column's sum over any frame height is
+    // far below 2^53, so adding them as doubles is exact.
     for (int y = 2; y + 2 < h; ++y) {
         const PIXEL_YC* m2 = row(y - 2);
         const PIXEL_YC* m1 = row(y - 1);
@@ -40,22 +41,17 @@ void add_energy(Row row, int w, int h, double* comb, double* field, double* fiel
             const int32_t a = 2 * p0[x].y;
             const int32_t d1 = m1[x].y + p1[x].y - a;
             const int32_t d2 = m2[x].y + p2[x].y - a;
-            s1[static_cast<size_t>(x)] += static_cast<int64_t>(d1) * d1;
-            s2[static_cast<size_t>(x)] += static_cast<int64_t>(d2) * d2;
+            comb[x] += static_cast<double>(d1 * d1);
+            field[x] += static_cast<double>(d2 * d2);
         }
         if (field4 && y >= 4 && y + 4 < h) {
             const PIXEL_YC* m4 = row(y - 4);
             const PIXEL_YC* p4 = row(y + 4);
             for (int x = 0; x < w; ++x) {
                 const int32_t d4 = m4[x].y + p4[x].y - 2 * p0[x].y;
-                s4[static_cast<size_t>(x)] += static_cast<int64_t>(d4) * d4;
+                field4[x] += static_cast<double>(d4 * d4);
             }
         }
-    }
-    for (int x = 0; x < w; ++x) {
-        comb[x] += static_cast<double>(s1[static_cast<size_t>(x)]);
-        field[x] += static_cast<double>(s2[static_cast<size_t>(x)]);
-        if (field4) field4[x] += static_cast<double>(s4[static_cast<size_t>(x)]);
     }
 }
 
@@ -179,14 +175,15 @@ struct Blocks {
 };
 
 // Per-column energies summed into blocks.
-Blocks to_blocks(const std::vector<double>& comb, const std::vector<double>& field) {
-    const size_t n = (comb.size() + kBlock - 1) / kBlock;
-    Blocks b{std::vector<float>(n, 0.f), std::vector<float>(n, 0.f)};
-    for (size_t x = 0; x < comb.size(); ++x) {
-        b.comb[x / kBlock] += static_cast<float>(comb[x]);
-        b.field[x / kBlock] += static_cast<float>(field[x]);
-    }
+// Per-column sums summed again per block.
+std::vector<float> block_sums(const std::vector<double>& columns) {
+    std::vector<float> b((columns.size() + kBlock - 1) / kBlock, 0.f);
+    for (size_t x = 0; x < columns.size(); ++x) b[x / kBlock] += static_cast<float>(columns[x]);
     return b;
+}
+
+Blocks to_blocks(const std::vector<double>& comb, const std::vector<double>& field) {
+    return Blocks{block_sums(comb), block_sums(field)};
 }
 
 // Per column of one picture: the measure over the column and its neighbours
@@ -419,6 +416,10 @@ private:
     // from `window` (the rebuilt frame) or, when null, not counted.
     double combed_after(long index, const Option& o, const Blocks* window) const;
 
+    // Every how many frame pairs a pass looks at, for about `pairs` of them
+    // across the sample.
+    long pair_stride(long pairs) const { return std::max<long>(1, (rq_.frames + 1) / 2 / pairs); }
+
     void report_progress(const char* stage, double done) const {
         if (rq_.progress) rq_.progress(stage, done);
     }
@@ -477,8 +478,7 @@ bool Analyzer::pass(const char* stage, double from, double to, PerFrame per_fram
 }
 
 bool Analyzer::survey(std::string& error) {
-    const long pairs = (rq_.frames + 1) / 2;
-    const long every = std::max<long>(1, pairs / kCoarsePairs);
+    const long every = pair_stride(kCoarsePairs);
     FrameEnergy e(w_);
     std::vector<double> comb(static_cast<size_t>(w_)), field(static_cast<size_t>(w_));
     return pass("survey", 0.0, 0.55,
@@ -488,7 +488,7 @@ bool Analyzer::survey(std::string& error) {
                     const PIXEL_YC* in = r.input(f);
                     e.measure(in, r.stride(), w_, h_, true);
                     rec.input = to_blocks(e.comb, e.field);
-                    rec.field4 = to_blocks(e.field4, e.field4).comb;
+                    rec.field4 = block_sums(e.field4);
                     frame_input_.push_back(e.whole(1.0));
                     if (f > r.first()) rec.motion = field_motion(in, r.input(f - 1), r.stride(), w_, h_);
                     if (f + 1 < r.loaded()) {
@@ -746,8 +746,7 @@ bool Analyzer::refine_shift(std::string& error) {
     // and the even rows with it off.
     const int lo = std::max(0, shift_ - kFineReach), hi = std::min(kShiftMax, shift_ + kFineReach);
     std::vector<double> residual(static_cast<size_t>(hi - lo + 1), 0.0);
-    const long pairs = (rq_.frames + 1) / 2;
-    const long every = std::max<long>(1, pairs / kFinePairs);
+    const long every = pair_stride(kFinePairs);
     if (!pass("shift", 0.55, 0.7,
               [&](SampleRunner& r, long, long f) {
                   if (f % 2 != 0 || (f / 2) % every != 0) return;
@@ -769,8 +768,7 @@ bool Analyzer::refine_edges(std::string& error) {
     const int wide_l = std::max(0, left_ - kEdgeReach), wide_r = std::min(w_, right_ + kEdgeReach);
     const int narrow_l = std::min(left_ + kEdgeReach, right_), narrow_r = std::max(right_ - kEdgeReach, narrow_l);
     ColumnMeans wide(w_), found(w_), narrow(w_);
-    const long pairs = (rq_.frames + 1) / 2;
-    const long every = std::max<long>(1, pairs / kFinePairs);
+    const long every = pair_stride(kFinePairs);
     FrameEnergy e(w_);
     auto measure = [&](SampleRunner& r, long f, int l, int rr, ColumnMeans& into) {
         e.measure(r.run(controls_for(base_, tff_, l, rr - l, shift_, 0), f), r.stride(), w_, h_, false);
@@ -828,7 +826,7 @@ bool Analyzer::confirm_tff(std::string& error) {
     // place of the filter's own count, which grain can mislead. The filter
     // itself settles the TFF: the chosen settings under both, without the
     // low-pass (which would hide what is left), on frames across the sample.
-    const long every = std::max<long>(1, (rq_.frames + 1) / 2 / kFinePairs);
+    const long every = pair_stride(kFinePairs);
     FrameEnergy e(w_);
     double comb[2] = {0, 0}, field[2] = {0, 0};
     if (!pass("tff", 0.8, 0.85,
