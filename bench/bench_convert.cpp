@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "convert.h"
+#include "convert/convert.h"
 #include "base/cpu.h"
 
 using namespace pelta;

@@ -7,8 +7,8 @@
 #include <memory>
 #include <tuple>
 
-#include "host/descriptor.h"
-#include "host/host_side.h"
+#include "plugin/descriptor.h"
+#include "native/host_side.h"
 #include "pipeline/filter_proc.h"
 
 using namespace pelta;

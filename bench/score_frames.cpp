@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "y4m.h"
+#include "io/y4m.h"
 
 namespace {
 

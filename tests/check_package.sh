@@ -21,7 +21,7 @@ fail() { echo "check_package: $*" >&2; exit 1; }
 
 rm -rf "$work" && mkdir -p "$work/copy/of-the-sources" || fail "cannot set up $work"
 copy="$work/copy/of-the-sources"
-cp -R "$src/CMakeLists.txt" "$src/cmake" "$src/src" "$src/cli" "$src/scripts" "$src/LICENSE" \
+cp -R "$src/CMakeLists.txt" "$src/cmake" "$src/src" "$src/native" "$src/cli" "$src/scripts" "$src/LICENSE" \
       "$src/README.ja.md" "$copy/" || fail "cannot copy the sources"
 # An even time: zip keeps seconds in steps of two.
 SOURCE_DATE_EPOCH=1767225600  # 2026-01-01 00:00:00 UTC

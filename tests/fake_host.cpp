@@ -3,7 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "host/host_side.h"
+#include "native/host_side.h"
 #include "pipeline/filter_proc.h"
 
 using namespace pelta;

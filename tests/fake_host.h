@@ -9,9 +9,9 @@
 #include <set>
 #include <vector>
 
-#include "host/controls.h"
-#include "host/descriptor.h"
-#include "host/host_records.h"
+#include "abi/controls.h"
+#include "plugin/descriptor.h"
+#include "abi/host_records.h"
 
 using namespace pelta;
 

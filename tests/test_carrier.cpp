@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "host/controls.h"
-#include "host/descriptor.h"
-#include "host/platform_native.h"
+#include "abi/controls.h"
+#include "plugin/descriptor.h"
+#include "native/platform_native.h"
 #include "window/carrier.h"
 
 using namespace pelta;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fake_host.h"
-#include "host/platform_native.h"
+#include "native/platform_native.h"
 #include "match/match_cache.h"
 #include "pelta_version.h"
 #include "window/carrier.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fake_host.h"
-#include "host/platform_native.h"
+#include "native/platform_native.h"
 #include "match/match_cache.h"
 #include "match/weave.h"
 #include "pipeline/filter_proc.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "host/platform_native.h"
+#include "native/platform_native.h"
 #include "match/match_cache.h"
 #include "pipeline/filter_proc.h"
 #include "wild_host.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "host/controls.h"
+#include "abi/controls.h"
 #include "pipeline/filter_proc.h"
 #include "window/shift.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/cpu.h"
-#include "host/controls.h"
+#include "abi/controls.h"
 #include "match/comb.h"
 #include "test_simd_tiers.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/cpu.h"
-#include "host/controls.h"
+#include "abi/controls.h"
 #include "window/shift.h"
 #include "test_simd_tiers.h"
 

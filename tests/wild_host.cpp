@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "host/controls.h"
-#include "host/descriptor.h"
-#include "host/host_side.h"
-#include "host/platform_native.h"
+#include "abi/controls.h"
+#include "plugin/descriptor.h"
+#include "native/host_side.h"
+#include "native/platform_native.h"
 #include "pipeline/filter_proc.h"
 #include "window/carrier.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "host/host_records.h"
+#include "abi/host_records.h"
 
 namespace pelta {
 

@@ -2,8 +2,8 @@
 
 #include "base/arith.h"
 #include "base/pixel.h"
-#include "base/window.h"
-#include "host/controls.h"
+#include "base/column_range.h"
+#include "abi/controls.h"
 
 namespace pelta {
 

@@ -2,7 +2,7 @@
 // the partner frame's field into the current frame.
 #pragma once
 
-#include "host/controls.h"
+#include "abi/controls.h"
 
 namespace pelta {
 

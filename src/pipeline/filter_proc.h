@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/host_records.h"
+#include "abi/host_records.h"
 
 namespace pelta {
 

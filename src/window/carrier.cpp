@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "base/pixel.h"
-#include "host/controls.h"
-#include "host/platform.h"
+#include "abi/controls.h"
+#include "abi/platform.h"
 #include "window/trig.h"
 
 namespace pelta {

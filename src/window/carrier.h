@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "host/host_records.h"
+#include "abi/host_records.h"
 
 namespace pelta {
 

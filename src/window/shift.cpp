@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "base/pixel.h"
-#include "base/window.h"
-#include "host/controls.h"
+#include "base/column_range.h"
+#include "abi/controls.h"
 #include "window/trig.h"
 
 namespace pelta {

@@ -14,8 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "host/descriptor.h"
-#include "host/platform_native.h"
+#include "plugin/descriptor.h"
+#include "native/platform_native.h"
 
 using namespace pelta;
 

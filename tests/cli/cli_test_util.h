@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/controls.h"
-#include "host/host_records.h"
+#include "abi/controls.h"
+#include "abi/host_records.h"
 
 using namespace pelta;
 

@@ -1,13 +1,13 @@
 // A frozen copy of the command-line host's first, plain conversions between
 // Y'CbCr planes and PIXEL_YC frames, 8-bit and, with the same loops, 9 to 16
 // bits: straightforward loops over int scratch planes, slow but easy to check
-// by eye. The fast conversions in cli/convert.cpp must give the very same
+// by eye. The fast conversions in cli/convert/convert.cpp must give the very same
 // bytes and samples; the tests compare the two over random input.
 #pragma once
 
 #include <cstdint>
 
-#include "convert.h"
+#include "convert/convert.h"
 
 namespace pelta_cli_reference {
 

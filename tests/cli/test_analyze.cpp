@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "analyze.h"
+#include "analyze/analyze.h"
 #include "cli_test_util.h"
-#include "y4m.h"
+#include "io/y4m.h"
 
 using namespace cli_test;
 

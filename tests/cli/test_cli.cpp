@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli_test_util.h"
-#include "host/descriptor.h"
+#include "plugin/descriptor.h"
 #include "pelta_version.h"
 
 using namespace pelta;

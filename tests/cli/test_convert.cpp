@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
+#include "convert/convert.h"
 
 using namespace pelta_cli;
 

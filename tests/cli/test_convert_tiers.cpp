@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
-#include "convert_kernels.h"
+#include "convert/convert.h"
+#include "convert/convert_kernels.h"
 #include "base/cpu.h"
 #include "reference_convert.h"
 

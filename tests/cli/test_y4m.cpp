@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "y4m.h"
+#include "io/y4m.h"
 
 using namespace pelta_cli;
 

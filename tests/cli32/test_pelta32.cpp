@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli_test_util.h"
-#include "convert.h"
+#include "convert/convert.h"
 
 using namespace cli_test;
 

@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "host/controls.h"
+#include "abi/controls.h"
 #include "record.h"
 
 using namespace pelta;

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "host/host_records.h"
+#include "abi/host_records.h"
 
 struct PluginAccess {
     const char* what;  // for messages: "native library", "pelta.auf"

@@ -1,5 +1,5 @@
 // A 32-bit Linux program that loads pelta.auf with the command-line host's
-// loader (cli/pe_loader.h) and drives it as the editor does:
+// loader (cli/pe/pe_loader.h) and drives it as the editor does:
 //   pe_harness path/to/pelta.auf OUT.bin
 // The loaded plug-in goes to the same driver that the native run uses. Every
 // call into the DLL goes through a trampoline that switches to a stack of our
@@ -19,8 +19,8 @@
 #include <string>
 
 #include "driver.h"
-#include "host/platform_native.h"
-#include "pe_loader.h"
+#include "native/platform_native.h"
+#include "pe/pe_loader.h"
 
 namespace {
 

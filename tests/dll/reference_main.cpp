@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "driver.h"
-#include "host/descriptor.h"
-#include "host/platform_native.h"
+#include "plugin/descriptor.h"
+#include "native/platform_native.h"
 #include "record.h"
 
 using namespace pelta;

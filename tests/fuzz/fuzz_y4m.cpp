@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
-#include "y4m.h"
+#include "convert/convert.h"
+#include "io/y4m.h"
 
 using namespace pelta_cli;
 

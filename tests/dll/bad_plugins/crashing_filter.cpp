@@ -1,6 +1,6 @@
 // A plug-in with pelta's controls whose frame procedure writes through a null
 // pointer: the host must report the fault and leave no output behind.
-#include "host/host_records.h"
+#include "abi/host_records.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // A well-formed filter plug-in that is not pelta: its descriptor has three
 // track bars and no check boxes.
-#include "host/host_records.h"
+#include "abi/host_records.h"
 
 namespace {
 

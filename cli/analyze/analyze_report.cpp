@@ -1,0 +1,262 @@
+// The analysis as one self-contained HTML page: no network, the two pictures
+// embedded as PNG data, the profiles as inline SVG.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "analyze/analyze.h"
+#include "host/io.h"
+
+namespace pelta_cli {
+
+namespace {
+
+// ---- PNG, written without compression ---------------------------------------
+// A PNG needs zlib data, which may use stored (uncompressed) blocks; the page
+// is larger than with deflate, but the program needs no compression library,
+// the same on every system it is built for.
+
+uint32_t crc32_of(const uint8_t* p, size_t n, uint32_t crc = 0) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    crc = ~crc;
+    for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+void put32(std::string& s, uint32_t v) {
+    for (int k = 3; k >= 0; --k) s += static_cast<char>((v >> (8 * k)) & 0xFF);
+}
+
+void chunk(std::string& png, const char* type, const std::string& data) {
+    put32(png, static_cast<uint32_t>(data.size()));
+    std::string body = std::string(type, 4) + data;
+    png += body;
+    put32(png, crc32_of(reinterpret_cast<const uint8_t*>(body.data()), body.size()));
+}
+
+// RGB rows (3 bytes a pixel) as a PNG file.
+std::string encode_png(const std::vector<uint8_t>& rgb, int w, int h) {
+    std::string png = "\x89PNG\r\n\x1a\n";
+    std::string ihdr;
+    put32(ihdr, static_cast<uint32_t>(w));
+    put32(ihdr, static_cast<uint32_t>(h));
+    ihdr += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, no filter method, no interlace
+    chunk(png, "IHDR", ihdr);
+
+    // Scanlines with filter byte 0, in stored deflate blocks of up to 65535
+    // bytes, with the Adler-32 of the raw data at the end.
+    std::string raw;
+    raw.reserve(static_cast<size_t>(h) * (static_cast<size_t>(w) * 3 + 1));
+    for (int y = 0; y < h; ++y) {
+        raw += '\0';
+        raw.append(reinterpret_cast<const char*>(rgb.data()) + static_cast<size_t>(y) * w * 3,
+                   static_cast<size_t>(w) * 3);
+    }
+    std::string z = "\x78\x01";
+    for (size_t pos = 0; pos < raw.size() || pos == 0;) {
+        const size_t n = std::min<size_t>(65535, raw.size() - pos);
+        const bool last = pos + n >= raw.size();
+        z += static_cast<char>(last ? 1 : 0);
+        z += static_cast<char>(n & 0xFF);
+        z += static_cast<char>(n >> 8);
+        z += static_cast<char>(~n & 0xFF);
+        z += static_cast<char>((~n >> 8) & 0xFF);
+        z.append(raw, pos, n);
+        pos += n;
+        if (last) break;
+    }
+    uint32_t a = 1, b = 0;
+    for (unsigned char c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    put32(z, (b << 16) | a);
+    chunk(png, "IDAT", z);
+    chunk(png, "IEND", "");
+    return png;
+}
+
+std::string base64(const std::string& in) {
+    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((in.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < in.size(); i += 3) {
+        uint32_t v = static_cast<uint8_t>(in[i]) << 16;
+        if (i + 1 < in.size()) v |= static_cast<uint8_t>(in[i + 1]) << 8;
+        if (i + 2 < in.size()) v |= static_cast<uint8_t>(in[i + 2]);
+        out += digits[(v >> 18) & 63];
+        out += digits[(v >> 12) & 63];
+        out += i + 1 < in.size() ? digits[(v >> 6) & 63] : '=';
+        out += i + 2 < in.size() ? digits[v & 63] : '=';
+    }
+    return out;
+}
+
+uint8_t to_byte(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v * 255.0), 0L, 255L)); }
+
+// The filter's YC samples (luma 0..4096, colour differences -2048..2048) as
+// RGB, with the window's edges drawn as dashed lines.
+std::vector<uint8_t> to_rgb(const std::vector<PIXEL_YC>& yc, int w, int h, int left, int right) {
+    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const PIXEL_YC& p = yc[static_cast<size_t>(y) * w + x];
+            const double Y = p.y / 4096.0, cb = p.cb / 4096.0, cr = p.cr / 4096.0;
+            uint8_t* o = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+            const bool edge = right > left && (x == left || x == right - 1) && (y / 6) % 2 == 0;
+            if (edge) {
+                o[0] = 255;
+                o[1] = 210;
+                o[2] = 0;
+                continue;
+            }
+            o[0] = to_byte(Y + 1.402 * cr);
+            o[1] = to_byte(Y - 0.344136 * cb - 0.714136 * cr);
+            o[2] = to_byte(Y + 1.772 * cb);
+        }
+    return rgb;
+}
+
+std::string html_escape(const std::string& s) {
+    std::string o;
+    for (char c : s) {
+        switch (c) {
+            case '&': o += "&amp;"; break;
+            case '<': o += "&lt;"; break;
+            case '>': o += "&gt;"; break;
+            case '"': o += "&quot;"; break;
+            default: o += c;
+        }
+    }
+    return o;
+}
+
+std::string num(double v, const char* format = "%.1f") {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+// A line chart of several series on a logarithmic scale of the measure, with
+// an optional shaded range of x.
+struct Series {
+    const std::vector<double>* values;
+    const char* colour;
+    const char* label;
+};
+
+std::string chart(const std::vector<Series>& series, const char* x_label, int band_lo, int band_hi) {
+    const double W = 900, H = 260, L = 50, R = 10, T = 10, B = 40;
+    size_t n = 0;
+    double hi = 1.0, lo = 0.01;
+    for (const Series& s : series) {
+        n = std::max(n, s.values->size());
+        for (double v : *s.values)
+            if (std::isfinite(v)) hi = std::max(hi, v);
+    }
+    const double l0 = std::log10(lo), l1 = std::log10(hi) + 0.1;
+    auto xs = [&](double i) { return L + (W - L - R) * (n > 1 ? i / static_cast<double>(n - 1) : 0.5); };
+    auto ys = [&](double v) {
+        const double lv = std::log10(std::clamp(v, lo, hi));
+        return T + (H - T - B) * (1.0 - (lv - l0) / (l1 - l0));
+    };
+    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 900 260\" class=\"chart\">";
+    if (band_hi > band_lo)
+        svg += "<rect x=\"" + num(xs(band_lo)) + "\" y=\"" + num(T) + "\" width=\"" +
+               num(std::max(1.0, xs(band_hi - 1) - xs(band_lo))) + "\" height=\"" + num(H - T - B) +
+               "\" fill=\"#ffe9a8\"/>";
+    for (double g = std::ceil(l0); g <= l1; g += 1) {
+        const double y = ys(std::pow(10.0, g));
+        svg += "<line x1=\"" + num(L) + "\" x2=\"" + num(W - R) + "\" y1=\"" + num(y) + "\" y2=\"" + num(y) +
+               "\" stroke=\"#ddd\"/><text x=\"" + num(L - 6) + "\" y=\"" + num(y + 4) +
+               "\" text-anchor=\"end\" font-size=\"11\">" + num(std::pow(10.0, g), "%g") + "</text>";
+    }
+    svg += "<text x=\"" + num((W + L) / 2) + "\" y=\"" + num(H - 8) + "\" text-anchor=\"middle\" font-size=\"12\">" +
+           x_label + " (0.." + std::to_string(n ? n - 1 : 0) + ")</text>";
+    for (const Series& s : series) {
+        std::string pts;
+        for (size_t i = 0; i < s.values->size(); ++i)
+            pts += num(xs(static_cast<double>(i))) + "," + num(ys((*s.values)[i])) + " ";
+        svg += "<polyline fill=\"none\" stroke-width=\"1.3\" stroke=\"" + std::string(s.colour) + "\" points=\"" + pts +
+               "\"/>";
+    }
+    svg += "</svg><p class=\"legend\">";
+    for (const Series& s : series)
+        svg += "<span style=\"color:" + std::string(s.colour) + "\">&#9632;</span> " + s.label + " &nbsp; ";
+    return svg + "</p>";
+}
+
+}  // namespace
+
+bool write_analysis_report(const Analysis& a, const std::string& input_name, const std::string& path,
+                           std::string& error) {
+    const SuggestedSettings& s = a.settings;
+    const int left = s.left, right = s.left + s.width;
+    const bool pelta_kind = a.kind == ClipKind::Match || a.kind == ClipKind::Window;
+    std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>pelta analyze: " +
+                    html_escape(input_name) + "</title>\n";
+    h += "<style>body{font-family:sans-serif;max-width:960px;margin:1em auto;padding:0 1em;color:#222}"
+         "code,.settings{font-family:monospace}table{border-collapse:collapse}td,th{border:1px solid #ccc;"
+         "padding:2px 8px;text-align:left}img{max-width:100%;border:1px solid #999}.chart{width:100%;height:auto}"
+         ".legend{font-size:12px;margin-top:0}.kind{font-size:1.4em;font-weight:bold}</style>\n</head><body>\n";
+    h += "<h1>pelta analyze</h1>\n<p>Clip <code>" + html_escape(input_name) + "</code>, " + std::to_string(a.w) +
+         "x" + std::to_string(a.h) + ", frames " + std::to_string(a.start) + ".." +
+         std::to_string(a.start + a.frames - 1) + ".</p>\n";
+    h += "<p class=\"kind\">Verdict: <span id=\"kind\">" + std::string(kind_name(a.kind)) + "</span></p>\n";
+    h += "<p id=\"verdict\">" + html_escape(a.verdict) + "</p>\n<p id=\"evidence\">" + html_escape(a.evidence) +
+         "</p>\n";
+    if (!pelta_kind) h += "<p>Use instead: <b id=\"advice\">" + html_escape(a.advice) + "</b></p>\n";
+    h += "<h2>Settings</h2>\n<table>\n<tr><th>option</th><th>editor</th><th>value</th></tr>\n";
+    h += "<tr><td>--left</td><td>\xe5\xb7\xa6</td><td id=\"left\">" + std::to_string(s.left) + "</td></tr>\n";
+    h += "<tr><td>--width</td><td>\xe5\xb9\x85</td><td id=\"width\">" + std::to_string(s.width) + "</td></tr>\n";
+    h += "<tr><td>--shift</td><td>1/60</td><td id=\"shift\">" + std::to_string(s.shift) + "</td></tr>\n";
+    h += "<tr><td>--tff</td><td>TFF</td><td id=\"tff\">" + std::to_string(s.tff) + "</td></tr>\n</table>\n";
+    h += "<p>Command line: <code id=\"command\">" + html_escape(suggested_command(s)) + "</code>" +
+         (pelta_kind ? "" : " (what <code>--auto --force</code> would use)") + "</p>\n";
+    h += "<p>Confidence: <span id=\"confidence\">" + num(a.confidence, "%.2f") + "</span>. Combing of the sample (" +
+         "comb energy across the fields against that within them): input " + num(a.input_comb, "%.2f") +
+         ", with these settings " + num(a.output_comb, "%.2f") + ".</p>\n";
+
+    if (a.picture.frame >= 0) {
+        h += "<h2>Frame " + std::to_string(a.picture.frame) + ", before and after</h2>\n";
+        if (right > left)
+            h += "<p>The dashed lines mark the processing window, columns " + std::to_string(left) + ".." +
+                 std::to_string(right - 1) + ".</p>\n";
+        const std::string before = encode_png(to_rgb(a.picture.before, a.w, a.h, left, right), a.w, a.h);
+        const std::string after = encode_png(to_rgb(a.picture.after, a.w, a.h, left, right), a.w, a.h);
+        h += "<p>Before (the input):<br><img id=\"before\" alt=\"frame before\" src=\"data:image/png;base64," +
+             base64(before) + "\"></p>\n";
+        h += "<p>After (with the settings above):<br><img id=\"after\" alt=\"frame after\" "
+             "src=\"data:image/png;base64," +
+             base64(after) + "\"></p>\n";
+    }
+    h += "<h2>Combing per column</h2>\n<p>Over the whole sample; the shaded columns are the window.</p>\n";
+    h += chart({{&a.column_input, "#999", "input"},
+                {&a.column_matched, "#c33", "field matching alone (no window)"},
+                {&a.column_output, "#26a", "with the settings"}},
+               "column", right > left ? left : 0, right > left ? right : 0);
+    h += "<h2>Combing per frame</h2>\n";
+    h += chart({{&a.frame_input, "#999", "input"}, {&a.frame_output, "#26a", "with the settings"}},
+               "frame of the sample", 0, 0);
+    h += "<p>Made by pelta analyze. Around 1 and above, combing shows; a clean picture measures well below 1.</p>\n";
+    h += "</body></html>\n";
+
+    // Written as the video outputs are: under a temporary name, moved into
+    // place once complete.
+    OutputFile page;
+    return page.open(path, error) && page.write(h.data(), h.size(), error) && page.finish(error) &&
+           page.publish(error);
+}
+
+}  // namespace pelta_cli

@@ -1,0 +1,445 @@
+#include "app/analyze_cmd.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "analyze/analyze.h"
+#include "host/io.h"
+#include "platform/platform.h"
+#include "host/plugin.h"
+
+namespace pelta_cli {
+
+namespace {
+
+// ---- reading the sample more than once -------------------------------------------
+
+// Passes every byte read from `src` on, and keeps a copy in `spool`: a pipe
+// can be read only once, so the analysis reads its later passes (and --auto
+// its filter run) from the copy.
+class TeeSource : public ByteSource {
+public:
+    TeeSource(ByteSource& src, std::FILE* spool) : src_(src), spool_(spool) {}
+    size_t read(void* dst, size_t n) override {
+        const size_t got = src_.read(dst, n);
+        if (got && std::fwrite(dst, 1, got, spool_) != got) spool_failed_ = true;
+        return got;
+    }
+    int get() override {
+        const int c = src_.get();
+        if (c >= 0 && std::fputc(c, spool_) == EOF) spool_failed_ = true;
+        return c;
+    }
+    bool failed() const override { return src_.failed() || spool_failed_; }
+    std::string error_text() const override {
+        return spool_failed_ ? "cannot keep a copy of the input in a temporary file" : src_.error_text();
+    }
+
+private:
+    ByteSource& src_;
+    std::FILE* spool_;
+    bool spool_failed_ = false;
+};
+
+// The bytes of `first`, then those of `second`.
+class ChainSource : public ByteSource {
+public:
+    ChainSource(std::unique_ptr<ByteSource> first, std::unique_ptr<ByteSource> second)
+        : first_(std::move(first)), second_owned_(std::move(second)), second_(*second_owned_) {}
+    size_t read(void* dst, size_t n) override {
+        size_t got = 0;
+        if (!first_done_) {
+            got = first_->read(dst, n);
+            if (got < n) first_done_ = true;
+        }
+        if (got < n && !first_->failed()) got += second_.read(static_cast<char*>(dst) + got, n - got);
+        return got;
+    }
+    int get() override {
+        if (!first_done_) {
+            const int c = first_->get();
+            if (c >= 0) return c;
+            first_done_ = true;
+            if (first_->failed()) return -1;
+        }
+        return second_.get();
+    }
+    bool failed() const override { return first_->failed() || second_.failed(); }
+    std::string error_text() const override {
+        return first_->failed() ? first_->error_text() : second_.error_text();
+    }
+
+private:
+    std::unique_ptr<ByteSource> first_;
+    std::unique_ptr<ByteSource> second_owned_;
+    ByteSource& second_;
+    bool first_done_ = false;
+};
+
+// A file source that owns its file.
+class OwnedFileSource : public ByteSource {
+public:
+    explicit OwnedFileSource(std::FILE* f, bool close = true) : file_(f), close_(close), source_(f) {}
+    ~OwnedFileSource() override {
+        if (close_ && file_) std::fclose(file_);
+    }
+    size_t read(void* dst, size_t n) override { return source_.read(dst, n); }
+    int get() override { return source_.get(); }
+    bool failed() const override { return source_.failed(); }
+    std::string error_text() const override { return source_.error_text(); }
+
+private:
+    std::FILE* file_;
+    bool close_;
+    FileSource source_;
+};
+
+// One pass's frames: a reader over a byte source, positioned at a frame.
+class ClipFrames : public FrameInput {
+public:
+    ClipFrames(std::unique_ptr<ByteSource> src, bool raw, int w, int h)
+        : src_(std::move(src)), raw_(raw), y4m_(*src_), raw_reader_(*src_, w, h), y4m_in_(y4m_),
+          raw_in_(raw_reader_) {}
+    bool start(std::string& error) { return raw_ ? true : y4m_.read_header(error); }
+    const Y4mReader& y4m() const { return y4m_; }
+    // Reads and drops `n` frames.
+    bool skip(long n, int w, int h, std::string& error) {
+        std::vector<uint8_t> planes;
+        std::vector<PIXEL_YC> frame;
+        for (long i = 0; i < n; ++i) {
+            ReadStatus s;
+            if (raw_) {
+                frame.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+                s = raw_reader_.read_frame(frame.data(), w, error);
+            } else {
+                s = y4m_.read_frame(planes, error);
+            }
+            if (s == ReadStatus::Error) return false;
+            if (s == ReadStatus::End) break;  // the pass then finds no frames
+        }
+        return true;
+    }
+    ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override {
+        return raw_ ? raw_in_.next(dst, stride, error) : y4m_in_.next(dst, stride, error);
+    }
+
+private:
+    std::unique_ptr<ByteSource> src_;
+    bool raw_;
+    Y4mReader y4m_;
+    RawReader raw_reader_;
+    Y4mFrameInput y4m_in_;
+    RawFrameInput raw_in_;
+};
+
+// The clip as the analysis reads it: its size from the first look, then a
+// fresh reader for every pass. Standard input is read once, through a copy
+// kept in an unnamed temporary file.
+class AnalysisInput {
+public:
+    ~AnalysisInput() {
+        if (spool_) std::fclose(spool_);
+    }
+
+    // `from_stdin` is the command to suggest after an ffmpeg pipe when the
+    // input is not Y4M.
+    bool open(const std::string& name, bool raw, int raw_w, int raw_h, const std::string& from_stdin,
+              std::string& error) {
+        name_ = name;
+        raw_ = raw;
+        w_ = raw_w;
+        h_ = raw_h;
+        if (name == "-") {
+            if (platform::is_terminal(stdin)) {
+                error = "standard input is a terminal: pipe a video into pelta or name an input file";
+                usage_ = true;
+                return false;
+            }
+            spool_ = platform::scratch_file();
+            if (!spool_) {
+                error = std::string("cannot make a temporary file for the input: ") + std::strerror(errno);
+                return false;
+            }
+            stdin_source_ = std::make_unique<FileSource>(stdin);
+            first_ = std::make_unique<ClipFrames>(std::make_unique<TeeSource>(*stdin_source_, spool_), raw, raw_w,
+                                                  raw_h);
+        } else {
+            std::FILE* f = std::fopen(name.c_str(), "rb");
+            if (!f) {
+                error = "cannot open input '" + name + "': " + std::strerror(errno);
+                return false;
+            }
+            first_ = std::make_unique<ClipFrames>(std::make_unique<OwnedFileSource>(f), raw, raw_w, raw_h);
+        }
+        if (!first_->start(error)) {
+            const Y4mReader::HeaderFault fault = first_->y4m().header_fault();
+            if (fault == Y4mReader::HeaderFault::NotY4m)
+                error += "; decode it through ffmpeg first: ffmpeg -i " +
+                         (name == "-" ? std::string("INPUT") : quote_arg(name)) + " -f yuv4mpegpipe -pix_fmt yuv420p - | " +
+                         from_stdin;
+            return false;
+        }
+        if (!raw) {
+            w_ = first_->y4m().header().width;
+            h_ = first_->y4m().header().height;
+        }
+        return true;
+    }
+    bool usage_error() const { return usage_; }
+    int w() const { return w_; }
+    int h() const { return h_; }
+
+    // A reader at clip frame `first`: the one already open for the first
+    // pass, afterwards a new one (the file again, or the copy of the pipe).
+    std::unique_ptr<FrameInput> frames_from(long first, std::string& error) {
+        std::unique_ptr<ClipFrames> frames;
+        if (first_) {
+            frames = std::move(first_);
+        } else {
+            std::unique_ptr<ByteSource> src = reopen(error);
+            if (!src) return nullptr;
+            frames = std::make_unique<ClipFrames>(std::move(src), raw_, w_, h_);
+            if (!frames->start(error)) return nullptr;
+        }
+        if (!frames->skip(first, w_, h_, error)) return nullptr;
+        return frames;
+    }
+
+    // For --auto on a pipe: the bytes read so far, then the rest of the pipe.
+    std::unique_ptr<ByteSource> replay() {
+        if (!spool_) return nullptr;
+        std::fflush(spool_);
+        std::rewind(spool_);
+        std::FILE* spool = spool_;
+        spool_ = nullptr;  // the replay owns it now
+        return std::make_unique<ChainSource>(std::make_unique<OwnedFileSource>(spool),
+                                             std::make_unique<FileSource>(stdin));
+    }
+
+private:
+    std::unique_ptr<ByteSource> reopen(std::string& error) {
+        if (spool_) {
+            std::fflush(spool_);
+            std::rewind(spool_);
+            return std::make_unique<OwnedFileSource>(spool_, false);
+        }
+        std::FILE* f = std::fopen(name_.c_str(), "rb");
+        if (!f) {
+            error = "cannot open input '" + name_ + "' again: " + std::strerror(errno);
+            return nullptr;
+        }
+        return std::make_unique<OwnedFileSource>(f);
+    }
+
+    std::string name_;
+    bool raw_ = false, usage_ = false;
+    int w_ = 0, h_ = 0;
+    std::FILE* spool_ = nullptr;
+    std::unique_ptr<FileSource> stdin_source_;
+    std::unique_ptr<ClipFrames> first_;
+};
+
+int fail(const std::string& message, int status = 1) {
+    std::fprintf(stderr, "pelta analyze: %s\n", message.c_str());
+    return status;
+}
+
+// The command line as given, with the input replaced by "-".
+std::string command_from_stdin(int argc, const char* const* argv, int input_at, const char* first) {
+    std::string cmd = std::string(program_name()) + " " + first;
+    for (int i = 1; i < argc; ++i) cmd += " " + (i == input_at ? std::string("-") : quote_arg(argv[i]));
+    return cmd;
+}
+
+bool parse_count(std::string_view s, long lo, long hi, long& out) {
+    if (s.empty() || s.size() > 18) return false;
+    long v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+// The progress line on a terminal.
+std::function<void(const char*, double)> progress_line(bool enabled) {
+    if (!enabled) return {};
+    auto last = std::make_shared<std::chrono::steady_clock::time_point>();
+    return [last](const char* stage, double done) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - *last < std::chrono::milliseconds(200) && done < 1.0) return;
+        *last = now;
+        std::fprintf(stderr, "\rpelta analyze: %s, %d%%\x1b[K", stage, static_cast<int>(done * 100));
+        std::fflush(stderr);
+    };
+}
+
+void clear_progress(bool enabled) {
+    if (enabled) std::fputs("\r\x1b[K", stderr);
+}
+
+std::string analyze_help() {
+    return std::string("Usage: ") + program_name() + " analyze [OPTIONS] INPUT\n" +
+           "\n"
+           "Tells whether the clip is footage pelta repairs, and with which settings: runs the filter\n"
+           "over a sample of the clip under candidate settings and measures the combing left.\n"
+           "INPUT is a Y4M file, or - for standard input (any format pelta reads).\n"
+           "\n"
+           "  --frames N         frames to look at (default 300, or the whole clip if shorter)\n"
+           "  --start F          first frame to look at (default 0)\n"
+           "  --json             print one JSON object on standard output and nothing else there\n"
+           "  --report PAGE      also write a self-contained HTML page with pictures and profiles\n"
+           "  --raw WxH          raw frames of W x H pixels, as pelta --raw reads them\n"
+           "  --quiet            no progress line\n" +
+           (can_load_plugins() ? "  --plugin FILE      analyse with the filter of a plug-in DLL (pelta.auf)\n" : "") +
+           "  -h, --help         show this help\n"
+           "\n"
+           "The verdict is one of: progressive, pulldown, interlaced (not pelta's job: it says what to\n"
+           "use instead), match (field matching alone: --width 0) and window (a band of columns that\n"
+           "the processing window repairs: --left, --width, --shift). Both pelta kinds come with --tff.\n"
+           "\n"
+           "Exit status: 0 a verdict (whatever the kind), 1 error, 2 usage error.\n";
+}
+
+// Runs the analysis over the opened input, with the progress line on a
+// terminal unless `quiet`.
+bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, long frames, bool quiet, Analysis& a,
+                   std::string& error) {
+    const bool show_progress = !quiet && platform::progress_terminal(stderr);
+    AnalysisRequest rq;
+    rq.desc = desc;
+    rq.w = input.w();
+    rq.h = input.h();
+    rq.start = start;
+    rq.frames = frames;
+    rq.open = [&input](long first, std::string& err) { return input.frames_from(first, err); };
+    rq.progress = progress_line(show_progress);
+    const bool ok = analyze_clip(rq, a, error);
+    clear_progress(show_progress);
+    return ok;
+}
+
+constexpr long kDefaultFrames = 300;
+
+struct AnalyzeOptions {
+    std::string input, report;
+    long frames = kDefaultFrames, start = 0;
+    bool json = false, quiet = false, raw = false;
+    int raw_w = 0, raw_h = 0;
+};
+
+}  // namespace
+
+int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
+    AnalyzeOptions o;
+    int npos = 0, input_at = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "-" || arg.empty() || arg[0] != '-') {
+            if (npos++) return fail("too many arguments ('" + std::string(arg) + "'): expected one INPUT", 2);
+            o.input = std::string(arg);
+            input_at = i;
+            continue;
+        }
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(analyze_help().c_str(), stdout);
+            return 0;
+        }
+        if (arg == "--json") {
+            o.json = true;
+            continue;
+        }
+        if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
+            continue;
+        }
+        const bool takes = arg == "--frames" || arg == "--start" || arg == "--report" || arg == "--raw" ||
+                           (arg == "--plugin" && can_load_plugins());
+        if (!takes) return fail("unknown option '" + std::string(arg) + "' (see " + std::string(program_name()) + " analyze --help)", 2);
+        if (i + 1 >= argc) return fail(std::string(arg) + " needs a value", 2);
+        std::string_view value = argv[++i];
+        if (arg == "--frames") {
+            if (!parse_count(value, kMinAnalysisFrames, 100000, o.frames))
+                return fail("--frames takes a number from " + std::to_string(kMinAnalysisFrames) +
+                                " to 100000, not '" + std::string(value) + "'",
+                            2);
+        } else if (arg == "--start") {
+            if (!parse_count(value, 0, INT_MAX / 2, o.start))
+                return fail("--start takes a frame number, not '" + std::string(value) + "'", 2);
+        } else if (arg == "--plugin") {
+            // The filter was loaded from it before the analysis began.
+        } else if (arg == "--report") {
+            if (value.empty()) return fail("--report needs a file name", 2);
+            o.report = std::string(value);
+        } else {
+            int w = 0, h = 0;
+            const size_t x = value.find('x');
+            long lw = 0, lh = 0;
+            if (x == std::string_view::npos || !parse_count(value.substr(0, x), 1, kMaxSide, lw) ||
+                !parse_count(value.substr(x + 1), 1, kMaxSide, lh))
+                return fail("--raw takes the frame size as WxH, not '" + std::string(value) + "'", 2);
+            w = static_cast<int>(lw);
+            h = static_cast<int>(lh);
+            o.raw = true;
+            o.raw_w = w;
+            o.raw_h = h;
+        }
+    }
+    if (o.input.empty())
+        return fail("missing INPUT (use - for standard input; see " + std::string(program_name()) + " analyze --help)",
+                    2);
+
+    AnalysisInput input;
+    std::string error;
+    if (!input.open(o.input, o.raw, o.raw_w, o.raw_h, command_from_stdin(argc, argv, input_at, "analyze"), error))
+        return fail(error, input.usage_error() ? 2 : 1);
+
+    Analysis a;
+    if (!analyze_input(input, desc, o.start, o.frames, o.quiet, a, error)) return fail(error);
+    if (!o.report.empty() && !write_analysis_report(a, o.input, o.report, error)) return fail(error);
+    const std::string text = o.json ? analysis_json(a) + "\n" : analysis_text(a);
+    std::fputs(text.c_str(), stdout);
+    if (std::fflush(stdout) != 0) return fail("cannot write to standard output");
+    return 0;
+}
+
+int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string& from_stdin,
+                        std::unique_ptr<ByteSource>& replay) {
+    AnalysisInput input;
+    std::string error;
+    if (!input.open(opt.input, opt.raw, opt.raw_w, opt.raw_h, from_stdin, error)) {
+        std::fprintf(stderr, "pelta: %s\n", error.c_str());
+        return input.usage_error() ? 2 : 1;
+    }
+    Analysis a;
+    if (!analyze_input(input, desc, opt.auto_start, opt.auto_frames ? opt.auto_frames : kDefaultFrames, opt.quiet,
+                       a, error)) {
+        std::fprintf(stderr, "pelta: --auto: %s\n", error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "pelta: --auto: %s\n", a.verdict.c_str());
+    const bool pelta_kind = a.kind == ClipKind::Match || a.kind == ClipKind::Window;
+    if (!pelta_kind && !opt.force) {
+        std::fprintf(stderr, "pelta: --auto: not filtering (use instead: %s; --force filters anyway)\n",
+                     a.advice.c_str());
+        return 1;
+    }
+    const SuggestedSettings& s = a.settings;
+    const std::pair<int, int> tracks[] = {{TRACK_LEFT, s.left}, {TRACK_WIDTH, s.width}, {TRACK_SHIFT, s.shift}};
+    for (const auto& [index, value] : tracks)
+        if (!opt.track_given[index]) opt.controls.track[index] = value;
+    if (!opt.check_given[CHECK_TFF]) opt.controls.check[CHECK_TFF] = s.tff;
+    std::fprintf(stderr, "pelta: --auto: filtering with --left %d --width %d --shift %d --tff %d\n",
+                 opt.controls.track[TRACK_LEFT], opt.controls.track[TRACK_WIDTH], opt.controls.track[TRACK_SHIFT],
+                 opt.controls.check[CHECK_TFF]);
+    replay = input.replay();
+    return -1;
+}
+
+}  // namespace pelta_cli

@@ -1,0 +1,73 @@
+// The command line of `pelta`.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "convert/convert.h"
+#include "host/host.h"
+
+namespace pelta_cli {
+
+using namespace pelta;
+
+// The three subsamplings --out-chroma accepts.
+enum class OutChroma { Keep, C444, C422, C420 };
+
+struct Options {
+    std::string input, output;
+    int input_arg = 0;  // where INPUT stands in argv
+    Controls controls{};
+    bool track_given[TRACK_COUNT] = {};
+    bool check_given[CHECK_COUNT] = {};
+    bool raw = false;
+    int raw_w = 0, raw_h = 0;
+    OutChroma out_chroma = OutChroma::Keep;
+    int out_depth = 0;  // 0: as the input
+    int max_w = 0;  // 0: the width rounded up to a multiple of 32
+    bool saving = false;
+    bool strict = false;
+    bool quiet = false;
+    bool auto_settings = false;  // --auto: settings from the analysis of the clip's start
+    bool force = false;          // --force: filter with --auto even a clip that is not pelta's kind
+    long auto_frames = 0;        // --frames: frames --auto analyses (0: its default)
+    long auto_start = 0;         // --start: the first of them
+    int threads = 0;  // 0: default_threads()
+    std::string log;
+    std::string plugin;  // pelta32: the filter plug-in DLL to run instead of the built-in filter
+};
+
+// The default of --threads: 2 when this process may run on two or more CPUs,
+// else 1.
+int default_threads();
+
+enum class ParseOutcome { Run, Help, Version, Usage };
+
+// Parses argv. Controls start at the descriptor's defaults; values are checked
+// against the descriptor's ranges (check boxes: 0 or 1). On Usage, `error`
+// holds a one-line reason.
+ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* desc, Options& out,
+                           std::string& error);
+
+// The name this binary is built under: "pelta", or "pelta32" for the 32-bit
+// host.
+const char* program_name();
+
+// An argument as a shell would need it typed.
+std::string quote_arg(const std::string& s);
+
+// The --help text, with every control's range and default read from `desc`.
+std::string help_text(const FILTER_DLL* desc);
+
+// The --version line: "pelta 1.2.0" and a newline.
+std::string version_text();
+
+// The output chroma format for an input format and the --out-chroma choice.
+Chroma output_chroma(Chroma in, OutChroma choice);
+
+// The output's chroma format and depth for an input's and the --out-chroma
+// and --out-depth choices. Above 8 bits 4:2:0 is centred (one tag for all
+// sitings); centred 4:2:0 from such an input becomes C420jpeg at 8 bits.
+void output_format(Chroma in, int in_depth, const Options& o, Chroma& chroma, int& depth);
+
+}  // namespace pelta_cli

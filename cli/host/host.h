@@ -1,0 +1,176 @@
+// The command-line stand-in for the editor: loads the filter through its
+// descriptor, serves its host services from a small ring of decoded frames,
+// and runs it over a clip one frame at a time, in order. With more than one
+// thread, reading and converting the input and converting and writing the
+// output run on threads of their own, overlapping the filter, which still
+// runs one frame at a time, in order, on the thread that calls run().
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "abi/controls.h"
+#include "abi/host_records.h"
+#include "io/y4m.h"
+
+namespace pelta_cli {
+
+using namespace pelta;
+
+struct Controls {
+    int track[TRACK_COUNT];
+    int check[CHECK_COUNT];
+};
+
+// The descriptor's defaults.
+Controls default_controls(const FILTER_DLL* desc);
+
+// Where the host's input frames come from: the next frame of the clip, decoded
+// into w x h pixels whose rows are `stride` pixels apart.
+class FrameInput {
+public:
+    virtual ~FrameInput() = default;
+    virtual ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) = 0;
+};
+
+// Where the output frames go, in order.
+class FrameOutput {
+public:
+    virtual ~FrameOutput() = default;
+    virtual bool put(const PIXEL_YC* frame, int stride, std::string& error) = 0;
+};
+
+// What happened to one frame.
+struct FrameReport {
+    long frame = 0;
+    bool ok = false;        // filter_proc answered TRUE
+    bool titled = false;    // the filter set its window title during the frame
+    bool parsed = false;    // ... and the title read as "<name> num:N comb:N comb_th:N"
+    int match = 0, comb = 0, comb_th = 0;
+    std::string title;
+};
+
+struct RunStats {
+    long frames = 0;
+    long failed = 0;
+    // Frame requests inside the clip but outside the five cached frames; the
+    // filter is answered NULL for them (it never asks for such frames).
+    long uncached_requests = 0;
+};
+
+class EditorHost {
+public:
+    // Loads the filter from its descriptor (what GetFilterTable returned) for
+    // w x h frames with rows max_w pixels apart (max_w >= w). `saving` is the
+    // is_saving answer. `threads` 1 does everything on the calling thread;
+    // 2 or more read and write on two more threads. Every frame buffer of
+    // the run is allocated here.
+    EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving,
+               int threads = 1);
+    ~EditorHost();
+    EditorHost(const EditorHost&) = delete;
+    EditorHost& operator=(const EditorHost&) = delete;
+
+    // Runs the filter over every frame of `in`, writing each result to `out`
+    // and then reporting it (on_frame runs where the output is written, in
+    // frame order). Stops at the first read or write error; which error is
+    // reported, and what was written and reported before it, are the same
+    // for every number of threads.
+    bool run(FrameInput& in, FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame,
+             std::string& error);
+
+    const RunStats& stats() const { return stats_; }
+
+    // Frames the filter may read: the current frame and two on each side.
+    static constexpr int kRing = 5;
+    // With threads: frames the reader may decode beyond those, and output
+    // frames that may wait for the writer, so memory stays at a few frames
+    // whatever the clip's length.
+    static constexpr int kReadAhead = 1;
+    static constexpr int kOutputQueue = 1;
+
+    // A filtered frame on its way to the output, with what is reported of
+    // it; whatever else travels from a frame's input to its output goes here.
+    struct OutputItem {
+        PIXEL_YC* frame = nullptr;  // a buffer of the pool
+        FrameReport report;
+    };
+
+private:
+    PELTA_HOST_SERVICE static BOOL svc_is_saving(void* editp);
+    PELTA_HOST_SERVICE static BOOL svc_set_cache_size(void* fp, int w, int h, int d, int flag);
+    PELTA_HOST_SERVICE static PIXEL_YC* svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out);
+
+    PIXEL_YC* ring_frame(long n) { return ring_[static_cast<size_t>(n % static_cast<long>(ring_.size()))].get(); }
+    // Makes frames through `upto` available, or the end of the clip known:
+    // reads them (one thread) or waits for the reader. False on a read error
+    // of one of those frames.
+    bool input_through(FrameInput& in, long upto, std::string& error);
+    // Reads frames until `upto` is loaded or the clip ends.
+    bool load_through(FrameInput& in, long upto, std::string& error);
+    // The reader thread: decodes frames into the ring as slots come free.
+    void read_ahead(FrameInput& in);
+    // A free buffer of the pool; null once a write failed (for the filter)
+    // or the reader is to stop (for the reader).
+    PIXEL_YC* take_buffer(bool for_reader);
+    // Writes one frame and reports it, then returns its buffer to the pool.
+    bool deliver(FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame, OutputItem& item,
+                 std::string& error);
+    // The writer thread: delivers queued frames in order.
+    void write_behind(FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame);
+    // Ends the reader thread, interrupting a read that waits for input.
+    void stop_reader();
+    PIXEL_YC padding_pixel() const;
+    void fill_padding(PIXEL_YC* frame) const;
+    void fill_all(PIXEL_YC* frame) const;
+
+    int w_, h_, max_w_;
+    Controls controls_;
+    bool saving_;
+    EXFUNC exfunc_{};
+    FILTER filter_{};
+    int hwnd_token_ = 0;
+
+    int threads_;
+    // Frame buffers of max_w x h pixels, allocated without a first fill: the
+    // host writes every pixel before anything reads it.
+    using FrameBuffer = std::unique_ptr<PIXEL_YC[]>;
+    size_t pixels_;
+    std::vector<FrameBuffer> ring_;  // frame n in slot n % size
+    // The filter's working frames, the copies of input frames that will be
+    // its ycp_edit, and frames waiting to be written.
+    std::vector<FrameBuffer> pool_;
+    // With threads, the reader copies each frame it decodes into a buffer of
+    // the pool, ready as the frame's ycp_edit: edit_of_[n % ring size].
+    std::vector<PIXEL_YC*> edit_of_;
+    // What the filter sees while it works on frame current_: frames read so
+    // far and whether the input has ended, as a reader that had read just
+    // through current_ + 2 would know them, however far the reader has got.
+    long loaded_ = 0;
+    bool ended_ = false;
+    long current_ = 0;   // frame being processed
+    RunStats stats_;
+
+    // Shared between the threads, under mu_.
+    std::mutex mu_;
+    std::condition_variable cv_;
+    long read_ = 0;            // frames decoded into the ring
+    bool read_end_ = false;    // the input has no more frames
+    bool read_failed_ = false; // ... or reading frame read_ failed: read_error_
+    bool reader_done_ = false;
+    bool stop_ = false;        // the reader is to stop
+    long released_ = 0;        // frames below this one are not read by the filter again
+    std::string read_error_;
+    std::vector<PIXEL_YC*> free_;       // pool buffers not in use
+    std::deque<OutputItem> queue_;      // filtered frames waiting for the writer
+    bool queue_closed_ = false;
+    bool write_failed_ = false;
+    std::string write_error_;
+};
+
+}  // namespace pelta_cli

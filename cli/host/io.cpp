@@ -1,0 +1,220 @@
+#include "host/io.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace pelta_cli {
+
+using namespace pelta;
+
+ReadStatus Y4mFrameInput::next(PIXEL_YC* dst, int stride, std::string& error) {
+    ReadStatus s = reader_.read_frame(planes_, error);
+    if (s == ReadStatus::Frame) {
+        const Y4mHeader& hd = reader_.header();
+        planes_to_yc(planes_.data(), hd.chroma, hd.width, hd.height, dst, stride, hd.depth);
+        if (params_) params_->push(reader_.frame_params());
+    }
+    return s;
+}
+
+// ---- temporary files removed on a signal -----------------------------------
+
+namespace {
+
+// Paths of the uncommitted temporary files, kept in fixed storage so the
+// signal handler can reach them without allocating.
+constexpr int kTempSlots = 4;
+constexpr size_t kTempPath = 4096;
+char temp_paths[kTempSlots][kTempPath];
+volatile sig_atomic_t temp_used[kTempSlots];
+
+int register_temp(const std::string& path) {
+    if (path.size() >= kTempPath) return -1;
+    for (int i = 0; i < kTempSlots; ++i)
+        if (!temp_used[i]) {
+            std::memcpy(temp_paths[i], path.c_str(), path.size() + 1);
+            temp_used[i] = 1;
+            return i;
+        }
+    return -1;
+}
+
+void unregister_temp(int slot) {
+    if (slot >= 0) temp_used[slot] = 0;
+}
+
+}  // namespace
+
+void remove_uncommitted_outputs() {
+    for (int i = 0; i < kTempSlots; ++i)
+        if (temp_used[i]) platform::remove_file(temp_paths[i]);
+}
+
+void install_signal_cleanup() { platform::on_interrupt(remove_uncommitted_outputs); }
+
+void end_for_closed_pipe() {
+    remove_uncommitted_outputs();
+    platform::end_for_closed_pipe();
+}
+
+bool is_same_file(const std::string& path, const platform::FileInfo& file) {
+    return platform::same_file(platform::file_info(path), file);
+}
+
+namespace {
+
+// Where an output name leads: an existing file, or, for a file not there
+// yet, its directory and the name it would get there.
+struct OutputKey {
+    platform::FileInfo file;
+    bool exists = false;
+    std::string name;
+    bool operator==(const OutputKey& o) const {
+        return platform::same_file(file, o.file) && exists == o.exists && name == o.name;
+    }
+};
+
+bool output_key(const std::string& path, OutputKey& key) {
+    const platform::FileInfo info = path == "-" ? platform::stream_info(stdout) : platform::file_info(path);
+    if (info.kind != platform::FileKind::Missing) {
+        key = {info, true, {}};
+        return info.has_id;
+    }
+    if (path == "-") return false;
+    platform::FileInfo dir;
+    std::string name;
+    if (!platform::new_file_place(path, dir, name) || !dir.has_id) return false;
+    key = {dir, false, name};
+    return true;
+}
+
+}  // namespace
+
+bool same_output_file(const std::string& a, const std::string& b) {
+    OutputKey ka, kb, null_device;
+    if (!output_key(a, ka) || !output_key(b, kb) || !(ka == kb)) return false;
+    return !(output_key(platform::kNullDevice, null_device) && null_device == ka);
+}
+
+bool output_is_terminal(const std::string& path) {
+    return path == "-" ? platform::is_terminal(stdout) : platform::names_terminal(path);
+}
+
+// ---- OutputFile -------------------------------------------------------------
+
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::open(const std::string& path, std::string& error) {
+    path_ = path;
+    if (path == "-") {
+        file_ = stdout;
+        is_stdout_ = true;
+        return true;
+    }
+    const platform::FileInfo existing = platform::file_info(path);
+    if (existing.kind == platform::FileKind::Directory) {
+        error = "cannot write '" + path + "': it is a directory";
+        return false;
+    }
+    if (existing.kind != platform::FileKind::Missing && existing.kind != platform::FileKind::Regular) {
+        // A device or a pipe: write to it as it is; there is nothing to rename.
+        file_ = std::fopen(path.c_str(), "wb");
+        if (!file_) {
+            error = "cannot open '" + path + "' for writing: " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    // The new file replaces the one the name leads to: through a symbolic
+    // link, its target, so the link stays a link.
+    target_ = platform::follow_links(path);
+    int err = 0;
+    file_ = platform::create_temp_beside(target_, existing, temp_, err);
+    if (!file_) {
+        error = "cannot create '" + path + "': " + std::strerror(err);
+        return false;
+    }
+    temp_slot_ = register_temp(temp_);
+    std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+    return true;
+}
+
+bool OutputFile::write_error(std::string& error) {
+    const int err = errno;
+    if (platform::is_closed_pipe(err, file_)) reader_gone_ = true;
+    error = "cannot write '" + path_ + "': " + std::strerror(err);
+    return false;
+}
+
+bool OutputFile::write(const void* data, size_t n, std::string& error) {
+    if (failed_ || std::fwrite(data, 1, n, file_) != n) {
+        failed_ = true;
+        return write_error(error);
+    }
+    return true;
+}
+
+bool OutputFile::finish(std::string& error) {
+    if (!file_) return true;
+    if (std::fflush(file_) != 0) return write_error(error);
+    if (is_stdout_) return true;
+    std::FILE* f = file_;
+    file_ = nullptr;
+    if (std::fclose(f) != 0) return write_error(error);
+    return true;
+}
+
+bool OutputFile::publish(std::string& error) {
+    if (temp_.empty()) return true;
+    int err = 0;
+    if (!platform::replace_file(temp_, target_, err)) {
+        error = "cannot rename the finished output to '" + path_ + "': " + std::strerror(err);
+        return false;
+    }
+    unregister_temp(temp_slot_);
+    temp_slot_ = -1;
+    temp_.clear();
+    return true;
+}
+
+void OutputFile::discard() {
+    if (file_ && !is_stdout_) std::fclose(file_);
+    file_ = nullptr;
+    if (!temp_.empty()) {
+        platform::remove_file(temp_.c_str());
+        unregister_temp(temp_slot_);
+        temp_slot_ = -1;
+        temp_.clear();
+    }
+}
+
+// ---- frame outputs ------------------------------------------------------------
+
+Y4mFrameOutput::Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h, int depth, FrameParamQueue* params)
+    : file_(file), chroma_(chroma), w_(w), h_(h), depth_(depth), params_(params) {
+    static const char kFrameHeader[] = "FRAME\n";
+    const size_t head = sizeof kFrameHeader - 1;
+    buf_.resize(head + plane_sizes(chroma_, w_, h_, depth_).frame());
+    std::memcpy(buf_.data(), kFrameHeader, head);
+}
+
+bool Y4mFrameOutput::put(const PIXEL_YC* frame, int stride, std::string& error) {
+    yc_to_planes(frame, stride, w_, h_, chroma_, buf_.data() + 6, depth_);
+    const std::string params = params_ ? params_->pop() : std::string();
+    if (params.empty()) return file_.write(buf_.data(), buf_.size(), error);
+    // "FRAME" and the input frame's parameters, then the planes.
+    const std::string head = "FRAME" + params + "\n";
+    return file_.write(head.data(), head.size(), error) && file_.write(buf_.data() + 6, buf_.size() - 6, error);
+}
+
+RawFrameOutput::RawFrameOutput(OutputFile& file, int w, int h) : file_(file), w_(w), h_(h) {
+    buf_.resize(static_cast<size_t>(w_) * h_ * 6);
+}
+
+bool RawFrameOutput::put(const PIXEL_YC* frame, int stride, std::string& error) {
+    pack_raw_frame(frame, stride, w_, h_, buf_.data());
+    return file_.write(buf_.data(), buf_.size(), error);
+}
+
+}  // namespace pelta_cli

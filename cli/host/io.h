@@ -1,0 +1,152 @@
+// Frame adapters between the host and the two stream formats, and output
+// files that only appear under their name once complete.
+#pragma once
+
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "convert/convert.h"
+#include "host/host.h"
+#include "platform/platform.h"
+#include "io/y4m.h"
+
+namespace pelta_cli {
+
+using namespace pelta;
+
+// The FRAME parameters of input frames whose output is not written yet,
+// oldest first: the input adds each frame's, the output takes them in the
+// same order, so every output frame carries the parameters of its input frame.
+// Reading and writing may happen on different threads.
+class FrameParamQueue {
+public:
+    void push(std::string params) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(std::move(params));
+    }
+    // The oldest parameters, or "" when none are waiting.
+    std::string pop() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (queue_.empty()) return {};
+        std::string p = std::move(queue_.front());
+        queue_.pop_front();
+        return p;
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::string> queue_;
+};
+
+class Y4mFrameInput : public FrameInput {
+public:
+    explicit Y4mFrameInput(Y4mReader& reader, FrameParamQueue* params = nullptr)
+        : reader_(reader), params_(params) {}
+    ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override;
+
+private:
+    Y4mReader& reader_;
+    FrameParamQueue* params_;
+    std::vector<uint8_t> planes_;
+};
+
+class RawFrameInput : public FrameInput {
+public:
+    explicit RawFrameInput(RawReader& reader) : reader_(reader) {}
+    ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override {
+        return reader_.read_frame(dst, stride, error);
+    }
+
+private:
+    RawReader& reader_;
+};
+
+// An output stream: a file written under a temporary name beside its target
+// and renamed into place by publish(), or standard output, or an existing
+// special file (a device or a pipe), which is written directly.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();  // discards an uncommitted file
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // `path` "-" is standard output. An existing file is replaced with the
+    // same permissions; a symbolic link is written through, to its target.
+    bool open(const std::string& path, std::string& error);
+    bool write(const void* data, size_t n, std::string& error);
+    // Flushes and closes the file, reporting any write error.
+    bool finish(std::string& error);
+    // Moves a finished file into place under its name.
+    bool publish(std::string& error);
+    // Removes the temporary file, if any.
+    void discard();
+    const std::string& path() const { return path_; }
+    // A write failed because the reading end of a pipe was closed.
+    bool reader_gone() const { return reader_gone_; }
+
+private:
+    bool write_error(std::string& error);
+
+    std::string path_, target_, temp_;
+    std::FILE* file_ = nullptr;
+    bool is_stdout_ = false;
+    bool failed_ = false;
+    bool reader_gone_ = false;
+    int temp_slot_ = -1;
+};
+
+class Y4mFrameOutput : public FrameOutput {
+public:
+    Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h, int depth = 8, FrameParamQueue* params = nullptr);
+    bool put(const PIXEL_YC* frame, int stride, std::string& error) override;
+
+private:
+    OutputFile& file_;
+    Chroma chroma_;
+    int w_, h_, depth_;
+    FrameParamQueue* params_;
+    std::vector<uint8_t> buf_;
+};
+
+class RawFrameOutput : public FrameOutput {
+public:
+    RawFrameOutput(OutputFile& file, int w, int h);
+    bool put(const PIXEL_YC* frame, int stride, std::string& error) override;
+
+private:
+    OutputFile& file_;
+    int w_, h_;
+    std::vector<uint8_t> buf_;
+};
+
+// Makes an interruption (Ctrl+C, SIGINT, SIGTERM, SIGHUP) remove every
+// uncommitted temporary file before the process ends, and a write to a closed
+// pipe or beyond the file size limit fail instead of ending the process.
+void install_signal_cleanup();
+
+// For a reader of the output that went away: removes every uncommitted
+// temporary file and ends the process quietly, as a filter that never
+// ignored SIGPIPE would have ended.
+[[noreturn]] void end_for_closed_pipe();
+
+// True when `path` names the file `file` is (through any links or spelling).
+bool is_same_file(const std::string& path, const platform::FileInfo& file);
+
+// True when two output names ("-": standard output) lead to one file, so that
+// one would overwrite or mix into the other: the same device and inode
+// through any links, or, for a file not there yet, the same name in the same
+// directory. The null device is no such file: nothing written there is kept.
+bool same_output_file(const std::string& a, const std::string& b);
+
+// True when the output `path` ("-": standard output) is a terminal.
+bool output_is_terminal(const std::string& path);
+
+// Removes every uncommitted temporary output file now; safe in a signal
+// handler (used before a fatal exit that skips the destructors).
+void remove_uncommitted_outputs();
+
+}  // namespace pelta_cli
