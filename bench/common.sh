@@ -7,7 +7,9 @@
 # leading comment); checks for ffmpeg; builds the targets; and sets
 #   repo, build, dir   the source tree, the build and the working directory
 #   pelta, score       the build's pelta and pelta_score
-# and defines ff: ffmpeg, quiet, overwriting, never reading the terminal.
+#   bench_tmp          $dir when it is temporary (removed at exit), else empty
+# and defines ff: ffmpeg, quiet, overwriting, never reading the terminal;
+# telecine_clip W H FRAMES: the timing clip of one size in $dir.
 
 bench_setup() {
     local name=$1 targets=()
@@ -17,6 +19,7 @@ bench_setup() {
     repo=$(cd "$(dirname "$0")/.." && pwd)
     build="$repo/build"
     dir=""
+    bench_tmp=""
     while [ $# -gt 0 ]; do
         case "$1" in
             --build) build=${2:?--build needs a directory}; shift 2 ;;
@@ -33,10 +36,26 @@ bench_setup() {
     score="$build/bench/pelta_score"
     if [ -z "$dir" ]; then
         dir=$(mktemp -d "${TMPDIR:-/tmp}/pelta-${name%.sh}.XXXXXX")
-        trap 'rm -rf "$dir"' EXIT
+        bench_tmp=$dir
+        trap 'rm -rf "$bench_tmp"' EXIT
     else
         mkdir -p "$dir"
     fi
 }
 
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+
+# The timing clip of one size, made once in $dir: a hard 3:2 telecine of
+# testsrc2 at 24000/1001, cut to FRAMES output frames (30000/1001), 8-bit
+# 4:2:0, top field first. Prints its path.
+telecine_clip() {
+    local w=$1 h=$2 frames=$3 clip="$dir/telecine-$1x$2-$3.y4m"
+    if [ ! -s "$clip" ]; then
+        echo "making $clip ..." >&2
+        ff -f lavfi -i "testsrc2=size=${w}x${h}:rate=24000/1001" \
+            -vf "telecine=first_field=t:pattern=23,format=yuv420p" -frames:v "$frames" \
+            -f yuv4mpegpipe "$clip.part"
+        mv "$clip.part" "$clip"
+    fi
+    echo "$clip"
+}

@@ -58,6 +58,7 @@ for s in $sizes; do
     case "$s" in 480|1080) ;; *) die "--sizes takes 480 and/or 1080, not '$s'" ;; esac
 done
 
+. "$repo/bench/common.sh"
 command -v ffmpeg >/dev/null || die "ffmpeg is not installed"
 [ -x /usr/bin/time ] || die "/usr/bin/time is not installed (Debian package 'time')"
 if [ ! -x "$pelta" ]; then
@@ -74,20 +75,6 @@ if [ -z "$dir" ]; then
 else
     mkdir -p "$dir"
 fi
-
-# The clip of one size: hard telecine of testsrc2 at 24000/1001, cut to
-# `frames` output frames (30000/1001).
-make_clip() {
-    local w=$1 h=$2 frames=$3 clip="$dir/telecine-$1x$2-$3.y4m"
-    if [ ! -s "$clip" ]; then
-        echo "making $clip ..." >&2
-        ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=${w}x${h}:rate=24000/1001" \
-            -vf "telecine=first_field=t:pattern=23,format=yuv420p" -frames:v "$frames" \
-            -f yuv4mpegpipe "$clip.part"
-        mv "$clip.part" "$clip"
-    fi
-    echo "$clip"
-}
 
 [ -z "$baseline" ] || [ -x "$baseline" ] || die "no pelta binary at $baseline"
 names=(ffmpeg)
@@ -126,7 +113,7 @@ echo "runs:    $runs of each command at each size, alternating, medians"
 table=""
 for s in $sizes; do
     if [ "$s" = 480 ]; then w=720 h=480 frames=$frames480; else w=1920 h=1080 frames=$frames1080; fi
-    clip=$(make_clip "$w" "$h" "$frames")
+    clip=$(telecine_clip "$w" "$h" "$frames")
     for name in "${names[@]}"; do time_run "$name" "$clip" >/dev/null; done
     declare -A wall=() cpu=() mem=()
     for i in $(seq 1 "$runs"); do
