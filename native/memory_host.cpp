@@ -164,7 +164,7 @@ MemoryHost::MemoryHost(const FILTER_DLL* desc, int w_, int h_, int frame_n_, int
     exfunc.is_saving = svc_is_saving;
     exfunc.set_ycp_filtering_cache_size = svc_set_cache_size;
     exfunc.get_ycp_filtering_cache_ex = svc_get_frame;
-    filter = filter_record_for(desc, track.data(), check.data(), &exfunc, hwnd());
+    filter = filter_record_for(desc, track.data(), check.data(), &exfunc, &hwnd_token_);
     default_settings(desc, track.data(), check.data());
     fpip = proc_info_for(edit.data(), temp.data(), w, h, max_w, 0, frame_n, editp());
     active = this;
@@ -242,6 +242,6 @@ bool MemoryHost::guards_hold() const {
 }
 
 const char* MemoryHost::title() const {
-    const char* t = native_window_text(const_cast<MemoryHost*>(this)->hwnd());
+    const char* t = native_window_text(hwnd());
     return t ? t : "";
 }

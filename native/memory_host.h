@@ -164,7 +164,9 @@ public:
 
     PIXEL_YC& at(int frame, int x, int y) { return clip[frame][static_cast<size_t>(y) * max_w + x]; }
     size_t frame_pixels() const { return static_cast<size_t>(max_w) * (h > 0 ? h : 0); }
-    HWND hwnd() { return &hwnd_token_; }
+    // The settings window (filter.hwnd: a host of its own window may set it)
+    // and the edit handle the services expect.
+    HWND hwnd() const { return filter.hwnd; }
     void* editp() { return &editp_token_; }
 
 private:
