@@ -267,6 +267,21 @@ class Runner {
         write(RECORD_UPDATE, -1, r, nullptr, false);
     }
 
+    // What every frame's record must say about the filter's requests: the
+    // cache request (once, for five frames of the stride), and for a frame
+    // done after fetching frames, its partner fetched last.
+    void check_frame_record(const RecordHeader& r) {
+        const int want[4] = {host_->max_w, host_->h, 5, 0};
+        if (r.cache_requests != 1 || !std::equal(want, want + 4, r.cache_args))
+            fail("%s: frame %d: %d cache requests, the last for %d x %d, %d frames, flag %d", name_, r.frame,
+                 r.cache_requests, r.cache_args[0], r.cache_args[1], r.cache_args[2], r.cache_args[3]);
+        const int partner = r.frame % 2 == 0 ? r.frame + 1 : r.frame - 1;
+        if (r.result == TRUE && r.fetch_n > 0 && r.fetch_n <= RECORD_MAX_FETCHES &&
+            r.fetches[r.fetch_n - 1] != partner)
+            fail("%s: frame %d: the last of %d fetches was frame %d, not the partner %d", name_, r.frame, r.fetch_n,
+                 r.fetches[r.fetch_n - 1], partner);
+    }
+
     void write(RecordKind kind, int f, BOOL result, const PIXEL_YC* pixels, bool swapped) {
         const MemoryHost& host = *host_;
         const ServiceLog& log = host.log;
@@ -295,6 +310,7 @@ class Runner {
         std::copy_n(log.fetches.begin(), std::min<size_t>(log.fetches.size(), RECORD_MAX_FETCHES), r.fetches);
         if (const char* t = p_.window_text(host_->hwnd())) std::snprintf(r.title, sizeof r.title, "%s", t);
         if (log.foreign_args) fail("%s: a host service was called with a foreign fp or editp", name_);
+        if (kind == RECORD_FRAME) check_frame_record(r);
         std::fwrite(&r, sizeof r, 1, out_);
         if (pixels) std::fwrite(pixels, sizeof(PIXEL_YC), host.frame_pixels(), out_);
     }
