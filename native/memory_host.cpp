@@ -157,8 +157,10 @@ MemoryHost::MemoryHost(const FILTER_DLL* desc, int w_, int h_, int frame_n_, int
     : w(w_), h(h_), max_w(max_w_ > 0 ? max_w_ : w_), frame_n(frame_n_), calls_(calls) {
     const PIXEL_YC marker{kMarkerSample, kMarkerSample, kMarkerSample};
     clip.assign(static_cast<size_t>(frame_n > 0 ? frame_n : 0), GuardedFrame(frame_pixels(), marker));
-    edit = GuardedFrame(frame_pixels());
-    temp = GuardedFrame(frame_pixels());
+    // Guards of their own for the working frames, so a copy from beyond one
+    // frame to beyond another shows too.
+    edit = GuardedFrame(frame_pixels(), PIXEL_YC{0, 0, 0}, PIXEL_YC{0x6B6B, 0x6B6B, -0x6B6C});
+    temp = GuardedFrame(frame_pixels(), PIXEL_YC{0, 0, 0}, PIXEL_YC{-0x1E1F, 0x1E1E, -0x1E1F});
     track.assign(static_cast<size_t>(std::max(desc->track_n, 0)), 0);
     check.assign(static_cast<size_t>(std::max(desc->check_n, 0)), 0);
     exfunc.is_saving = svc_is_saving;
