@@ -115,7 +115,7 @@ public:
     // Fault hooks.
     std::set<int> missing;         // frames the source answers NULL for
     int fail_fetch_at = -1;        // the fetch with this ordinal (0: the call's first) answers NULL
-    std::function<bool(int n)> drop_fetch;  // asked on every fetch; true answers NULL
+    std::function<bool(int n)> drop_fetch;  // asked on every other fetch; true answers NULL
     bool refuse_cache = false;     // set_ycp_filtering_cache_size answers FALSE
     bool saving = false;           // is_saving answers TRUE
     bool replicate_edges = false;  // frames outside the clip give the nearest one instead of NULL
@@ -141,6 +141,8 @@ public:
     // What the editor does before the frame procedure: ycp_edit gets a copy
     // of input frame f (a flat picture when f is outside the clip), ycp_temp
     // gets `scratch` in every sample, beyond w too; fpip describes frame f.
+    // What no editor would send (a frame number outside the clip, a yc_size
+    // or line_size of its own) goes into fpip between prepare() and proc().
     void prepare(int f, PIXEL_YC scratch = kScratchPixel);
     // The frame procedure on the prepared frame.
     BOOL proc();
