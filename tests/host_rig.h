@@ -62,9 +62,9 @@ struct StageRecords {
 template <typename A, typename B>
     requires requires(const A& a, const B& b) { a.data(), a.size(), b.data(), b.size(); }
 bool same_pixels(const A& a, const B& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(PIXEL_YC)) == 0;
+    return a.size() == b.size() && (a.size() == 0 || std::memcmp(a.data(), b.data(), a.size() * sizeof(PIXEL_YC)) == 0);
 }
 template <typename A>
 bool same_pixels(const A& a, const PIXEL_YC* b) {
-    return std::memcmp(a.data(), b, a.size() * sizeof(PIXEL_YC)) == 0;
+    return a.size() == 0 || std::memcmp(a.data(), b, a.size() * sizeof(PIXEL_YC)) == 0;
 }
