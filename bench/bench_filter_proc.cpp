@@ -17,8 +17,8 @@ constexpr int kClipFrames = 30;
 // baseline.
 void filter_proc_pass(benchmark::State& state) {
     const bool large = state.range(0) != 0;
-    BenchHost& host = shared_bench_host(large ? 1920 : 720, large ? 1080 : 480, kClipFrames);
-    if (state.range(1)) host.all_stages();
+    MemoryHost& host = shared_bench_host(large ? 1920 : 720, large ? 1080 : 480, kClipFrames);
+    if (state.range(1)) all_stages(host);
     set_simd_cap((state.range(2) != 0) ? SIMD_SSE2 : SIMD_AVX2);
     int f = 0;
     long failed = 0;
@@ -27,8 +27,8 @@ void filter_proc_pass(benchmark::State& state) {
         state.PauseTiming();
         host.prepare(f);  // the host's own copy of the input frame
         state.ResumeTiming();
-        if (!host.run()) ++failed;
-        lowpassed += host.fpip.ycp_edit == host.buffer_a.data();
+        if (!host.proc()) ++failed;
+        lowpassed += host.output() == host.edit.data();
         f = f + 1 == kClipFrames ? 0 : f + 1;
     }
     set_simd_cap(SIMD_AVX2);

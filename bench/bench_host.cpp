@@ -1,5 +1,6 @@
 #include "bench_host.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -7,23 +8,12 @@
 #include <memory>
 #include <tuple>
 
+#include "abi/controls.h"
 #include "plugin/descriptor.h"
-#include "native/host_side.h"
-#include "pipeline/filter_proc.h"
 
 using namespace pelta;
 
 namespace {
-
-BOOL svc_is_saving(void* editp) { return static_cast<BenchHost*>(editp)->saving ? TRUE : FALSE; }
-
-BOOL svc_set_cache_size(void*, int, int, int, int) { return TRUE; }
-
-PIXEL_YC* svc_get_frame(void*, void* editp, int n, int*, int*) {
-    BenchHost* host = static_cast<BenchHost*>(editp);
-    if (n < 0 || n >= host->frame_n) return nullptr;
-    return host->clip[static_cast<size_t>(n)].data();
-}
 
 // A sine table over one turn, so that building the clip stays quick.
 struct SineTable {
@@ -68,64 +58,40 @@ void render_progressive(std::vector<PIXEL_YC>& frame, int w, int h, int max_w, i
     }
 }
 
-}  // namespace
-
-BenchHost::BenchHost(int w_, int h_, int frame_n_) : w(w_), h(h_), max_w(w_), frame_n(frame_n_) {
-    const size_t pixels = static_cast<size_t>(max_w) * h;
-    // 3:2 pulldown, top field first: every four pictures A B C D make five
-    // frames (At Ab) (Bt Bb) (Bt Cb) (Ct Db) (Dt Db), two of them combed.
+// Fills the host's clip: 3:2 pulldown, top field first, every four pictures
+// A B C D making five frames (At Ab) (Bt Bb) (Bt Cb) (Ct Db) (Dt Db), two of
+// them combed.
+void telecine(MemoryHost& host) {
     const int top_of[5] = {0, 1, 1, 2, 3};
     const int bottom_of[5] = {0, 1, 2, 3, 3};
-    const int pictures = (frame_n + 4) / 5 * 4 + 1;
+    const int pictures = (host.frame_n + 4) / 5 * 4 + 1;
     std::vector<std::vector<PIXEL_YC>> progressive(static_cast<size_t>(pictures),
-                                                   std::vector<PIXEL_YC>(pixels));
+                                                   std::vector<PIXEL_YC>(host.frame_pixels()));
     for (int t = 0; t < pictures; ++t)
-        render_progressive(progressive[static_cast<size_t>(t)], w, h, max_w, t,
+        render_progressive(progressive[static_cast<size_t>(t)], host.w, host.h, host.max_w, t,
                            static_cast<uint32_t>(t));
-    clip.assign(static_cast<size_t>(frame_n), std::vector<PIXEL_YC>(pixels));
-    for (int f = 0; f < frame_n; ++f) {
+    for (int f = 0; f < host.frame_n; ++f) {
         const int base = f / 5 * 4;
         const auto& top = progressive[static_cast<size_t>(base + top_of[f % 5])];
         const auto& bottom = progressive[static_cast<size_t>(base + bottom_of[f % 5])];
-        for (int y = 0; y < h; ++y) {
+        for (int y = 0; y < host.h; ++y) {
             const auto& src = (y & 1) ? bottom : top;
-            std::memcpy(clip[static_cast<size_t>(f)].data() + static_cast<size_t>(y) * max_w,
-                        src.data() + static_cast<size_t>(y) * max_w, sizeof(PIXEL_YC) * max_w);
+            const size_t row = static_cast<size_t>(y) * host.max_w;
+            std::copy_n(src.begin() + static_cast<ptrdiff_t>(row), host.max_w, &host.clip[static_cast<size_t>(f)][row]);
         }
     }
-    buffer_a.assign(pixels, PIXEL_YC{});
-    buffer_b.assign(pixels, PIXEL_YC{});
-
-    exfunc.is_saving = svc_is_saving;
-    exfunc.set_ycp_filtering_cache_size = svc_set_cache_size;
-    exfunc.get_ycp_filtering_cache_ex = svc_get_frame;
-    filter = filter_record_for(GetFilterTable(), track, check, &exfunc, this);
-    defaults();
 }
 
-void BenchHost::settings_changed() { filter.func_update(&filter, 0); }
+}  // namespace
 
-void BenchHost::defaults() {
-    default_settings(&filter, track, check);
-    settings_changed();
+void all_stages(MemoryHost& host) {
+    host.reset_settings();
+    host.track[TRACK_SHIFT] = 8;
+    host.track[TRACK_STRIPE] = 0;
+    host.check[CHECK_CY] = 1;
+    host.check[CHECK_LPF] = 1;
+    host.update();
 }
-
-void BenchHost::all_stages() {
-    defaults();
-    track[TRACK_SHIFT] = 8;
-    track[TRACK_STRIPE] = 0;
-    check[CHECK_CY] = 1;
-    check[CHECK_LPF] = 1;
-    settings_changed();
-}
-
-void BenchHost::prepare(int f) {
-    std::memcpy(buffer_a.data(), clip[static_cast<size_t>(f)].data(),
-                sizeof(PIXEL_YC) * buffer_a.size());
-    fpip = proc_info_for(buffer_a.data(), buffer_b.data(), w, h, max_w, f, frame_n, this);
-}
-
-BOOL BenchHost::run() { return filter.func_proc(&filter, &fpip); }
 
 std::vector<PIXEL_YC> bench_frame(int w, int h, unsigned seed) {
     std::vector<PIXEL_YC> frame(static_cast<size_t>(w) * h);
@@ -139,11 +105,14 @@ std::vector<PIXEL_YC> bench_frame(int w, int h, unsigned seed) {
     return frame;
 }
 
-BenchHost& shared_bench_host(int w, int h, int frame_n) {
-    static std::map<std::tuple<int, int, int>, std::unique_ptr<BenchHost>> hosts;
+MemoryHost& shared_bench_host(int w, int h, int frame_n) {
+    static std::map<std::tuple<int, int, int>, std::unique_ptr<MemoryHost>> hosts;
     auto& slot = hosts[{w, h, frame_n}];
-    if (!slot) slot = std::make_unique<BenchHost>(w, h, frame_n);
+    if (!slot) {
+        slot = std::make_unique<MemoryHost>(GetFilterTable(), w, h, frame_n);
+        telecine(*slot);
+    }
     slot->saving = false;
-    slot->defaults();
+    slot->reset_settings();
     return *slot;
 }

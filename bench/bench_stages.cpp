@@ -58,7 +58,7 @@ void comb(benchmark::State& state, SimdLevel tier, bool narrow) {
     CombKernels kernels = comb_kernels_for(tier);
     if (!narrow) kernels.narrow_span = nullptr;
     const Size s = kSizes[state.range(0)];
-    BenchHost& host = shared_bench_host(s.w, s.h, 2);
+    MemoryHost& host = shared_bench_host(s.w, s.h, 2);
     const std::vector<PIXEL_YC> src = bench_frame(s.w, s.h, 2);
     host.prepare(0);
     int count = 0;
@@ -95,13 +95,13 @@ BENCHMARK_CAPTURE(comb, avx2_narrow, SIMD_AVX2, true)
 // Weaving one candidate (two half-frame block copies) at each size.
 void weave(benchmark::State& state) {
     const Size s = kSizes[state.range(0)];
-    BenchHost& host = shared_bench_host(s.w, s.h, 3);
+    MemoryHost& host = shared_bench_host(s.w, s.h, 3);
     host.prepare(1);
     for (auto _ : state) {
         benchmark::DoNotOptimize(weave_match(host.fpip.ycp_temp, &host.filter, &host.fpip, 2));
         benchmark::ClobberMemory();
     }
-    frames_per_second(state, host.buffer_a.size() * sizeof(PIXEL_YC));
+    frames_per_second(state, host.frame_pixels() * sizeof(PIXEL_YC));
 }
 BENCHMARK(weave)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 
@@ -110,7 +110,7 @@ BENCHMARK(weave)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 void shift_interp(benchmark::State& state, SimdLevel tier) {
     if (!usable(tier, state)) return;
     const ShiftKernels kernels = shift_kernels_for(tier);
-    BenchHost& host = shared_bench_host(720, 480, 2);
+    MemoryHost& host = shared_bench_host(720, 480, 2);
     host.track[TRACK_SHIFT] = static_cast<int>(state.range(0));
     host.prepare(0);
     int32_t taps[4];
@@ -129,7 +129,7 @@ BENCHMARK_CAPTURE(shift_interp, avx2, SIMD_AVX2)->Arg(8)->Arg(37)->Unit(benchmar
 // build_carrier_tables (cached after the first frame) and the remodulation of
 // the default window of a 720 x 480 frame, as the frame procedure runs them.
 void carrier(benchmark::State& state) {
-    BenchHost& host = shared_bench_host(720, 480, 2);
+    MemoryHost& host = shared_bench_host(720, 480, 2);
     host.check[CHECK_CY] = 1;
     host.prepare(0);
     const int left = host.track[TRACK_LEFT];

@@ -4,17 +4,18 @@
 
 #include <climits>
 
-#include "fake_host.h"
 #include "match/comb.h"
+#include "host_rig.h"
 
 using namespace pelta;
 
 namespace {
 
 // A host whose settings count every column (empty window at the right edge)
-// with the default thresholds and weights.
+// with the default thresholds and weights, and a frame of zeros (MARKER
+// beyond w) to count.
 struct CombBench {
-    FakeHost host;
+    TestHost host;
     Frame frame;
 
     CombBench(int w, int h) : host(w, h, 2) {
@@ -38,55 +39,48 @@ struct CombBench {
     int count() { return count_comb(frame.data(), &host.filter, &host.fpip); }
 };
 
-TEST(CombKernel, ShiftsRoundTowardMinusInfinity) {
-    // a = -1, the rest 0: hi = -1 >> 6 = -1 and mid = -1 >> 4 = -1 (a division
-    // would truncate both to 0). With TH_Y 0 the luma score -1 must not comb.
-    CombBench b(3, 5);
-    b.host.track[TRACK_TH_Y] = 0;
-    b.host.track[TRACK_HIGH] = 1;
-    b.host.track[TRACK_MID] = 0;
-    b.column({-1, 0, 0, 0, 0}, 0);
-    EXPECT_EQ(b.count(), 0);
-    b.host.track[TRACK_TH_Y] = -1;
-    EXPECT_EQ(b.count(), 3);
-    // Same for the mid term alone: (-1) >> 4 = -1.
-    b.host.track[TRACK_HIGH] = 0;
-    b.host.track[TRACK_MID] = 1;
-    b.host.track[TRACK_TH_Y] = 0;
-    EXPECT_EQ(b.count(), 0);
-}
-
-TEST(CombKernel, FourthAndSecondDifferenceWeights) {
-    // c = 64, rest 0: hi = 384 >> 6 = 6, mid = -128 >> 4 = -8.
-    // score = HIGH*6 + MID*(-8).
-    CombBench b(2, 5);
-    b.column({0, 0, 64, 0, 0}, 0);
-    b.host.track[TRACK_HIGH] = 3;
-    b.host.track[TRACK_MID] = 1;  // score 10
-    b.host.track[TRACK_TH_Y] = 10;
-    EXPECT_EQ(b.count(), 2);
-    b.host.track[TRACK_TH_Y] = 11;
-    EXPECT_EQ(b.count(), 0);
-    // b and d enter with -4: b = d = 16 gives hi = -128 >> 6 = -2, mid = 0.
-    b.column({0, 16, 0, 16, 0}, 0);
-    b.host.track[TRACK_HIGH] = 5;
-    b.host.track[TRACK_TH_Y] = -10;
-    EXPECT_EQ(b.count(), 2);
-    b.host.track[TRACK_TH_Y] = -9;
-    EXPECT_EQ(b.count(), 0);
-}
-
-TEST(CombKernel, LumaIsSignedChromaIsMagnitude) {
-    // c = -640: hi = -60, mid = 80. Defaults HIGH 3, MID 1: score = -100.
-    CombBench b(4, 5);
-    b.column({0, 0, -640, 0, 0}, 0);
-    EXPECT_EQ(b.count(), 0) << "a negative luma score never reaches a positive threshold";
-    for (int comp : {1, 2}) {
-        b.column({0, 0, -640, 0, 0}, comp);
-        b.host.track[TRACK_TH_C] = 100;
-        EXPECT_EQ(b.count(), 4) << "component " << comp;
-        b.host.track[TRACK_TH_C] = 101;
-        EXPECT_EQ(b.count(), 0) << "component " << comp;
+TEST(CombKernel, ScoresOfOneColumn) {
+    // Rows a..e of one component (0 luma, 1 cb, 2 cr), the rest 0, in each
+    // of the w columns: every column combs or none does.
+    const struct {
+        const char* what;
+        int w;
+        int v[5];
+        int comp, high, mid, th_y, th_c, count;
+    } cases[] = {
+        // a = -1: hi = -1 >> 6 = -1 and mid = -1 >> 4 = -1 (a division would
+        // truncate both to 0); the luma score -1 must not comb at TH_Y 0.
+        {"hi of -1 rounds down", 3, {-1, 0, 0, 0, 0}, 0, 1, 0, 0, 70, 0},
+        {"hi of -1 reaches TH_Y -1", 3, {-1, 0, 0, 0, 0}, 0, 1, 0, -1, 70, 3},
+        {"mid of -1 rounds down", 3, {-1, 0, 0, 0, 0}, 0, 0, 1, 0, 70, 0},
+        // c = 64: hi = 384 >> 6 = 6, mid = -128 >> 4 = -8; score 3*6 - 8 = 10.
+        {"score 10 at TH_Y 10", 2, {0, 0, 64, 0, 0}, 0, 3, 1, 10, 70, 2},
+        {"score 10 at TH_Y 11", 2, {0, 0, 64, 0, 0}, 0, 3, 1, 11, 70, 0},
+        // b and d enter with -4: b = d = 16 gives hi = -128 >> 6 = -2, mid = 0.
+        {"b, d weigh -4 at TH_Y -10", 2, {0, 16, 0, 16, 0}, 0, 5, 1, -10, 70, 2},
+        {"b, d weigh -4 at TH_Y -9", 2, {0, 16, 0, 16, 0}, 0, 5, 1, -9, 70, 0},
+        // c = -640: hi = -60, mid = 80; luma score -100 never reaches a
+        // positive threshold, a chroma score is its magnitude.
+        {"negative luma score", 4, {0, 0, -640, 0, 0}, 0, 3, 1, 50, 70, 0},
+        {"cb magnitude 100 at TH_C 100", 4, {0, 0, -640, 0, 0}, 1, 3, 1, 50, 100, 4},
+        {"cb magnitude 100 at TH_C 101", 4, {0, 0, -640, 0, 0}, 1, 3, 1, 50, 101, 0},
+        {"cr magnitude 100 at TH_C 100", 4, {0, 0, -640, 0, 0}, 2, 3, 1, 50, 100, 4},
+        {"cr magnitude 100 at TH_C 101", 4, {0, 0, -640, 0, 0}, 2, 3, 1, 50, 101, 0},
+        // hi = 2 with HIGH = 2^30 wraps to INT_MIN: below any luma threshold
+        // but INT_MIN, and its magnitude wraps to itself, below any chroma one.
+        {"score 0 at TH_Y 0", 3, {0, 0, 0, 0, 0}, 0, 1 << 30, 0, 0, 0, 3},
+        {"wrapped luma, chroma at TH_C 0", 3, {128, 0, 0, 0, 0}, 0, 1 << 30, 0, 0, 0, 3},
+        {"wrapped luma, chroma at TH_C 1", 3, {128, 0, 0, 0, 0}, 0, 1 << 30, 0, 0, 1, 0},
+        {"wrapped luma at TH_Y INT_MIN", 3, {128, 0, 0, 0, 0}, 0, 1 << 30, 0, INT_MIN, 1, 3},
+    };
+    for (const auto& c : cases) {
+        CombBench b(c.w, 5);
+        b.column(c.v, c.comp);
+        b.host.track[TRACK_HIGH] = c.high;
+        b.host.track[TRACK_MID] = c.mid;
+        b.host.track[TRACK_TH_Y] = c.th_y;
+        b.host.track[TRACK_TH_C] = c.th_c;
+        EXPECT_EQ(b.count(), c.count) << c.what;
     }
 }
 
@@ -132,10 +126,9 @@ TEST(CombCount, RowsAndColumnsThatTakePart) {
         EXPECT_EQ(b.count(), h <= 4 ? 0 : 10) << "h " << h;
     }
     b.host.fpip.h = 9;
-    struct Win {
+    const struct {
         int left, width, counted;
-    };
-    const Win wins[] = {
+    } wins[] = {
         {0, 10, 0},    // window over every column
         {0, 5000, 0},  // cut at w
         {0, 0, 10},    // zero width: every column
@@ -144,7 +137,7 @@ TEST(CombCount, RowsAndColumnsThatTakePart) {
         {3, 4, 6},     // columns 0..2 and 7..9
         {8, 100, 8},   // window 8..9
     };
-    for (const Win& win : wins) {
+    for (const auto& win : wins) {
         b.host.track[TRACK_LEFT] = win.left;
         b.host.track[TRACK_WIDTH] = win.width;
         EXPECT_EQ(b.count(), 5 * win.counted) << "left " << win.left << " width " << win.width;
@@ -159,24 +152,6 @@ TEST(CombCount, CombInsideTheWindowIsNotCounted) {
     EXPECT_EQ(b.count(), 0);
     b.host.track[TRACK_LEFT] = 6;
     EXPECT_EQ(b.count(), 3);  // rows 2, 4, 6 of the brighter field
-}
-
-TEST(CombCount, HugeWeightsWrapLikeA32BitMachine) {
-    // hi = 2 with HIGH = 2^30 wraps to INT_MIN: below any luma threshold, and
-    // its magnitude wraps to itself, below any chroma threshold.
-    CombBench b(3, 5);
-    b.host.track[TRACK_HIGH] = 1 << 30;
-    b.host.track[TRACK_MID] = 0;
-    b.host.track[TRACK_TH_Y] = 0;
-    b.host.track[TRACK_TH_C] = 0;
-    b.column({0, 0, 0, 0, 0}, 0);
-    EXPECT_EQ(b.count(), 3);  // score 0 >= 0
-    b.column({128, 0, 0, 0, 0}, 0);
-    EXPECT_EQ(b.count(), 3) << "chroma still combs at TH_C 0";
-    b.host.track[TRACK_TH_C] = 1;
-    EXPECT_EQ(b.count(), 0);
-    b.host.track[TRACK_TH_Y] = INT_MIN;
-    EXPECT_EQ(b.count(), 3);
 }
 
 }  // namespace

@@ -1,16 +1,18 @@
 // The frame procedure: cache request, window, range display, scoring and
-// choice, hand-over, title, and what each failure leaves behind.
+// choice, hand-over, title, settings changes, and what each failure leaves
+// behind.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 
-#include "fake_host.h"
-#include "native/platform_native.h"
+#include "host_rig.h"
 #include "match/match_cache.h"
 #include "match/weave.h"
+#include "native/platform_native.h"
 #include "pipeline/filter_proc.h"
 #include "pipeline/title.h"
 
@@ -18,18 +20,13 @@ using namespace pelta;
 
 namespace {
 
-std::string title_of(FakeHost& host) {
-    const char* t = native_window_text(host.hwnd());
-    return t ? t : "";
-}
-
 std::string expected_title(int match, int comb, int th) {
     return "pelta num:" + std::to_string(match) + " comb:" + std::to_string(comb) +
            " comb_th:" + std::to_string(th);
 }
 
-bool fetched(const FakeHost& host, int n) {
-    return std::find(host.fetches.begin(), host.fetches.end(), n) != host.fetches.end();
+bool fetched(const MemoryHost& host, int n) {
+    return std::find(host.log.fetches.begin(), host.log.fetches.end(), n) != host.log.fetches.end();
 }
 
 TEST(CombThreshold, IsAFractionOfThePixelsOutsideTheWindow) {
@@ -42,171 +39,135 @@ TEST(CombThreshold, IsAFractionOfThePixelsOutsideTheWindow) {
 }
 
 TEST(FilterProc, AsksTheHostToCacheFiveFramesOfTheStride) {
-    FakeHost host(20, 10, 4, 32);
+    TestHost host(20, 10, 4, 32);
     ASSERT_TRUE(host.run(1));
-    EXPECT_EQ(host.cache_size_calls, 1);
-    EXPECT_EQ(host.last_cache_request.w, 32);
-    EXPECT_EQ(host.last_cache_request.h, 10);
-    EXPECT_EQ(host.last_cache_request.d, 5);
-    EXPECT_EQ(host.last_cache_request.flag, 0);
+    EXPECT_EQ(host.log.cache_requests, 1);
+    EXPECT_EQ(host.log.cache_args[0], 32);
+    EXPECT_EQ(host.log.cache_args[1], 10);
+    EXPECT_EQ(host.log.cache_args[2], 5);
+    EXPECT_EQ(host.log.cache_args[3], 0);
 }
 
 TEST(FilterProc, DefaultsOn720x480ShowThreshold6000) {
-    FakeHost host(720, 480, 3, 736);
+    TestHost host(720, 480, 3, 736);
     ASSERT_TRUE(host.run(1));
-    EXPECT_NE(title_of(host).find(" comb_th:6000"), std::string::npos) << title_of(host);
+    EXPECT_NE(std::string(host.title()).find(" comb_th:6000"), std::string::npos) << host.title();
 }
 
 // Frame k carries cb = 2000 in columns x < m[k] and 0 beyond, so the weave of
 // frames n-1 and n combs every evaluated pixel of the columns where the two
-// differ: its count is (h - 4) * |m[n] - m[n-1]|.
-struct ScoringClip {
-    static constexpr int W = 64, H = 36, ROWS = H - 4;
-    FakeHost host{W, H, 10};
-
-    explicit ScoringClip(const std::vector<int>& m) {
-        for (int f = 0; f < host.frame_n; ++f)
-            for (int y = 0; y < H; ++y)
-                for (int x = 0; x < W; ++x) host.at(f, x, y) = px(500, x < m[f] ? 2000 : 0, 0);
-        host.track[TRACK_WIDTH] = 0;    // every column is scored
-        host.track[TRACK_STRIPE] = 32;  // threshold (64 * 32 * 36) >> 9 = 144
-    }
-};
-
+// differ: its count is (h - 4) * |m[n] - m[n-1]|, 32 a column.
 struct ScoringCase {
     const char* what;
     std::vector<int> m;  // column counts of frames 0..9
-    int match;           // chosen at frame 4
-    int comb;
-    int third;  // the third candidate scored, or 0 for none
+    int frame, stripe;
+    int match, comb;
+    int third;  // the third candidate scored, or -1 for none
 };
 
 TEST(FilterProc, ScoringOrderTiesAndTheThirdCandidate) {
-    // At frame 4 the candidates are matches 4 (frames 3, 4) and 5 (4, 5), then
-    // 6 (5, 6) above or 3 (2, 3) below. Counts are 32 per differing column;
-    // the threshold is 144, so one column (32, four times 128) scores no third.
+    // At frame f the candidates are matches f (frames f-1, f) and f+1 (f,
+    // f+1), then f+2 above or f-1 below. At TRACK_STRIPE 32 the threshold is
+    // (64 * 32 * 36) >> 9 = 144, so one column (32, four times 128) scores no
+    // third; at 0 a third is always scored.
     const ScoringCase cases[] = {
-        {"equal counts keep f; cm equal to c0 keeps f", {0, 0, 0, 3, 6, 9, 9, 9, 9, 9}, 4, 96, 3},
-        {"c1 < c0, c2 equal keeps f+1", {0, 0, 0, 0, 5, 7, 9, 9, 9, 9}, 5, 64, 6},
-        {"c1 < c0, c2 smaller takes f+2", {0, 0, 0, 0, 5, 8, 9, 9, 9, 9}, 6, 32, 6},
-        {"c0 < c1, cm smaller takes f-1", {0, 0, 0, 0, 3, 9, 9, 9, 9, 9}, 3, 0, 3},
-        {"c0 below a quarter of the threshold scores no third", {0, 0, 0, 5, 6, 9, 9, 9, 9, 9}, 4, 32, 0},
-        {"c1 below a quarter scores no third", {0, 0, 0, 0, 9, 10, 20, 20, 20, 20}, 5, 32, 0},
-        {"all flat: zero counts keep f", {4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 4, 0, 0},
+        {"equal counts keep f; cm equal to c0 keeps f", {0, 0, 0, 3, 6, 9, 9, 9, 9, 9}, 4, 32, 4, 96, 3},
+        {"c1 < c0, c2 equal keeps f+1", {0, 0, 0, 0, 5, 7, 9, 9, 9, 9}, 4, 32, 5, 64, 6},
+        {"c1 < c0, c2 smaller takes f+2", {0, 0, 0, 0, 5, 8, 9, 9, 9, 9}, 4, 32, 6, 32, 6},
+        {"c0 < c1, cm smaller takes f-1", {0, 0, 0, 0, 3, 9, 9, 9, 9, 9}, 4, 32, 3, 0, 3},
+        {"c0 below a quarter of the threshold scores no third", {0, 0, 0, 5, 6, 9, 9, 9, 9, 9}, 4, 32, 4, 32, -1},
+        {"c1 below a quarter scores no third", {0, 0, 0, 0, 9, 10, 20, 20, 20, 20}, 4, 32, 5, 32, -1},
+        {"all flat: zero counts keep f", {4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 4, 32, 4, 0, -1},
+        {"threshold 0: 4 * 0 >= 0 scores match f-1", {4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 4, 0, 4, 0, 3},
+        // Frame 0: match 0 names no candidate, match 1 wins even with a comb;
+        // four times 288 reaches 144, so match 2 is scored, and ties.
+        {"frame 0", {0, 9, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 32, 1, 9 * 32, 2},
+        // The last frame (9, odd): match 10 is unavailable, match 9 stays
+        // unless 8 combs less.
+        {"last frame", {0, 0, 0, 0, 0, 0, 0, 0, 3, 9}, 9, 32, 8, 3 * 32, 8},
     };
     for (const ScoringCase& c : cases) {
-        ScoringClip clip(c.m);
-        ASSERT_TRUE(clip.host.run(4)) << c.what;
-        EXPECT_EQ(title_of(clip.host), expected_title(c.match, c.comb, 144)) << c.what;
-        EXPECT_EQ(fetched(clip.host, 6), c.third == 6) << c.what;
-        EXPECT_EQ(fetched(clip.host, 2), c.third == 3) << c.what;
-    }
-}
-
-TEST(FilterProc, ZeroThresholdAlwaysScoresAThirdCandidate) {
-    ScoringClip clip({4, 4, 4, 4, 4, 4, 4, 4, 4, 4});
-    clip.host.track[TRACK_STRIPE] = 0;
-    ASSERT_TRUE(clip.host.run(4));
-    EXPECT_EQ(title_of(clip.host), expected_title(4, 0, 0));
-    EXPECT_TRUE(fetched(clip.host, 2)) << "4 * 0 >= 0 scores match 3";
-}
-
-TEST(FilterProc, ClipEdges) {
-    {  // frame 0: match 0 names no candidate, match 1 wins even with a comb
-        ScoringClip clip({0, 9, 0, 0, 0, 0, 0, 0, 0, 0});
-        ASSERT_TRUE(clip.host.run(0));
-        EXPECT_EQ(title_of(clip.host), expected_title(1, 9 * ScoringClip::ROWS, 144));
-        EXPECT_TRUE(fetched(clip.host, 2)) << "four times 288 reaches 144: match 2 is scored, and ties";
-    }
-    {  // last frame (9, odd): match 10 is unavailable, match 9 stays unless 8 combs less
-        ScoringClip clip({0, 0, 0, 0, 0, 0, 0, 0, 3, 9});
-        ASSERT_TRUE(clip.host.run(9));
-        EXPECT_EQ(title_of(clip.host), expected_title(8, 3 * ScoringClip::ROWS, 144));
-    }
-    {  // an even last frame asks for its partner beyond the clip; this host has none
-        FakeHost host(8, 10, 5);
-        host.prepare(4);
-        const Frame before = host.edit;
-        EXPECT_FALSE(host.filter.func_proc(&host.filter, &host.fpip));
-        EXPECT_TRUE(fetched(host, 5));
-        EXPECT_TRUE(same_pixels(before, host.edit));
-        EXPECT_EQ(host.fpip.ycp_edit, host.edit.data());
+        const int W = 64, H = 36;
+        TestHost host(W, H, 10);
+        for (int f = 0; f < host.frame_n; ++f)
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x) host.at(f, x, y) = px(500, x < c.m[f] ? 2000 : 0, 0);
+        host.track[TRACK_WIDTH] = 0;  // every column is scored
+        host.track[TRACK_STRIPE] = c.stripe;
+        ASSERT_TRUE(host.run(c.frame)) << c.what;
+        EXPECT_EQ(host.title(), expected_title(c.match, c.comb, (W * c.stripe * H) >> 9)) << c.what;
+        EXPECT_EQ(fetched(host, c.frame + 2), c.third == c.frame + 2) << c.what;
+        EXPECT_EQ(fetched(host, c.frame - 2), c.third == c.frame - 1) << c.what;
     }
 }
 
 TEST(FilterProc, FramesOfFourRowsOrFewerScoreZero) {
     for (int h = 1; h <= 4; ++h) {
-        FakeHost host(16, h, 6);
+        TestHost host(16, h, 6);
         host.fill_random(static_cast<uint32_t>(h));
         ASSERT_TRUE(host.run(3)) << h;
         const int th = (16 * 16 * h) >> 9;
-        EXPECT_EQ(title_of(host), expected_title(3, 0, th)) << h;
+        EXPECT_EQ(host.title(), expected_title(3, 0, th)) << h;
         EXPECT_EQ(fetched(host, 1), th == 0) << "third candidate only at threshold 0, h " << h;
     }
 }
 
 TEST(FilterProc, HandsOverTheWovenFrameByExchangingPointers) {
-    FakeHost host(12, 10, 6);
+    TestHost host(12, 10, 6);
     host.fill_random(3);
     host.check[CHECK_LPF] = 0;
-    host.prepare(2);
-    PIXEL_YC* edit = host.fpip.ycp_edit;
-    PIXEL_YC* temp = host.fpip.ycp_temp;
-    ASSERT_TRUE(host.filter.func_proc(&host.filter, &host.fpip));
-    EXPECT_EQ(host.fpip.ycp_edit, temp);
-    EXPECT_EQ(host.fpip.ycp_temp, edit);
+    ASSERT_TRUE(host.run(2));
+    EXPECT_TRUE(host.swapped());
 }
 
-TEST(FilterProc, RefusedCacheTouchesNothing) {
-    FakeHost host(12, 10, 6);
-    host.refuse_cache = true;
-    host.prepare(2);
-    const Frame edit = host.edit, temp = host.temp;
-    const long titles = native_window_text_calls();
-    EXPECT_FALSE(host.filter.func_proc(&host.filter, &host.fpip));
-    EXPECT_TRUE(host.fetches.empty());
-    EXPECT_EQ(host.is_saving_calls, 0);
-    EXPECT_TRUE(same_pixels(edit, host.edit));
-    EXPECT_TRUE(same_pixels(temp, host.temp));
-    EXPECT_EQ(host.fpip.ycp_edit, host.edit.data());
-    EXPECT_EQ(native_window_text_calls(), titles);
-}
-
-TEST(FilterProc, ChosenWeaveFailingLeavesTheInputFrameAndTitle) {
-    {  // a one-frame clip has no candidate at all
-        FakeHost host(12, 10, 1);
-        host.prepare(0);
-        const Frame edit = host.edit;
+TEST(FilterProc, FailedFrameLeavesTheInputAndTheTitle) {
+    const struct {
+        const char* what;
+        int frame_n, frame;
+        std::set<int> missing;
+        bool refuse;
+        bool asks_nothing;  // neither frames nor is_saving, scratch frame untouched
+        int must_fetch;     // a frame it asks for, or -1
+    } cases[] = {
+        {"refused cache request", 6, 2, {}, true, true, -1},
+        {"a one-frame clip has no candidate at all", 1, 0, {}, false, true, -1},
+        {"frame 2 lost: both candidates unavailable", 6, 2, {2}, false, false, 2},
+        {"an even last frame's partner is beyond the clip", 5, 4, {}, false, false, 5},
+    };
+    for (const auto& c : cases) {
+        TestHost host(12, 10, c.frame_n);
+        host.missing = c.missing;
+        host.refuse_cache = c.refuse;
+        host.prepare(c.frame);
+        const Frame edit = host.edit.pixels(), temp = host.temp.pixels();
         const long titles = native_window_text_calls();
-        EXPECT_FALSE(host.filter.func_proc(&host.filter, &host.fpip));
-        EXPECT_TRUE(same_pixels(edit, host.edit));
-        EXPECT_EQ(host.fpip.ycp_edit, host.edit.data());
-        EXPECT_EQ(native_window_text_calls(), titles);
-        EXPECT_TRUE(host.fetches.empty());
-    }
-    {  // the host loses frame 2: both candidates of frame 2 are unavailable
-        FakeHost host(12, 10, 6);
-        host.missing = {2};
-        host.prepare(2);
-        const Frame edit = host.edit;
-        EXPECT_FALSE(host.filter.func_proc(&host.filter, &host.fpip));
-        EXPECT_TRUE(same_pixels(edit, host.edit));
-        EXPECT_EQ(host.fpip.ycp_edit, host.edit.data());
+        EXPECT_FALSE(host.proc()) << c.what;
+        EXPECT_TRUE(same_pixels(edit, host.edit)) << c.what;
+        EXPECT_EQ(host.fpip.ycp_edit, host.edit.data()) << c.what;
+        EXPECT_EQ(native_window_text_calls(), titles) << c.what;
+        if (c.asks_nothing) {
+            EXPECT_TRUE(host.log.fetches.empty()) << c.what;
+            EXPECT_EQ(host.log.saving_asks, 0) << c.what;
+            EXPECT_TRUE(same_pixels(temp, host.temp)) << c.what;
+        }
+        if (c.must_fetch >= 0) {
+            EXPECT_TRUE(fetched(host, c.must_fetch)) << c.what;
+        }
     }
 }
 
-TEST(FilterProc, MissingPartnerLeavesTheInputFrameAndTheChosenWeave) {
-    FakeHost host(12, 10, 6);  // the default picture: every candidate scores 0
+TEST(FilterProc, MissingPartnerLeavesTheChosenWeaveInTheScratchFrame) {
+    TestHost host(12, 10, 6);  // the default picture: every candidate scores 0
     host.prepare(2);
     ASSERT_EQ(weave_match(host.temp.data(), &host.filter, &host.fpip, 2), WEAVE_OK);
-    const Frame weave2 = host.temp;
+    const Frame weave2 = host.temp.pixels();
     ASSERT_EQ(weave_match(host.temp.data(), &host.filter, &host.fpip, 3), WEAVE_OK);
-    const Frame weave3 = host.temp;
+    const Frame weave3 = host.temp.pixels();
 
     host.missing = {3};  // frame 2's partner; match 3 also needs it
     host.prepare(2);
-    const Frame edit = host.edit;
-    EXPECT_FALSE(host.filter.func_proc(&host.filter, &host.fpip));
+    const Frame edit = host.edit.pixels();
+    EXPECT_FALSE(host.proc());
     EXPECT_TRUE(same_pixels(edit, host.edit));
     EXPECT_TRUE(same_pixels(weave2, host.temp)) << "ycp_temp holds the chosen weave (match 2)";
     EXPECT_FALSE(same_pixels(weave3, host.temp));
@@ -214,18 +175,18 @@ TEST(FilterProc, MissingPartnerLeavesTheInputFrameAndTheChosenWeave) {
 }
 
 TEST(FilterProc, UnavailableCandidateLosesToAnyCount) {
-    FakeHost host(12, 10, 6);
+    TestHost host(12, 10, 6);
     host.track[TRACK_TH_C] = 0;  // every available candidate counts (10 - 4) * 12
     host.missing = {1};          // match 2 (frames 1, 2) cannot be woven
     ASSERT_TRUE(host.run(2));
-    EXPECT_EQ(title_of(host), expected_title(3, 72, (12 * 16 * 10) >> 9));
+    EXPECT_EQ(host.title(), expected_title(3, 72, (12 * 16 * 10) >> 9));
 }
 
 TEST(FilterProc, TitleIsWrittenOnlyWhileNotSaving) {
-    FakeHost host(16, 12, 6);
+    TestHost host(16, 12, 6);
     host.fill_random(9);
     ASSERT_TRUE(host.run(2));
-    const std::string shown = title_of(host);
+    const std::string shown = host.title();
     EXPECT_EQ(shown.rfind("pelta num:", 0), 0u) << shown;
     EXPECT_EQ(shown, filter_title());
 
@@ -234,7 +195,50 @@ TEST(FilterProc, TitleIsWrittenOnlyWhileNotSaving) {
     const long calls = native_window_text_calls();
     ASSERT_TRUE(host.run(3));
     EXPECT_EQ(native_window_text_calls(), calls);
-    EXPECT_EQ(title_of(host), shown);
+    EXPECT_EQ(host.title(), shown);
+}
+
+TEST(FilterProc, SettingsChangedThroughTheHostRescoreTheNextFrame) {
+    // The host announces each change; the filter empties its match cache, so
+    // the next frame comes out as on a host that started with the new
+    // settings.
+    using Step = std::function<void(MemoryHost&)>;
+    const struct {
+        const char* what;
+        Step before, change;
+    } changes[] = {
+        {"TH_C", nullptr, [](MemoryHost& h) { h.set_track(TRACK_TH_C, 0); }},
+        {"TH_Y", nullptr, [](MemoryHost& h) { h.set_track(TRACK_TH_Y, -256); }},
+        {"window", nullptr, [](MemoryHost& h) { h.set_window(2, 3); }},
+        {"field order", nullptr, [](MemoryHost& h) { h.set_check(CHECK_TFF, 0); }},
+        {"back to the defaults", [](MemoryHost& h) { h.track[TRACK_TH_C] = 0; },
+         [](MemoryHost& h) { h.reset_settings(); }},
+    };
+    for (const auto& c : changes) {
+        std::string title;
+        Frame out;
+        std::vector<int> track, check;
+        {
+            TestHost host(16, 12, 6);
+            host.fill_random(5);
+            host.track[TRACK_WIDTH] = 4;
+            if (c.before) c.before(host);
+            for (int f = 1; f <= 4; ++f) ASSERT_TRUE(host.run(f));
+            c.change(host);
+            ASSERT_TRUE(host.run(3));
+            title = host.title();
+            out = host.output_pixels();
+            track = host.track;
+            check = host.check;
+        }
+        TestHost fresh(16, 12, 6);
+        fresh.fill_random(5);
+        std::copy(track.begin(), track.end(), fresh.track.begin());
+        std::copy(check.begin(), check.end(), fresh.check.begin());
+        ASSERT_TRUE(fresh.run(3));
+        EXPECT_EQ(title, fresh.title()) << c.what;
+        EXPECT_TRUE(same_pixels(out, fresh.output_pixels())) << c.what;
+    }
 }
 
 TEST(Title, FormatAndBound) {
@@ -246,8 +250,6 @@ TEST(Title, FormatAndBound) {
 
     const std::string long_name(400, 'x');
     std::memset(buf, 0x7F, sizeof buf);
-    char guard[16];
-    std::memset(guard, 0x55, sizeof guard);
     EXPECT_EQ(format_title(buf, sizeof buf, long_name.c_str(), 1, 2, 3), TITLE_BYTES - 1);
     EXPECT_EQ(buf[TITLE_BYTES - 1], '\0');
     EXPECT_EQ(std::string(buf), long_name.substr(0, TITLE_BYTES - 1));
@@ -258,19 +260,19 @@ TEST(Title, FormatAndBound) {
 }
 
 TEST(RangeDisplay, ShowsTheWindowAsANegativeAndReturns) {
-    FakeHost host(10, 6, 4);
+    TestHost host(10, 6, 4);
     host.track[TRACK_LEFT] = 2;
     host.track[TRACK_WIDTH] = 5;
     host.check[CHECK_RANGE] = 2;  // any nonzero value is on
     host.at(1, 3, 1) = px(5000, -32768, 32767);
     host.at(1, 4, 1) = px(-28672, 0, -5);
     host.prepare(1);
-    const Frame input = host.edit, temp = host.temp;
+    const Frame input = host.edit.pixels(), temp = host.temp.pixels();
     const long titles = native_window_text_calls();
-    ASSERT_TRUE(host.filter.func_proc(&host.filter, &host.fpip));
+    ASSERT_TRUE(host.proc());
 
     EXPECT_EQ(host.fpip.ycp_edit, host.edit.data()) << "no pointer exchange";
-    EXPECT_TRUE(host.fetches.empty()) << "nothing scored or woven";
+    EXPECT_TRUE(host.log.fetches.empty()) << "nothing scored or woven";
     EXPECT_EQ(native_window_text_calls(), titles);
     EXPECT_TRUE(same_pixels(temp, host.temp));
     for (int y = 0; y < host.h; ++y)
@@ -293,42 +295,41 @@ TEST(RangeDisplay, ShowsTheWindowAsANegativeAndReturns) {
 }
 
 TEST(RangeDisplay, EmptyWindowReturnsTheFrameUnchanged) {
-    FakeHost host(10, 6, 4);
+    TestHost host(10, 6, 4);
     host.check[CHECK_RANGE] = 1;
     host.track[TRACK_LEFT] = 3;
     host.track[TRACK_WIDTH] = 0;
     host.prepare(1);
-    const Frame input = host.edit;
-    ASSERT_TRUE(host.filter.func_proc(&host.filter, &host.fpip));
+    const Frame input = host.edit.pixels();
+    ASSERT_TRUE(host.proc());
     EXPECT_TRUE(same_pixels(input, host.edit));
 }
 
 TEST(RangeDisplay, WhileSavingTheFrameIsProcessedInFull) {
-    FakeHost plain(10, 8, 4), ranged(10, 8, 4);
-    for (FakeHost* h : {&plain, &ranged}) {
+    TestHost plain(10, 8, 4), ranged(10, 8, 4);
+    for (TestHost* h : {&plain, &ranged}) {
         h->fill_random(21);
         h->saving = true;
     }
     ranged.check[CHECK_RANGE] = 1;
     ASSERT_TRUE(plain.run(1));
-    const Frame expected(plain.output(), plain.output() + plain.edit.size());
     ASSERT_TRUE(ranged.run(1));
-    EXPECT_TRUE(same_pixels(expected, ranged.output()));
-    EXPECT_EQ(ranged.is_saving_calls, 2);
+    EXPECT_TRUE(same_pixels(plain.output_pixels(), ranged.output_pixels()));
+    EXPECT_EQ(ranged.log.saving_asks, 2);
 }
 
 // Output of one frame, as the host would take it.
-Frame output_of(FakeHost& host, int f, int16_t scratch) {
-    host.prepare(f, scratch);
-    EXPECT_TRUE(host.filter.func_proc(&host.filter, &host.fpip));
-    return Frame(host.output(), host.output() + host.edit.size());
+Frame output_of(TestHost& host, int f, int16_t scratch) {
+    host.prepare(f, px(scratch, scratch, scratch));
+    EXPECT_TRUE(host.proc());
+    return host.output_pixels();
 }
 
 TEST(FilterProc, OutputDoesNotDependOnTheScratchFrame) {
     // Odd heights included: every row of the output comes from the clip.
     for (int h : {7, 9, 10}) {
         for (int lowpass : {0, 1}) {
-            FakeHost host(14, h, 6);
+            TestHost host(14, h, 6);
             host.fill_random(static_cast<uint32_t>(h * 10 + lowpass));
             host.track[TRACK_LEFT] = 4;
             host.track[TRACK_WIDTH] = 5;
@@ -348,12 +349,11 @@ TEST(FilterProc, OutputDoesNotDependOnTheScratchFrame) {
 
 TEST(FilterProc, FieldOrderValueTwoCountsAsOff) {
     auto run_with = [](int tff) {
-        FakeHost host(16, 12, 6);
+        TestHost host(16, 12, 6);
         host.fill_random(31);
         host.check[CHECK_TFF] = tff;
         host.track[TRACK_SHIFT] = 6;
-        Frame out = output_of(host, 2, 0);
-        return out;
+        return output_of(host, 2, 0);
     };
     const Frame off = run_with(0), on = run_with(1), two = run_with(2), three = run_with(3);
     EXPECT_TRUE(same_pixels(off, two));
@@ -362,14 +362,13 @@ TEST(FilterProc, FieldOrderValueTwoCountsAsOff) {
 }
 
 TEST(FilterProc, ForwardPlaybackWeavesAtMostTwoNewCandidatesPerFrame) {
-    FakeHost host(16, 12, 20);
+    TestHost host(16, 12, 20);
     host.fill_random(41);
     host.track[TRACK_STRIPE] = 0;  // a third candidate on every frame
     for (int f = 0; f < 20; ++f) {
-        host.fetches.clear();
         ASSERT_TRUE(host.run(f));
         // Two frames per new candidate, two for the chosen weave, one partner.
-        EXPECT_LE(host.fetches.size(), 2u * 2 + 3) << "frame " << f;
+        EXPECT_LE(host.log.fetches.size(), 2u * 2 + 3) << "frame " << f;
     }
 }
 

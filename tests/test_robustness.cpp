@@ -9,12 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "fake_host.h"
-#include "native/platform_native.h"
+#include "host_rig.h"
 #include "match/match_cache.h"
-#include "pipeline/filter_proc.h"
+#include "native/platform_native.h"
 #include "wild_host.h"
-#include "window/carrier.h"
 
 using namespace pelta;
 
@@ -22,21 +20,20 @@ namespace {
 
 TEST(HostFaults, NullFrameAtEveryPositionTheProcedureAsks) {
     for (int f : {0, 2, 3, 5}) {
-        FakeHost host(12, 9, 6);
+        TestHost host(12, 9, 6);
         host.fill_random(static_cast<uint32_t>(f));
         host.track[TRACK_STRIPE] = 0;  // three candidates scored
         clear_match_cache();
         ASSERT_TRUE(host.run(f));
-        const std::vector<int> asked = host.fetches;
+        const std::vector<int> asked = host.log.fetches;
         ASSERT_GE(asked.size(), 3u);
         for (size_t k = 0; k < asked.size(); ++k) {
             clear_match_cache();
             host.fail_fetch_at = static_cast<int>(k);
             host.prepare(f);
-            host.fetches.clear();
-            const Frame input = host.edit;
+            const Frame input = host.edit.pixels();
             const long titles = native_window_text_calls();
-            const BOOL ok = host.filter.func_proc(&host.filter, &host.fpip);
+            const BOOL ok = host.proc();
             const bool weave_or_partner = k + 3 >= asked.size();
             if (weave_or_partner) {
                 EXPECT_FALSE(ok) << "frame " << f << " fetch " << k;

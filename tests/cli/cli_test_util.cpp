@@ -14,8 +14,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "plugin/descriptor.h"
+#include "native/memory_host.h"
 #include "native/platform_native.h"
+#include "plugin/descriptor.h"
 
 using namespace pelta;
 
@@ -247,86 +248,34 @@ void default_settings(int track[TRACK_COUNT], int check[CHECK_COUNT]) {
     for (int i = 0; i < CHECK_COUNT; ++i) check[i] = d->check_default[i];
 }
 
-namespace {
-
-struct Reference {
-    const Clip* clip;
-    int stride;
-    bool saving;
-    std::vector<Frame> padded;  // the clip with rows `stride` apart
-    FILTER filter;
-};
-Reference* reference = nullptr;
-
-BOOL ref_is_saving(void*) { return reference->saving ? TRUE : FALSE; }
-BOOL ref_cache_size(void*, int, int, int, int) { return TRUE; }
-PIXEL_YC* ref_get_frame(void* fp, void*, int n, int*, int*) {
-    if (fp != &reference->filter) return nullptr;
-    const int count = static_cast<int>(reference->padded.size());
-    n = std::clamp(n, 0, count - 1);
-    return reference->padded[static_cast<size_t>(n)].data();
-}
-
-}  // namespace
-
 ReferenceRun run_reference(const Clip& clip, const int track[TRACK_COUNT], const int check[CHECK_COUNT], bool saving,
                            int stride) {
-    Reference ref;
-    ref.clip = &clip;
-    ref.stride = stride ? stride : clip.w;
-    ref.saving = saving;
-    const size_t pixels = static_cast<size_t>(ref.stride) * clip.h;
-    for (const Frame& f : clip.frames) {
-        Frame p(pixels, PIXEL_YC{0, 0, 0});
+    const int n = static_cast<int>(clip.frames.size());
+    MemoryHost host(GetFilterTable(), clip.w, clip.h, n, stride ? stride : clip.w);
+    for (int f = 0; f < n; ++f) {
+        std::fill(host.clip[f].begin(), host.clip[f].end(), PIXEL_YC{0, 0, 0});
         for (int y = 0; y < clip.h; ++y)
-            std::copy_n(f.begin() + static_cast<ptrdiff_t>(y) * clip.w, clip.w,
-                        p.begin() + static_cast<ptrdiff_t>(y) * ref.stride);
-        ref.padded.push_back(std::move(p));
+            std::copy_n(clip.frames[f].begin() + static_cast<ptrdiff_t>(y) * clip.w, clip.w, &host.at(f, 0, y));
     }
-    int trk[TRACK_COUNT], chk[CHECK_COUNT];
-    std::copy_n(track, TRACK_COUNT, trk);
-    std::copy_n(check, CHECK_COUNT, chk);
-    EXFUNC ex{};
-    ex.is_saving = ref_is_saving;
-    ex.set_ycp_filtering_cache_size = ref_cache_size;
-    ex.get_ycp_filtering_cache_ex = ref_get_frame;
-    int window = 0;
-    ref.filter = *GetFilterTable();
-    ref.filter.track = trk;
-    ref.filter.check = chk;
-    ref.filter.exfunc = &ex;
-    ref.filter.hwnd = &window;
-    reference = &ref;
-    ref.filter.func_update(&ref.filter, 0);
+    host.replicate_edges = true;
+    host.saving = saving;
+    std::copy_n(track, TRACK_COUNT, host.track.begin());
+    std::copy_n(check, CHECK_COUNT, host.check.begin());
+    host.update();
 
     ReferenceRun run;
-    Frame edit, temp(pixels, PIXEL_YC{0, 0, 0});
-    const int n = static_cast<int>(clip.frames.size());
     for (int f = 0; f < n; ++f) {
-        edit = ref.padded[static_cast<size_t>(f)];
-        FILTER_PROC_INFO fpip{};
-        fpip.ycp_edit = edit.data();
-        fpip.ycp_temp = temp.data();
-        fpip.w = clip.w;
-        fpip.h = clip.h;
-        fpip.max_w = ref.stride;
-        fpip.max_h = clip.h;
-        fpip.frame = f;
-        fpip.frame_n = n;
-        fpip.editp = &ref;
         native_window_text_reset();
-        const BOOL ok = ref.filter.func_proc(&ref.filter, &fpip);
-        const PIXEL_YC* result = ok ? fpip.ycp_edit : ref.padded[static_cast<size_t>(f)].data();
+        const BOOL ok = host.run(f);
+        const PIXEL_YC* result = ok ? host.output() : host.clip[f].data();
         Frame out(static_cast<size_t>(clip.w) * clip.h);
         for (int y = 0; y < clip.h; ++y)
-            std::copy_n(result + static_cast<ptrdiff_t>(y) * ref.stride, clip.w,
+            std::copy_n(result + static_cast<ptrdiff_t>(y) * host.max_w, clip.w,
                         out.begin() + static_cast<ptrdiff_t>(y) * clip.w);
         run.frames.push_back(std::move(out));
-        const char* title = native_window_text(&window);
-        run.titles.push_back(!ok ? "FAILED" : title ? title : "");
+        run.titles.push_back(ok ? host.title() : "FAILED");
     }
-    ref.filter.func_exit(&ref.filter);
-    reference = nullptr;
+    host.exit();
     return run;
 }
 

@@ -11,8 +11,6 @@
 #include "abi/controls.h"
 #include "abi/host_records.h"
 
-using namespace pelta;
-
 namespace cli_test {
 
 // Path of the pelta binary and of the source tree (set by CMake).
@@ -84,18 +82,18 @@ Clip field_shifted_clip(int w, int h, int frames, int segment = 7);
 // The same material as 8-bit 4:2:0 planes (chroma rows by field parity).
 std::vector<std::string> field_shifted_planes(int w, int h, int frames);
 
-// Runs the filter over the whole clip in memory with the clip's true length
-// as frame_n, edge replication for frames outside it, and rows `stride`
-// pixels apart. Returns each frame's output (w pixels a row) and the title it
+// Runs the filter over the whole clip on the in-memory host
+// (native/memory_host.h) with the clip's true length as frame_n, edge
+// replication for frames outside it, and rows `stride` pixels apart. Returns each frame's output (w pixels a row) and the title it
 // set, or "" when it set none; a failed frame gives its input and "FAILED".
 struct ReferenceRun {
     std::vector<Frame> frames;
     std::vector<std::string> titles;
 };
-ReferenceRun run_reference(const Clip& clip, const int track[TRACK_COUNT], const int check[CHECK_COUNT],
+ReferenceRun run_reference(const Clip& clip, const int track[pelta::TRACK_COUNT], const int check[pelta::CHECK_COUNT],
                            bool saving = false, int stride = 0);
 
 // The descriptor's defaults.
-void default_settings(int track[TRACK_COUNT], int check[CHECK_COUNT]);
+void default_settings(int track[pelta::TRACK_COUNT], int check[pelta::CHECK_COUNT]);
 
 }  // namespace cli_test

@@ -15,6 +15,8 @@
 #include "convert/convert.h"
 
 using namespace cli_test;
+using pelta::TRACK_COUNT;
+using pelta::TRACK_STRIPE;
 
 namespace {
 

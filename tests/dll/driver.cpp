@@ -1,15 +1,20 @@
-// The host side of the DLL check: descriptor checks, test clips, the host
-// services, and the scenarios, each call's outcome written as a record.
-// Everything here is integer-only and deterministic, so the 64-bit native run
-// and the 32-bit run of pelta.auf feed the filter exactly the same bytes.
+// The host side of the DLL check: descriptor checks, test clips, and the
+// scenarios run on the in-memory host (native/memory_host.h), each call's
+// outcome written as a record. Everything here is integer-only and
+// deterministic, so the 64-bit native run and the 32-bit run of pelta.auf
+// feed the filter exactly the same bytes.
 #include "driver.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
 #include "abi/controls.h"
+#include "../expected_descriptor.h"
+#include "native/memory_host.h"
 #include "record.h"
 
 using namespace pelta;
@@ -30,29 +35,6 @@ void fail(const char* fmt, ...) {
 
 // ---------------------------------------------------------------------------
 // Descriptor
-
-const char* const kTrackLabels[TRACK_COUNT] = {
-    "\x8D\xB6",
-    "\x95\x9D",
-    "1/60",
-    "\xE8\x87"
-    "Y",
-    "\xE8\x87"
-    "C",
-    "\x8D\x82\x88\xE6",
-    "\x92\x86\x88\xE6",
-    "\x8E\xC8",
-    "freq",
-    "phase",
-};
-const int kTrackDefaults[TRACK_COUNT] = {320, 320, 0, 50, 70, 3, 1, 16, 704, 0};
-const int kTrackMinima[TRACK_COUNT] = {0, 0, 0, -256, 0, 0, 0, 0, 600, -180};
-const int kTrackMaxima[TRACK_COUNT] = {2048, 2048, 256, 256, 256, 8, 8, 32, 750, 180};
-// The range-display label holds 0x5C (an ASCII backslash) as a trail byte.
-const char* const kCheckLabels[CHECK_COUNT] = {
-    "TFF", "\x94\xCD\x88\xCD\x95\x5C\x8E\xA6", "MONO", "C/Y", "LPF",
-};
-const int kCheckDefaults[CHECK_COUNT] = {1, 0, 0, 0, 1};
 
 void check_pointer(const PluginAccess& p, const void* ptr, bool code, const char* what) {
     if (!ptr) {
@@ -78,11 +60,6 @@ void check_label(const PluginAccess& p, const char* const* labels, int i, const 
     fail("descriptor: %s is %sinstead of %s", what, got, expected);
 }
 
-template <typename T>
-void expect_null(T value, const char* field) {
-    if (value) fail("descriptor: %s must be null/0", field);
-}
-
 void check_descriptor(const PluginAccess& p, const FILTER_DLL* d) {
     if (d->flag != FILTER_FLAG_EX_INFORMATION) fail("descriptor: flag is 0x%x, want 0x40000", d->flag);
     if (d->x != 0 || d->y != 0) fail("descriptor: x, y are %d, %d, want 0, 0", d->x, d->y);
@@ -96,11 +73,12 @@ void check_descriptor(const PluginAccess& p, const FILTER_DLL* d) {
     check_pointer(p, d->track_e, false, "track_e");
     if (d->track_n == TRACK_COUNT && d->track_name && d->track_default && d->track_s && d->track_e) {
         for (int i = 0; i < TRACK_COUNT; ++i) {
-            check_label(p, d->track_name, i, kTrackLabels[i], "track");
-            if (d->track_default[i] != kTrackDefaults[i] || d->track_s[i] != kTrackMinima[i] ||
-                d->track_e[i] != kTrackMaxima[i])
+            check_label(p, d->track_name, i, expected::kTrackLabels[i], "track");
+            if (d->track_default[i] != expected::kTrackDefaults[i] || d->track_s[i] != expected::kTrackMinima[i] ||
+                d->track_e[i] != expected::kTrackMaxima[i])
                 fail("descriptor: track %d default/min/max %d/%d/%d, want %d/%d/%d", i, d->track_default[i],
-                     d->track_s[i], d->track_e[i], kTrackDefaults[i], kTrackMinima[i], kTrackMaxima[i]);
+                     d->track_s[i], d->track_e[i], expected::kTrackDefaults[i], expected::kTrackMinima[i],
+                     expected::kTrackMaxima[i]);
         }
     }
 
@@ -109,34 +87,17 @@ void check_descriptor(const PluginAccess& p, const FILTER_DLL* d) {
     check_pointer(p, d->check_default, false, "check_default");
     if (d->check_n == CHECK_COUNT && d->check_name && d->check_default) {
         for (int i = 0; i < CHECK_COUNT; ++i) {
-            check_label(p, d->check_name, i, kCheckLabels[i], "check");
-            if (d->check_default[i] != kCheckDefaults[i])
-                fail("descriptor: check %d default %d, want %d", i, d->check_default[i], kCheckDefaults[i]);
+            check_label(p, d->check_name, i, expected::kCheckLabels[i], "check");
+            if (d->check_default[i] != expected::kCheckDefaults[i])
+                fail("descriptor: check %d default %d, want %d", i, d->check_default[i], expected::kCheckDefaults[i]);
         }
     }
 
     check_pointer(p, reinterpret_cast<const void*>(d->func_proc), true, "func_proc");
     check_pointer(p, reinterpret_cast<const void*>(d->func_exit), true, "func_exit");
     check_pointer(p, reinterpret_cast<const void*>(d->func_update), true, "func_update");
-    expect_null(d->func_init, "func_init");
-    expect_null(d->func_WndProc, "func_WndProc");
-    expect_null(d->track, "track");
-    expect_null(d->check, "check");
-    expect_null(d->ex_data_ptr, "ex_data_ptr");
-    expect_null(d->ex_data_size, "ex_data_size");
-    expect_null(d->func_save_start, "func_save_start");
-    expect_null(d->func_save_end, "func_save_end");
-    expect_null(d->exfunc, "exfunc");
-    expect_null(d->hwnd, "hwnd");
-    expect_null(d->dll_hinst, "dll_hinst");
-    expect_null(d->ex_data_def, "ex_data_def");
-    expect_null(d->func_is_saveframe, "func_is_saveframe");
-    expect_null(d->func_project_load, "func_project_load");
-    expect_null(d->func_project_save, "func_project_save");
-    expect_null(d->func_modify_title, "func_modify_title");
-    expect_null(d->dll_path, "dll_path");
-    expect_null(d->reserve[0], "reserve[0]");
-    expect_null(d->reserve[1], "reserve[1]");
+    for (const expected::UnsetField& f : expected::unset_fields(d))
+        if (f.set) fail("descriptor: %s must be null/0", f.name);
 
     check_pointer(p, d->information, false, "information");
     if (d->information) {
@@ -184,21 +145,18 @@ enum class Content { Telecined, FullRange };
 
 // Input frames of a telecined clip: fields come from progressive pictures in
 // a 2-3 cadence (starting at a seed-chosen point of it), so some frames weave
-// cleanly with a neighbour and others comb. Columns beyond w hold a marker.
-// FullRange fills every sample with noise over the whole 16-bit range.
-std::vector<std::vector<PIXEL_YC>> make_clip(int w, int h, int max_w, int frame_n, uint32_t seed,
-                                             Content content) {
+// cleanly with a neighbour and others comb. The columns beyond w keep the
+// host's marker. FullRange fills every sample with noise over the whole
+// 16-bit range.
+void fill_clip(MemoryHost& host, uint32_t seed, Content content) {
     static const int cadence[10] = {0, 0, 1, 1, 1, 2, 2, 3, 3, 3};
     const int start = static_cast<int>(seed % 10);
-    std::vector<std::vector<PIXEL_YC>> clip(frame_n);
-    for (int f = 0; f < frame_n; ++f) {
-        std::vector<PIXEL_YC>& frame = clip[f];
-        frame.assign(static_cast<size_t>(max_w) * h, PIXEL_YC{0x5A5A, 0x5A5A, 0x5A5A});
-        for (int y = 0; y < h; ++y) {
+    for (int f = 0; f < host.frame_n; ++f) {
+        for (int y = 0; y < host.h; ++y) {
             const int field = start + 2 * f + (y & 1);
             const int pic = 4 * (field / 10) + cadence[field % 10];
-            for (int x = 0; x < w; ++x) {
-                PIXEL_YC& px = frame[static_cast<size_t>(y) * max_w + x];
+            for (int x = 0; x < host.w; ++x) {
+                PIXEL_YC& px = host.at(f, x, y);
                 if (content == Content::FullRange) {
                     const uint32_t a = noise(seed, f, x, y), b = mix(a);
                     px = PIXEL_YC{static_cast<int16_t>(a), static_cast<int16_t>(a >> 16),
@@ -209,69 +167,6 @@ std::vector<std::vector<PIXEL_YC>> make_clip(int w, int h, int max_w, int frame_
             }
         }
     }
-    return clip;
-}
-
-// ---------------------------------------------------------------------------
-// The host
-
-struct Host {
-    int w = 0, h = 0, max_w = 0, frame_n = 0;
-    std::vector<std::vector<PIXEL_YC>> clip;
-    std::vector<PIXEL_YC> edit, temp;  // the two working frames of a call
-    std::vector<int> missing;          // frames the cache answers NULL for
-    bool saving = false;               // is_saving answers TRUE
-    bool refuse_cache = false;         // set_ycp_filtering_cache_size answers FALSE
-
-    int track[TRACK_COUNT] = {};
-    int check[CHECK_COUNT] = {};
-    EXFUNC exfunc{};
-    FILTER filter{};
-    FILTER_PROC_INFO fpip{};
-    int editp_token = 0;  // their addresses are the editp and hwnd handles
-    int hwnd_token = 0;
-
-    // What the services saw during the current callback.
-    int cache_requests = 0, cache_args[4] = {}, saving_asks = 0, bad_args = 0;
-    int fetch_n = 0, fetches[RECORD_MAX_FETCHES] = {};
-
-    void* editp() { return &editp_token; }
-    HWND hwnd() { return reinterpret_cast<HWND>(&hwnd_token); }
-    void reset_counters() {
-        cache_requests = saving_asks = bad_args = fetch_n = 0;
-        std::memset(cache_args, 0, sizeof cache_args);
-        std::memset(fetches, 0, sizeof fetches);
-    }
-};
-
-Host host;
-
-PELTA_HOST_SERVICE BOOL host_is_saving(void* editp) {
-    ++host.saving_asks;
-    if (editp != host.editp()) ++host.bad_args;
-    return host.saving ? TRUE : FALSE;
-}
-
-PELTA_HOST_SERVICE BOOL host_set_cache_size(void* fp, int w, int h, int d, int flag) {
-    ++host.cache_requests;
-    if (fp != &host.filter) ++host.bad_args;
-    host.cache_args[0] = w;
-    host.cache_args[1] = h;
-    host.cache_args[2] = d;
-    host.cache_args[3] = flag;
-    return host.refuse_cache ? FALSE : TRUE;
-}
-
-PELTA_HOST_SERVICE PIXEL_YC* host_get_cache(void* fp, void* editp, int n, int* w, int* h) {
-    if (fp != &host.filter || editp != host.editp()) ++host.bad_args;
-    if (host.fetch_n < RECORD_MAX_FETCHES) host.fetches[host.fetch_n] = n;
-    ++host.fetch_n;
-    if (w) *w = host.w;
-    if (h) *h = host.h;
-    if (n < 0 || n >= host.frame_n) return nullptr;
-    for (int m : host.missing)
-        if (m == n) return nullptr;
-    return host.clip[n].data();
 }
 
 // ---------------------------------------------------------------------------
@@ -281,22 +176,13 @@ class Runner {
   public:
     Runner(const PluginAccess& plugin, std::FILE* out) : p_(plugin), out_(out) {}
 
-    // A new clip, the controls at their defaults, and the host's FILTER
+    // A new host: a new clip, the controls at their defaults, and the FILTER
     // record built afresh from GetFilterTable's descriptor.
     void begin(const char* name, int w, int h, int max_w, int frame_n, uint32_t seed,
                Content content = Content::Telecined) {
         ++scenario_;
         call_ = 0;
         std::snprintf(name_, sizeof name_, "%s", name);
-        host.w = w;
-        host.h = h;
-        host.max_w = max_w;
-        host.frame_n = frame_n;
-        host.clip = make_clip(w, h, max_w, frame_n, seed, content);
-        host.missing.clear();
-        host.saving = false;
-        host.refuse_cache = false;
-
         FILTER_DLL* d = p_.get_filter_table();
         if (!desc_) {
             desc_ = d;
@@ -305,69 +191,48 @@ class Runner {
             fail("%s: GetFilterTable returned %p, earlier %p", name_, static_cast<void*>(d),
                  static_cast<void*>(desc_));
         }
-        host.filter = *d;
-        for (int i = 0; i < TRACK_COUNT; ++i) host.track[i] = d->track_default[i];
-        for (int i = 0; i < CHECK_COUNT; ++i) host.check[i] = d->check_default[i];
-        host.exfunc = EXFUNC{};
-        host.exfunc.is_saving = host_is_saving;
-        host.exfunc.set_ycp_filtering_cache_size = host_set_cache_size;
-        host.exfunc.get_ycp_filtering_cache_ex = host_get_cache;
-        host.filter.track = host.track;
-        host.filter.check = host.check;
-        host.filter.exfunc = &host.exfunc;
-        host.filter.hwnd = host.hwnd();
+        FilterCalls calls;
+        calls.proc = p_.call_proc;
+        calls.update = p_.call_update;
+        calls.exit = p_.call_exit;
+        host_.reset();  // one host at a time
+        host_ = std::make_unique<MemoryHost>(d, w, h, frame_n, max_w, calls);
+        host_->filter.hwnd = &window_;  // one settings window for every scenario
+        fill_clip(*host_, seed, content);
     }
 
     // A control changes: the host stores the value and calls func_update.
     void track(int index, int value) {
-        host.track[index] = value;
-        update();
+        begin_call();
+        updated(host_->set_track(index, value));
     }
     void check(int index, int value) {
-        host.check[index] = value;
-        update();
+        begin_call();
+        updated(host_->set_check(index, value));
     }
     void window(int left, int width) {
-        host.track[TRACK_LEFT] = left;
-        track(TRACK_WIDTH, width);
+        begin_call();
+        updated(host_->set_window(left, width));
     }
-
     void update() {
         begin_call();
-        const BOOL r = p_.call_update(&host.filter, 0);
-        if (r != TRUE) fail("%s: func_update answered %d", name_, r);
-        write(RECORD_UPDATE, -1, r, nullptr, false);
+        updated(host_->update());
     }
 
     void frame(int f) {
-        host.edit = host.clip.at(static_cast<size_t>(f));  // the frame as it enters the filter
-        host.temp.assign(size(), PIXEL_YC{0x1234, -0x1234, 0x0F0F});
-        FILTER_PROC_INFO& fi = host.fpip;
-        fi = FILTER_PROC_INFO{};
-        fi.ycp_edit = host.edit.data();
-        fi.ycp_temp = host.temp.data();
-        fi.w = fi.org_w = host.w;
-        fi.h = fi.max_h = fi.org_h = host.h;
-        fi.max_w = host.max_w;
-        fi.frame = f;
-        fi.frame_n = host.frame_n;
-        fi.editp = host.editp();
-        fi.yc_size = static_cast<int>(sizeof(PIXEL_YC));
-        fi.line_size = host.max_w * static_cast<int>(sizeof(PIXEL_YC));
-
         begin_call();
-        const BOOL r = p_.call_proc(&host.filter, &fi);
-        const bool swapped = fi.ycp_edit == host.temp.data() && fi.ycp_temp == host.edit.data();
-        const bool kept = fi.ycp_edit == host.edit.data() && fi.ycp_temp == host.temp.data();
-        if (!swapped && !kept) fail("%s: frame %d came back with foreign frame pointers", name_, f);
+        host_->prepare(f);  // the frame as it enters the filter, and a scratch frame
+        const BOOL r = host_->proc();
+        if (!host_->own_frames()) fail("%s: frame %d came back with foreign frame pointers", name_, f);
+        if (!host_->guards_hold()) fail("%s: frame %d: a write outside the host's frames", name_, f);
         if (r != TRUE && r != FALSE) fail("%s: func_proc answered %d for frame %d", name_, r, f);
-        write(RECORD_FRAME, f, r, swapped ? host.temp.data() : host.edit.data(), swapped);
+        write(RECORD_FRAME, f, r, host_->output(), host_->swapped());
     }
 
     // Host behaviour: writing a file, frames the cache lacks, the cache request.
-    void set_saving(bool on) { host.saving = on; }
-    void set_missing(std::initializer_list<int> frames) { host.missing.assign(frames); }
-    void set_refuse_cache(bool on) { host.refuse_cache = on; }
+    void set_saving(bool on) { host_->saving = on; }
+    void set_missing(std::initializer_list<int> frames) { host_->missing = frames; }
+    void set_refuse_cache(bool on) { host_->refuse_cache = on; }
 
     void frames(int first, int last) {
         for (int f = first; f <= last; ++f) frame(f);
@@ -376,7 +241,7 @@ class Runner {
     // The host unloads the filter: func_exit must release every heap block.
     void end() {
         begin_call();
-        const BOOL r = p_.call_exit(&host.filter);
+        const BOOL r = host_->exit();
         if (r != TRUE) fail("%s: func_exit answered %d", name_, r);
         const int live = p_.heap_live_blocks();
         if (live != 0) fail("%s: %d process-heap blocks still live after func_exit", name_, live);
@@ -389,19 +254,37 @@ class Runner {
         if (d != desc_) fail("GetFilterTable's address changed");
         if (desc_ && std::memcmp(desc_, &desc_copy_, sizeof desc_copy_) != 0)
             fail("the descriptor was written to while the filter ran");
-        const BOOL r1 = p_.call_exit(&host.filter), r2 = p_.call_exit(&host.filter);
+        if (!host_) return;
+        const BOOL r1 = host_->exit(), r2 = host_->exit();
         if (r1 != TRUE || r2 != TRUE) fail("func_exit with nothing to release answered %d, %d", r1, r2);
     }
 
   private:
-    size_t size() const { return static_cast<size_t>(host.max_w) * host.h; }
+    void begin_call() { title_calls_ = p_.window_text_calls(); }
 
-    void begin_call() {
-        host.reset_counters();
-        title_calls_ = p_.window_text_calls();
+    void updated(BOOL r) {
+        if (r != TRUE) fail("%s: func_update answered %d", name_, r);
+        write(RECORD_UPDATE, -1, r, nullptr, false);
+    }
+
+    // What every frame's record must say about the filter's requests: the
+    // cache request (once, for five frames of the stride), and for a frame
+    // done after fetching frames, its partner fetched last.
+    void check_frame_record(const RecordHeader& r) {
+        const int want[4] = {host_->max_w, host_->h, 5, 0};
+        if (r.cache_requests != 1 || !std::equal(want, want + 4, r.cache_args))
+            fail("%s: frame %d: %d cache requests, the last for %d x %d, %d frames, flag %d", name_, r.frame,
+                 r.cache_requests, r.cache_args[0], r.cache_args[1], r.cache_args[2], r.cache_args[3]);
+        const int partner = r.frame % 2 == 0 ? r.frame + 1 : r.frame - 1;
+        if (r.result == TRUE && r.fetch_n > 0 && r.fetch_n <= RECORD_MAX_FETCHES &&
+            r.fetches[r.fetch_n - 1] != partner)
+            fail("%s: frame %d: the last of %d fetches was frame %d, not the partner %d", name_, r.frame, r.fetch_n,
+                 r.fetches[r.fetch_n - 1], partner);
     }
 
     void write(RecordKind kind, int f, BOOL result, const PIXEL_YC* pixels, bool swapped) {
+        const MemoryHost& host = *host_;
+        const ServiceLog& log = host.log;
         RecordHeader r;
         std::memset(&r, 0, sizeof r);
         std::memcpy(r.tag, "PREC", 4);
@@ -419,20 +302,23 @@ class Runner {
         r.swapped = swapped;
         r.title_calls = static_cast<int32_t>(p_.window_text_calls() - title_calls_);
         r.heap_blocks = p_.heap_live_blocks();
-        r.cache_requests = host.cache_requests;
-        std::memcpy(r.cache_args, host.cache_args, sizeof r.cache_args);
-        r.saving_asks = host.saving_asks;
-        r.bad_args = host.bad_args;
-        r.fetch_n = host.fetch_n;
-        std::memcpy(r.fetches, host.fetches, sizeof r.fetches);
-        if (const char* t = p_.window_text(host.hwnd())) std::snprintf(r.title, sizeof r.title, "%s", t);
-        if (host.bad_args) fail("%s: a host service was called with a foreign fp or editp", name_);
+        r.cache_requests = log.cache_requests;
+        std::copy_n(log.cache_args, 4, r.cache_args);
+        r.saving_asks = log.saving_asks;
+        r.bad_args = log.foreign_args;
+        r.fetch_n = log.fetch_count;
+        std::copy_n(log.fetches.begin(), std::min<size_t>(log.fetches.size(), RECORD_MAX_FETCHES), r.fetches);
+        if (const char* t = p_.window_text(host_->hwnd())) std::snprintf(r.title, sizeof r.title, "%s", t);
+        if (log.foreign_args) fail("%s: a host service was called with a foreign fp or editp", name_);
+        if (kind == RECORD_FRAME) check_frame_record(r);
         std::fwrite(&r, sizeof r, 1, out_);
-        if (pixels) std::fwrite(pixels, sizeof(PIXEL_YC), size(), out_);
+        if (pixels) std::fwrite(pixels, sizeof(PIXEL_YC), host.frame_pixels(), out_);
     }
 
     const PluginAccess& p_;
     std::FILE* out_;
+    std::unique_ptr<MemoryHost> host_;
+    int window_ = 0;  // its address is the settings window's handle
     char name_[48] = {};
     int scenario_ = -1;
     int call_ = 0;
@@ -670,9 +556,9 @@ int run_driver(const PluginAccess& plugin, std::FILE* out) {
     if (failures) return failures;  // the scenarios rely on the descriptor
 
     // Both handlers before any frame: nothing to release or clear yet.
-    host.filter = *d;
-    if (plugin.call_update(&host.filter, 0) != TRUE) fail("func_update before any frame did not answer TRUE");
-    if (plugin.call_exit(&host.filter) != TRUE) fail("func_exit before any frame did not answer TRUE");
+    FILTER bare = *d;
+    if (plugin.call_update(&bare, 0) != TRUE) fail("func_update before any frame did not answer TRUE");
+    if (plugin.call_exit(&bare) != TRUE) fail("func_exit before any frame did not answer TRUE");
 
     Runner runner(plugin, out);
     run_scenarios(runner);
