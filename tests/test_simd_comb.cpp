@@ -26,8 +26,8 @@ namespace {
 // the machine's are skipped.
 class CombTier : public SimdTierTest {
 protected:
-    const CombKernels tier = comb_kernels_for(GetParam());
-    const CombKernels scalar = comb_kernels_for(SIMD_SCALAR);
+    const CombKernels tier = *comb_kernels_for(GetParam());
+    const CombKernels scalar = *comb_kernels_for(SIMD_SCALAR);
 };
 
 // A kernel over n pixels from c of a frame whose rows lie `stride` apart.
@@ -353,7 +353,7 @@ Schedule* schedule = nullptr;
 
 bool rows_narrow(const CombRows* rows, int x, int n, int from, int to) {
     for (int k = from; k <= to; ++k)
-        if (!comb_span_narrow_scalar(rows->row[k] + x, n)) return false;
+        if (!comb_in_narrow_range_scalar(rows->row[k] + x, n)) return false;
     return true;
 }
 
@@ -370,8 +370,8 @@ int watched_narrow(const CombRows* rows, int x, int n, const CombParams* p) {
 bool frame_rows_narrow(const CombRows* rows) {
     const Schedule& s = *schedule;
     for (const PIXEL_YC* row : rows->row)
-        if (!comb_span_narrow_scalar(row, s.left) ||
-            !comb_span_narrow_scalar(row + s.right, s.w - s.right))
+        if (!comb_in_narrow_range_scalar(row, s.left) ||
+            !comb_in_narrow_range_scalar(row + s.right, s.w - s.right))
             return false;
     return true;
 }
@@ -504,7 +504,7 @@ TEST(CombDispatch, EveryWindowPositionMatchesPlainKernel) {
     std::vector<CombKernels> sets;
     for (SimdLevel level : kSimdTiers) {
         if (level > cpu_simd_level()) continue;
-        const CombKernels k = comb_kernels_for(level);
+        const CombKernels k = *comb_kernels_for(level);
         sets.push_back(CombKernels{k.span, nullptr, nullptr});
         sets.push_back(k);
     }

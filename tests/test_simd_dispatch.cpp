@@ -1,5 +1,5 @@
 // The dispatch of every kernel family: the table a stage uses is the one of
-// simd_level(), refilled when set_simd_cap moves the level and only then.
+// simd_level(), following set_simd_cap as it moves the level.
 #include <gtest/gtest.h>
 
 #include "base/cpu.h"
@@ -19,12 +19,12 @@ TEST(SimdDispatch, TablesFollowTheCap) {
         set_simd_cap(cap);
         const SimdLevel level = cap < cpu_simd_level() ? cap : cpu_simd_level();
         ASSERT_EQ(simd_level(), level);
-        const CombKernels comb = comb_kernels_for(level);
+        const CombKernels comb = *comb_kernels_for(level);
         EXPECT_EQ(comb_kernels()->span, comb.span) << simd_level_name(cap);
         EXPECT_EQ(comb_kernels()->narrow_span, comb.narrow_span) << simd_level_name(cap);
         EXPECT_EQ(comb_kernels()->in_narrow_range, comb.in_narrow_range) << simd_level_name(cap);
-        EXPECT_EQ(lowpass_kernels()->row, lowpass_kernels_for(level).row) << simd_level_name(cap);
-        EXPECT_EQ(shift_kernels()->interp_row, shift_kernels_for(level).interp_row)
+        EXPECT_EQ(lowpass_kernels()->row, lowpass_kernels_for(level)->row) << simd_level_name(cap);
+        EXPECT_EQ(shift_kernels()->interp_row, shift_kernels_for(level)->interp_row)
             << simd_level_name(cap);
     }
     set_simd_cap(SIMD_AVX2);

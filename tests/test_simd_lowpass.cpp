@@ -56,8 +56,8 @@ protected:
     void run(Frame16& dst, const Frame16& src, int h, int w) {
         EXPECT_EQ(vertical_lowpass_with(tier.row, dst.pixels(), src.pixels(), h, src.max_w, w), 0);
     }
-    const LowpassKernels tier = lowpass_kernels_for(GetParam());
-    const LowpassKernels scalar = lowpass_kernels_for(SIMD_SCALAR);
+    const LowpassKernels tier = *lowpass_kernels_for(GetParam());
+    const LowpassKernels scalar = *lowpass_kernels_for(SIMD_SCALAR);
 };
 
 TEST_P(LowpassTier, ShortFramesAreCopiedOrLeftAlone) {

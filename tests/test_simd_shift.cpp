@@ -118,8 +118,8 @@ void check_interior_rows(const ShiftKernels& kernels, const int32_t taps[4], int
 // machine's are skipped.
 class ShiftTier : public SimdTierTest {
 protected:
-    const ShiftKernels tier = shift_kernels_for(GetParam());
-    const ShiftKernels scalar = shift_kernels_for(SIMD_SCALAR);
+    const ShiftKernels tier = *shift_kernels_for(GetParam());
+    const ShiftKernels scalar = *shift_kernels_for(SIMD_SCALAR);
 };
 
 TEST_P(ShiftTier, EveryFractionOverFullRangeSamples) {
@@ -214,7 +214,7 @@ TEST(ShiftDispatch, EveryCapGivesTheScalarResult) {
             rig.track[TRACK_SHIFT] = shift;
             rig.check[CHECK_TFF] = 1;
             rig.fpip.frame = frame;
-            const ShiftKernels scalar = shift_kernels_for(SIMD_SCALAR);
+            const ShiftKernels scalar = *shift_kernels_for(SIMD_SCALAR);
             shift_window_interp_with(&scalar, rig.dst.data(), rig.src.data(), &rig.filter,
                                      &rig.fpip, taps);
             const std::vector<PIXEL_YC> want = rig.dst;

@@ -142,8 +142,8 @@ protected:
         if (IsSkipped()) return;
         ASSERT_EQ(fast().level, GetParam());
     }
-    static const ConvertKernels& plain() { return convert_kernels_for(SIMD_SCALAR); }
-    const ConvertKernels& fast() const { return convert_kernels_for(GetParam()); }
+    static const ConvertKernels& plain() { return *convert_kernels_for(SIMD_SCALAR); }
+    const ConvertKernels& fast() const { return *convert_kernels_for(GetParam()); }
 
     // Runs body(k, n, rng, where) for each case, `where` naming it.
     template <typename Body>
@@ -302,11 +302,11 @@ TEST(ConvertDispatch, EachTierHasItsOwnKernelsAndTheConversionsFollowTheCap) {
         return e;
     };
     for (int tier = SIMD_SCALAR; tier <= cpu_simd_level(); ++tier) {
-        const ConvertKernels& table = convert_kernels_for(static_cast<SimdLevel>(tier));
+        const ConvertKernels& table = *convert_kernels_for(static_cast<SimdLevel>(tier));
         EXPECT_EQ(table.level, tier);
         const std::vector<Entry> own = entries(table);
         for (int other = SIMD_SCALAR; other < tier; ++other) {
-            const std::vector<Entry> below = entries(convert_kernels_for(static_cast<SimdLevel>(other)));
+            const std::vector<Entry> below = entries(*convert_kernels_for(static_cast<SimdLevel>(other)));
             for (size_t i = 0; i < own.size(); ++i)
                 EXPECT_NE(own[i], below[i]) << simd_level_name(static_cast<SimdLevel>(tier)) << " entry " << i
                                             << " is the kernel of " << simd_level_name(static_cast<SimdLevel>(other));
@@ -314,7 +314,7 @@ TEST(ConvertDispatch, EachTierHasItsOwnKernelsAndTheConversionsFollowTheCap) {
     }
     for (int cap : {SIMD_SCALAR, SIMD_AVX2, SIMD_SSE2, SIMD_SCALAR, SIMD_AVX2}) {
         set_simd_cap(static_cast<SimdLevel>(cap));
-        EXPECT_EQ(&pelta_cli::convert_kernels(), &convert_kernels_for(simd_level())) << "cap " << cap;
+        EXPECT_EQ(pelta_cli::convert_kernels(), convert_kernels_for(simd_level())) << "cap " << cap;
     }
     set_simd_cap(SIMD_AVX2);
 }
