@@ -222,39 +222,31 @@ TEST_P(CombTier, NarrowLargestDifferencesAndWeights) {
         }
 }
 
-TEST_P(CombTier, NarrowWideSampleInLastRowIsReported) {
-    // Rows a..d narrow; one sample of row e just outside the range, at any
-    // position of the span, makes the kernel answer -1. The range's own ends
-    // are inside.
+TEST_P(CombTier, NarrowRangeProbes) {
+    // Five narrow rows of every length 0..40 (exactly as long as they are
+    // read), then one sample of row e, at every position, set to each probe:
+    // just outside the range makes the narrow kernel answer -1, the range's
+    // own ends are inside; the range check of that row agrees with the
+    // reference.
     const CombParams p = {50, 70, 3, 1};
-    for (int n : {1, 7, 8, 9, 16, 17, 31, 40})
-        for (int j = 0; j < 3 * n; ++j)
-            for (int v : {COMB_NARROW_LO - 1, COMB_NARROW_HI + 1, -32768, 32767, COMB_NARROW_LO, COMB_NARROW_HI}) {
-                std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * n);
-                fill_rows(frame, Fill::Narrow, rng);
-                reinterpret_cast<int16_t*>(frame.data() + 4 * n)[j] = static_cast<int16_t>(v);
-                const CombRows rows = frame_rows(frame.data() + 2 * n, n);
-                const bool inside = v >= COMB_NARROW_LO && v <= COMB_NARROW_HI;
-                ASSERT_EQ(tested().narrow_span(&rows, 0, n, &p), inside ? ref().span(&rows, 0, n, &p) : -1)
-                    << "n " << n << " sample " << j << " value " << v;
-            }
-}
-
-TEST_P(CombTier, NarrowRangeCheckMatchesTheReference) {
-    // Every row length 0..40 (exactly as long as it is read), narrow, then
-    // with one sample at every position set to each of the probes.
     for (int n = 0; n <= 40; ++n) {
-        std::vector<PIXEL_YC> row(static_cast<size_t>(std::max(n, 1)));
-        fill_rows(row, Fill::Narrow, rng);
-        ASSERT_TRUE(tested().in_narrow_range(row.data(), n)) << "n " << n;
+        std::vector<PIXEL_YC> frame(static_cast<size_t>(5) * std::max(n, 1));
+        fill_rows(frame, Fill::Narrow, rng);
+        const CombRows rows = frame_rows(frame.data() + 2 * n, n);
+        ASSERT_TRUE(tested().in_narrow_range(rows.row[4], n)) << "n " << n;
         for (int j = 0; j < 3 * n; ++j)
             for (int v : {COMB_NARROW_LO - 1, COMB_NARROW_LO, COMB_NARROW_HI, COMB_NARROW_HI + 1, -32768, 32767, 8192,
                           -8193}) {
-                std::vector<PIXEL_YC> probe = row;
-                reinterpret_cast<int16_t*>(probe.data())[j] = static_cast<int16_t>(v);
-                ASSERT_EQ(call_new([&] { return tested().in_narrow_range(probe.data(), n); }),
-                          call_ref([&] { return ref().in_narrow_range(probe.data(), n); }))
+                int16_t& sample = reinterpret_cast<int16_t*>(frame.data() + 4 * n)[j];
+                const int16_t kept = sample;
+                sample = static_cast<int16_t>(v);
+                const bool inside = v >= COMB_NARROW_LO && v <= COMB_NARROW_HI;
+                ASSERT_EQ(tested().narrow_span(&rows, 0, n, &p), inside ? ref().span(&rows, 0, n, &p) : -1)
                     << "n " << n << " sample " << j << " value " << v;
+                ASSERT_EQ(call_new([&] { return tested().in_narrow_range(rows.row[4], n); }),
+                          call_ref([&] { return ref().in_narrow_range(rows.row[4], n); }))
+                    << "n " << n << " sample " << j << " value " << v;
+                sample = kept;
             }
     }
 }
@@ -265,12 +257,10 @@ TEST_P(CombTier, NarrowRangeCheckMatchesTheReference) {
 // the weights are out of the narrow kernels' reach.
 struct Schedule {
     const CombKernels* tier;
-    int narrow_calls = 0, general_calls = 0;
-    int broken_preconditions = 0, general_on_narrow_rows = 0;
-    bool narrow_weights = false;
-    int w = 0, left = 0, right = 0;  // the frame width and window of the count
-};
-Schedule* schedule = nullptr;
+    int narrow_calls, general_calls, broken_preconditions, general_on_narrow_rows;
+    bool narrow_weights;
+    int w, left, right;  // the frame width and window of the count
+} schedule;
 
 bool rows_narrow(const CombRows* rows, int x, int n, int from, int to) {
     for (int k = from; k <= to; ++k)
@@ -279,15 +269,15 @@ bool rows_narrow(const CombRows* rows, int x, int n, int from, int to) {
 }
 
 int watched_narrow(const CombRows* rows, int x, int n, const CombParams* p) {
-    ++schedule->narrow_calls;
-    if (!rows_narrow(rows, x, n, 0, 3)) ++schedule->broken_preconditions;
-    const int got = schedule->tier->narrow_span(rows, x, n, p);
+    ++schedule.narrow_calls;
+    if (!rows_narrow(rows, x, n, 0, 3)) ++schedule.broken_preconditions;
+    const int got = schedule.tier->narrow_span(rows, x, n, p);
     EXPECT_EQ(got, rows_narrow(rows, x, n, 4, 4) ? count_comb_span_scalar(rows, x, n, p) : -1);
     return got;
 }
 
 int watched_general(const CombRows* rows, int x, int n, const CombParams* p) {
-    Schedule& s = *schedule;
+    Schedule& s = schedule;
     ++s.general_calls;
     bool all_narrow = true;  // the five rows, outside the window
     for (const PIXEL_YC* row : rows->row)
@@ -301,9 +291,8 @@ TEST_P(CombTier, NarrowKernelsOnlyWhereEveryRowIsNarrow) {
     // Candidates of two frames of narrow samples, woven with either parity
     // (one frame alone when both are the same), in which some rows hold a
     // wide sample, in or out of the window (where it does not count).
-    Schedule sched;
-    sched.tier = &tested();
-    schedule = &sched;
+    Schedule& sched = schedule;
+    sched = Schedule{&tested(), 0, 0, 0, 0, false, 0, 0, 0};
     const CombKernels watched = {watched_general, watched_narrow, tested().in_narrow_range};
     for (int trial = 0; trial < 300; ++trial) {
         const int h = uniform(rng, 5, 30), w = uniform(rng, 1, 60), max_w = w + 2;
@@ -333,7 +322,6 @@ TEST_P(CombTier, NarrowKernelsOnlyWhereEveryRowIsNarrow) {
                   count_comb_weave_with(&kPlain, earlier, later, parity, &rig.filter, &rig.fpip))
             << "trial " << trial;
     }
-    schedule = nullptr;
     EXPECT_EQ(sched.broken_preconditions, 0);
     EXPECT_EQ(sched.general_on_narrow_rows, 0);
     EXPECT_GT(sched.narrow_calls, 1000);
