@@ -55,11 +55,6 @@ inline uint32_t tier_seed(const char* test_name) {
     return h;
 }
 
-inline bool tier_bench() {
-    const char* env = std::getenv("PELTA_TIER_BENCH");
-    return env && *env && std::strcmp(env, "0") != 0;
-}
-
 // Random samples: uniform over [lo, hi], and one time in `one_in` one of the
 // extremes (none: always uniform; one_in 1: always an extreme).
 struct Values {
@@ -100,9 +95,8 @@ template <class T>
 class Guarded {
 public:
     Guarded(size_t n, std::mt19937& rng, size_t offset = 0) : lead_(kGuard + offset), n_(n), orig_(lead_ + n + kGuard) {
-        std::vector<uint8_t> bytes(orig_.size() * sizeof(T));
-        for (auto& b : bytes) b = static_cast<uint8_t>(rng());
-        std::memcpy(static_cast<void*>(orig_.data()), bytes.data(), bytes.size());
+        uint8_t* bytes = reinterpret_cast<uint8_t*>(orig_.data());
+        for (size_t i = 0; i < orig_.size() * sizeof(T); ++i) bytes[i] = static_cast<uint8_t>(rng());
         want_ = got_ = orig_;
     }
     T* want() { return want_.data() + lead_; }
@@ -146,7 +140,8 @@ protected:
     void TearDown() override {
         pelta::set_simd_cap(pelta::SIMD_AVX2);
         if (bench_ && (ref_ns_ || new_ns_))
-            std::printf("[ tier     ] %s: %.3f ms, reference %.3f ms\n", pelta::simd_level_name(tier()),
+            std::printf("[ tier     ] %s: %.3f ms, reference %.3f ms\n",
+                        ::testing::UnitTest::GetInstance()->current_test_info()->name(),
                         static_cast<double>(new_ns_) * 1e-6, static_cast<double>(ref_ns_) * 1e-6);
         trace_.reset();
     }
@@ -156,12 +151,12 @@ protected:
     // PELTA_TIER_BENCH.
     template <class F>
     decltype(auto) call_ref(F&& f) {
-        Timer t{bench_ ? &ref_ns_ : nullptr, Clock::now()};
+        const Timer t{bench_ ? &ref_ns_ : nullptr};
         return f();
     }
     template <class F>
     decltype(auto) call_new(F&& f) {
-        Timer t{bench_ ? &new_ns_ : nullptr, Clock::now()};
+        const Timer t{bench_ ? &new_ns_ : nullptr};
         return f();
     }
 
@@ -172,12 +167,13 @@ private:
     typedef std::chrono::steady_clock Clock;
     struct Timer {
         int64_t* ns;
-        Clock::time_point start;
+        Clock::time_point start = Clock::now();
         ~Timer() {
             if (ns) *ns += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
         }
     };
-    const bool bench_ = tier_bench();
+    const char* const bench_env_ = std::getenv("PELTA_TIER_BENCH");
+    const bool bench_ = bench_env_ && *bench_env_ && std::strcmp(bench_env_, "0") != 0;
     int64_t ref_ns_ = 0, new_ns_ = 0;
     std::unique_ptr<::testing::ScopedTrace> trace_;
 };
