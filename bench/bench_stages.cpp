@@ -38,7 +38,7 @@ void frames_per_second(benchmark::State& state, size_t bytes_per_frame) {
 
 void lowpass(benchmark::State& state, SimdLevel tier) {
     if (!usable(tier, state)) return;
-    const LowpassRowFn kernel = lowpass_kernels_for(tier).row;
+    const LowpassRowFn kernel = lowpass_kernels_for(tier)->row;
     const Size s = kSizes[state.range(0)];
     const std::vector<PIXEL_YC> src = bench_frame(s.w, s.h, 1);
     std::vector<PIXEL_YC> dst(src.size());
@@ -55,7 +55,7 @@ void lowpass(benchmark::State& state, SimdLevel tier) {
 // tier's general span kernel alone or with its narrow kernels as well.
 void comb(benchmark::State& state, SimdLevel tier, bool narrow) {
     if (!usable(tier, state)) return;
-    CombKernels kernels = comb_kernels_for(tier);
+    CombKernels kernels = *comb_kernels_for(tier);
     if (!narrow) kernels.narrow_span = nullptr;
     const Size s = kSizes[state.range(0)];
     MemoryHost& host = shared_bench_host(s.w, s.h, 2);
@@ -76,21 +76,11 @@ BENCHMARK_CAPTURE(lowpass, avx2, SIMD_AVX2)->DenseRange(0, 1)->Unit(benchmark::k
 // "32bit": the general kernel alone, which takes any samples; "narrow" adds
 // the 16-bit kernels for rows within the nominal ranges (all rows of these
 // frames).
-BENCHMARK_CAPTURE(comb, scalar, SIMD_SCALAR, false)
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(comb, sse2_32bit, SIMD_SSE2, false)
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(comb, sse2_narrow, SIMD_SSE2, true)
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(comb, avx2_32bit, SIMD_AVX2, false)
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(comb, avx2_narrow, SIMD_AVX2, true)
-    ->DenseRange(0, 1)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(comb, scalar, SIMD_SCALAR, false)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(comb, 32bit_sse2, SIMD_SSE2, false)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(comb, narrow_sse2, SIMD_SSE2, true)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(comb, 32bit_avx2, SIMD_AVX2, false)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(comb, narrow_avx2, SIMD_AVX2, true)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 
 // Weaving one candidate (two half-frame block copies) at each size.
 void weave(benchmark::State& state) {
@@ -109,14 +99,14 @@ BENCHMARK(weave)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 // 720 x 480 frame with a tier's row kernel.
 void shift_interp(benchmark::State& state, SimdLevel tier) {
     if (!usable(tier, state)) return;
-    const ShiftKernels kernels = shift_kernels_for(tier);
+    const ShiftKernels* kernels = shift_kernels_for(tier);
     MemoryHost& host = shared_bench_host(720, 480, 2);
     host.track[TRACK_SHIFT] = static_cast<int>(state.range(0));
     host.prepare(0);
     int32_t taps[4];
     make_shift_taps(taps, host.track[TRACK_SHIFT]);
     for (auto _ : state) {
-        shift_window_interp_with(&kernels, host.fpip.ycp_temp, host.fpip.ycp_edit, &host.filter,
+        shift_window_interp_with(kernels, host.fpip.ycp_temp, host.fpip.ycp_edit, &host.filter,
                                  &host.fpip, taps);
         benchmark::ClobberMemory();
     }

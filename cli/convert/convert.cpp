@@ -46,7 +46,7 @@ std::vector<int16_t>& sized(std::vector<int16_t>& v, size_t n) {
 
 void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, int stride, int depth) {
     const Coding k = coding_for(depth);
-    const ConvertKernels& kernel = convert_kernels();
+    const ConvertKernels& kernel = *convert_kernels();
     const CodeKernels& code = kernel.codes[code_kernels_index(depth)];
     const size_t bytes = static_cast<size_t>(bytes_per_sample(depth));
     const PlaneSizes ps = plane_sizes(c, w, h, depth);
@@ -91,7 +91,7 @@ void planes_to_yc(const uint8_t* planes, Chroma c, int w, int h, PIXEL_YC* dst, 
 
 void yc_to_planes(const PIXEL_YC* src, int stride, int w, int h, Chroma c, uint8_t* planes, int depth) {
     const Coding k = coding_for(depth);
-    const ConvertKernels& kernel = convert_kernels();
+    const ConvertKernels& kernel = *convert_kernels();
     const CodeKernels& code = kernel.codes[code_kernels_index(depth)];
     const size_t bytes = static_cast<size_t>(bytes_per_sample(depth));
     const PlaneSizes ps = plane_sizes(c, w, h, depth);

@@ -1,8 +1,6 @@
 // The plain row kernels, the reference every vector version matches, and the
-// choice of the table the conversions run.
+// tables of the tiers.
 #include "convert/convert_kernels.h"
-
-#include <atomic>
 
 #include "convert/convert.h"
 
@@ -130,29 +128,14 @@ constexpr ConvertKernels kScalar = {
 
 }  // namespace
 
-const ConvertKernels& scalar_convert_kernels() { return kScalar; }
+const ConvertKernels* convert_kernels_scalar() { return &kScalar; }
 
-const ConvertKernels& convert_kernels_for(SimdLevel level) {
-    if (level > cpu_simd_level()) level = cpu_simd_level();
-    switch (level) {
-        case SIMD_AVX2: return avx2_convert_kernels();
-        case SIMD_SSE2: return sse2_convert_kernels();
-        case SIMD_SCALAR: break;
-    }
-    return scalar_convert_kernels();
+const ConvertKernels* convert_kernels_for(SimdLevel level) {
+    static constexpr const ConvertKernels* (*kTiers[SIMD_LEVEL_COUNT])() = {
+        convert_kernels_scalar, convert_kernels_sse2, convert_kernels_avx2};
+    return kTiers[level]();
 }
 
-const ConvertKernels& convert_kernels() {
-    // The tables are constants; only which one is in force changes. Threads
-    // that find it unset or stale at once store the same table.
-    static std::atomic<const ConvertKernels*> chosen{nullptr};
-    const SimdLevel level = simd_level();
-    const ConvertKernels* table = chosen.load(std::memory_order_acquire);
-    if (table == nullptr || table->level != level) {
-        table = &convert_kernels_for(level);
-        chosen.store(table, std::memory_order_release);
-    }
-    return *table;
-}
+const ConvertKernels* convert_kernels() { return simd_kernels(convert_kernels_for); }
 
 }  // namespace pelta_cli

@@ -81,7 +81,7 @@ struct CodeKernels {
 };
 
 struct ConvertKernels {
-    SimdLevel level;
+    SimdLevel level;  // the tier whose file built the table
     CodeKernels codes[2];  // [Bytes::index], [Words::index]
     // Linear interpolation between two rows of chroma in the range that
     // chroma_from_code gives, weights wa and 8 - wa in eighths, rounded:
@@ -101,20 +101,18 @@ struct ConvertKernels {
     void (*downsample)(const int16_t* s, int cw, bool cosited, int16_t* out);
 };
 
-// The kernels of a tier: SIMD_SCALAR gives the plain reference in every
-// entry. A tier above what this CPU runs (cpu_simd_level) gives the CPU's
-// own, so no caller can reach AVX2 code on a CPU without it.
-const ConvertKernels& convert_kernels_for(SimdLevel level);
+// The constant table of a tier (SIMD_SCALAR: the plain reference in every
+// entry); a tier above cpu_simd_level() is not to be run.
+const ConvertKernels* convert_kernels_for(SimdLevel level);
 
-// The kernels the conversions run: those of simd_level(), chosen on first use
-// and again only when that level changes (set_simd_cap). Safe to call from
+// The table the conversions run: that of simd_level(). Safe to call from
 // several threads at once.
-const ConvertKernels& convert_kernels();
+const ConvertKernels* convert_kernels();
 
 // Each tier's table, defined in its own file; the vector kernels hand the
 // rest of a row to the table below theirs.
-const ConvertKernels& scalar_convert_kernels();
-const ConvertKernels& sse2_convert_kernels();
-const ConvertKernels& avx2_convert_kernels();
+const ConvertKernels* convert_kernels_scalar();
+const ConvertKernels* convert_kernels_sse2();
+const ConvertKernels* convert_kernels_avx2();
 
 }  // namespace pelta_cli

@@ -5,8 +5,8 @@
 //
 // Only what lies between PELTA_AVX2_BEGIN and PELTA_AVX2_END is built for
 // AVX2 (the ordinary headers come first), and the table of those kernels is
-// handed out only where cpu_simd_level() says the CPU runs AVX2; its accessor
-// stands outside the region. So that no AVX2 code can stand in for code that
+// in force only where the CPU runs AVX2 (simd_level() is clamped to
+// cpu_simd_level()); its accessor stands outside the region. So that no AVX2 code can stand in for code that
 // other files share, everything inside has internal linkage and nothing there
 // instantiates std templates or calls the inline functions of convert.h; a
 // test checks that this object defines no weak symbols and exports only the
@@ -118,6 +118,6 @@ PELTA_AVX2_END
 
 namespace pelta_cli {
 
-const ConvertKernels& avx2_convert_kernels() { return kAvx2; }
+const ConvertKernels* convert_kernels_avx2() { return &kAvx2; }
 
 }  // namespace pelta_cli

@@ -67,6 +67,6 @@ constexpr ConvertKernels kSse2 = vector_kernels<Vec128, Pixels>();
 
 }  // namespace
 
-const ConvertKernels& sse2_convert_kernels() { return kSse2; }
+const ConvertKernels* convert_kernels_sse2() { return &kSse2; }
 
 }  // namespace pelta_cli

@@ -32,11 +32,11 @@ inline typename V::T pair16(int a, int b) {
 // (vzeroupper) before the call, so the SSE2 code there runs without a
 // transition penalty.
 template <typename V>
-inline const ConvertKernels& lower_kernels() {
+inline const ConvertKernels* lower_kernels() {
     if constexpr (V::LEVEL == pelta::SIMD_AVX2)
-        return sse2_convert_kernels();
+        return convert_kernels_sse2();
     else
-        return scalar_convert_kernels();
+        return convert_kernels_scalar();
 }
 
 // V::LANES16 codes from p as 16-bit lanes, at most k.max.
@@ -122,7 +122,7 @@ void chroma_row_from(const uint8_t* src, int n, const Coding& coding, int16_t* d
     const Coding k = coding;
     int x = 0;
     for (; x + L <= n; x += L) V::store(dst + x, chroma_from_codes<V>(load_codes<V, S>(src + x * S::size, k), k));
-    lower_kernels<V>().codes[S::index].chroma_from(src + x * S::size, n - x, coding, dst + x);
+    lower_kernels<V>()->codes[S::index].chroma_from(src + x * S::size, n - x, coding, dst + x);
 }
 
 template <typename V, typename S>
@@ -131,7 +131,7 @@ void chroma_row_to(const int16_t* c, int n, const Coding& coding, uint8_t* dst) 
     const Coding k = coding;
     int x = 0;
     for (; x + L <= n; x += L) encode_chroma<V, S>(dst + x * S::size, V::load(c + x), k);
-    lower_kernels<V>().codes[S::index].chroma_to(c + x, n - x, coding, dst + x * S::size);
+    lower_kernels<V>()->codes[S::index].chroma_to(c + x, n - x, coding, dst + x * S::size);
 }
 
 template <typename V, typename S>
@@ -155,7 +155,7 @@ void decimate_rows(const int16_t* const rows[4], const int wt[4], int n, const C
         encode_chroma<V, S>(dst + x * S::size, v, k);
     }
     const int16_t* const rest[4] = {r0 + x, r1 + x, r2 + x, r3 + x};
-    lower_kernels<V>().codes[S::index].decimate(rest, wt, n - x, coding, dst + x * S::size);
+    lower_kernels<V>()->codes[S::index].decimate(rest, wt, n - x, coding, dst + x * S::size);
 }
 
 // The sum of two rows of chroma from chroma_from_code, each weighted by at
@@ -171,7 +171,7 @@ void interpolate_rows(const int16_t* a, const int16_t* b, int wa, int n, int16_t
         const T sb = V::mullo16(V::load(b + x), vb);
         V::store(dst + x, V::srai16(V::add16(V::add16(sa, sb), round), 3));
     }
-    lower_kernels<V>().interpolate(a + x, b + x, wa, n - x, dst + x);
+    lower_kernels<V>()->interpolate(a + x, b + x, wa, n - x, dst + x);
 }
 
 template <typename V>
@@ -195,7 +195,7 @@ void upsample_row(const int16_t* c, int cw, bool cosited, int16_t* out) {
         }
         V::store_zip16(out + 2 * i, even, odd);
     }
-    lower_kernels<V>().upsample(c + i, cw - i, cosited, out + 2 * i);
+    lower_kernels<V>()->upsample(c + i, cw - i, cosited, out + 2 * i);
 }
 
 template <typename V>
@@ -216,7 +216,7 @@ void downsample_row(const int16_t* s, int cw, bool cosited, int16_t* out) {
     int i = 0;
     for (; i + L <= cw; i += L)
         V::store(out + i, V::packs32_in_order(half(s + 2 * i), half(s + 2 * i + L)));
-    lower_kernels<V>().downsample(s + 2 * i, cw - i, cosited, out + i);
+    lower_kernels<V>()->downsample(s + 2 * i, cw - i, cosited, out + i);
 }
 
 // Interleave and deinterleave: the rows stepped through V::LANES16 pixels at
@@ -229,7 +229,7 @@ void interleave_row(const uint8_t* luma, const int16_t* cb, const int16_t* cr, i
     const Coding k = coding;
     int x = 0;
     for (; x + L <= w; x += L) Pixels<S>::interleave(luma + x * S::size, cb + x, cr + x, k, dst + x);
-    lower_kernels<V>().codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, coding, dst + x);
+    lower_kernels<V>()->codes[S::index].interleave(luma + x * S::size, cb + x, cr + x, w - x, coding, dst + x);
 }
 
 template <typename V, typename S, template <typename> class Pixels>
@@ -238,7 +238,7 @@ void deinterleave_row(const PIXEL_YC* src, int w, const Coding& coding, uint8_t*
     const Coding k = coding;
     int x = 0;
     for (; x + L <= w; x += L) Pixels<S>::deinterleave(src + x, k, luma + x * S::size, cb + x, cr + x);
-    lower_kernels<V>().codes[S::index].deinterleave(src + x, w - x, coding, luma + x * S::size, cb + x, cr + x);
+    lower_kernels<V>()->codes[S::index].deinterleave(src + x, w - x, coding, luma + x * S::size, cb + x, cr + x);
 }
 
 // The table of V's tier: the kernels above, with the tier's own steps of

@@ -10,6 +10,7 @@ namespace {
 // plain moves on x86. Two threads that detect at once store the same value.
 int detected_level = -1;  // -1: not yet asked
 int level_cap = SIMD_AVX2;
+int cpu_limit = SIMD_AVX2;
 
 // XCR0 through xgetbv: whether the OS saves the AVX (YMM) registers.
 unsigned long long read_xcr0(void) {
@@ -46,7 +47,8 @@ SimdLevel cpu_simd_level(void) {
         level = detect_avx2() ? SIMD_AVX2 : SIMD_SSE2;
         __atomic_store_n(&detected_level, level, __ATOMIC_RELAXED);
     }
-    return static_cast<SimdLevel>(level);
+    const int limit = __atomic_load_n(&cpu_limit, __ATOMIC_RELAXED);
+    return static_cast<SimdLevel>(limit < level ? limit : level);
 }
 
 SimdLevel simd_level(void) {
@@ -57,5 +59,8 @@ SimdLevel simd_level(void) {
 
 void set_simd_cap(SimdLevel cap) { __atomic_store_n(&level_cap, static_cast<int>(cap), __ATOMIC_RELAXED); }
 
+void limit_cpu_simd_level(SimdLevel level) {
+    __atomic_store_n(&cpu_limit, static_cast<int>(level), __ATOMIC_RELAXED);
+}
 
 }  // namespace pelta

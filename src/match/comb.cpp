@@ -38,32 +38,29 @@ int count_comb_span_scalar(const CombRows* rows, int x0, int n, const CombParams
     return count;
 }
 
-bool comb_span_narrow_scalar(const PIXEL_YC* row, int n) {
+bool comb_in_narrow_range_scalar(const PIXEL_YC* row, int n) {
     const int16_t* s = reinterpret_cast<const int16_t*>(row);
     for (int j = 0; j < 3 * n; ++j)
         if (s[j] < COMB_NARROW_LO || s[j] > COMB_NARROW_HI) return false;
     return true;
 }
 
-int count_comb_span_scalar_narrow(const CombRows* rows, int x0, int n, const CombParams* p) {
-    if (!comb_span_narrow_scalar(rows->row[4] + x0, n)) return -1;
+int count_comb_span_narrow_scalar(const CombRows* rows, int x0, int n, const CombParams* p) {
+    if (!comb_in_narrow_range_scalar(rows->row[4] + x0, n)) return -1;
     return count_comb_span_scalar(rows, x0, n, p);
 }
 
-CombKernels comb_kernels_for(SimdLevel level) {
-    static const CombKernels tiers[SIMD_LEVEL_COUNT] = {
-        {count_comb_span_scalar, count_comb_span_scalar_narrow, comb_span_narrow_scalar},
-        {count_comb_span_sse2, count_comb_span_sse2_narrow, comb_span_narrow_sse2},
-        {count_comb_span_avx2, count_comb_span_avx2_narrow, comb_span_narrow_avx2},
-    };
-    return tiers[level];
-}
-
 namespace {
-SimdTable<CombKernels> comb_table = {{}, -1};
+const CombKernels kCombKernels[SIMD_LEVEL_COUNT] = {
+    {count_comb_span_scalar, count_comb_span_narrow_scalar, comb_in_narrow_range_scalar},
+    {count_comb_span_sse2, count_comb_span_narrow_sse2, comb_in_narrow_range_sse2},
+    {count_comb_span_avx2, count_comb_span_narrow_avx2, comb_in_narrow_range_avx2},
+};
 }  // namespace
 
-const CombKernels* comb_kernels(void) { return simd_table(&comb_table, comb_kernels_for); }
+const CombKernels* comb_kernels_for(SimdLevel level) { return &kCombKernels[level]; }
+
+const CombKernels* comb_kernels(void) { return simd_kernels(comb_kernels_for); }
 
 int count_comb(const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip) {
     return count_comb_with(comb_kernels(), src, fp, fpip);

@@ -58,21 +58,22 @@ struct CombKernels {
 
 // The scalar reference of each entry.
 int count_comb_span_scalar(const CombRows* rows, int x, int n, const CombParams* p);
-int count_comb_span_scalar_narrow(const CombRows* rows, int x, int n, const CombParams* p);
-bool comb_span_narrow_scalar(const PIXEL_YC* row, int n);
+int count_comb_span_narrow_scalar(const CombRows* rows, int x, int n, const CombParams* p);
+bool comb_in_narrow_range_scalar(const PIXEL_YC* row, int n);
 // SSE2: eight pixels (24 samples) a step, the rest with the scalar kernels.
 int count_comb_span_sse2(const CombRows* rows, int x, int n, const CombParams* p);
-int count_comb_span_sse2_narrow(const CombRows* rows, int x, int n, const CombParams* p);
-bool comb_span_narrow_sse2(const PIXEL_YC* row, int n);
+int count_comb_span_narrow_sse2(const CombRows* rows, int x, int n, const CombParams* p);
+bool comb_in_narrow_range_sse2(const PIXEL_YC* row, int n);
 // AVX2: sixteen pixels a step, then the SSE2 steps; only where the CPU has
 // AVX2.
 int count_comb_span_avx2(const CombRows* rows, int x, int n, const CombParams* p);
-int count_comb_span_avx2_narrow(const CombRows* rows, int x, int n, const CombParams* p);
-bool comb_span_narrow_avx2(const PIXEL_YC* row, int n);
+int count_comb_span_narrow_avx2(const CombRows* rows, int x, int n, const CombParams* p);
+bool comb_in_narrow_range_avx2(const PIXEL_YC* row, int n);
 
-// The kernels of a tier (SIMD_SCALAR: the scalar references).
-CombKernels comb_kernels_for(SimdLevel level);
-// The kernels count_comb uses: those of simd_level(), chosen once.
+// The constant table of a tier (SIMD_SCALAR: the scalar references); a tier
+// above cpu_simd_level() is not to be run.
+const CombKernels* comb_kernels_for(SimdLevel level);
+// The table count_comb uses: that of simd_level().
 const CombKernels* comb_kernels(void);
 
 // Counts the combed pixels of the candidate in src over rows 2 .. h-3 and the

@@ -14,11 +14,11 @@ int count_comb_span_avx2(const CombRows* rows, int x0, int n, const CombParams* 
     return comb_span<Vec256>(rows, x0, n, p);
 }
 
-int count_comb_span_avx2_narrow(const CombRows* rows, int x0, int n, const CombParams* p) {
+int count_comb_span_narrow_avx2(const CombRows* rows, int x0, int n, const CombParams* p) {
     return comb_span_narrow<Vec256>(rows, x0, n, p);
 }
 
-bool comb_span_narrow_avx2(const PIXEL_YC* row, int n) {
+bool comb_in_narrow_range_avx2(const PIXEL_YC* row, int n) {
     return comb_span_in_narrow_range<Vec256>(row, n);
 }
 

@@ -298,7 +298,7 @@ int comb_span_narrow(const CombRows* rows, int x0, int n, const CombParams* p) {
     int x = 0, clear = 0;
     if (!comb_narrow_steps<V>(comb_samples(rows, x0), x, n, p, clear)) return -1;
     if (x == n) return x - clear;
-    const int rest = count_comb_span_scalar_narrow(rows, x0 + x, n - x, p);
+    const int rest = count_comb_span_narrow_scalar(rows, x0 + x, n - x, p);
     return rest < 0 ? -1 : x - clear + rest;
 }
 
@@ -324,7 +324,7 @@ template <class V>
 bool comb_span_in_narrow_range(const PIXEL_YC* row, int n) {
     int x = 0;
     return comb_range_steps<V>(reinterpret_cast<const int16_t*>(row), x, n) &&
-           (x == n || comb_span_narrow_scalar(row + x, n - x));
+           (x == n || comb_in_narrow_range_scalar(row + x, n - x));
 }
 
 }  // namespace

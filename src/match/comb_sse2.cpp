@@ -9,11 +9,11 @@ int count_comb_span_sse2(const CombRows* rows, int x0, int n, const CombParams* 
     return comb_span<Vec128>(rows, x0, n, p);
 }
 
-int count_comb_span_sse2_narrow(const CombRows* rows, int x0, int n, const CombParams* p) {
+int count_comb_span_narrow_sse2(const CombRows* rows, int x0, int n, const CombParams* p) {
     return comb_span_narrow<Vec128>(rows, x0, n, p);
 }
 
-bool comb_span_narrow_sse2(const PIXEL_YC* row, int n) {
+bool comb_in_narrow_range_sse2(const PIXEL_YC* row, int n) {
     return comb_span_in_narrow_range<Vec128>(row, n);
 }
 

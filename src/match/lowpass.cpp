@@ -41,19 +41,14 @@ LowpassRows lowpass_rows_from(const LowpassRows* rows, int j) {
     return r;
 }
 
-LowpassKernels lowpass_kernels_for(SimdLevel level) {
-    static const LowpassKernels tiers[SIMD_LEVEL_COUNT] = {
-        {vertical_lowpass_row_scalar}, {vertical_lowpass_row_sse2}, {vertical_lowpass_row_avx2}};
-    return tiers[level];
-}
-
 namespace {
-SimdTable<LowpassKernels> lowpass_table = {{}, -1};
+const LowpassKernels kLowpassKernels[SIMD_LEVEL_COUNT] = {
+    {vertical_lowpass_row_scalar}, {vertical_lowpass_row_sse2}, {vertical_lowpass_row_avx2}};
 }  // namespace
 
-const LowpassKernels* lowpass_kernels(void) {
-    return simd_table(&lowpass_table, lowpass_kernels_for);
-}
+const LowpassKernels* lowpass_kernels_for(SimdLevel level) { return &kLowpassKernels[level]; }
+
+const LowpassKernels* lowpass_kernels(void) { return simd_kernels(lowpass_kernels_for); }
 
 int vertical_lowpass_with(LowpassRowFn kernel, PIXEL_YC* dst, const PIXEL_YC* src, int h,
                           int max_w, int w) {

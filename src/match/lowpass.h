@@ -45,9 +45,10 @@ struct LowpassKernels {
     LowpassRowFn row;
 };
 
-// The kernels of a tier (SIMD_SCALAR: the scalar reference).
-LowpassKernels lowpass_kernels_for(SimdLevel level);
-// The kernels vertical_lowpass uses: those of simd_level(), chosen once.
+// The constant table of a tier (SIMD_SCALAR: the scalar reference); a tier
+// above cpu_simd_level() is not to be run.
+const LowpassKernels* lowpass_kernels_for(SimdLevel level);
+// The table vertical_lowpass uses: that of simd_level().
 const LowpassKernels* lowpass_kernels(void);
 
 // vertical_lowpass with a given row kernel (tests compare the kernels).

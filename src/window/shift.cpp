@@ -136,17 +136,14 @@ ShiftRows shift_rows_from(const ShiftRows* rows, int i) {
     return r;
 }
 
-ShiftKernels shift_kernels_for(SimdLevel level) {
-    static const ShiftKernels tiers[SIMD_LEVEL_COUNT] = {
-        {shift_interp_row_scalar}, {shift_interp_row_sse2}, {shift_interp_row_avx2}};
-    return tiers[level];
-}
-
 namespace {
-SimdTable<ShiftKernels> shift_table = {{}, -1};
+const ShiftKernels kShiftKernels[SIMD_LEVEL_COUNT] = {
+    {shift_interp_row_scalar}, {shift_interp_row_sse2}, {shift_interp_row_avx2}};
 }  // namespace
 
-const ShiftKernels* shift_kernels(void) { return simd_table(&shift_table, shift_kernels_for); }
+const ShiftKernels* shift_kernels_for(SimdLevel level) { return &kShiftKernels[level]; }
+
+const ShiftKernels* shift_kernels(void) { return simd_kernels(shift_kernels_for); }
 
 void shift_window_interp(PIXEL_YC* dst, const PIXEL_YC* src, FILTER* fp, FILTER_PROC_INFO* fpip,
                          const int32_t taps[4]) {

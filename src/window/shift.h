@@ -58,9 +58,10 @@ struct ShiftKernels {
     ShiftRowFn interp_row;
 };
 
-// The kernels of a tier (SIMD_SCALAR: the scalar reference).
-ShiftKernels shift_kernels_for(SimdLevel level);
-// The kernels shift_window_interp uses: those of simd_level(), chosen once.
+// The constant table of a tier (SIMD_SCALAR: the scalar reference); a tier
+// above cpu_simd_level() is not to be run.
+const ShiftKernels* shift_kernels_for(SimdLevel level);
+// The table shift_window_interp uses: that of simd_level().
 const ShiftKernels* shift_kernels(void);
 
 // shift_window_interp with given kernels (tests and benchmarks compare them).
