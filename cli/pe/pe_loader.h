@@ -14,6 +14,9 @@
 // called) ends the process through the fault report (install_fault_report).
 //
 // One plug-in per process: the stand-ins and the fault report are module-wide.
+// The parts: pe_image.cpp (headers, sections, relocations, imports, export,
+// entry point), stand_ins.cpp (the Win32 and C runtime stand-ins) and
+// fault_report.cpp.
 #pragma once
 
 #if !defined(__i386__)
