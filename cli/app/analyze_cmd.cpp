@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "analyze/analyze.h"
-#include "host/io.h"
+#include "host/frame_adapters.h"
 #include "platform/platform.h"
 #include "host/plugin.h"
 
