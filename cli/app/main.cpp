@@ -19,6 +19,8 @@
 #include "io/y4m.h"
 
 using namespace pelta_cli;
+using pelta::CHECK_RANGE;
+using pelta::TRACK_LEFT;
 
 namespace {
 
