@@ -46,6 +46,8 @@ std::string one_of(const std::vector<const char*>& words) {
     return s;
 }
 
+bool in_range(const OptionRow& row, long long v) { return v >= row.lo && v <= row.hi; }
+
 // What a refusal says the row takes.
 std::string expected(const OptionRow& row) {
     if (!row.expects.empty()) return row.expects;
@@ -63,7 +65,7 @@ bool read_value(const OptionTable& table, const OptionRow& row, std::string_view
     const std::string refusal = opt + " takes " + expected(row) + ", not '" + text + "'";
     switch (row.kind) {
         case ArgKind::Number:
-            if (read_number(table, v.text, v.number) && v.number >= row.lo && v.number <= row.hi) return true;
+            if (read_number(table, v.text, v.number) && in_range(row, v.number)) return true;
             break;
         case ArgKind::Control: {
             const std::string range = std::to_string(row.lo) + " to " + std::to_string(row.hi);
@@ -71,7 +73,7 @@ bool read_value(const OptionTable& table, const OptionRow& row, std::string_view
                 error = opt + " takes a whole number from " + range + ", not '" + text + "'";
                 return false;
             }
-            if (v.number < row.lo || v.number > row.hi) {
+            if (!in_range(row, v.number)) {
                 error = opt + " " + text + " is out of range (" + range + ")";
                 return false;
             }
@@ -81,8 +83,7 @@ bool read_value(const OptionTable& table, const OptionRow& row, std::string_view
             const size_t x = v.text.find('x');
             long long w = 0, h = 0;
             if (x != std::string_view::npos && read_number(table, v.text.substr(0, x), w) &&
-                read_number(table, v.text.substr(x + 1), h) && w >= row.lo && h >= row.lo && w <= row.hi &&
-                h <= row.hi) {
+                read_number(table, v.text.substr(x + 1), h) && in_range(row, w) && in_range(row, h)) {
                 v.w = static_cast<int>(w);
                 v.h = static_cast<int>(h);
                 return true;
