@@ -205,12 +205,12 @@ TEST_F(AnalyzeClips, InputsItCannotJudgeAndTheWaysOfReading) {
     }
     EXPECT_FALSE(file_exists(dir_->path() + "/out.y4m"));
 
-    // A pipe gives what the file gives; --start moves the sample.
+    // A pipe gives what the file gives; --start moves the sample (-q: --quiet).
     const RunResult file = run_pelta(dir_->path(), "analyze --json w.y4m");
     const RunResult pipe = run_shell(dir_->path(), "cat w.y4m | '" + pelta_bin() + "' analyze --json -");
     ASSERT_EQ(file.status, 0) << file.err;
     EXPECT_EQ(pipe.out, file.out);
-    const RunResult later = run_pelta(dir_->path(), "analyze --json --start 10 w.y4m");
+    const RunResult later = run_pelta(dir_->path(), "analyze -q --json --start 10 w.y4m");
     EXPECT_EQ(json_int(later.out, "start"), 10) << later.out;
     EXPECT_EQ(json_int(later.out, "frames"), 30) << later.out;
 
