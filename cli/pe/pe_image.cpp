@@ -220,7 +220,7 @@ void PluginImage::bind_imports() {
                 bad_file("imports %s by ordinal %u; only imports by name are supported", dll.c_str(),
                          thunk & 0xFFFF);
             const char* name = m.cstr(thunk + 2);
-            void* fn = pe_detail::stand_in_for(dll, name);
+            void* fn = stand_in_for(dll, name);
             if (!fn) bad_file("imports %s!%s, for which this loader has no stand-in", dll.c_str(), name);
             const uint32_t addr = word(fn);
             std::memcpy(m.at(iat + 4 * i, 4), &addr, 4);

@@ -4,16 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace pelta_cli::pe_detail {
 
 // A pointer as the 32-bit address it is.
 inline uint32_t word(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
-
-// The stand-in that an import of `name` from `dll` (lower case) binds to, or
-// null when this loader has none.
-void* stand_in_for(const std::string& dll, const char* name);
 
 // The plug-in broke a rule of its stand-ins: one line "PROGRAM: the plug-in
 // failed during ACTIVITY: ..." on standard error, then the process ends as the

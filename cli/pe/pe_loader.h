@@ -96,6 +96,10 @@ private:
     bool attached_ = false;
 };
 
+// The stand-in that an import of `name` from `dll` (lower case) binds to, or
+// null when this loader has none.
+void* stand_in_for(const std::string& dll, const char* name);
+
 // Calls of each stand-in so far, for reports.
 struct StandInCalls {
     std::string name;  // "kernel32.dll!HeapAlloc"

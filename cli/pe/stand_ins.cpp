@@ -171,7 +171,7 @@ StandIn* counter(const char* name) {
 
 }  // namespace
 
-void* pe_detail::stand_in_for(const std::string& dll, const char* name) {
+void* stand_in_for(const std::string& dll, const char* name) {
     for (const StandIn& s : stand_ins)
         if (dll == s.dll && std::strcmp(name, s.name) == 0) return s.fn;
     return nullptr;
