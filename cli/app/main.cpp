@@ -1,6 +1,5 @@
 // pelta: runs the pelta filter over a Y4M or raw video, standing in for the
 // editor that normally hosts it.
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -85,7 +84,6 @@ long expected_frames(std::FILE* in, size_t header_bytes, size_t frame_bytes) {
     const long long body = info.size - static_cast<long long>(header_bytes);
     return body > 0 ? static_cast<long>(body / static_cast<long long>(frame_bytes)) : 0;
 }
-
 
 // An output name as messages show it.
 std::string shown_name(const std::string& name) { return name == "-" ? "standard output" : "'" + name + "'"; }
