@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analyze/analyze.h"
-#include "host/io.h"
+#include "io/output_file.h"
 
 namespace pelta_cli {
 

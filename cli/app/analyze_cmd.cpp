@@ -8,11 +8,17 @@
 #include <string_view>
 
 #include "analyze/analyze.h"
-#include "host/io.h"
-#include "platform/platform.h"
+#include "app/option_table.h"
+#include "host/frame_adapters.h"
 #include "host/plugin.h"
+#include "platform/platform.h"
 
 namespace pelta_cli {
+
+using pelta::CHECK_TFF;
+using pelta::TRACK_LEFT;
+using pelta::TRACK_SHIFT;
+using pelta::TRACK_WIDTH;
 
 namespace {
 
@@ -255,18 +261,6 @@ std::string command_from_stdin(int argc, const char* const* argv, int input_at, 
     return cmd;
 }
 
-bool parse_count(std::string_view s, long lo, long hi, long& out) {
-    if (s.empty() || s.size() > 18) return false;
-    long v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-    }
-    if (v < lo || v > hi) return false;
-    out = v;
-    return true;
-}
-
 // The progress line on a terminal.
 std::function<void(const char*, double)> progress_line(bool enabled) {
     if (!enabled) return {};
@@ -282,29 +276,6 @@ std::function<void(const char*, double)> progress_line(bool enabled) {
 
 void clear_progress(bool enabled) {
     if (enabled) std::fputs("\r\x1b[K", stderr);
-}
-
-std::string analyze_help() {
-    return std::string("Usage: ") + program_name() + " analyze [OPTIONS] INPUT\n" +
-           "\n"
-           "Tells whether the clip is footage pelta repairs, and with which settings: runs the filter\n"
-           "over a sample of the clip under candidate settings and measures the combing left.\n"
-           "INPUT is a Y4M file, or - for standard input (any format pelta reads).\n"
-           "\n"
-           "  --frames N         frames to look at (default 300, or the whole clip if shorter)\n"
-           "  --start F          first frame to look at (default 0)\n"
-           "  --json             print one JSON object on standard output and nothing else there\n"
-           "  --report PAGE      also write a self-contained HTML page with pictures and profiles\n"
-           "  --raw WxH          raw frames of W x H pixels, as pelta --raw reads them\n"
-           "  --quiet            no progress line\n" +
-           (can_load_plugins() ? "  --plugin FILE      analyse with the filter of a plug-in DLL (pelta.auf)\n" : "") +
-           "  -h, --help         show this help\n"
-           "\n"
-           "The verdict is one of: progressive, pulldown, interlaced (not pelta's job: it says what to\n"
-           "use instead), match (field matching alone: --width 0) and window (a band of columns that\n"
-           "the processing window repairs: --left, --width, --shift). Both pelta kinds come with --tff.\n"
-           "\n"
-           "Exit status: 0 a verdict (whatever the kind), 1 error, 2 usage error.\n";
 }
 
 // Runs the analysis over the opened input, with the progress line on a
@@ -334,69 +305,122 @@ struct AnalyzeOptions {
     int raw_w = 0, raw_h = 0;
 };
 
+enum { kShowHelp = 1 };
+
+// The command line of `pelta analyze`, its values stored into `o`.
+OptionTable analyze_options(AnalyzeOptions& o) {
+    static const HelpGroup kOptions{nullptr, 19};
+    OptionTable t;
+    t.inline_values = false;
+    t.double_dash = false;
+    t.digits_only = true;
+    t.unknown_hint = std::string(" (see ") + program_name() + " analyze --help)";
+    t.rows = {
+        {.name = "--frames",
+         .arg = "N",
+         .kind = ArgKind::Number,
+         .lo = kMinAnalysisFrames,
+         .hi = 100000,
+         .store = set_number(o.frames),
+         .group = &kOptions,
+         .help = "frames to look at (default 300, or the whole clip if shorter)"},
+        {.name = "--start",
+         .arg = "F",
+         .kind = ArgKind::Number,
+         .lo = 0,
+         .hi = INT_MAX / 2,
+         .expects = "a frame number",
+         .store = set_number(o.start),
+         .group = &kOptions,
+         .help = "first frame to look at (default 0)"},
+        {.name = "--json",
+         .store = set_flag(o.json),
+         .group = &kOptions,
+         .help = "print one JSON object on standard output and nothing else there"},
+        {.name = "--report",
+         .arg = "PAGE",
+         .kind = ArgKind::Text,
+         .store = set_file_name(o.report, "--report"),
+         .group = &kOptions,
+         .help = "also write a self-contained HTML page with pictures and profiles"},
+        {.name = "--raw",
+         .arg = "WxH",
+         .kind = ArgKind::Size,
+         .lo = 1,
+         .hi = kMaxSide,
+         .store =
+             [&o](const OptionValue& v, std::string&) {
+                 o.raw = true;
+                 o.raw_w = v.w;
+                 o.raw_h = v.h;
+                 return true;
+             },
+         .group = &kOptions,
+         .help = "raw frames of W x H pixels, as pelta --raw reads them"},
+        {.name = "--quiet", .store = set_flag(o.quiet), .group = &kOptions, .help = "no progress line"},
+        {.name = "-q", .store = set_flag(o.quiet), .listed = Listed::No},
+        {.name = "--help",
+         .alias = "-h",
+         .kind = ArgKind::Action,
+         .action = kShowHelp,
+         .group = &kOptions,
+         .help = "show this help"},
+    };
+    // The filter was loaded from the plug-in before the analysis began.
+    if (can_load_plugins())
+        t.rows.insert(t.rows.end() - 1,
+                      OptionRow{.name = "--plugin",
+                                .arg = "FILE",
+                                .kind = ArgKind::Text,
+                                .store = [](const OptionValue&, std::string&) { return true; },
+                                .group = &kOptions,
+                                .help = "analyse with the filter of a plug-in DLL (pelta.auf)"});
+    return t;
+}
+
+std::string analyze_help() {
+    AnalyzeOptions unused;
+    return std::string("Usage: ") + program_name() + " analyze [OPTIONS] INPUT\n" +
+           "\n"
+           "Tells whether the clip is footage pelta repairs, and with which settings: runs the filter\n"
+           "over a sample of the clip under candidate settings and measures the combing left.\n"
+           "INPUT is a Y4M file, or - for standard input (any format pelta reads).\n"
+           "\n" +
+           table_help(analyze_options(unused)) +
+           "\n"
+           "The verdict is one of: progressive, pulldown, interlaced (not pelta's job: it says what to\n"
+           "use instead), match (field matching alone: --width 0) and window (a band of columns that\n"
+           "the processing window repairs: --left, --width, --shift). Both pelta kinds come with --tff.\n"
+           "\n"
+           "Exit status: 0 a verdict (whatever the kind), 1 error, 2 usage error.\n";
+}
+
 }  // namespace
 
 int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
     AnalyzeOptions o;
     int npos = 0, input_at = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == "-" || arg.empty() || arg[0] != '-') {
-            if (npos++) return fail("too many arguments ('" + std::string(arg) + "'): expected one INPUT", 2);
-            o.input = std::string(arg);
-            input_at = i;
-            continue;
+    auto take_input = [&](int i, std::string_view arg, std::string& error) {
+        if (npos++) {
+            error = "too many arguments ('" + std::string(arg) + "'): expected one INPUT";
+            return false;
         }
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(analyze_help().c_str(), stdout);
-            return 0;
-        }
-        if (arg == "--json") {
-            o.json = true;
-            continue;
-        }
-        if (arg == "--quiet" || arg == "-q") {
-            o.quiet = true;
-            continue;
-        }
-        const bool takes = arg == "--frames" || arg == "--start" || arg == "--report" || arg == "--raw" ||
-                           (arg == "--plugin" && can_load_plugins());
-        if (!takes) return fail("unknown option '" + std::string(arg) + "' (see " + std::string(program_name()) + " analyze --help)", 2);
-        if (i + 1 >= argc) return fail(std::string(arg) + " needs a value", 2);
-        std::string_view value = argv[++i];
-        if (arg == "--frames") {
-            if (!parse_count(value, kMinAnalysisFrames, 100000, o.frames))
-                return fail("--frames takes a number from " + std::to_string(kMinAnalysisFrames) +
-                                " to 100000, not '" + std::string(value) + "'",
-                            2);
-        } else if (arg == "--start") {
-            if (!parse_count(value, 0, INT_MAX / 2, o.start))
-                return fail("--start takes a frame number, not '" + std::string(value) + "'", 2);
-        } else if (arg == "--plugin") {
-            // The filter was loaded from it before the analysis began.
-        } else if (arg == "--report") {
-            if (value.empty()) return fail("--report needs a file name", 2);
-            o.report = std::string(value);
-        } else {
-            int w = 0, h = 0;
-            const size_t x = value.find('x');
-            long lw = 0, lh = 0;
-            if (x == std::string_view::npos || !parse_count(value.substr(0, x), 1, kMaxSide, lw) ||
-                !parse_count(value.substr(x + 1), 1, kMaxSide, lh))
-                return fail("--raw takes the frame size as WxH, not '" + std::string(value) + "'", 2);
-            w = static_cast<int>(lw);
-            h = static_cast<int>(lh);
-            o.raw = true;
-            o.raw_w = w;
-            o.raw_h = h;
-        }
+        o.input = std::string(arg);
+        input_at = i;
+        return true;
+    };
+    std::string error;
+    const ParseResult parsed = parse_with_table(analyze_options(o), argc, argv, take_input, error);
+    if (parsed.stop == ParseStop::Error) return fail(error, 2);
+    if (parsed.stop == ParseStop::Action) {
+        std::fputs(analyze_help().c_str(), stdout);
+        return 0;
     }
     if (o.input.empty())
         return fail("missing INPUT (use - for standard input; see " + std::string(program_name()) + " analyze --help)",
                     2);
 
     AnalysisInput input;
-    std::string error;
     if (!input.open(o.input, o.raw, o.raw_w, o.raw_h, command_from_stdin(argc, argv, input_at, "analyze"), error))
         return fail(error, input.usage_error() ? 2 : 1);
 

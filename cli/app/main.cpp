@@ -1,6 +1,5 @@
 // pelta: runs the pelta filter over a Y4M or raw video, standing in for the
 // editor that normally hosts it.
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -9,15 +8,17 @@
 #include <string>
 
 #include "app/analyze_cmd.h"
-#include "host/host.h"
-#include "plugin/descriptor.h"
-#include "host/io.h"
 #include "app/options.h"
-#include "platform/platform.h"
+#include "host/frame_adapters.h"
+#include "host/host.h"
 #include "host/plugin.h"
+#include "io/output_file.h"
 #include "io/y4m.h"
+#include "platform/platform.h"
 
 using namespace pelta_cli;
+using pelta::CHECK_RANGE;
+using pelta::TRACK_LEFT;
 
 namespace {
 
@@ -84,7 +85,6 @@ long expected_frames(std::FILE* in, size_t header_bytes, size_t frame_bytes) {
     return body > 0 ? static_cast<long>(body / static_cast<long long>(frame_bytes)) : 0;
 }
 
-
 // An output name as messages show it.
 std::string shown_name(const std::string& name) { return name == "-" ? "standard output" : "'" + name + "'"; }
 
@@ -130,31 +130,65 @@ void warn_window_outside(const Controls& c, int w) {
 
 std::string plural(long n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
-}  // namespace
+// The decision log's row for a frame.
+std::string log_row(const FrameReport& r) {
+    std::string row = std::to_string(r.frame) + ",";
+    if (r.ok && r.parsed)
+        row += std::to_string(r.match) + "," + std::to_string(r.comb) + "," + std::to_string(r.comb_th) + ",ok";
+    else
+        row += r.ok ? ",,,ok" : ",,,failed";
+    return row + '\n';
+}
 
-static int run(int argc, char** argv) {
-    // Loading the filter: the editor asks for the descriptor once. pelta32
-    // takes it from the plug-in named by --plugin instead, when given.
-    std::string error;
-    const FILTER_DLL* desc = load_filter(argc, argv, error);
-    if (!desc) return fail(error);
+// What a step answers to go on to the next one; any other answer is the exit
+// status.
+constexpr int kGoOn = -1;
 
-    if (argc >= 2 && std::strcmp(argv[1], "analyze") == 0) return run_analyze(argc - 1, argv + 1, desc);
-
-    const std::string see_help = std::string(" (see ") + program_name() + " --help)";
+// What one run of the filter over a clip carries from step to step.
+struct FilterRun {
+    FilterRun(int count, char** args, const FILTER_DLL* descriptor) : argc(count), argv(args), desc(descriptor) {}
+    int argc;
+    char** argv;
+    const FILTER_DLL* desc;
     Options opt;
-    switch (parse_options(argc, argv, desc, opt, error)) {
-        case ParseOutcome::Help: std::fputs(help_text(desc).c_str(), stdout); return 0;
+    std::FILE* in = stdin;
+    // The frames: their size, the host's row stride, the output's format,
+    // and how many a regular input file holds (0: unknown).
+    int w = 0, h = 0, max_w = 0;
+    Chroma out_chroma = Chroma::C444;
+    int out_depth = 8;
+    long total = 0;
+    // Temporary files until everything is written.
+    OutputFile out, log;
+    Clock::time_point start;
+};
+
+std::string see_help() { return std::string(" (see ") + program_name() + " --help)"; }
+
+// A write error; when the reader of a pipe went away, a quiet end instead.
+int write_failed(const FilterRun& r, const std::string& message) {
+    if (r.out.reader_gone() || r.log.reader_gone()) end_for_closed_pipe();
+    return fail(message);
+}
+
+// The options, or the help, the version or a usage error.
+int read_command_line(FilterRun& r) {
+    std::string error;
+    switch (parse_options(r.argc, r.argv, r.desc, r.opt, error)) {
+        case ParseOutcome::Help: std::fputs(help_text(r.desc).c_str(), stdout); return 0;
         case ParseOutcome::Version: std::fputs(version_text().c_str(), stdout); return 0;
-        case ParseOutcome::Usage: return fail(error + see_help, 2);
+        case ParseOutcome::Usage: return fail(error + see_help(), 2);
         case ParseOutcome::Run: break;
     }
-    if (opt.plugin != plugin_argument(argc, argv))
-        return fail("--plugin must not be the value of another option" + see_help, 2);
-    install_signal_cleanup();
+    if (r.opt.plugin != plugin_argument(r.argc, r.argv))
+        return fail("--plugin must not be the value of another option" + see_help(), 2);
+    return kGoOn;
+}
 
-    // Input.
-    std::FILE* in = stdin;
+// Opens the input, refusing a terminal at either end and an output or log
+// that is the input file or the other output.
+int open_input(FilterRun& r) {
+    const Options& opt = r.opt;
     if (opt.input == "-" && platform::is_terminal(stdin))
         return fail("standard input is a terminal: pipe a video into pelta or name an input file", 2);
     if (output_is_terminal(opt.output))
@@ -166,124 +200,131 @@ static int run(int argc, char** argv) {
         // (A directory opens for reading on Linux but not on Windows.)
         if (platform::file_info(opt.input).kind == platform::FileKind::Directory)
             return fail("cannot read input '" + opt.input + "': it is a directory");
-        in = std::fopen(opt.input.c_str(), "rb");
-        if (!in) return fail("cannot open input '" + opt.input + "': " + std::strerror(errno));
+        r.in = std::fopen(opt.input.c_str(), "rb");
+        if (!r.in) return fail("cannot open input '" + opt.input + "': " + std::strerror(errno));
     }
-    const platform::FileInfo in_file = platform::stream_info(in);
+    const platform::FileInfo in_file = platform::stream_info(r.in);
     if (in_file.kind == platform::FileKind::Regular)
         for (const std::string& name : {opt.output, opt.log})
-            if (names_the_input(name, in_file))
-                return fail(shown_name(name) + " is the input file; write to another file");
+            if (names_the_input(name, in_file)) return fail(shown_name(name) + " is the input file; write to another file");
     auto as_typed = [](const std::string& name) {
         return name == "-" ? std::string("- (standard output)") : "'" + name + "'";
     };
     if (!opt.log.empty() && same_output_file(opt.output, opt.log))
         return fail("--log " + as_typed(opt.log) + " and OUTPUT " + as_typed(opt.output) +
                     " are the same file; write them to different files");
-    std::setvbuf(in, nullptr, _IOFBF, 1 << 20);
-    FileSource file_source(in);
-    // --auto: the settings from the clip's start; from a pipe, the filter
-    // then reads again what the analysis read, and the rest after it.
-    std::unique_ptr<ByteSource> replay;
-    if (opt.auto_settings) {
-        const int status = apply_auto_settings(opt, desc, command_from_stdin(argc, argv, opt), replay);
-        if (status >= 0) return status;
-    }
-    ByteSource& source = replay ? *replay : file_source;
+    std::setvbuf(r.in, nullptr, _IOFBF, 1 << 20);
+    return kGoOn;
+}
 
-    Y4mReader y4m(source);
-    int w, h;
-    long total = 0;
-    Chroma out_chroma = Chroma::C444;
-    int out_depth = 8;
+// The frame size from --raw or the Y4M header, the output's format, and the
+// host's row stride.
+int read_format(FilterRun& r, Y4mReader& y4m) {
+    const Options& opt = r.opt;
     if (opt.raw) {
-        w = opt.raw_w;
-        h = opt.raw_h;
-        total = expected_frames(in, 0, static_cast<size_t>(w) * h * 6);
+        r.w = opt.raw_w;
+        r.h = opt.raw_h;
+        r.total = expected_frames(r.in, 0, static_cast<size_t>(r.w) * r.h * 6);
     } else {
+        std::string error;
         if (!y4m.read_header(error))
-            return fail(header_error(y4m, error, opt, in, command_from_stdin(argc, argv, opt)));
-        w = y4m.header().width;
-        h = y4m.header().height;
-        output_format(y4m.header().chroma, y4m.header().depth, opt, out_chroma, out_depth);
-        total = expected_frames(in, y4m.header_bytes(), y4m.frame_bytes() + 6);
+            return fail(header_error(y4m, error, opt, r.in, command_from_stdin(r.argc, r.argv, opt)));
+        r.w = y4m.header().width;
+        r.h = y4m.header().height;
+        output_format(y4m.header().chroma, y4m.header().depth, opt, r.out_chroma, r.out_depth);
+        r.total = expected_frames(r.in, y4m.header_bytes(), y4m.frame_bytes() + 6);
     }
-    const int max_w = opt.max_w ? opt.max_w : (w + 31) / 32 * 32;
-    if (max_w < w)
-        return fail("--max-w " + std::to_string(max_w) + " is below the frame width " + std::to_string(w) + see_help,
+    r.max_w = opt.max_w ? opt.max_w : (r.w + 31) / 32 * 32;
+    if (r.max_w < r.w)
+        return fail("--max-w " + std::to_string(r.max_w) + " is below the frame width " + std::to_string(r.w) +
+                        see_help(),
                     2);
+    return kGoOn;
+}
 
-    // Outputs: temporary files until everything is written.
-    if (opt.output == "-") std::setvbuf(stdout, nullptr, _IOFBF, 1 << 20);
-    OutputFile out, log;
-    // A write error; when the reader of a pipe went away, a quiet end instead.
-    auto write_failed = [&out, &log](const std::string& message) {
-        if (out.reader_gone() || log.reader_gone()) end_for_closed_pipe();
-        return fail(message);
-    };
-    if (!out.open(opt.output, error)) return fail(error);
-    if (!opt.log.empty()) {
-        if (!log.open(opt.log, error)) return fail(error);
+// The output, and the log with its header line.
+int open_outputs(FilterRun& r) {
+    std::string error;
+    if (r.opt.output == "-") std::setvbuf(stdout, nullptr, _IOFBF, 1 << 20);
+    if (!r.out.open(r.opt.output, error)) return fail(error);
+    if (!r.opt.log.empty()) {
+        if (!r.log.open(r.opt.log, error)) return fail(error);
         static const char kLogHeader[] = "frame,match,comb,comb_th,status\n";
-        if (!log.write(kLogHeader, sizeof kLogHeader - 1, error)) return write_failed(error);
+        if (!r.log.write(kLogHeader, sizeof kLogHeader - 1, error)) return write_failed(r, error);
     }
+    return kGoOn;
+}
 
-    std::unique_ptr<FrameInput> frames_in;
-    std::unique_ptr<FrameOutput> frames_out;
-    RawReader raw(source, w, h);
-    FrameParamQueue frame_params;
-    if (opt.raw) {
-        frames_in = std::make_unique<RawFrameInput>(raw);
-        frames_out = std::make_unique<RawFrameOutput>(out, w, h);
-    } else {
-        // Field-matched frames are progressive pictures; under the range
-        // display the output is the input with its window inverted.
-        const bool range_shown = opt.controls.check[CHECK_RANGE] && !opt.saving;
-        const std::string head = format_y4m_header(y4m.header(), out_chroma, out_depth, range_shown ? 0 : 'p');
-        if (!out.write(head.data(), head.size(), error)) return write_failed(error);
-        frames_in = std::make_unique<Y4mFrameInput>(y4m, &frame_params);
-        frames_out = std::make_unique<Y4mFrameOutput>(out, out_chroma, w, h, out_depth, &frame_params);
+// The host's frames from the input and into the output: raw as they are, or
+// through Y4M with the output's header written first.
+struct FrameStreams {
+    std::unique_ptr<FrameInput> in;
+    std::unique_ptr<FrameOutput> out;
+    FrameParamQueue params;
+};
+
+int connect_frames(FilterRun& r, Y4mReader& y4m, RawReader& raw, FrameStreams& frames) {
+    if (r.opt.raw) {
+        frames.in = std::make_unique<RawFrameInput>(raw);
+        frames.out = std::make_unique<RawFrameOutput>(r.out, r.w, r.h);
+        return kGoOn;
     }
+    // Field-matched frames are progressive pictures; under the range
+    // display the output is the input with its window inverted.
+    const bool range_shown = r.opt.controls.check[CHECK_RANGE] && !r.opt.saving;
+    const std::string head = format_y4m_header(y4m.header(), r.out_chroma, r.out_depth, range_shown ? 0 : 'p');
+    std::string error;
+    if (!r.out.write(head.data(), head.size(), error)) return write_failed(r, error);
+    frames.in = std::make_unique<Y4mFrameInput>(y4m, &frames.params);
+    frames.out = std::make_unique<Y4mFrameOutput>(r.out, r.out_chroma, r.w, r.h, r.out_depth, &frames.params);
+    return kGoOn;
+}
 
-    warn_window_outside(opt.controls, w);
-    Progress progress(!opt.quiet && platform::progress_terminal(stderr), total);
-    const Clock::time_point start = Clock::now();
-    std::string log_error;
+// Runs the filter over every frame, writing the log's rows and drawing the
+// progress line as frames come out.
+int stream(FilterRun& r, FrameStreams& frames, RunStats& stats) {
+    warn_window_outside(r.opt.controls, r.w);
+    Progress progress(!r.opt.quiet && platform::progress_terminal(stderr), r.total);
+    r.start = Clock::now();
+    std::string error, log_error;
     bool log_ok = true;
-    auto on_frame = [&](const FrameReport& r) {
-        if (!opt.log.empty() && log_ok) {
-            std::string row = std::to_string(r.frame) + ",";
-            if (r.ok && r.parsed)
-                row += std::to_string(r.match) + "," + std::to_string(r.comb) + "," + std::to_string(r.comb_th) + ",ok";
-            else
-                row += r.ok ? ",,,ok" : ",,,failed";
-            row += '\n';
-            log_ok = log.write(row.data(), row.size(), log_error);
+    auto on_frame = [&](const FrameReport& f) {
+        if (!r.opt.log.empty() && log_ok) {
+            const std::string row = log_row(f);
+            log_ok = r.log.write(row.data(), row.size(), log_error);
         }
-        progress.update(r.frame + 1);
+        progress.update(f.frame + 1);
     };
-
     bool ok;
-    RunStats stats;
     {
-        EditorHost host(desc, w, h, max_w, opt.controls, opt.saving,
-                        opt.threads ? opt.threads : default_threads());
-        ok = host.run(*frames_in, *frames_out, on_frame, error);
+        EditorHost host(r.desc, r.w, r.h, r.max_w, r.opt.controls, r.opt.saving,
+                        r.opt.threads ? r.opt.threads : default_threads());
+        ok = host.run(*frames.in, *frames.out, on_frame, error);
         stats = host.stats();
     }
     progress.clear();
-    if (!ok) return write_failed(error);
-    if (!log_ok) return write_failed(log_error);
-    // Both files complete before either appears under its name.
-    if (!out.finish(error) || !log.finish(error)) return write_failed(error);
-    if (!out.publish(error) || !log.publish(error)) return fail(error);
-    const Truncation& cut = opt.raw ? raw.truncation() : y4m.truncation();
+    if (!ok) return write_failed(r, error);
+    if (!log_ok) return write_failed(r, log_error);
+    return kGoOn;
+}
+
+// Both files complete before either appears under its name.
+int finish_outputs(FilterRun& r) {
+    std::string error;
+    if (!r.out.finish(error) || !r.log.finish(error)) return write_failed(r, error);
+    if (!r.out.publish(error) || !r.log.publish(error)) return fail(error);
+    return kGoOn;
+}
+
+// The warnings, the summary line, and the exit status.
+int report(const FilterRun& r, const RunStats& stats, const Truncation& cut) {
+    const Options& opt = r.opt;
     if (cut.happened()) std::fprintf(stderr, "pelta: warning: %s\n", cut.describe().c_str());
     const bool no_frames = stats.frames == 0 && !cut.happened();
     if (no_frames) std::fputs("pelta: warning: no frames in the input\n", stderr);
 
     if (!opt.quiet) {
-        const double secs = std::chrono::duration<double>(Clock::now() - start).count();
+        const double secs = std::chrono::duration<double>(Clock::now() - r.start).count();
         std::string line = "pelta: " + plural(stats.frames, "frame", "frames") + " in ";
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.2f s (%.1f fps)", secs, secs > 0 ? stats.frames / secs : 0.0);
@@ -301,6 +342,43 @@ static int run(int argc, char** argv) {
     if (opt.strict && cut.happened()) return fail("the input's last frame was incomplete (--strict)");
     if (opt.strict && no_frames) return fail("the input held no frames (--strict)");
     return 0;
+}
+
+}  // namespace
+
+static int run(int argc, char** argv) {
+    // Loading the filter: the editor asks for the descriptor once. pelta32
+    // takes it from the plug-in named by --plugin instead, when given.
+    std::string error;
+    const FILTER_DLL* desc = load_filter(argc, argv, error);
+    if (!desc) return fail(error);
+    if (argc >= 2 && std::strcmp(argv[1], "analyze") == 0) return run_analyze(argc - 1, argv + 1, desc);
+
+    FilterRun r(argc, argv, desc);
+    int status = read_command_line(r);
+    if (status != kGoOn) return status;
+    install_signal_cleanup();
+    if ((status = open_input(r)) != kGoOn) return status;
+
+    // --auto: the settings from the clip's start; from a pipe, the filter
+    // then reads again what the analysis read, and the rest after it.
+    FileSource file_source(r.in);
+    std::unique_ptr<ByteSource> replay;
+    if (r.opt.auto_settings) {
+        status = apply_auto_settings(r.opt, desc, command_from_stdin(argc, argv, r.opt), replay);
+        if (status >= 0) return status;
+    }
+    ByteSource& source = replay ? *replay : file_source;
+    Y4mReader y4m(source);
+    if ((status = read_format(r, y4m)) != kGoOn) return status;
+    RawReader raw(source, r.w, r.h);
+
+    FrameStreams frames;
+    RunStats stats;
+    if ((status = open_outputs(r)) != kGoOn || (status = connect_frames(r, y4m, raw, frames)) != kGoOn ||
+        (status = stream(r, frames, stats)) != kGoOn || (status = finish_outputs(r)) != kGoOn)
+        return status;
+    return report(r, stats, r.opt.raw ? raw.truncation() : y4m.truncation());
 }
 
 int main(int argc, char** argv) {

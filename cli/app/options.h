@@ -9,8 +9,6 @@
 
 namespace pelta_cli {
 
-using namespace pelta;
-
 // The three subsamplings --out-chroma accepts.
 enum class OutChroma { Keep, C444, C422, C420 };
 
@@ -18,8 +16,8 @@ struct Options {
     std::string input, output;
     int input_arg = 0;  // where INPUT stands in argv
     Controls controls{};
-    bool track_given[TRACK_COUNT] = {};
-    bool check_given[CHECK_COUNT] = {};
+    bool track_given[pelta::TRACK_COUNT] = {};
+    bool check_given[pelta::CHECK_COUNT] = {};
     bool raw = false;
     int raw_w = 0, raw_h = 0;
     OutChroma out_chroma = OutChroma::Keep;
@@ -43,9 +41,9 @@ int default_threads();
 
 enum class ParseOutcome { Run, Help, Version, Usage };
 
-// Parses argv. Controls start at the descriptor's defaults; values are checked
-// against the descriptor's ranges (check boxes: 0 or 1). On Usage, `error`
-// holds a one-line reason.
+// Parses argv by the option table. Controls start at the descriptor's
+// defaults; values are checked against the descriptor's ranges (check boxes:
+// 0 or 1). On Usage, `error` holds a one-line reason.
 ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* desc, Options& out,
                            std::string& error);
 
@@ -56,7 +54,8 @@ const char* program_name();
 // An argument as a shell would need it typed.
 std::string quote_arg(const std::string& s);
 
-// The --help text, with every control's range and default read from `desc`.
+// The --help text, made from the same table, with every control's range and
+// default read from `desc`.
 std::string help_text(const FILTER_DLL* desc);
 
 // The --version line: "pelta 1.2.0" and a newline.

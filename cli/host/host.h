@@ -4,6 +4,8 @@
 // thread, reading and converting the input and converting and writing the
 // output run on threads of their own, overlapping the filter, which still
 // runs one frame at a time, in order, on the thread that calls run().
+// host.cpp is the editor's side (the filter's record, its services, one call
+// of the frame procedure); streaming.cpp runs it over the clip.
 #pragma once
 
 #include <condition_variable>
@@ -20,11 +22,9 @@
 
 namespace pelta_cli {
 
-using namespace pelta;
-
 struct Controls {
-    int track[TRACK_COUNT];
-    int check[CHECK_COUNT];
+    int track[pelta::TRACK_COUNT];
+    int check[pelta::CHECK_COUNT];
 };
 
 // The descriptor's defaults.
@@ -105,6 +105,12 @@ private:
     PELTA_HOST_SERVICE static BOOL svc_is_saving(void* editp);
     PELTA_HOST_SERVICE static BOOL svc_set_cache_size(void* fp, int w, int h, int d, int flag);
     PELTA_HOST_SERVICE static PIXEL_YC* svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out);
+
+    // Runs the filter on frame f (in the ring) with its working frames
+    // `edit` (a copy of the frame) and `temp`, as the editor calls the frame
+    // procedure, and fills `item` with the frame to write and its report.
+    // Answers the working frame that is free again.
+    PIXEL_YC* filter_frame(long f, PIXEL_YC* edit, PIXEL_YC* temp, OutputItem& item);
 
     PIXEL_YC* ring_frame(long n) { return ring_[static_cast<size_t>(n % static_cast<long>(ring_.size()))].get(); }
     // Makes frames through `upto` available, or the end of the clip known:

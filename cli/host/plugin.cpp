@@ -6,7 +6,7 @@
 #include "plugin/descriptor.h"
 
 #ifdef PELTA_PLUGIN_LOADER
-#include "host/io.h"
+#include "io/output_file.h"
 #include "pe/pe_loader.h"
 #endif
 

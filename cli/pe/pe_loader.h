@@ -14,6 +14,9 @@
 // called) ends the process through the fault report (install_fault_report).
 //
 // One plug-in per process: the stand-ins and the fault report are module-wide.
+// The parts: pe_image.cpp (headers, sections, relocations, imports, export,
+// entry point), stand_ins.cpp (the Win32 and C runtime stand-ins) and
+// fault_report.cpp.
 #pragma once
 
 #if !defined(__i386__)
@@ -92,6 +95,10 @@ private:
     const void* export_ = nullptr;
     bool attached_ = false;
 };
+
+// The stand-in that an import of `name` from `dll` (lower case) binds to, or
+// null when this loader has none.
+void* stand_in_for(const std::string& dll, const char* name);
 
 // Calls of each stand-in so far, for reports.
 struct StandInCalls {

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "analyze/analyze.h"
+#include "analyze/sample_runner.h"
 #include "cli_test_util.h"
 #include "io/y4m.h"
+#include "plugin/descriptor.h"
 
 using namespace cli_test;
 
@@ -189,6 +191,7 @@ TEST_F(AnalyzeClips, InputsItCannotJudgeAndTheWaysOfReading) {
         {"analyze --raw 8x10 w.y4m", 1, "too small to measure"},
         {"analyze still.y4m", 1, "cannot tell"},
         {"analyze --start 35 w.y4m", 1, "needs at least 10 frames"},
+        {"--auto --start 35 --frames 10 w.y4m out.y4m", 1, "needs at least 10 frames from frame 35"},
         {"analyze missing.y4m", 1, "cannot open input"},
         {"analyze --frames 3 w.y4m", 2, "--frames takes"},
         {"analyze", 2, "missing INPUT"},
@@ -202,12 +205,12 @@ TEST_F(AnalyzeClips, InputsItCannotJudgeAndTheWaysOfReading) {
     }
     EXPECT_FALSE(file_exists(dir_->path() + "/out.y4m"));
 
-    // A pipe gives what the file gives; --start moves the sample.
+    // A pipe gives what the file gives; --start moves the sample (-q: --quiet).
     const RunResult file = run_pelta(dir_->path(), "analyze --json w.y4m");
     const RunResult pipe = run_shell(dir_->path(), "cat w.y4m | '" + pelta_bin() + "' analyze --json -");
     ASSERT_EQ(file.status, 0) << file.err;
     EXPECT_EQ(pipe.out, file.out);
-    const RunResult later = run_pelta(dir_->path(), "analyze --json --start 10 w.y4m");
+    const RunResult later = run_pelta(dir_->path(), "analyze -q --json --start 10 w.y4m");
     EXPECT_EQ(json_int(later.out, "start"), 10) << later.out;
     EXPECT_EQ(json_int(later.out, "frames"), 30) << later.out;
 
@@ -238,6 +241,78 @@ TEST_F(AnalyzeClips, InputsItCannotJudgeAndTheWaysOfReading) {
     r = run_pelta(dir_->path(), "--quiet --auto --force p.y4m p-out.y4m");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(file_exists(dir_->path() + "/p-out.y4m"));
+}
+
+// The measure's energies are squared second differences summed over every
+// row that has the rows they reach: y-1 and y+1 (comb) and y-2 and y+2
+// (field) for rows 2 .. h-3, y-4 and y+4 for rows 4 .. h-5. Pictures whose
+// rows each hold one value give them in closed form; rows `stride` apart,
+// with columns beyond the picture that must not count.
+TEST(AnalyzeMeasure, ColumnEnergiesSumEveryRowThatHasItsNeighbours) {
+    constexpr int w = 3, h = 20, stride = 5;
+    const struct {
+        const char* name;
+        int (*row)(int y);
+        double comb, field, field4;
+    } pictures[] = {
+        {"rows alternating 0 and 100", [](int y) { return 100 * (y & 1); }, 4.0 * 100 * 100 * (h - 4), 0, 0},
+        {"rows y squared", [](int y) { return y * y; }, 4.0 * (h - 4), 64.0 * (h - 4), 1024.0 * (h - 8)},
+    };
+    for (const auto& p : pictures) {
+        SCOPED_TRACE(p.name);
+        std::vector<PIXEL_YC> frame(static_cast<size_t>(stride) * h, PIXEL_YC{4000, 0, 0});
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) frame[static_cast<size_t>(y * stride + x)].y = static_cast<int16_t>(p.row(y));
+        std::vector<double> comb(w), field(w), field4(w);
+        pelta_cli::add_column_energy(frame.data(), stride, w, h, comb.data(), field.data(), field4.data());
+        for (int x = 0; x < w; ++x) {
+            EXPECT_EQ(comb[static_cast<size_t>(x)], p.comb) << x;
+            EXPECT_EQ(field[static_cast<size_t>(x)], p.field) << x;
+            EXPECT_EQ(field4[static_cast<size_t>(x)], p.field4) << x;
+        }
+    }
+}
+
+// The analysis filters each frame of its sample as the whole clip run does,
+// the clip's last frames included, where the frames after them are the last
+// one again; under settings that change between calls, as the passes change
+// them.
+TEST(AnalyzeRunner, FiltersEveryFrameAsTheWholeClipRunDoes) {
+    class ClipFrames : public pelta_cli::FrameInput {
+    public:
+        explicit ClipFrames(const Clip& c) : clip_(c) {}
+        pelta_cli::ReadStatus next(PIXEL_YC* dst, int stride, std::string&) override {
+            if (next_ == clip_.frames.size()) return pelta_cli::ReadStatus::End;
+            const Frame& f = clip_.frames[next_++];
+            for (int y = 0; y < clip_.h; ++y)
+                std::copy(f.begin() + y * clip_.w, f.begin() + (y + 1) * clip_.w, dst + y * stride);
+            return pelta_cli::ReadStatus::Frame;
+        }
+
+    private:
+        const Clip& clip_;
+        size_t next_ = 0;
+    };
+    const Clip clip = field_shifted_clip(100, 48, 12);
+    const FILTER_DLL* desc = GetFilterTable();
+    const pelta_cli::Controls base = pelta_cli::default_controls(desc);
+    const pelta_cli::Controls settings[] = {pelta_cli::analysis::controls_for(base, 1, 30, 20, 5, 1),
+                                            pelta_cli::analysis::controls_for(base, 0, 0, 0, 0, 0)};
+    std::vector<ReferenceRun> want;
+    for (const pelta_cli::Controls& c : settings) want.push_back(run_reference(clip, c.track, c.check, true));
+
+    ClipFrames in(clip);
+    pelta_cli::analysis::SampleRunner runner(desc, clip.w, clip.h, 0);
+    std::string error;
+    for (long f = 0; f < static_cast<long>(clip.frames.size()); ++f) {
+        while (!runner.ended() && runner.loaded() <= f + 2) runner.advance(in, error);
+        for (size_t s = 0; s < want.size(); ++s) {
+            const PIXEL_YC* out = runner.run(settings[s], f);
+            Frame got;
+            for (int y = 0; y < clip.h; ++y) got.insert(got.end(), out + y * runner.stride(), out + y * runner.stride() + clip.w);
+            EXPECT_TRUE(same_frame(got, want[s].frames[static_cast<size_t>(f)])) << "frame " << f << ", settings " << s;
+        }
+    }
 }
 
 }  // namespace

@@ -550,6 +550,7 @@ TEST(CliErrors, ReportAndLeaveNoOutput) {
         {"raw chroma", good, "--raw 8x4 --out-chroma 444 in.y4m out.y4m", 2, "--out-chroma cannot be used with --raw"},
         {"chroma choice", good, "--out-chroma 411 in.y4m out.y4m", 2, "--out-chroma takes 444, 422 or 420"},
         {"depth choice", good, "--out-depth 9 in.y4m out.y4m", 2, "--out-depth takes 8, 10, 12 or 16, not '9'"},
+        {"threads", good, "--threads 65 in.y4m out.y4m", 2, "--threads takes a number from 1 to 64, not '65'"},
         {"raw depth", good, "--raw 8x4 --out-depth 10 in.y4m out.y4m", 2, "--out-depth cannot be used with --raw"},
     };
     for (const ErrorCase& c : cases) expect_refused(c);
@@ -746,9 +747,18 @@ TEST(CliTerminal, HelpListsEveryOptionWithTheDescriptorsRangesAndDefaults) {
         EXPECT_NE(l.find("0|1"), std::string::npos) << l;
         EXPECT_NE(l.find(std::to_string(d->check_default[i])), std::string::npos) << l;
     }
-    for (const char* opt : {"--raw", "--out-chroma", "--out-depth", "--max-w", "--saving", "--log", "--strict", "--quiet",
-                            "--help"})
-        EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+    // Every other option, named where a line starts: "  -h, --help  ...",
+    // "  --frames N, --start F  ...".
+    std::set<std::string> listed;
+    for (const std::string& l : help) {
+        if (l.rfind("  -", 0) != 0) continue;
+        std::istringstream label(l.substr(2, l.find("  ", 2) - 2));
+        for (std::string word; label >> word;)
+            if (word[0] == '-') listed.insert(word.back() == ',' ? word.substr(0, word.size() - 1) : word);
+    }
+    for (const char* opt : {"--raw", "--out-chroma", "--out-depth", "--max-w", "--saving", "--log", "--threads", "--auto",
+                            "--force", "--frames", "--start", "--strict", "--quiet", "-h", "--help", "--version"})
+        EXPECT_EQ(listed.count(opt), 1u) << opt;
 }
 
 TEST(CliTerminal, VersionIsTheBuildsVersionAndStopsThere) {

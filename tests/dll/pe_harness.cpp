@@ -143,6 +143,41 @@ bool cpu_offers_avx2() {
     return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2);
 }
 
+// Each C runtime stand-in answers as the function it stands in for, so that
+// an import bound to the wrong one shows even where pelta.auf's runs never
+// call it. Answers the number of wrong answers.
+int check_stand_ins() {
+    using Math = double(__attribute__((cdecl)) *)(double);
+    const struct {
+        const char* name;
+        double x, want;
+    } math[] = {
+        {"floor", 2.5, 2.0}, {"floor", -2.5, -3.0}, {"ceil", 2.5, 3.0},
+        {"ceil", -2.5, -2.0}, {"sqrt", 2.25, 1.5},  {"fabs", -1.5, 1.5},
+    };
+    int failures = 0;
+    for (const auto& m : math) {
+        const auto fn = reinterpret_cast<Math>(pelta_cli::stand_in_for("msvcrt.dll", m.name));
+        const double got = fn ? fn(m.x) : -999.0;
+        if (got != m.want) {
+            std::fprintf(stderr, "pe_harness: the stand-in for msvcrt.dll!%s(%g) answered %g, not %g\n", m.name, m.x,
+                         got, m.want);
+            ++failures;
+        }
+    }
+    // memmove of overlapping bytes (memcpy's stand-in would refuse them).
+    char text[] = "abcdef";
+    using Move = void*(__attribute__((cdecl)) *)(void*, const void*, size_t);
+    using Length = size_t(__attribute__((cdecl)) *)(const char*);
+    reinterpret_cast<Move>(pelta_cli::stand_in_for("msvcrt.dll", "memmove"))(text + 1, text, 3);
+    const size_t length = reinterpret_cast<Length>(pelta_cli::stand_in_for("msvcrt.dll", "strlen"))(text);
+    if (std::string(text) != "aabcef" || length != 6) {
+        std::fprintf(stderr, "pe_harness: the stand-ins for memmove and strlen made '%s' (%zu)\n", text, length);
+        ++failures;
+    }
+    return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -180,7 +215,7 @@ int main(int argc, char** argv) {
     p.heap_live_blocks = native_heap_live_blocks;
     p.in_code = [](const void* ptr) { return image.in_code(ptr); };
     p.in_image = [](const void* ptr) { return image.in_image(ptr); };
-    const int failures = run_driver(p, out);
+    const int failures = check_stand_ins() + run_driver(p, out);
     if (std::fclose(out) != 0) die("cannot write %s", argv[2]);
 
     if (call_dll(image.entry_point(), "the entry point (detach)", {word(image.base()), DLL_PROCESS_DETACH, 0}) != 1)

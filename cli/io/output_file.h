@@ -1,68 +1,13 @@
-// Frame adapters between the host and the two stream formats, and output
-// files that only appear under their name once complete.
+// Output files that only appear under their name once complete, and the
+// checks that keep an output from destroying the input or another output.
 #pragma once
 
 #include <cstdio>
-#include <deque>
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "convert/convert.h"
-#include "host/host.h"
 #include "platform/platform.h"
-#include "io/y4m.h"
 
 namespace pelta_cli {
-
-using namespace pelta;
-
-// The FRAME parameters of input frames whose output is not written yet,
-// oldest first: the input adds each frame's, the output takes them in the
-// same order, so every output frame carries the parameters of its input frame.
-// Reading and writing may happen on different threads.
-class FrameParamQueue {
-public:
-    void push(std::string params) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(std::move(params));
-    }
-    // The oldest parameters, or "" when none are waiting.
-    std::string pop() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (queue_.empty()) return {};
-        std::string p = std::move(queue_.front());
-        queue_.pop_front();
-        return p;
-    }
-
-private:
-    std::mutex mutex_;
-    std::deque<std::string> queue_;
-};
-
-class Y4mFrameInput : public FrameInput {
-public:
-    explicit Y4mFrameInput(Y4mReader& reader, FrameParamQueue* params = nullptr)
-        : reader_(reader), params_(params) {}
-    ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override;
-
-private:
-    Y4mReader& reader_;
-    FrameParamQueue* params_;
-    std::vector<uint8_t> planes_;
-};
-
-class RawFrameInput : public FrameInput {
-public:
-    explicit RawFrameInput(RawReader& reader) : reader_(reader) {}
-    ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override {
-        return reader_.read_frame(dst, stride, error);
-    }
-
-private:
-    RawReader& reader_;
-};
 
 // An output stream: a file written under a temporary name beside its target
 // and renamed into place by publish(), or standard output, or an existing
@@ -97,30 +42,6 @@ private:
     bool failed_ = false;
     bool reader_gone_ = false;
     int temp_slot_ = -1;
-};
-
-class Y4mFrameOutput : public FrameOutput {
-public:
-    Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h, int depth = 8, FrameParamQueue* params = nullptr);
-    bool put(const PIXEL_YC* frame, int stride, std::string& error) override;
-
-private:
-    OutputFile& file_;
-    Chroma chroma_;
-    int w_, h_, depth_;
-    FrameParamQueue* params_;
-    std::vector<uint8_t> buf_;
-};
-
-class RawFrameOutput : public FrameOutput {
-public:
-    RawFrameOutput(OutputFile& file, int w, int h);
-    bool put(const PIXEL_YC* frame, int stride, std::string& error) override;
-
-private:
-    OutputFile& file_;
-    int w_, h_;
-    std::vector<uint8_t> buf_;
 };
 
 // Makes an interruption (Ctrl+C, SIGINT, SIGTERM, SIGHUP) remove every
