@@ -40,38 +40,34 @@ const HelpGroup kHostGroup{"Host:"};
 // The command line of `pelta`, its values stored into `o`. The controls'
 // ranges and defaults are the descriptor's.
 OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
-    auto track = [desc, &o](const char* name, int index, const char* what) {
+    // A filter control: its value goes into `value`, and `given` records that
+    // the command line set it (so --auto leaves it alone).
+    auto control = [](const char* name, const char* arg, long long lo, long long hi, int& value, bool& given,
+                      const HelpGroup& group, const char* what, std::string note) {
         return OptionRow{.name = name,
-                         .arg = "N",
+                         .arg = arg,
                          .kind = ArgKind::Control,
-                         .lo = desc->track_s[index],
-                         .hi = desc->track_e[index],
+                         .lo = lo,
+                         .hi = hi,
                          .store =
-                             [&o, index](const OptionValue& v, std::string&) {
-                                 o.controls.track[index] = static_cast<int>(v.number);
-                                 o.track_given[index] = true;
+                             [&value, &given](const OptionValue& v, std::string&) {
+                                 value = static_cast<int>(v.number);
+                                 given = true;
                                  return true;
                              },
-                         .group = &kTrackGroup,
+                         .group = &group,
                          .help = what,
-                         .note = std::to_string(desc->track_s[index]) + ".." + std::to_string(desc->track_e[index]) +
-                                 ", default " + std::to_string(desc->track_default[index])};
+                         .note = std::move(note)};
     };
-    auto check = [desc, &o](const char* name, int index, const char* what) {
-        return OptionRow{.name = name,
-                         .arg = "0|1",
-                         .kind = ArgKind::Control,
-                         .lo = 0,
-                         .hi = 1,
-                         .store =
-                             [&o, index](const OptionValue& v, std::string&) {
-                                 o.controls.check[index] = static_cast<int>(v.number);
-                                 o.check_given[index] = true;
-                                 return true;
-                             },
-                         .group = &kCheckGroup,
-                         .help = what,
-                         .note = "default " + std::to_string(desc->check_default[index])};
+    auto track = [&](const char* name, int index, const char* what) {
+        const int lo = desc->track_s[index], hi = desc->track_e[index];
+        return control(name, "N", lo, hi, o.controls.track[index], o.track_given[index], kTrackGroup, what,
+                       std::to_string(lo) + ".." + std::to_string(hi) + ", default " +
+                           std::to_string(desc->track_default[index]));
+    };
+    auto check = [&](const char* name, int index, const char* what) {
+        return control(name, "0|1", 0, 1, o.controls.check[index], o.check_given[index], kCheckGroup, what,
+                       "default " + std::to_string(desc->check_default[index]));
     };
     OptionTable t;
     t.rows = {
