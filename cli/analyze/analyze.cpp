@@ -100,7 +100,7 @@ bool Analyzer::run(Analysis& out, std::string& error) {
     if (right_ > left_) {
         if (!refine_shift(error) || !refine_edges(error)) return false;
     }
-    if ((kind_ == ClipKind::Match || kind_ == ClipKind::Window) && !confirm_tff(error)) return false;
+    if (is_pelta_kind(kind_) && !confirm_tff(error)) return false;
     // The picture for the report: the frame whose input combs most where the
     // settings work (the window, or the whole frame).
     {

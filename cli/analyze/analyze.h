@@ -19,13 +19,9 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/plan.h"
 
 namespace pelta_cli {
-
-enum class ClipKind { Progressive, Pulldown, Interlaced, Match, Window };
-
-// "progressive", "pulldown", "interlaced", "match", "window".
-const char* kind_name(ClipKind kind);
 
 // The settings the analysis suggests, as option values.
 struct SuggestedSettings {

@@ -203,7 +203,7 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
                            std::string& error) {
     const SuggestedSettings& s = a.settings;
     const int left = s.left, right = s.left + s.width;
-    const bool pelta_kind = a.kind == ClipKind::Match || a.kind == ClipKind::Window;
+    const bool pelta_kind = is_pelta_kind(a.kind);
     std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>pelta analyze: " +
                     html_escape(input_name) + "</title>\n";
     h += "<style>body{font-family:sans-serif;max-width:960px;margin:1em auto;padding:0 1em;color:#222}"

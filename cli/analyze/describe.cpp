@@ -6,17 +6,6 @@
 
 namespace pelta_cli {
 
-const char* kind_name(ClipKind kind) {
-    switch (kind) {
-        case ClipKind::Progressive: return "progressive";
-        case ClipKind::Pulldown: return "pulldown";
-        case ClipKind::Interlaced: return "interlaced";
-        case ClipKind::Match: return "match";
-        case ClipKind::Window: return "window";
-    }
-    return "?";
-}
-
 namespace analysis {
 
 namespace {
@@ -90,6 +79,8 @@ void Analyzer::describe(Analysis& a) const {
                          " in the input); only a blurring low-pass would hide the rest.";
             a.advice = "a deinterlacer: ffmpeg -vf bwdif; in the editor, its own deinterlacing";
             break;
+        case ClipKind::Still:
+        case ClipKind::Black:
         case ClipKind::Progressive:
             a.verdict = "progressive: the frames are not combed, so there is nothing for pelta to repair (its "
                         "weaves would comb them).";

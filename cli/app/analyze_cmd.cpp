@@ -448,7 +448,7 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
         return 1;
     }
     std::fprintf(stderr, "pelta: --auto: %s\n", a.verdict.c_str());
-    const bool pelta_kind = a.kind == ClipKind::Match || a.kind == ClipKind::Window;
+    const bool pelta_kind = is_pelta_kind(a.kind);
     if (!pelta_kind && !opt.force) {
         std::fprintf(stderr, "pelta: --auto: not filtering (use instead: %s; --force filters anyway)\n",
                      a.advice.c_str());
