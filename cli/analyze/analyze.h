@@ -23,14 +23,6 @@
 
 namespace pelta_cli {
 
-// The settings the analysis suggests, as option values.
-struct SuggestedSettings {
-    int tff = 1;
-    int left = 0;
-    int width = 0;
-    int shift = 0;
-};
-
 // A picture of the sample kept for the report: one frame before and after
 // the suggested settings, w x h pixels, rows w apart.
 struct ReportFrame {
@@ -38,30 +30,64 @@ struct ReportFrame {
     std::vector<PIXEL_YC> before, after;
 };
 
+// The figures of one segment, on the analysis's own measure (comb energy
+// across the fields against that within them, on block profiles; a clean
+// picture measures well below 1, visible combing 1 and more), over its
+// sampled frames.
+struct SegmentFigures {
+    // From the result pass: every sampled frame of the segment.
+    double input = 0;                 // the frames as they are
+    double matched = 0;               // field matching alone (no window), low-pass off
+    double band_matched = 0, rest_matched = 0;  // ... in the window's columns and the rest
+    double output = 0;                // with the settings, the low-pass as suggested
+    long frames = 0;                  // frames measured
+    long visible = 0;                 // of them left visibly combed by the settings
+    bool defined = true;              // false: the frames' energies were too small to mean anything
+    // From the refinement: the filter under both TFF settings, low-pass
+    // off, on up to a hundred frames of the segment.
+    double tff_comb[2] = {0, 0};      // the settings under TFF off and on, the whole frame
+    double band_comb[2] = {0, 0}, rest_comb[2] = {0, 0};  // ... in the window's columns and the rest
+    long filtered = 0;                // frames it ran on
+    long visible_unfiltered = 0;      // of them left visibly combed without the low-pass
+    long lowpassed = 0, lowpassed_clean = 0;  // frames the low-pass would filter, and of them not visibly combed
+    long torn = 0, moving = 0;        // moving frames whose window shows other frames than its surroundings
+    long misled = 0;                  // frames where the filter wove fields that luma says do not belong together
+    double chroma_disagree = 0;       // colour's votes against luma's weave
+    bool chroma_judged = false;
+    // From the verdict.
+    double dup_share = 0;             // moving frames that repeat one field of the frame before
+    double input_share = 0;           // moving frames whose own weave is the least combed picture
+    double gap = 0;                   // how far the second-best weave stands from the best
+};
+
 struct Analysis {
     ClipKind kind = ClipKind::Progressive;
-    SuggestedSettings settings;
-    double confidence = 0;  // 0..1: how clearly the measurements passed the bars of the verdict
-    std::string verdict;    // one sentence
-    std::string evidence;   // one or two sentences of figures
-    std::string advice;     // for the kinds that are not pelta's: what to use instead
-    long start = 0;         // first clip frame looked at
-    long frames = 0;        // frames looked at
+    SegmentSettings settings;  // for pelta's kinds; for the others, what --auto --force would use
+    double confidence = 0;     // 0..1: how clearly the measurements passed the bars of the verdict
+    std::string verdict;       // one sentence
+    std::string evidence;      // one or two sentences of figures
+    std::string advice;        // for the kinds that are not pelta's: what to use instead
+    std::vector<std::string> warnings;  // what to check or do, one sentence each
+    long start = 0;            // first clip frame looked at
+    long frames = 0;           // frames looked at
+    long span = 0;             // frames of the clip the sample was spread over (start .. start+span-1)
     int w = 0, h = 0;
-    // Whole-sample combing (the measure above, 1 is about where combing
-    // begins to show) of the input and of the output with the settings.
-    double input_comb = 0, output_comb = 0;
-    // Per column: the input, after field matching alone (no window) with the
-    // suggested TFF, and with the suggested settings.
+    double input_comb = 0, output_comb = 0;  // the sample's combing, as the figures above
+    SegmentFigures figures;    // of the segment whose settings these are
+    std::vector<Segment> segments;
+    // For the report, per block of columns (kBlock wide) and per sampled
+    // frame: the input, field matching alone (no window, no low-pass) with
+    // the suggested TFF, and the suggested settings.
+    int block_width = 8;
     std::vector<double> column_input, column_matched, column_output;
-    // Per frame of the sample: the input and the output with the settings.
-    std::vector<double> frame_input, frame_output;
+    std::vector<long> frame_numbers;
+    std::vector<double> frame_input, frame_matched, frame_output;
     ReportFrame picture;
 };
 
 // Where the analysis reads its frames: a fresh reader of the clip that
-// starts at clip frame `first` each time it is called (the analysis reads
-// the sample up to three times). Null with `error` set on failure.
+// starts at clip frame `first` each time it is called (each pass reads the
+// stretches it needs again). Null with `error` set on failure.
 using SampleOpener = std::function<std::unique_ptr<FrameInput>(long first, std::string& error)>;
 
 struct AnalysisRequest {
@@ -88,8 +114,10 @@ std::string analysis_json(const Analysis& a);
 // the editor's labels, confidence.
 std::string analysis_text(const Analysis& a);
 
-// The command line that filters with the suggested settings.
-std::string suggested_command(const SuggestedSettings& s);
+// The command line that filters with these settings.
+std::string suggested_command(const SegmentSettings& s);
+// The same settings by the labels of the editor's settings window.
+std::string editor_settings(const SegmentSettings& s);
 
 // Writes the self-contained HTML report page; false with `error` on failure.
 bool write_analysis_report(const Analysis& a, const std::string& input_name, const std::string& path,

@@ -156,7 +156,11 @@ struct Series {
     const char* label;
 };
 
-std::string chart(const std::vector<Series>& series, const char* x_label, int band_lo, int band_hi) {
+// x runs over 0..n-1 of each series, drawn at x_scale times its index (a
+// block's values at its first column); band_lo..band_hi (in the same units
+// as x_scale * index) is shaded when not empty.
+std::string chart(const std::vector<Series>& series, const char* x_label, double x_scale, double x_end, int band_lo,
+                  int band_hi) {
     const double W = 900, H = 260, L = 50, R = 10, T = 10, B = 40;
     size_t n = 0;
     double hi = 1.0, lo = 0.01;
@@ -166,30 +170,31 @@ std::string chart(const std::vector<Series>& series, const char* x_label, int ba
             if (std::isfinite(v)) hi = std::max(hi, v);
     }
     const double l0 = std::log10(lo), l1 = std::log10(hi) + 0.1;
-    auto xs = [&](double i) { return L + (W - L - R) * (n > 1 ? i / static_cast<double>(n - 1) : 0.5); };
+    const double span = std::max(1.0, x_end);
+    auto xs = [&](double x) { return L + (W - L - R) * std::clamp(x / span, 0.0, 1.0); };
     auto ys = [&](double v) {
         const double lv = std::log10(std::clamp(v, lo, hi));
         return T + (H - T - B) * (1.0 - (lv - l0) / (l1 - l0));
     };
     std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 900 260\" class=\"chart\">";
     if (band_hi > band_lo)
-        svg += "<rect x=\"" + num(xs(band_lo)) + "\" y=\"" + num(T) + "\" width=\"" +
-               num(std::max(1.0, xs(band_hi - 1) - xs(band_lo))) + "\" height=\"" + num(H - T - B) +
+        svg += "<rect class=\"band\" x=\"" + num(xs(band_lo)) + "\" y=\"" + num(T) + "\" width=\"" +
+               num(std::max(1.0, xs(band_hi) - xs(band_lo))) + "\" height=\"" + num(H - T - B) +
                "\" fill=\"#ffe9a8\"/>";
     for (double g = std::ceil(l0); g <= l1; g += 1) {
         const double y = ys(std::pow(10.0, g));
         svg += "<line x1=\"" + num(L) + "\" x2=\"" + num(W - R) + "\" y1=\"" + num(y) + "\" y2=\"" + num(y) +
-               "\" stroke=\"#ddd\"/><text x=\"" + num(L - 6) + "\" y=\"" + num(y + 4) +
-               "\" text-anchor=\"end\" font-size=\"11\">" + num(std::pow(10.0, g), "%g") + "</text>";
+               "\" stroke=\"" + (g == 0 ? "#999" : "#ddd") + "\"/><text x=\"" + num(L - 6) + "\" y=\"" +
+               num(y + 4) + "\" text-anchor=\"end\" font-size=\"11\">" + num(std::pow(10.0, g), "%g") + "</text>";
     }
     svg += "<text x=\"" + num((W + L) / 2) + "\" y=\"" + num(H - 8) + "\" text-anchor=\"middle\" font-size=\"12\">" +
-           x_label + " (0.." + std::to_string(n ? n - 1 : 0) + ")</text>";
+           x_label + "</text>";
     for (const Series& s : series) {
         std::string pts;
         for (size_t i = 0; i < s.values->size(); ++i)
-            pts += num(xs(static_cast<double>(i))) + "," + num(ys((*s.values)[i])) + " ";
-        svg += "<polyline fill=\"none\" stroke-width=\"1.3\" stroke=\"" + std::string(s.colour) + "\" points=\"" + pts +
-               "\"/>";
+            pts += num(xs(x_scale * static_cast<double>(i))) + "," + num(ys((*s.values)[i])) + " ";
+        svg += "<polyline fill=\"none\" stroke-width=\"1.3\" stroke=\"" + std::string(s.colour) + "\" points=\"" +
+               pts + "\"/>";
     }
     svg += "</svg><p class=\"legend\">";
     for (const Series& s : series)
@@ -201,54 +206,78 @@ std::string chart(const std::vector<Series>& series, const char* x_label, int ba
 
 bool write_analysis_report(const Analysis& a, const std::string& input_name, const std::string& path,
                            std::string& error) {
-    const SuggestedSettings& s = a.settings;
+    const SegmentSettings& s = a.settings;
     const int left = s.left, right = s.left + s.width;
+    const bool window = right > left;
     const bool pelta_kind = is_pelta_kind(a.kind);
+    const std::string figures_note = a.figures.defined ? "" : " (too little detail to measure: cannot tell)";
     std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>pelta analyze: " +
                     html_escape(input_name) + "</title>\n";
+    // The editor's labels are Japanese: a CJK font first for them, then
+    // what the system has.
     h += "<style>body{font-family:sans-serif;max-width:960px;margin:1em auto;padding:0 1em;color:#222}"
          "code,.settings{font-family:monospace}table{border-collapse:collapse}td,th{border:1px solid #ccc;"
          "padding:2px 8px;text-align:left}img{max-width:100%;border:1px solid #999}.chart{width:100%;height:auto}"
-         ".legend{font-size:12px;margin-top:0}.kind{font-size:1.4em;font-weight:bold}</style>\n</head><body>\n";
+         ".legend{font-size:12px;margin-top:0}.kind{font-size:1.4em;font-weight:bold}"
+         ".ja{font-family:'Noto Sans CJK JP','Noto Sans JP','Hiragino Sans','Yu Gothic','Meiryo','MS Gothic',"
+         "'IPAGothic','Droid Sans Fallback',sans-serif}"
+         ".warning{background:#fff3cd;border-left:4px solid #e0a800;padding:4px 8px}</style>\n</head><body>\n";
     h += "<h1>pelta analyze</h1>\n<p>Clip <code>" + html_escape(input_name) + "</code>, " + std::to_string(a.w) +
-         "x" + std::to_string(a.h) + ", frames " + std::to_string(a.start) + ".." +
-         std::to_string(a.start + a.frames - 1) + ".</p>\n";
+         "x" + std::to_string(a.h) + ", " + std::to_string(a.frames) + " frames looked at, from frame " +
+         std::to_string(a.start) + ".</p>\n";
     h += "<p class=\"kind\">Verdict: <span id=\"kind\">" + std::string(kind_name(a.kind)) + "</span></p>\n";
     h += "<p id=\"verdict\">" + html_escape(a.verdict) + "</p>\n<p id=\"evidence\">" + html_escape(a.evidence) +
          "</p>\n";
+    if (!a.warnings.empty()) {
+        h += "<div id=\"warnings\">\n";
+        for (const std::string& w : a.warnings) h += "<p class=\"warning\">Warning: " + html_escape(w) + "</p>\n";
+        h += "</div>\n";
+    }
     if (!pelta_kind) h += "<p>Use instead: <b id=\"advice\">" + html_escape(a.advice) + "</b></p>\n";
     h += "<h2>Settings</h2>\n<table>\n<tr><th>option</th><th>editor</th><th>value</th></tr>\n";
-    h += "<tr><td>--left</td><td>\xe5\xb7\xa6</td><td id=\"left\">" + std::to_string(s.left) + "</td></tr>\n";
-    h += "<tr><td>--width</td><td>\xe5\xb9\x85</td><td id=\"width\">" + std::to_string(s.width) + "</td></tr>\n";
+    const char* on = "\xe3\x82\xaa\xe3\x83\xb3";
+    const char* off = "\xe3\x82\xaa\xe3\x83\x95";
+    h += "<tr><td>--left</td><td class=\"ja\">\xe5\xb7\xa6</td><td id=\"left\">" + std::to_string(s.left) + "</td></tr>\n";
+    h += "<tr><td>--width</td><td class=\"ja\">\xe5\xb9\x85</td><td id=\"width\">" + std::to_string(s.width) +
+         "</td></tr>\n";
     h += "<tr><td>--shift</td><td>1/60</td><td id=\"shift\">" + std::to_string(s.shift) + "</td></tr>\n";
-    h += "<tr><td>--tff</td><td>TFF</td><td id=\"tff\">" + std::to_string(s.tff) + "</td></tr>\n</table>\n";
+    h += "<tr><td>--tff</td><td>TFF</td><td id=\"tff\">" + std::to_string(s.tff) + " <span class=\"ja\">(" +
+         (s.tff ? on : off) + ")</span></td></tr>\n";
+    h += "<tr><td>--lpf</td><td>LPF</td><td id=\"lpf\">" + std::to_string(s.lpf) + " <span class=\"ja\">(" +
+         (s.lpf ? on : off) + ")</span></td></tr>\n</table>\n";
     h += "<p>Command line: <code id=\"command\">" + html_escape(suggested_command(s)) + "</code>" +
          (pelta_kind ? "" : " (what <code>--auto --force</code> would use)") + "</p>\n";
-    h += "<p>Confidence: <span id=\"confidence\">" + num(a.confidence, "%.2f") + "</span>. Combing of the sample (" +
-         "comb energy across the fields against that within them): input " + num(a.input_comb, "%.2f") +
-         ", with these settings " + num(a.output_comb, "%.2f") + ".</p>\n";
+    h += "<p>Confidence: <span id=\"confidence\">" + num(a.confidence, "%.2f") +
+         "</span>. Combing of the frames looked at (comb energy across the fields against that within them)" +
+         figures_note + ": input " + num(a.figures.input, "%.2f") + ", field matching alone (no window, low-pass off) " +
+         num(a.figures.matched, "%.2f") + ", with these settings (low-pass " + (s.lpf ? "on" : "off") + ") " +
+         num(a.figures.output, "%.2f") + ".</p>\n";
 
     if (a.picture.frame >= 0) {
         h += "<h2>Frame " + std::to_string(a.picture.frame) + ", before and after</h2>\n";
-        if (right > left)
+        if (window)
             h += "<p>The dashed lines mark the processing window, columns " + std::to_string(left) + ".." +
                  std::to_string(right - 1) + ".</p>\n";
         const std::string before = encode_png(to_rgb(a.picture.before, a.w, a.h, left, right), a.w, a.h);
         const std::string after = encode_png(to_rgb(a.picture.after, a.w, a.h, left, right), a.w, a.h);
         h += "<p>Before (the input):<br><img id=\"before\" alt=\"frame before\" src=\"data:image/png;base64," +
              base64(before) + "\"></p>\n";
-        h += "<p>After (with the settings above):<br><img id=\"after\" alt=\"frame after\" "
-             "src=\"data:image/png;base64," +
-             base64(after) + "\"></p>\n";
+        h += std::string("<p>After (with the settings above, low-pass ") + (s.lpf ? "on" : "off") +
+             "):<br><img id=\"after\" alt=\"frame after\" src=\"data:image/png;base64," + base64(after) + "\"></p>\n";
     }
-    h += "<h2>Combing per column</h2>\n<p>Over the whole sample; the shaded columns are the window.</p>\n";
+    const std::string lpf_label = std::string("with the settings (low-pass ") + (s.lpf ? "on" : "off") + ")";
+    h += "<h2>Combing per column</h2>\n<p>Over the frames looked at, per block of " + std::to_string(a.block_width) +
+         " columns" + (window ? "; the shaded columns are the window." : "; there is no window.") + "</p>\n";
     h += chart({{&a.column_input, "#999", "input"},
-                {&a.column_matched, "#c33", "field matching alone (no window)"},
-                {&a.column_output, "#26a", "with the settings"}},
-               "column", right > left ? left : 0, right > left ? right : 0);
+                {&a.column_matched, "#c33", "field matching alone (no window, low-pass off)"},
+                {&a.column_output, "#26a", lpf_label.c_str()}},
+               "column", a.block_width, a.w, window ? left : 0, window ? right : 0);
     h += "<h2>Combing per frame</h2>\n";
-    h += chart({{&a.frame_input, "#999", "input"}, {&a.frame_output, "#26a", "with the settings"}},
-               "frame of the sample", 0, 0);
+    h += chart({{&a.frame_input, "#999", "input"},
+                {&a.frame_matched, "#c33", "field matching alone (no window, low-pass off)"},
+                {&a.frame_output, "#26a", lpf_label.c_str()}},
+               "frame looked at, in order", 1.0, static_cast<double>(std::max<size_t>(1, a.frame_input.size()) - 1), 0,
+               0);
     h += "<p>Made by pelta analyze. Around 1 and above, combing shows; a clean picture measures well below 1.</p>\n";
     h += "</body></html>\n";
 

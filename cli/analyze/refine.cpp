@@ -1,179 +1,333 @@
-// The fine passes after the verdict: the shift to the sixteenth of a field
-// line, the band's edges to the column, and the field order as the filter
-// itself settles it.
-#include <cstdint>
+// The refinement of a segment of pelta's kinds: its frames read again. For a
+// window, the shift to the sixteenth (on the band's profiles) and the band's
+// edges to the column (on single columns, over every frame pair); then the
+// filter itself, under both TFF settings with the low-pass off, shows what
+// the settings leave, which weaves it chose and which frames it would
+// low-pass.
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numeric>
 
-#include "analyze/analyzer.h"
+#include "analyze/passes.h"
 
 namespace pelta_cli::analysis {
 
 namespace {
 
-// The segment [l, r) of highest total score (each place +1 for, -1 against,
-// 0 for no evidence), trimmed of places without evidence at its ends; its
-// score.
-int best_segment(const std::vector<int>& score, int& l, int& r) {
-    int best = 0, sum = 0, start = 0;
-    l = r = 0;
-    for (int x = 0; x < static_cast<int>(score.size()); ++x) {
-        if (sum <= 0) {
-            sum = 0;
-            start = x;
+// Shifts either side of the survey's coarse one that the fine search tries,
+// and columns either side of the band's block edges that the edge search
+// weighs.
+constexpr int kFineReach = 8;
+constexpr int kEdgeReach = 24;
+
+// The frames of a segment whose pair partner is in it too.
+struct PairFrames {
+    const Survey& s;
+    std::map<long, size_t> record_of;
+    bool has(long f) const { return record_of.count(f) > 0; }
+    bool wanted(long f) const { return has(f) && has(f ^ 1) && s.frames.at(record_of.at(f)).has_prev; }
+};
+
+// The shift to the sixteenth: the band's blocks of every frame pair rebuilt
+// under every shift near the survey's coarse one, under TFF (and the other
+// setting too, where the survey found the band alike under both); the one
+// whose moved field fits the kept one best.
+bool fine_shift(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& v, int& tff, int& shift,
+                std::string& error) {
+    const int h = rq.h;
+    const int s0 = std::max(0, v.shift - kFineReach), s1 = std::min(kShiftMax, v.shift + kFineReach);
+    const int shifts = s1 - s0 + 1;
+    const int tffs[2] = {v.tff, 1 - v.tff};
+    const int ntff = v.tff_ambiguous ? 2 : 1;
+    std::vector<RebuildMap> maps[2][2];  // [tff slot][frame parity][shift]
+    for (int ti = 0; ti < ntff; ++ti)
+        for (int parity = 0; parity < 2; ++parity)
+            for (int sh = s0; sh <= s1; ++sh) maps[ti][parity].push_back(rebuild_map(h, parity, tffs[ti], sh));
+    std::vector<double> residual(static_cast<size_t>(2 * shifts), 0.0);
+    const int x0 = v.lb * kBlock, x1 = std::min(rq.w, v.rb * kBlock);
+    Profiles own, partner;
+    std::vector<float> rebuilt;
+    std::vector<double> comb;
+    auto per_frame = [&](SampleRunner& r, long f) {
+        if ((f ^ 1) >= r.loaded()) return;
+        make_profiles(r.input(f), r.stride(), x0, x1, h, kBlock, false, own);
+        make_profiles(r.input(f ^ 1), r.stride(), x0, x1, h, kBlock, false, partner);
+        rebuilt.resize(own.y.size());
+        comb.assign(static_cast<size_t>(own.n), 0.0);
+        for (int ti = 0; ti < ntff; ++ti)
+            for (int k = 0; k < shifts; ++k) {
+                apply_rebuild(maps[ti][f & 1][static_cast<size_t>(k)], own.y.data(), partner.y.data(), own.n,
+                              rebuilt.data());
+                std::fill(comb.begin(), comb.end(), 0.0);
+                smoothed_comb(rebuilt.data(), own.n, h, comb.data());
+                for (double c : comb) residual[static_cast<size_t>(ti * shifts + k)] += c;
+            }
+    };
+    if (!read_stretches(rq, pf.s.stretches, [&](long f) { return pf.wanted(f); }, per_frame, error)) return false;
+    size_t best = static_cast<size_t>(v.shift - s0);
+    for (size_t i = 0; i < static_cast<size_t>(ntff * shifts); ++i)
+        if (residual[i] < residual[best]) best = i;
+    tff = tffs[best / static_cast<size_t>(shifts)];
+    shift = s0 + static_cast<int>(best % static_cast<size_t>(shifts));
+    return true;
+}
+
+// Per column, over the frames: the mean of a difference.
+struct Tally {
+    double n = 0, sum = 0;
+    void add(double d) {
+        n += 1;
+        sum += d;
+    }
+    double mean() const { return n > 0 ? sum / n : 0; }
+};
+
+// The band's edges to the column: near each of its block edges, every
+// column of every frame pair as field matching weaves it and as the window
+// rebuilds it; in each zone, the column from which on (left) or up to which
+// (right) the window's mean gain over field matching adds up most.
+bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& v, int tff, int shift, int& left,
+                int& right, std::string& error) {
+    const int w = rq.w, h = rq.h;
+    const int lz0 = std::max(0, left - kEdgeReach), lz1 = std::min(w, left + kEdgeReach);
+    const int rz0 = std::max(lz1, right - kEdgeReach), rz1 = std::min(w, right + kEdgeReach);
+    struct Zone {
+        int x0, x1;
+        std::vector<Tally> gain;
+        Profiles own, partner, earlier, later;
+    } zones[2] = {{lz0, lz1, {}, {}, {}, {}, {}}, {rz0, rz1, {}, {}, {}, {}, {}}};
+    for (Zone& z : zones) z.gain.resize(static_cast<size_t>(std::max(0, z.x1 - z.x0)));
+    const RebuildMap maps[2] = {rebuild_map(h, 0, tff, shift), rebuild_map(h, 1, tff, shift)};
+    // Interpolation averages the moved field's grain: what that alone takes
+    // off a column's comb energy.
+    const double bias = smoothing_share(shift) * 6.0 * pf.s.noise * pf.s.noise * std::max(1, h - 4);
+    std::vector<float> rebuilt;
+    std::vector<double> m, c;
+    auto per_frame = [&](SampleRunner& r, long f) {
+        if ((f ^ 1) >= r.loaded()) return;
+        const long n = foreseen_match(pf.s, pf.record_of.at(f), tff, v.lb, v.rb);
+        if (n <= 0 || n - 1 < r.loaded() - 6 || n >= r.loaded()) return;
+        const int weave_parity = (tff ^ static_cast<int>(n & 1)) & 1;
+        for (Zone& z : zones) {
+            if (z.x1 <= z.x0) continue;
+            make_profiles(r.input(f), r.stride(), z.x0, z.x1, h, 1, false, z.own);
+            make_profiles(r.input(f ^ 1), r.stride(), z.x0, z.x1, h, 1, false, z.partner);
+            make_profiles(r.input(n - 1), r.stride(), z.x0, z.x1, h, 1, false, z.earlier);
+            make_profiles(r.input(n), r.stride(), z.x0, z.x1, h, 1, false, z.later);
+            const size_t cols = static_cast<size_t>(z.own.n);
+            m.assign(cols, 0.0);
+            c.assign(cols, 0.0);
+            weave_energy(z.earlier.y.data(), z.later.y.data(), weave_parity, z.own.n, h, m.data(), nullptr);
+            rebuilt.resize(z.own.y.size());
+            apply_rebuild(maps[f & 1], z.own.y.data(), z.partner.y.data(), z.own.n, rebuilt.data());
+            weave_energy(rebuilt.data(), rebuilt.data(), 0, z.own.n, h, c.data(), nullptr);
+            for (size_t i = 0; i < cols; ++i) z.gain[i].add(m[i] - c[i] - bias);
         }
-        sum += score[static_cast<size_t>(x)];
-        if (sum > best) {
-            best = sum;
-            l = start;
+    };
+    if (!read_stretches(rq, pf.s.stretches, [&](long f) { return pf.wanted(f); }, per_frame, error)) return false;
+    if (zones[0].gain.empty() || zones[0].gain[0].n == 0) return true;
+    double run = 0, top = -INFINITY;
+    int l = left;
+    for (int x = lz1 - 1; x >= lz0; --x) {
+        run += zones[0].gain[static_cast<size_t>(x - lz0)].mean();
+        if (run > top) {
+            top = run;
+            l = x;
+        }
+    }
+    if (top <= 0) l = left;
+    run = 0;
+    top = -INFINITY;
+    int r = right;
+    for (int x = rz0; x < rz1; ++x) {
+        run += zones[1].gain[static_cast<size_t>(x - rz0)].mean();
+        if (run > top) {
+            top = run;
             r = x + 1;
         }
     }
-    while (l < r && score[static_cast<size_t>(l)] == 0) ++l;
-    while (r > l && score[static_cast<size_t>(r - 1)] == 0) --r;
-    return best;
-}
-
-// How far the rows of one field stray from the middle of the rows of the
-// other field around them, over columns [x0, x1): the residual of the moved
-// field against the kept one. Each field is first blurred alike, summed over
-// runs of kBlock columns and smoothed [1 2 1] along its own lines: that keeps
-// the vertical structure a shift must match, and outweighs the softening that
-// a fractional shift's interpolation gives the moved field alone, which would
-// otherwise favour the softest shift.
-double moved_residual(const PIXEL_YC* frame, int stride, int h, int parity, int x0, int x1) {
-    const int groups = (x1 - x0) / kBlock;
-    if (groups <= 0 || h < 8) return 0;
-    // Column-group sums of every row.
-    std::vector<double> sums(static_cast<size_t>(groups) * static_cast<size_t>(h));
-    for (int y = 0; y < h; ++y) {
-        const PIXEL_YC* row = frame + static_cast<size_t>(y) * static_cast<size_t>(stride) + x0;
-        for (int g = 0; g < groups; ++g) {
-            int32_t s = 0;
-            for (int k = 0; k < kBlock; ++k) s += row[g * kBlock + k].y;
-            sums[static_cast<size_t>(y) * static_cast<size_t>(groups) + static_cast<size_t>(g)] = s;
-        }
+    if (top <= 0) r = right;
+    if (r - l >= kBlock) {
+        left = l;
+        right = r;
     }
-    // Each row smoothed with its field's lines above and below.
-    auto at = [&](int y, int g) {
-        return sums[static_cast<size_t>(y) * static_cast<size_t>(groups) + static_cast<size_t>(g)];
-    };
-    auto smooth = [&](int y, int g) { return at(y - 2, g) + 2 * at(y, g) + at(y + 2, g); };
-    double sum = 0;
-    for (int y = (parity == 0 ? 4 : 3); y + 3 < h; y += 2)
-        for (int g = 0; g < groups; ++g) {
-            const double d = smooth(y - 1, g) + smooth(y + 1, g) - 2 * smooth(y, g);
-            sum += d * d;
-        }
-    return sum;
+    return true;
 }
 
 }  // namespace
 
-bool Analyzer::refine_shift(std::string& error) {
-    // Every shift near the coarse best, on more frame pairs, with the window
-    // where the survey found it: the one whose moved field fits the kept one
-    // best. On a pair's even frame the filter moves the odd rows with TFF on
-    // and the even rows with it off.
-    const int lo = std::max(0, shift_ - kFineReach), hi = std::min(kShiftMax, shift_ + kFineReach);
-    std::vector<double> residual(static_cast<size_t>(hi - lo + 1), 0.0);
-    const long every = pair_stride(kFinePairs);
-    if (!pass("shift", 0.55, 0.7,
-              [&](SampleRunner& r, long, long f) {
-                  if (f % 2 != 0 || (f / 2) % every != 0) return;
-                  for (int s = lo; s <= hi; ++s)
-                      residual[static_cast<size_t>(s - lo)] +=
-                          moved_residual(r.run(controls_for(base_, tff_, left_, right_ - left_, s, 0), f), r.stride(),
-                                         h_, tff_, left_, right_);
-              },
-              error))
-        return false;
-    shift_ = lo + static_cast<int>(std::min_element(residual.begin(), residual.end()) - residual.begin());
-    return true;
-}
+bool refine(const AnalysisRequest& rq, const Survey& s, const FrameSet& set, const Verdict& v, Refinement& out,
+            std::string& error) {
+    out = Refinement{};
+    const int w = rq.w, h = rq.h;
+    PairFrames pf{s, {}};
+    for (size_t i : set) pf.record_of[s.frames[i].frame] = i;
+    const std::map<long, size_t>& record_of = pf.record_of;
+    const Controls base = default_controls(rq.desc);
 
-bool Analyzer::refine_edges(std::string& error) {
-    // Each column near an edge, filtered both ways: inside a window (a wider
-    // one, or the found one) and outside (the found one, or a narrower one).
-    // It belongs to the band where the window leaves it less combed.
-    const int wide_l = std::max(0, left_ - kEdgeReach), wide_r = std::min(w_, right_ + kEdgeReach);
-    const int narrow_l = std::min(left_ + kEdgeReach, right_), narrow_r = std::max(right_ - kEdgeReach, narrow_l);
-    ColumnMeans wide(w_), found(w_), narrow(w_);
-    const long every = pair_stride(kFinePairs);
-    FrameEnergy e(w_);
-    auto measure = [&](SampleRunner& r, long f, int l, int rr, ColumnMeans& into) {
-        e.measure(r.run(controls_for(base_, tff_, l, rr - l, shift_, 0), f), r.stride(), w_, h_, false);
-        into.add(e.comb, e.field, floor_);
-    };
-    if (!pass("edges", 0.7, 0.8,
-              [&](SampleRunner& r, long, long f) {
-                  if ((f / 2) % every != 0) return;
-                  measure(r, f, wide_l, wide_r, wide);
-                  measure(r, f, left_, right_, found);
-                  measure(r, f, narrow_l, narrow_r, narrow);
-              },
-              error))
-        return false;
-    const std::vector<double> mw = wide.means(), mf = found.means(), mn = narrow.means();
-    std::vector<int> score(static_cast<size_t>(w_), 0);
-    for (int x = wide_l; x < wide_r; ++x) {
-        const size_t i = static_cast<size_t>(x);
-        double in_window, outside;
-        if (x < left_ || x >= right_) {
-            in_window = mw[i];
-            outside = mf[i];
-        } else if (x < narrow_l || x >= narrow_r) {
-            in_window = mf[i];
-            outside = mn[i];
-        } else {
-            score[i] = 1;
-            continue;
+    int tff = v.tff, left = 0, right = 0, shift = 0;
+    if (v.rb > v.lb) {
+        left = v.lb * kBlock;
+        right = std::min(w, v.rb * kBlock);
+        if (!fine_shift(rq, pf, v, tff, shift, error) || !band_edges(rq, pf, v, tff, shift, left, right, error))
+            return false;
+    }
+
+    // The filter itself on every frame of the segment, under both TFF
+    // settings, the low-pass off.
+    const Controls runs[2] = {controls_for(base, 0, left, right - left, shift, 0),
+                              controls_for(base, 1, left, right - left, shift, 0)};
+    double comb[2][3] = {{0, 0, 0}, {0, 0, 0}}, field[2][3] = {{0, 0, 0}, {0, 0, 0}};
+    long visible[2] = {0, 0}, lowpassed[2] = {0, 0}, lowpassed_clean[2] = {0, 0}, torn[2] = {0, 0};
+    long frames = 0, moving = 0;
+    Profiles p;
+    const int nb = block_count(w);
+    std::vector<double> bc(static_cast<size_t>(nb)), bf(static_cast<size_t>(nb));
+    const int lb = left / kBlock, rb = right > left ? (right + kBlock - 1) / kBlock : lb;
+    // At most kFilterFrames of the segment's frames, spread over it.
+    constexpr size_t kFilterFrames = 96;
+    const size_t every = (record_of.size() + kFilterFrames - 1) / kFilterFrames;
+    std::map<long, size_t> filtered;
+    {
+        size_t i = 0;
+        for (const auto& [frame, index] : record_of)
+            if (i++ % every == 0) filtered[frame] = index;
+    }
+    // The band keeps one picture through each frame pair when it changes
+    // between pairs but not within them; then the frames either side of the
+    // pair show its moment too, and only a weave further off tears.
+    bool pair_steady = false;
+    if (right > left) {
+        double within = 0, across = 0;
+        const double still = still_change(s);
+        for (const auto& [frame, index] : record_of) {
+            const FrameRecord& rec = s.frames[index];
+            if (!rec.has_prev) continue;
+            double c = 0;
+            for (int bl = lb; bl < rb; ++bl)
+                c += std::max(0.0, rec.moved[2 * static_cast<size_t>(bl)] + rec.moved[2 * static_cast<size_t>(bl) + 1] -
+                                       still);
+            (frame & 1 ? within : across) += c;
         }
-        // For the band: the window leaves the column far less combed than
-        // matching does. Against: the window combs it more. A window's
-        // interpolation softens any column a little, and columns whose
-        // content hides the fields' displacement look alike both ways: no
-        // evidence either way.
-        if (in_window < 0.45 * outside)
-            score[i] = 1;
-        else if (in_window > 1.1 * outside)
-            score[i] = -1;
+        pair_steady = across > 0 && within < 0.25 * across;
     }
-    int l, r;
-    best_segment(score, l, r);
-    // Columns without evidence at the band's ends go with the band, up to
-    // the first column that the window harms.
-    while (l > wide_l && score[static_cast<size_t>(l - 1)] == 0) --l;
-    while (r < wide_r && score[static_cast<size_t>(r)] == 0) ++r;
-    if (r - l >= kBlock) {
-        left_ = l;
-        right_ = r;
-    }
-    return true;
-}
-
-bool Analyzer::confirm_tff(std::string& error) {
-    // The survey foresaw the filter's choice of weave with this measure in
-    // place of the filter's own count, which grain can mislead. The filter
-    // itself settles the TFF: the chosen settings under both, without the
-    // low-pass (which would hide what is left), on frames across the sample.
-    const long every = pair_stride(kFinePairs);
-    FrameEnergy e(w_);
-    double comb[2] = {0, 0}, field[2] = {0, 0};
-    if (!pass("tff", 0.8, 0.85,
-              [&](SampleRunner& r, long, long f) {
-                  if ((f / 2) % every != 0) return;
-                  for (int t = 0; t < 2; ++t) {
-                      e.measure(r.run(controls_for(base_, t, left_, right_ - left_, shift_, 0), f), r.stride(), w_,
-                                h_, false);
-                      for (size_t x = 0; x < e.comb.size(); ++x) {
-                          comb[t] += e.comb[x];
-                          field[t] += e.field[x];
-                      }
-                  }
-              },
-              error))
+    long misled[2] = {0, 0}, off_pair[2] = {0, 0};
+    auto per_frame = [&](SampleRunner& r, long f) {
+        ++frames;
+        const size_t index = record_of.at(f);
+        const FrameRecord& rec = s.frames[index];
+        const bool moves = frame_moves(s, rec);
+        moving += moves;
+        for (int t = 0; t < 2; ++t) {
+            Decision d;
+            make_profiles(r.run(runs[t], f, &d), r.stride(), 0, w, h, kBlock, false, p);
+            std::fill(bc.begin(), bc.end(), 0.0);
+            std::fill(bf.begin(), bf.end(), 0.0);
+            weave_energy(p.y.data(), p.y.data(), 0, nb, h, bc.data(), bf.data());
+            double c[3] = {0, 0, 0}, fe[3] = {0, 0, 0};  // whole, band, rest
+            for (int bl = 0; bl < nb; ++bl) {
+                const int side = bl >= lb && bl < rb ? 1 : 2;
+                c[0] += bc[static_cast<size_t>(bl)];
+                fe[0] += bf[static_cast<size_t>(bl)];
+                c[side] += bc[static_cast<size_t>(bl)];
+                fe[side] += bf[static_cast<size_t>(bl)];
+            }
+            for (int k = 0; k < 3; ++k) {
+                comb[t][k] += c[k];
+                field[t][k] += fe[k];
+            }
+            const bool combed = picture_measure(c[0], fe[0], energy_floor(nb, h)) >= 1.0;
+            visible[t] += combed;
+            if (d.known && d.comb >= d.comb_th) {
+                ++lowpassed[t];
+                lowpassed_clean[t] += !combed;
+            }
+            // The window rebuilds the frame from its pair (2k, 2k+1), the
+            // weave of match 2k+1; another match around it is another
+            // moment.
+            const long pair = f | 1;
+            if (right > left && moves && d.known) {
+                off_pair[t] += d.match != pair;
+                torn[t] += pair_steady ? (d.match < pair - 1 || d.match > pair + 1) : d.match != pair;
+            }
+            // The filter's weave against luma's: misled where luma combs
+            // clearly more in the weave it chose than in the one luma
+            // prefers.
+            if (moves && d.known) {
+                const long want = foreseen_match(s, index, t, lb, rb);
+                const std::vector<float>* a = weave_comb(s, index, d.match, t);
+                const std::vector<float>* b = want > 0 ? weave_comb(s, index, want, t) : nullptr;
+                if (a && b && d.match != want) {
+                    double ca = 0, cb = 0;
+                    for (int bl = 0; bl < nb; ++bl)
+                        if (bl < lb || bl >= rb) {
+                            ca += (*a)[static_cast<size_t>(bl)];
+                            cb += (*b)[static_cast<size_t>(bl)];
+                        }
+                    misled[t] += ca > 1.5 * cb;
+                }
+            }
+        }
+    };
+    if (!read_stretches(rq, s.stretches, [&](long f) { return filtered.count(f) > 0; }, per_frame, error))
         return false;
-    for (int t = 0; t < 2; ++t) tff_comb_[t] = comb[t] / (field[t] + 1.0);
-    if (tff_comb_[1 - tff_] < 0.8 * tff_comb_[tff_]) tff_ = 1 - tff_;
+    const double n = static_cast<double>(std::max<long>(1, frames));
+    for (int t = 0; t < 2; ++t) {
+        out.tff_comb[t] = picture_measure(comb[t][0], field[t][0], n * energy_floor(nb, h));
+        out.band_comb[t] = picture_measure(comb[t][1], field[t][1], n * energy_floor(rb - lb, h));
+        out.rest_comb[t] = picture_measure(comb[t][2], field[t][2], n * energy_floor(nb - (rb - lb), h));
+    }
+    // The TFF its own figures favour; where they are alike (within 3%), the
+    // one whose window keeps step with the picture around it.
+    const double a = out.tff_comb[tff], b = out.tff_comb[1 - tff];
+    if (std::fabs(a - b) <= 0.03 * std::max(a, b)) {
+        // ... and then the one whose window and surroundings come from the
+        // same frames more often.
+        if (torn[1 - tff] < torn[tff] || (torn[1 - tff] == torn[tff] && off_pair[1 - tff] < off_pair[tff]))
+            tff = 1 - tff;
+    } else if (b < a) {
+        tff = 1 - tff;
+    }
+    out.misled = misled[tff];
+    out.frames = frames;
+    out.moving = moving;
+    out.visible = visible[tff];
+    out.lowpassed = lowpassed[tff];
+    out.lowpassed_clean = lowpassed_clean[tff];
+    out.torn = torn[tff];
+    // The low-pass helps where field matching leaves frames visibly
+    // combed, and then only if it reaches them; it blurs for nothing the
+    // frames that it filters clean.
+    const long combed_reached = out.lowpassed - out.lowpassed_clean;
+    const bool lpf = out.visible * 20 >= frames && out.visible > 0 && 2 * combed_reached >= out.visible;
+    out.settings = SegmentSettings{tff, right > left ? left : 0, right - left, right > left ? shift : 0, lpf ? 1 : 0};
+
+    // Colour against luma: where luma clearly prefers the weave field
+    // matching chooses over the frame itself, does colour agree? Colour
+    // converted without regard to the fields belongs to neither field, and
+    // then prefers the frame as it is.
+    double luma_for = 0, chroma_for = 0, chroma_against = 0;
+    for (size_t i : set) {
+        const FrameRecord& r = s.frames[i];
+        const long n = foreseen_match(s, i, tff, lb, rb);
+        const std::vector<float>* chosen = n > 0 ? weave_comb(s, i, n, tff) : nullptr;
+        if (!chosen || !r.has_prev) continue;
+        const long at = static_cast<long>(i) + (n - r.frame) - 1;
+        const FrameRecord& wr = s.frames[static_cast<size_t>(at)];
+        const std::vector<float>& cc = wr.chroma_next[(tff ^ static_cast<int>(n & 1)) & 1];
+        for (int bl = 0; bl < s.blocks; ++bl) {
+            if (bl >= lb && bl < rb) continue;
+            const size_t k = static_cast<size_t>(bl);
+            if ((*chosen)[k] * 2 > r.in_comb[k]) continue;  // luma not clear
+            luma_for += 1;
+            const double ci = r.chroma_in[k], cw = cc[k];
+            if (std::max(ci, cw) < 1.5 * std::min(ci, cw) || std::max(ci, cw) <= 0) continue;
+            (cw < ci ? chroma_for : chroma_against) += 1;
+        }
+    }
+    out.chroma_judged = chroma_for + chroma_against >= std::max(20.0, 0.05 * luma_for);
+    out.chroma_disagree = out.chroma_judged ? chroma_against / (chroma_for + chroma_against) : 0;
     return true;
 }
 

@@ -1,21 +1,33 @@
 // A small in-memory host for the analysis: the last frames of the sample in a
-// ring, and the filter run on any of them under any settings.
+// ring, and the filter run on any of them under any settings; and the loop
+// that reads stretches of the clip through it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "abi/host_records.h"
+#include "analyze/analyze.h"
 #include "host/host.h"
 
 namespace pelta_cli::analysis {
 
-// Controls for a run: `base` with these changed.
+// Controls for a run: `base` with these changed (and the range display off,
+// which would show the window instead of filtering).
 Controls controls_for(const Controls& base, int tff, int left, int width, int shift, int lpf);
+
+// What the filter decided on a frame, read from its settings window's title
+// as the editor shows it: the match it wove, its comb count and threshold
+// (the low-pass runs, when on, where comb reaches comb_th).
+struct Decision {
+    bool known = false;
+    int match = 0, comb = 0, comb_th = 0;
+};
 
 // Settings that differ from the last call's are announced to the filter
 // first, as the editor does when a control moves, which also empties its
-// match cache.
+// match cache. Frames are allocated as they arrive.
 class SampleRunner {
 public:
     SampleRunner(const FILTER_DLL* desc, int w, int h, long first);
@@ -33,13 +45,16 @@ public:
     int stride() const { return max_w_; }
 
     // Runs the filter on clip frame f (read, with the two after it read or
-    // the clip's end seen) under `c`; answers the output frame.
-    const PIXEL_YC* run(const Controls& c, long f);
+    // the clip's end seen) under `c`; answers the output frame, and the
+    // filter's decision where asked.
+    const PIXEL_YC* run(const Controls& c, long f, Decision* decision = nullptr);
 
 private:
     PIXEL_YC* slot(long f) { return ring_[static_cast<size_t>(f % kRing)].data(); }
 
-    PELTA_HOST_SERVICE static BOOL svc_is_saving(void*) { return TRUE; }
+    // The editor is not saving a file, so the filter writes its decision
+    // into the settings window's title, where run() reads it.
+    PELTA_HOST_SERVICE static BOOL svc_is_saving(void*) { return FALSE; }
     PELTA_HOST_SERVICE static BOOL svc_set_cache_size(void*, int, int, int, int) { return TRUE; }
     PELTA_HOST_SERVICE static PIXEL_YC* svc_get_frame(void* fp, void* editp, int n, int* w_out, int* h_out);
 
@@ -56,5 +71,18 @@ private:
     FILTER filter_{};
     int hwnd_token_ = 0;
 };
+
+// A run of consecutive frames of the clip that the analysis looks at.
+struct Stretch {
+    long start = 0, frames = 0;
+};
+
+// Reads the stretches (in order) through a SampleRunner each, starting two
+// frames early where the clip has them, and calls per_frame(runner, f) for
+// every frame f of a stretch that `wanted` accepts, with frames f-3 .. f+2
+// in the runner's ring (those the clip has).
+bool read_stretches(const AnalysisRequest& rq, const std::vector<Stretch>& stretches,
+                    const std::function<bool(long)>& wanted,
+                    const std::function<void(SampleRunner&, long)>& per_frame, std::string& error);
 
 }  // namespace pelta_cli::analysis

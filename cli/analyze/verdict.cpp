@@ -1,146 +1,369 @@
-// The verdict: from the survey's records, the floors of the measure, the
-// motion and repeated fields, the combing left by field matching and by each
-// window the rebuilt frames allow; the kind of clip, the first settings and
-// the confidence.
-#include "analyze/analyzer.h"
+// The verdict on a run of frames, from the survey alone. Every bar it
+// draws is a comparison between pictures of the same content (the frame
+// against the weaves of its neighbours, the window rebuilt against field
+// matching), so that grain and a codec's losses, which add to all of them
+// alike, cancel; what is left to chance is judged by how often and how
+// surely the difference shows over many blocks and frames.
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <numeric>
+
+#include "analyze/passes.h"
+#include "window/shift.h"
 
 namespace pelta_cli::analysis {
 
-void Analyzer::judge() {
-    // Floors: a small share of a typical block's field energy, so that blocks
-    // with almost no detail read as clean rather than as noise.
-    std::vector<float> fields;
-    for (const FrameRecord& r : records_) fields.insert(fields.end(), r.input.field.begin(), r.input.field.end());
-    std::nth_element(fields.begin(), fields.begin() + static_cast<long>(fields.size() / 2), fields.end());
-    const double median = fields.empty() ? 0 : fields[fields.size() / 2];
-    block_floor_ = std::max(1.0, 0.01 * median);
-    floor_ = block_floor_ / kBlock;
-    texture_floor_ = 0.05 * median;
+namespace {
 
-    // Motion and repeated fields.
-    long moving = 0, dups = 0;
-    for (const FrameRecord& r : records_) {
-        const FieldMotion& m = r.motion;
-        if (m.frame < kStill) continue;
-        ++moving;
-        const double hi = std::max(m.top, m.bottom), lo = std::min(m.top, m.bottom);
-        if (hi >= kStill && lo < 0.25 * hi) ++dups;
-    }
-    dup_share_ = moving ? static_cast<double>(dups) / static_cast<double>(moving) : 0;
+// A block's change since the frame before, per profile row, below which it
+// counts as still whatever the grain: a quarter of an 8-bit code per pixel,
+// the same over the block's columns (the 0..4096 scale: 16 a code).
+constexpr double kStillChange = 4.0 * kBlock;
+// The mean change white grain of standard deviation 1 gives a profile row:
+// the difference of two sums of kBlock samples, sqrt(2 * kBlock) * sqrt(2/pi).
+const double kGrainChange = std::sqrt(4.0 * kBlock / std::numbers::pi);
+// Mean luma below which a still stretch is black (10 codes above black on
+// the 8-bit scale).
+constexpr double kBlackLuma = 10.0 * 4096.0 / 219.0;
 
-    // The input's measure over the moving frames, against the fields' own
-    // content: progressive footage measures about what its fields do.
-    double c1 = 0, c2 = 0, c4 = 0;
-    for (const FrameRecord& r : records_) {
-        if (r.motion.frame < kStill) continue;
-        for (size_t b = 0; b < static_cast<size_t>(blocks_); ++b) {
-            c1 += r.input.comb[b];
-            c2 += r.input.field[b];
-            c4 += r.field4[b];
+// Two weaves tie when the second-best stands less than this share of the
+// way from the best to the worst. True interlacing gives a tie (the fields
+// before and after a field are equally far from it); field matching's weave
+// stands alone, the second-best at least a quarter of the way (combing
+// grows at most fourfold when the fields' distance doubles).
+constexpr double kTie = 0.12;
+// A window's gain over a run of blocks counts when it stands out of the
+// pair-to-pair scatter by this many standard errors (the search tries some
+// thousand runs: by chance, one in tens of thousands reaches it), and is at
+// least this share of what field matching leaves there. A run is made of
+// blocks that each lean that way (kLean standard errors).
+constexpr double kSure = 4.0;
+constexpr double kLean = 1.0;
+constexpr double kMinGain = 0.1;
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    const size_t m = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(m), v.end());
+    return v[m];
+}
+
+// Which blocks of a frame moved, and whether the frame did.
+struct Motion {
+    std::vector<bool> block;
+    long blocks = 0;
+    bool frame = false;
+};
+
+Motion motion_of(const Survey& s, const FrameRecord& r, double floor) {
+    Motion m;
+    m.block.assign(static_cast<size_t>(s.blocks), false);
+    if (!r.has_prev) return m;
+    for (int b = 0; b < s.blocks; ++b) {
+        const size_t i = 2 * static_cast<size_t>(b);
+        if (std::max(r.moved[i], r.moved[i + 1]) > floor) {
+            m.block[static_cast<size_t>(b)] = true;
+            ++m.blocks;
         }
     }
-    input_over_fields_ = (c1 / (c2 + 1.0)) / std::max(1e-6, c2 / (c4 + 1.0));
+    m.frame = m.blocks >= std::max<long>(2, s.blocks / 32);
+    return m;
+}
 
-    // The input's combing on the sampled frames.
-    input_combed_ = 0;
-    for (long i : sampled_) {
-        const FrameRecord& r = records_[static_cast<size_t>(i)];
-        for (size_t b = 0; b < static_cast<size_t>(blocks_); ++b)
-            if (textured(r, b)) input_combed_ += excess(block_ratio(r.input.comb[b], r.input.field[b]), base_ratio(r, b));
+}  // namespace
+
+double energy_floor(int blocks, int h) {
+    const double per_row = 4.0 * kBlock;
+    return per_row * per_row * std::max(1, h - 4) * std::max(1, blocks);
+}
+
+// For the taps a2 a0 a1 a3 (in the order of their rows), the moved field's
+// grain keeps g = sum a^2 of its power and c = a2 a0 + a0 a1 + a1 a3 of
+// correlation between neighbouring lines; the second difference across the
+// fields then holds 4 + 2g + 2c (on a kept row) and 2 + 4g (on a moved one)
+// of the 6 it holds on woven fields.
+double smoothing_share(int shift) {
+    if ((shift & 15) == 0) return 0;
+    int32_t t[4];
+    pelta::make_shift_taps(t, shift);
+    const double a0 = t[0] / 32768.0, a1 = t[1] / 32768.0, a2 = t[2] / 32768.0, a3 = t[3] / 32768.0;
+    const double g = a0 * a0 + a1 * a1 + a2 * a2 + a3 * a3, c = a2 * a0 + a0 * a1 + a1 * a3;
+    return 1.0 - (4 + 2 * g + 2 * c + 2 + 4 * g) / 12.0;
+}
+
+long foreseen_match(const Survey& s, size_t index, int tff, int lb, int rb) {
+    const FrameRecord& r = s.frames[index];
+    auto outside = [&](const std::vector<float>* c) {
+        if (!c) return double(INFINITY);
+        double sum = 0;
+        for (int b = 0; b < s.blocks; ++b)
+            if (b < lb || b >= rb) sum += (*c)[static_cast<size_t>(b)];
+        return sum;
+    };
+    const long f = r.frame;
+    const double e0 = outside(weave_comb(s, index, f, tff)), e1 = outside(weave_comb(s, index, f + 1, tff));
+    if (!std::isfinite(e0) && !std::isfinite(e1)) return 0;
+    long n = e1 < e0 ? f + 1 : f;
+    const double best = std::min(e0, e1);
+    double field = 0;
+    int blocks = 0;
+    for (int b = 0; b < s.blocks; ++b)
+        if (b < lb || b >= rb) {
+            field += r.in_field[static_cast<size_t>(b)];
+            ++blocks;
+        }
+    if (picture_measure(best, field, energy_floor(blocks, s.h)) >= 1.0) {
+        const long third = e1 < e0 ? f + 2 : f - 1;
+        if (outside(weave_comb(s, index, third, tff)) < best) n = third;
+    }
+    return n;
+}
+
+double still_change(const Survey& s) { return std::max(kStillChange, 2.0 * kGrainChange * s.noise); }
+
+bool frame_moves(const Survey& s, const FrameRecord& r) { return motion_of(s, r, still_change(s)).frame; }
+
+Verdict judge(const Survey& s, const FrameSet& set) {
+    Verdict v;
+    v.frames = static_cast<long>(set.size());
+    const double grain = kGrainChange * s.noise;
+    const double still = still_change(s);
+    const int nb = s.blocks;
+
+    // Motion, and repeated fields.
+    long dups = 0;
+    double luma = 0;
+    for (size_t i : set) {
+        const FrameRecord& r = s.frames[i];
+        luma += r.luma;
+        const Motion m = motion_of(s, r, still);
+        if (!m.frame) continue;
+        ++v.moving;
+        // A frame repeats one field of the frame before when that field
+        // changed by little more than the grain while the other moved.
+        double change[2] = {0, 0};
+        for (int b = 0; b < nb; ++b)
+            if (m.block[static_cast<size_t>(b)])
+                for (int p = 0; p < 2; ++p)
+                    change[p] += std::max(0.0, r.moved[2 * static_cast<size_t>(b) + static_cast<size_t>(p)] - grain);
+        if (std::min(change[0], change[1]) < 0.25 * std::max(change[0], change[1])) ++dups;
+    }
+    v.dup_share = v.moving ? static_cast<double>(dups) / static_cast<double>(v.moving) : 0;
+    if (v.moving < std::max<long>(4, v.frames / 5)) {
+        v.kind = set.empty() || luma / static_cast<double>(set.size()) >= kBlackLuma ? ClipKind::Still : ClipKind::Black;
+        v.black = set.empty() ? 0 : luma / static_cast<double>(set.size());
+        v.confidence = 1.0 - static_cast<double>(v.moving) / std::max<long>(1, v.frames);
+        return v;
+    }
+    if (v.dup_share >= 0.2) {
+        v.kind = ClipKind::Pulldown;
+        v.confidence = std::min(1.0, v.dup_share / 0.4);
+        return v;
     }
 
-    // Field matching alone, under each TFF, on the sampled frames.
-    for (int t = 0; t < 2; ++t) {
-        Option& o = no_window_[t];
-        o.tff = t;
-        for (long i : sampled_) o.combed += combed_after(i, o, nullptr);
+    // On the sampled pairs' even frames, for every TFF and coarse shift:
+    // the rebuilt window's gain over field matching's weave, block by
+    // block and pair by pair.
+    std::vector<bool> in_set(s.frames.size(), false);
+    for (size_t i : set) in_set[i] = true;
+    std::vector<const PairRecord*> pairs;
+    for (const PairRecord& p : s.pairs)
+        if (in_set[p.record] && motion_of(s, s.frames[p.record], still).frame) pairs.push_back(&p);
+    const size_t cells = 2 * static_cast<size_t>(kCoarseShifts) * static_cast<size_t>(nb);
+    std::vector<double> n(cells, 0), sum(cells, 0), rsum(cells, 0), rsum2(cells, 0), matched(cells, 0);
+    std::vector<float> gain_of(pairs.size() * cells, 0.f), both_of(pairs.size() * cells, 0.f);
+    // The grain's share of a block's comb energy, the part that
+    // interpolation averages: 6 times a profile row's grain power per row.
+    const double grain_energy = 6.0 * kBlock * s.noise * s.noise * std::max(1, s.h - 4);
+    for (size_t pi = 0; pi < pairs.size(); ++pi) {
+        const PairRecord* p = pairs[pi];
+        for (int t = 0; t < 2; ++t) {
+            const long chosen_n = foreseen_match(s, p->record, t, 0, 0);
+            const std::vector<float>* chosen = chosen_n > 0 ? weave_comb(s, p->record, chosen_n, t) : nullptr;
+            if (!chosen) continue;
+            for (int kk = 0; kk < kCoarseShifts; ++kk) {
+                const double bias = smoothing_share(coarse_shift(kk)) * grain_energy;
+                for (int b = 0; b < nb; ++b) {
+                    const size_t cell = (static_cast<size_t>(t) * kCoarseShifts + static_cast<size_t>(kk)) *
+                                            static_cast<size_t>(nb) +
+                                        static_cast<size_t>(b);
+                    const double m = (*chosen)[static_cast<size_t>(b)], wc = s.pair_comb(*p, t, kk, b);
+                    const double d = m - wc - bias;
+                    // How surely: the difference as a share of both, which
+                    // keeps frames of much motion from swamping the rest.
+                    const double rel = d / (m + wc + 1e-9 * (m + 1.0));
+                    gain_of[pi * cells + cell] = static_cast<float>(d);
+                    both_of[pi * cells + cell] = static_cast<float>(m + wc);
+                    n[cell] += 1;
+                    sum[cell] += d;
+                    rsum[cell] += rel;
+                    rsum2[cell] += rel * rel;
+                    matched[cell] += m;
+                }
+            }
+        }
     }
-    Option best = no_window_[no_window_[1].combed <= no_window_[0].combed ? 1 : 0];
-    const Option matching = best;
 
-    // Windows: for each TFF and coarse shift, the runs of blocks that the
-    // rebuilt window leaves clean on (nearly) every sampled frame; each is
-    // tried as the window, the filter's choice outside it foreseen.
+    // The band: for each TFF, the run of blocks where the rebuilt window is
+    // surely and clearly less combed than field matching that gains most.
+    struct Band {
+        int tff = 1, k = 0, lb = 0, rb = 0;
+        double gain = 0, matched = 0, z = 0;
+    };
+    Band best_by_tff[2];
     for (int t = 0; t < 2; ++t)
         for (int k = 0; k < kCoarseShifts; ++k) {
-            std::vector<int> score(static_cast<size_t>(blocks_), 0);
-            for (int bl = 0; bl < blocks_; ++bl) {
-                const size_t b = static_cast<size_t>(bl);
-                long seen = 0, clean = 0;
-                for (size_t j = 0; j < sampled_.size(); ++j) {
-                    const FrameRecord& r = records_[static_cast<size_t>(sampled_[j])];
-                    if (!textured(r, b) || r.motion.frame < kStill) continue;
-                    ++seen;
-                    const Blocks& wb = rebuilt_[j][static_cast<size_t>(t)][static_cast<size_t>(k)];
-                    clean += is_clean(block_ratio(wb.comb[b], wb.field[b]), base_ratio(r, b));
-                }
-                if (seen >= 2) score[b] = 10 * clean >= 9 * seen ? 1 : -1;
+            const size_t row = (static_cast<size_t>(t) * kCoarseShifts + static_cast<size_t>(k)) * static_cast<size_t>(nb);
+            // Each block's lean: +1 toward the window, -1 against, 0 none.
+            std::vector<int> lean(static_cast<size_t>(nb), 0);
+            for (int b = 0; b < nb; ++b) {
+                const size_t c = row + static_cast<size_t>(b);
+                if (n[c] < 4) continue;
+                const double mean = rsum[c] / n[c];
+                const double var = std::max(0.0, rsum2[c] / n[c] - mean * mean);
+                const double z = mean / (std::sqrt(var / (n[c] - 1)) + 1e-6);
+                lean[static_cast<size_t>(b)] = z >= kLean && sum[c] >= kMinGain * matched[c] ? 1 : (z < 0 ? -1 : 0);
             }
-            // Every run of clean blocks (gaps of one block bridged).
-            for (int start = 0; start < blocks_;) {
-                if (score[static_cast<size_t>(start)] != 1) {
+            // Runs of leaning blocks, a single block without a lean between
+            // two leaning ones bridged; each run judged as a whole, pair by
+            // pair.
+            for (int start = 0; start < nb;) {
+                if (lean[static_cast<size_t>(start)] != 1) {
                     ++start;
                     continue;
                 }
                 int end = start + 1;
-                while (end < blocks_ && (score[static_cast<size_t>(end)] == 1 ||
-                                         (end + 1 < blocks_ && score[static_cast<size_t>(end)] == 0) ||
-                                         (end + 1 < blocks_ && score[static_cast<size_t>(end + 1)] == 1)))
+                while (end < nb && (lean[static_cast<size_t>(end)] == 1 ||
+                                    (lean[static_cast<size_t>(end)] == 0 && end + 1 < nb &&
+                                     lean[static_cast<size_t>(end + 1)] == 1)))
                     ++end;
-                while (end > start && score[static_cast<size_t>(end - 1)] != 1) --end;
                 if (end - start >= 2) {
-                    Option o;
-                    o.tff = t;
-                    o.lb = start;
-                    o.rb = end;
-                    o.shift = coarse_shift(k);
-                    for (size_t j = 0; j < sampled_.size(); ++j)
-                        o.combed += combed_after(sampled_[j], o,
-                                                 &rebuilt_[j][static_cast<size_t>(t)][static_cast<size_t>(k)]);
-                    // A first window must remove most of what matching alone
-                    // leaves, and that must be more than a trace of the
-                    // input's combing; later ones need only do better.
-                    const bool first = best.rb <= best.lb;
-                    const bool worth = o.combed < 0.5 * best.combed &&
-                                       best.combed - o.combed >= std::max(0.5, 0.001 * input_combed_);
-                    // Among windows that leave about the same, the
-                    // narrower: columns the measure cannot tell apart are
-                    // no evidence for the band.
-                    const double tie = 0.05 + 0.02 * best.combed;
-                    const bool better = o.combed < best.combed - tie ||
-                                        (o.combed <= best.combed + tie && o.rb - o.lb < best.rb - best.lb);
-                    if (first ? worth : better) best = o;
+                    Band band{t, k, start, end, 0, 0, 0};
+                    double rs = 0, rs2 = 0;
+                    for (size_t pi = 0; pi < pairs.size(); ++pi) {
+                        double g = 0, both = 0;
+                        for (int b = start; b < end; ++b) {
+                            g += gain_of[pi * cells + row + static_cast<size_t>(b)];
+                            both += both_of[pi * cells + row + static_cast<size_t>(b)];
+                        }
+                        const double r = both > 0 ? g / both : 0;
+                        rs += r;
+                        rs2 += r * r;
+                    }
+                    for (int b = start; b < end; ++b) {
+                        band.gain += sum[row + static_cast<size_t>(b)];
+                        band.matched += matched[row + static_cast<size_t>(b)];
+                    }
+                    const double np = static_cast<double>(pairs.size());
+                    if (np >= 4) {
+                        const double mean = rs / np, var = std::max(0.0, rs2 / np - mean * mean);
+                        band.z = mean / (std::sqrt(var / (np - 1)) + 1e-6);
+                    }
+                    if (band.z >= kSure && band.gain >= kMinGain * band.matched && band.gain > best_by_tff[t].gain)
+                        best_by_tff[t] = band;
                 }
-                start = end + 1;
+                start = end;
             }
         }
-    chosen_ = best;
-    tff_ = best.tff;
-    shift_ = best.shift;
-    left_ = best.lb * kBlock;
-    right_ = std::min(w_, best.rb * kBlock);
-    repaired_ = input_combed_ > 0 ? 1.0 - best.combed / input_combed_ : 1.0;
-    const double matching_repaired = input_combed_ > 0 ? 1.0 - matching.combed / input_combed_ : 1.0;
 
-    if (dup_share_ >= 0.2) {
-        kind_ = ClipKind::Pulldown;
-        confidence_ = std::min(1.0, dup_share_ / 0.4);
-    } else if (input_over_fields_ < kProgressive || input_combed_ < 0.5 * matching.combed) {
-        // Progressive: the frames measure about what their fields do, or
-        // the frames as they are comb less than any weave of neighbours.
-        kind_ = ClipKind::Progressive;
-        confidence_ = std::max(std::min(1.0, 2.0 * (kProgressive / input_over_fields_ - 1.0)),
-                               matching.combed > 0 ? 1.0 - input_combed_ / matching.combed : 0.0);
-    } else if (repaired_ < 0.75) {
-        kind_ = ClipKind::Interlaced;
-        confidence_ = 1.0 - repaired_;
-    } else if (right_ > left_) {
-        kind_ = ClipKind::Window;
-        confidence_ = repaired_;
-    } else {
-        kind_ = ClipKind::Match;
-        confidence_ = matching_repaired;
+    // The kind, outside any band: which of the frame itself and its two
+    // weaves with the next frame is least combed, frame by frame, and how
+    // far the second-best stands from it. The sums over a frame's blocks
+    // weigh blocks by their detail: grain in flat blocks favours nothing.
+    std::vector<bool> banded(static_cast<size_t>(nb), false);
+    for (const Band& band : best_by_tff)
+        for (int b = band.lb; b < band.rb; ++b) banded[static_cast<size_t>(b)] = true;
+    long counted = 0, input_won = 0;
+    std::vector<double> gaps;
+    for (size_t i : set) {
+        const FrameRecord& r = s.frames[i];
+        if (!r.has_next || !motion_of(s, r, still).frame) continue;
+        double c[3] = {0, 0, 0};
+        for (int b = 0; b < nb; ++b) {
+            const size_t k = static_cast<size_t>(b);
+            if (banded[k]) continue;
+            c[0] += r.in_comb[k];
+            c[1] += r.next_comb[0][k];
+            c[2] += r.next_comb[1][k];
+        }
+        const int winner = static_cast<int>(std::min_element(c, c + 3) - c);
+        std::sort(c, c + 3);
+        if (c[2] <= c[0]) continue;
+        ++counted;
+        input_won += winner == 0;
+        gaps.push_back((c[1] - c[0]) / (c[2] - c[0]));
     }
+    v.input_share = counted ? static_cast<double>(input_won) / static_cast<double>(counted) : 0;
+    v.gap = median(gaps);
+    const double evidence = std::min(1.0, static_cast<double>(counted) / 20.0);
+    if (counted < 4) {
+        // Movement too slight against the grain to tell any weave from
+        // another: nothing to repair that can be seen.
+        v.kind = ClipKind::Progressive;
+        v.confidence = 0.2;
+        return v;
+    }
+    if (v.gap < kTie) {
+        v.kind = ClipKind::Interlaced;
+        v.confidence = evidence * std::min(1.0, 2.0 * (1.0 - v.gap / kTie));
+        return v;
+    }
+    if (v.input_share >= 0.5) {
+        v.kind = ClipKind::Progressive;
+        v.confidence = evidence * std::min(1.0, 2.0 * (v.input_share - 0.5) + 0.5);
+        return v;
+    }
+
+    // Field matching under each TFF, and each TFF's band with its window:
+    // the comb energy each leaves on the pairs, against the input's.
+    double input = 0, matching[2] = {0, 0}, window[2] = {INFINITY, INFINITY};
+    for (int t = 0; t < 2; ++t) {
+        const Band& band = best_by_tff[t];
+        if (band.rb > band.lb) window[t] = 0;
+    }
+    for (const PairRecord* p : pairs) {
+        const FrameRecord& r = s.frames[p->record];
+        input += std::accumulate(r.in_comb.begin(), r.in_comb.end(), 0.0);
+        for (int t = 0; t < 2; ++t) {
+            const long all = foreseen_match(s, p->record, t, 0, 0);
+            const std::vector<float>* chosen = all > 0 ? weave_comb(s, p->record, all, t) : nullptr;
+            if (chosen) matching[t] += std::accumulate(chosen->begin(), chosen->end(), 0.0);
+            const Band& band = best_by_tff[t];
+            if (band.rb <= band.lb) continue;
+            const long outside = foreseen_match(s, p->record, t, band.lb, band.rb);
+            const std::vector<float>* around = outside > 0 ? weave_comb(s, p->record, outside, t) : nullptr;
+            for (int b = 0; b < nb; ++b)
+                if (b >= band.lb && b < band.rb)
+                    window[t] += s.pair_comb(*p, t, band.k, b);
+                else if (around)
+                    window[t] += (*around)[static_cast<size_t>(b)];
+        }
+    }
+    // The settings that leave least; a sure band's window wins where it
+    // leaves no more than that (within a trace of the input's combing), for
+    // its gain in the band is sure by then.
+    const double least = std::min({matching[0], matching[1], window[0], window[1]});
+    const int mt = matching[1] <= matching[0] ? 1 : 0, wt = window[1] <= window[0] ? 1 : 0;
+    const bool with_window = window[wt] <= 1.05 * least + 0.01 * input;
+    v.left = input > 0 ? (with_window ? window[wt] : matching[mt]) / input : 0;
+    v.tff = mt;
+    v.kind = ClipKind::Match;
+    v.confidence = evidence * std::min({1.0, 2.0 * (1.0 - v.left), v.gap / (2 * kTie), 2.0 * (0.5 - v.input_share) + 0.5});
+    if (with_window) {
+        const Band& best = best_by_tff[wt];
+        v.kind = ClipKind::Window;
+        v.tff = best.tff;
+        v.lb = best.lb;
+        v.rb = best.rb;
+        v.shift = coarse_shift(best.k);
+        v.band_gain = best.matched > 0 ? best.gain / best.matched : 0;
+        v.band_z = best.z;
+        const Band& other = best_by_tff[1 - best.tff];
+        v.tff_ambiguous = other.gain >= 0.8 * best.gain && other.rb > best.lb && other.lb < best.rb;
+        v.confidence = std::min(v.confidence, std::min(1.0, best.z / (2 * kSure)));
+    }
+    return v;
 }
 
 }  // namespace pelta_cli::analysis

@@ -15,6 +15,7 @@
 
 namespace pelta_cli {
 
+using pelta::CHECK_LPF;
 using pelta::CHECK_TFF;
 using pelta::TRACK_LEFT;
 using pelta::TRACK_SHIFT;
@@ -454,14 +455,15 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
                      a.advice.c_str());
         return 1;
     }
-    const SuggestedSettings& s = a.settings;
+    const SegmentSettings& s = a.settings;
     const std::pair<int, int> tracks[] = {{TRACK_LEFT, s.left}, {TRACK_WIDTH, s.width}, {TRACK_SHIFT, s.shift}};
     for (const auto& [index, value] : tracks)
         if (!opt.track_given[index]) opt.controls.track[index] = value;
     if (!opt.check_given[CHECK_TFF]) opt.controls.check[CHECK_TFF] = s.tff;
-    std::fprintf(stderr, "pelta: --auto: filtering with --left %d --width %d --shift %d --tff %d\n",
+    if (!opt.check_given[CHECK_LPF]) opt.controls.check[CHECK_LPF] = s.lpf;
+    std::fprintf(stderr, "pelta: --auto: filtering with --left %d --width %d --shift %d --tff %d --lpf %d\n",
                  opt.controls.track[TRACK_LEFT], opt.controls.track[TRACK_WIDTH], opt.controls.track[TRACK_SHIFT],
-                 opt.controls.check[CHECK_TFF]);
+                 opt.controls.check[CHECK_TFF], opt.controls.check[CHECK_LPF]);
     replay = input.replay();
     return -1;
 }

@@ -13,9 +13,6 @@
 
 namespace pelta_cli {
 
-namespace {
-
-// Parses "<name> num:N comb:N comb_th:N".
 bool parse_title(const char* text, const char* name, FrameReport& r) {
     const size_t name_len = std::strlen(name);
     if (std::strncmp(text, name, name_len) != 0) return false;
@@ -24,8 +21,6 @@ bool parse_title(const char* text, const char* name, FrameReport& r) {
         return false;
     return consumed >= 0 && text[name_len + static_cast<size_t>(consumed)] == '\0';
 }
-
-}  // namespace
 
 Controls default_controls(const FILTER_DLL* desc) {
     Controls c{};

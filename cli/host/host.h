@@ -55,6 +55,10 @@ struct FrameReport {
     std::string title;
 };
 
+// Reads the filter's decision from its window title, "<name> num:N comb:N
+// comb_th:N", into r's match, comb and comb_th; false for any other text.
+bool parse_title(const char* text, const char* name, FrameReport& r);
+
 struct RunStats {
     long frames = 0;
     long failed = 0;

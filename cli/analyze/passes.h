@@ -1,0 +1,181 @@
+// The analysis as passes, each a function from what earlier passes found to
+// a result of its own, none writing another's:
+//
+//   survey    (survey.cpp)   reads the sampled stretches once: per frame and
+//                            block of columns, the energies of the frame, of
+//                            its weaves with the next frame, of its colour,
+//                            and how much it moved; per sampled frame pair,
+//                            the window rebuilt under every coarse shift.
+//   judge     (verdict.cpp)  from the survey alone: the kind of a run of
+//                            frames, and for pelta's kinds the first
+//                            settings (the band, a coarse shift, TFF).
+//   segment   (segments.cpp) from the judged stretches: the segments.
+//   refine    (refine.cpp)   reads a segment's frames again: the shift to
+//                            the sixteenth, the band's edges to the column,
+//                            then the filter itself settles TFF and the
+//                            low-pass and shows what the settings leave.
+//   result    (result.cpp)   the filter over the sample with the settings of
+//                            each segment: the figures, the profiles and the
+//                            picture of the report, the warnings.
+//
+// analyze.cpp runs them in order; describe.cpp puts the outcome into words.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "analyze/analyze.h"
+#include "analyze/profiles.h"
+#include "analyze/sample_runner.h"
+
+namespace pelta_cli::analysis {
+
+// ---- the shifts the survey tries ---------------------------------------------
+
+// Every fourth up to two field lines, where small displacements need a near
+// shift to show, every eighth up to four, every sixteenth beyond, up to the
+// track bar's end; the fine search then tries every one within 8 of the
+// best.
+constexpr int kShiftMax = 256;
+constexpr int kCoarseShifts = 32 / 4 + 32 / 8 + (kShiftMax - 64) / 16 + 1;
+constexpr int coarse_shift(int k) { return k <= 8 ? 4 * k : k <= 12 ? 32 + 8 * (k - 8) : 64 + 16 * (k - 12); }
+static_assert(coarse_shift(kCoarseShifts - 1) == kShiftMax);
+
+// ---- survey ------------------------------------------------------------------
+
+// What the survey keeps of one frame: per block of columns (block_count(w)
+// entries each), energies on the block profiles.
+struct FrameRecord {
+    long frame = 0;    // clip frame number
+    int stretch = 0;   // index of its stretch
+    bool has_prev = false, has_next = false;
+    double luma = 0;   // mean luma (0..4096 nominal)
+    double noise = -1; // the grain's standard deviation, per pixel, where estimated (-1: not on this frame)
+    double change[2] = {0, 0};           // each field's change since the previous frame, per profile row
+    std::vector<float> in_comb, in_field;  // the frame as it is
+    std::vector<float> next_comb[2];       // weave with the next frame, rows of parity p from this one
+    std::vector<float> chroma_in, chroma_next[2];  // comb energy of the colour, the same pictures
+    std::vector<float> moved;              // per block: both fields' change since the previous frame
+};
+
+// The window rebuilt over every column on the even frame 2k of a pair, under
+// both TFF settings and every coarse shift: comb energy per block.
+struct PairRecord {
+    size_t record = 0;  // the frame's FrameRecord
+    std::vector<float> comb;  // [(tff * kCoarseShifts + k) * blocks + b]
+};
+
+struct Survey {
+    int w = 0, h = 0, blocks = 0;
+    std::vector<Stretch> stretches;
+    std::vector<FrameRecord> frames;
+    std::vector<PairRecord> pairs;
+    double noise = 0;  // the clip's grain: median over the frames estimated
+    float pair_comb(const PairRecord& p, int tff, int k, int b) const {
+        return p.comb[(static_cast<size_t>(tff) * kCoarseShifts + static_cast<size_t>(k)) * static_cast<size_t>(blocks) +
+                      static_cast<size_t>(b)];
+    }
+};
+
+// Reads the stretches (in order, not overlapping) and measures them.
+bool run_survey(const AnalysisRequest& rq, const std::vector<Stretch>& stretches, Survey& out, std::string& error);
+
+// The match index n (the weave of frames n-1 and n, rows of parity
+// (tff ^ n) & 1 from frame n-1) as the survey measured it, for the record at
+// `index`: the record of frame n-1 holds it. Null where not measured.
+const std::vector<float>* weave_comb(const Survey& s, size_t index, long n, int tff);
+
+// ---- verdict -----------------------------------------------------------------
+
+// The frames a verdict is about: indices into Survey::frames.
+using FrameSet = std::vector<size_t>;
+
+struct Verdict {
+    ClipKind kind = ClipKind::Still;
+    long frames = 0, moving = 0;
+    double dup_share = 0;    // moving frames that repeat one field of the frame before
+    double input_share = 0;  // moving frames whose own weave is the least combed picture
+    double gap = 0;          // how far the second-best weave stands from the best (0 a tie, 1 as far as the worst)
+    double left = 0;         // share of the input's comb energy the best settings leave, on the sampled pairs
+    double black = 0;        // mean luma of a still stretch
+    // For pelta's kinds: TFF and the band as the survey sees them.
+    int tff = 1;
+    int lb = 0, rb = 0;      // the band in blocks, [lb, rb); empty: no window
+    int shift = 0;           // coarse shift
+    double band_gain = 0;    // share of field matching's combing in the band that the window removes
+    double band_z = 0;       // how surely (standard errors of the mean, least over the band's blocks)
+    bool tff_ambiguous = false;  // the band restores alike under both settings
+    double confidence = 0;
+};
+
+Verdict judge(const Survey& s, const FrameSet& frames);
+
+// ---- refinement and result ---------------------------------------------------
+
+// What the filter itself showed of a segment's settings, on the sampled
+// frames: the figures the text prints, and what the warnings rest on.
+struct Refinement {
+    SegmentSettings settings;
+    double tff_comb[2] = {0, 0};   // the whole frame's combing after the settings under each TFF, low-pass off
+    double band_comb[2] = {0, 0};  // ... in the band
+    double rest_comb[2] = {0, 0};  // ... outside it
+    long frames = 0;               // frames the filter ran on
+    long visible = 0;              // frames left visibly combed (measure >= 1), low-pass off
+    long lowpassed = 0;            // frames the low-pass would filter
+    long lowpassed_clean = 0;      // ... of which were not visibly combed
+    long torn = 0, moving = 0;     // frames whose window shows other frames than the picture around it
+    long misled = 0;               // frames where the filter wove fields that luma says do not belong together
+    double chroma_disagree = 0;    // colour's vote against luma's weave (0 agree .. 1 all against)
+    bool chroma_judged = false;
+};
+
+bool refine(const AnalysisRequest& rq, const Survey& s, const FrameSet& frames, const Verdict& v, Refinement& out,
+            std::string& error);
+
+// A segment as the result pass filters it: its sampled frames and settings.
+struct SegmentRun {
+    FrameSet frames;
+    SegmentSettings settings;
+};
+
+// The filter over every sampled frame of each segment with its settings:
+// the figures of each (figures[i] for runs[i]; the pass fills the measured
+// fields), and, for the segment `focus`, the report's curves and picture
+// into `out`.
+bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<SegmentRun>& runs, size_t focus,
+                std::vector<SegmentFigures>& figures, Analysis& out, std::string& error);
+
+// Field energy that a picture of `blocks` blocks and h rows holds at the
+// least to say anything: a second difference of a quarter of an 8-bit code
+// per pixel on every row. Below it the picture is flat.
+double energy_floor(int blocks, int h);
+// The measure of a picture (or of many: sums of their energies and floors):
+// comb over field, with the floor that keeps a flat picture from dividing
+// by nothing. A clean picture measures well below 1; visible combing 1 and
+// more.
+inline double picture_measure(double comb, double field, double floor) { return comb / (field + floor); }
+
+// The match index field matching chooses for the frame of record `index`
+// under `tff`, foreseen with the survey's measure in place of the filter's
+// count, outside the window's blocks [lb, rb): the better of matches f and
+// f+1, then a third on the same side while the better still combs. 0 where
+// the survey measured neither.
+long foreseen_match(const Survey& s, size_t index, int tff, int lb, int rb);
+
+// A block's change since the frame before (FrameRecord::moved) up to which
+// it counts as still, above the grain; and whether a frame moved.
+double still_change(const Survey& s);
+bool frame_moves(const Survey& s, const FrameRecord& r);
+
+// How much less comb energy the rebuilt window has than woven fields of the
+// same content, merely because interpolating the moved field averages its
+// grain: a share of the grain's energy in the measure (0 for whole lines).
+double smoothing_share(int shift);
+
+// Puts a segment's verdict and figures into words in `a` (whose kind and
+// settings are set): the verdict, the evidence, the advice, the warnings,
+// and the confidence they bound.
+void describe(const Verdict& v, const SegmentFigures& g, Analysis& a);
+
+}  // namespace pelta_cli::analysis
