@@ -9,12 +9,14 @@
 
 #include "analyze/analyze.h"
 #include "app/option_table.h"
+#include "app/plan_cmd.h"
 #include "host/frame_adapters.h"
 #include "host/plugin.h"
 #include "platform/platform.h"
 
 namespace pelta_cli {
 
+using pelta::CHECK_LPF;
 using pelta::CHECK_TFF;
 using pelta::TRACK_LEFT;
 using pelta::TRACK_SHIFT;
@@ -448,20 +450,22 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
         return 1;
     }
     std::fprintf(stderr, "pelta: --auto: %s\n", a.verdict.c_str());
-    const bool pelta_kind = is_pelta_kind(a.kind);
-    if (!pelta_kind && !opt.force) {
+    // One segment, the whole clip, of the one verdict's kind and settings.
+    const SuggestedSettings& s = a.settings;
+    Segment whole;
+    whole.start = 0;
+    whole.frames = kThroughEnd;
+    whole.kind = a.kind;
+    whole.settings = {s.tff, s.left, s.width, s.shift, desc->check_default[CHECK_LPF]};
+    whole.confidence = a.confidence;
+    if (!filter_by_plan(opt, {whole})) {
         std::fprintf(stderr, "pelta: --auto: not filtering (use instead: %s; --force filters anyway)\n",
                      a.advice.c_str());
         return 1;
     }
-    const SuggestedSettings& s = a.settings;
-    const std::pair<int, int> tracks[] = {{TRACK_LEFT, s.left}, {TRACK_WIDTH, s.width}, {TRACK_SHIFT, s.shift}};
-    for (const auto& [index, value] : tracks)
-        if (!opt.track_given[index]) opt.controls.track[index] = value;
-    if (!opt.check_given[CHECK_TFF]) opt.controls.check[CHECK_TFF] = s.tff;
+    const Controls c = segment_controls(opt, whole);
     std::fprintf(stderr, "pelta: --auto: filtering with --left %d --width %d --shift %d --tff %d\n",
-                 opt.controls.track[TRACK_LEFT], opt.controls.track[TRACK_WIDTH], opt.controls.track[TRACK_SHIFT],
-                 opt.controls.check[CHECK_TFF]);
+                 c.track[TRACK_LEFT], c.track[TRACK_WIDTH], c.track[TRACK_SHIFT], c.check[CHECK_TFF]);
     replay = input.replay();
     return -1;
 }
