@@ -11,7 +11,7 @@
 set -eu
 profile=${1:-test}
 
-base="cmake ninja-build g++ make libgtest-dev libbenchmark-dev
+base="cmake ninja-build g++ make libgtest-dev libbenchmark-dev nlohmann-json3-dev
       g++-mingw-w64-i686 binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
 case "$profile" in

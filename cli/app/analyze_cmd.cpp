@@ -9,6 +9,7 @@
 
 #include "analyze/analyze.h"
 #include "app/option_table.h"
+#include "app/plan_cmd.h"
 #include "host/frame_adapters.h"
 #include "host/plugin.h"
 #include "platform/platform.h"
@@ -449,21 +450,22 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
         return 1;
     }
     std::fprintf(stderr, "pelta: --auto: %s\n", a.verdict.c_str());
-    const bool pelta_kind = is_pelta_kind(a.kind);
-    if (!pelta_kind && !opt.force) {
+    // One segment, the whole clip, of the one verdict's kind and settings.
+    Segment whole;
+    whole.start = 0;
+    whole.frames = kThroughEnd;
+    whole.kind = a.kind;
+    whole.settings = a.settings;
+    whole.confidence = a.confidence;
+    if (!filter_by_plan(opt, {whole})) {
         std::fprintf(stderr, "pelta: --auto: not filtering (use instead: %s; --force filters anyway)\n",
                      a.advice.c_str());
         return 1;
     }
-    const SegmentSettings& s = a.settings;
-    const std::pair<int, int> tracks[] = {{TRACK_LEFT, s.left}, {TRACK_WIDTH, s.width}, {TRACK_SHIFT, s.shift}};
-    for (const auto& [index, value] : tracks)
-        if (!opt.track_given[index]) opt.controls.track[index] = value;
-    if (!opt.check_given[CHECK_TFF]) opt.controls.check[CHECK_TFF] = s.tff;
-    if (!opt.check_given[CHECK_LPF]) opt.controls.check[CHECK_LPF] = s.lpf;
+    const Controls c = segment_controls(opt, whole);
     std::fprintf(stderr, "pelta: --auto: filtering with --left %d --width %d --shift %d --tff %d --lpf %d\n",
-                 opt.controls.track[TRACK_LEFT], opt.controls.track[TRACK_WIDTH], opt.controls.track[TRACK_SHIFT],
-                 opt.controls.check[CHECK_TFF], opt.controls.check[CHECK_LPF]);
+                 c.track[TRACK_LEFT], c.track[TRACK_WIDTH], c.track[TRACK_SHIFT], c.check[CHECK_TFF],
+                 c.check[CHECK_LPF]);
     replay = input.replay();
     return -1;
 }

@@ -3,12 +3,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "app/analyze_cmd.h"
 #include "app/options.h"
+#include "app/plan_cmd.h"
 #include "host/frame_adapters.h"
 #include "host/host.h"
 #include "host/plugin.h"
@@ -133,6 +136,7 @@ std::string plural(long n, const char* one, const char* many) { return std::to_s
 // The decision log's row for a frame.
 std::string log_row(const FrameReport& r) {
     std::string row = std::to_string(r.frame) + ",";
+    if (r.passed) return row + ",,,passed\n";
     if (r.ok && r.parsed)
         row += std::to_string(r.match) + "," + std::to_string(r.comb) + "," + std::to_string(r.comb_th) + ",ok";
     else
@@ -161,6 +165,10 @@ struct FilterRun {
     // Temporary files until everything is written.
     OutputFile out, log;
     Clock::time_point start;
+    // A plan (--plan or --auto): the frame size a plan file names (0: none),
+    // and the host's schedule made from it.
+    int plan_w = 0, plan_h = 0;
+    std::optional<FilterSchedule> schedule;
 };
 
 std::string see_help() { return std::string(" (see ") + program_name() + " --help)"; }
@@ -255,6 +263,92 @@ int open_outputs(FilterRun& r) {
     return kGoOn;
 }
 
+// ---- filtering by a plan (--plan, --auto) ----
+
+// How messages name the plan in force.
+std::string shown_plan(const Options& opt) {
+    return opt.plan_file.empty() ? std::string("--auto's plan") : plan_name(opt.plan_file);
+}
+
+// "60 frames (0..59)".
+std::string clip_frames(long n) {
+    return n == 0 ? std::string("no frames") : plural(n, "frame", "frames") + " (0.." + std::to_string(n - 1) + ")";
+}
+
+// "plan 'p.json': segment 4 (frames 50..69) reaches beyond the input's end".
+std::string beyond_the_end(const Options& opt, long segment) {
+    return shown_plan(opt) + ": " + describe_segment(opt.plan, static_cast<size_t>(segment)) +
+           " reaches beyond the input's end";
+}
+
+// --plan: the plan file, read and checked whole before anything is written.
+// An output or log that is the plan file would destroy it.
+int read_plan(FilterRun& r) {
+    Options& opt = r.opt;
+    if (opt.plan_file.empty()) return kGoOn;
+    if (opt.plan_file != "-") {
+        const platform::FileInfo plan = platform::file_info(opt.plan_file);
+        if (plan.kind == platform::FileKind::Regular)
+            for (const std::string& name : {opt.output, opt.log})
+                if (names_the_input(name, plan))
+                    return fail(shown_name(name) + " is the plan file; write to another file");
+    }
+    PlanFile file;
+    std::string error;
+    if (!read_plan_file(opt.plan_file, r.desc, file, error)) return fail(error);
+    opt.plan = std::move(file.plan);
+    opt.by_plan = true;
+    r.plan_w = file.frame_width;
+    r.plan_h = file.frame_height;
+    return kGoOn;
+}
+
+// A plan must fit the input: the frame size a plan file names, and its
+// frames, where a regular file tells how many it holds (from a pipe they are
+// counted as they come: plan_reached). Then the host's schedule.
+int fit_plan(FilterRun& r) {
+    const Options& opt = r.opt;
+    if (!opt.by_plan) return kGoOn;
+    if ((r.plan_w && r.plan_w != r.w) || (r.plan_h && r.plan_h != r.h))
+        return fail(shown_plan(opt) + " is for " + std::to_string(r.plan_w ? r.plan_w : r.w) + "x" +
+                    std::to_string(r.plan_h ? r.plan_h : r.h) + " frames; the input's are " + std::to_string(r.w) +
+                    "x" + std::to_string(r.h));
+    // A Y4M file's frame count assumes bare FRAME lines: with parameters on
+    // them it holds fewer, which plan_reached() catches.
+    if (platform::stream_info(r.in).kind == platform::FileKind::Regular) {
+        const long beyond = first_segment_beyond(opt.plan, r.total);
+        if (beyond >= 0) return fail(beyond_the_end(opt, beyond) + ": the input holds " + clip_frames(r.total));
+    }
+    r.schedule = plan_schedule(opt);
+    if (r.schedule->empty() && !opt.plan_file.empty())
+        std::fprintf(stderr, "pelta: warning: %s has no match or window segment: every frame passes through as it "
+                             "came\n",
+                     shown_plan(opt).c_str());
+    return kGoOn;
+}
+
+// The frames whose Y4M planes go to the output as read: those that pass the
+// filter by, while the output's format is the input's (otherwise they are
+// converted as filtered frames are).
+std::function<bool(long)> passed_frames(const FilterRun& r, const Y4mReader& y4m) {
+    if (!r.schedule || r.out_chroma != y4m.header().chroma || r.out_depth != y4m.header().depth) return {};
+    const FilterSchedule* schedule = &*r.schedule;
+    return [schedule](long f) { return stretch_at(*schedule, f) == nullptr; };
+}
+
+// From a pipe, a plan that reaches beyond the input's end shows only once
+// the input has ended: the run fails then, and its output file is not
+// published. What went to standard output cannot be taken back.
+int plan_reached(const FilterRun& r, const RunStats& stats) {
+    if (!r.opt.by_plan) return kGoOn;
+    const long beyond = first_segment_beyond(r.opt.plan, stats.frames);
+    if (beyond < 0) return kGoOn;
+    return fail(beyond_the_end(r.opt, beyond) +
+                (stats.frames ? ": the input ended after " + clip_frames(stats.frames) : ": the input held no frames") +
+                (r.opt.output == "-" ? "; what went to standard output cannot be taken back"
+                                     : "; " + shown_name(r.opt.output) + " was not written"));
+}
+
 // The host's frames from the input and into the output: raw as they are, or
 // through Y4M with the output's header written first.
 struct FrameStreams {
@@ -275,7 +369,7 @@ int connect_frames(FilterRun& r, Y4mReader& y4m, RawReader& raw, FrameStreams& f
     const std::string head = format_y4m_header(y4m.header(), r.out_chroma, r.out_depth, range_shown ? 0 : 'p');
     std::string error;
     if (!r.out.write(head.data(), head.size(), error)) return write_failed(r, error);
-    frames.in = std::make_unique<Y4mFrameInput>(y4m, &frames.params);
+    frames.in = std::make_unique<Y4mFrameInput>(y4m, &frames.params, passed_frames(r, y4m));
     frames.out = std::make_unique<Y4mFrameOutput>(r.out, r.out_chroma, r.w, r.h, r.out_depth, &frames.params);
     return kGoOn;
 }
@@ -283,7 +377,13 @@ int connect_frames(FilterRun& r, Y4mReader& y4m, RawReader& raw, FrameStreams& f
 // Runs the filter over every frame, writing the log's rows and drawing the
 // progress line as frames come out.
 int stream(FilterRun& r, FrameStreams& frames, RunStats& stats) {
-    warn_window_outside(r.opt.controls, r.w);
+    if (!r.schedule) warn_window_outside(r.opt.controls, r.w);
+    // With a plan, once, for the first stretch whose window is outside.
+    for (const FilterStretch& s : r.schedule ? *r.schedule : FilterSchedule{})
+        if (s.controls.track[TRACK_LEFT] >= r.w) {
+            warn_window_outside(s.controls, r.w);
+            break;
+        }
     Progress progress(!r.opt.quiet && platform::progress_terminal(stderr), r.total);
     r.start = Clock::now();
     std::string error, log_error;
@@ -297,8 +397,11 @@ int stream(FilterRun& r, FrameStreams& frames, RunStats& stats) {
     };
     bool ok;
     {
-        EditorHost host(r.desc, r.w, r.h, r.max_w, r.opt.controls, r.opt.saving,
-                        r.opt.threads ? r.opt.threads : default_threads());
+        // With a plan, the filter starts under its first stretch's controls.
+        const bool planned = r.schedule && !r.schedule->empty();
+        EditorHost host(r.desc, r.w, r.h, r.max_w, planned ? r.schedule->front().controls : r.opt.controls,
+                        r.opt.saving, r.opt.threads ? r.opt.threads : default_threads());
+        if (r.schedule) host.follow(*r.schedule);
         ok = host.run(*frames.in, *frames.out, on_frame, error);
         stats = host.stats();
     }
@@ -330,6 +433,7 @@ int report(const FilterRun& r, const RunStats& stats, const Truncation& cut) {
         std::snprintf(buf, sizeof buf, "%.2f s (%.1f fps)", secs, secs > 0 ? stats.frames / secs : 0.0);
         line += buf;
         line += ", " + std::to_string(stats.failed) + " failed";
+        if (stats.passed) line += ", " + std::to_string(stats.passed) + " passed through";
         if (stats.uncached_requests)
             line += ", " + std::to_string(stats.uncached_requests) + " requests for uncached frames";
         std::string wrote;
@@ -358,7 +462,7 @@ static int run(int argc, char** argv) {
     int status = read_command_line(r);
     if (status != kGoOn) return status;
     install_signal_cleanup();
-    if ((status = open_input(r)) != kGoOn) return status;
+    if ((status = open_input(r)) != kGoOn || (status = read_plan(r)) != kGoOn) return status;
 
     // --auto: the settings from the clip's start; from a pipe, the filter
     // then reads again what the analysis read, and the rest after it.
@@ -370,13 +474,14 @@ static int run(int argc, char** argv) {
     }
     ByteSource& source = replay ? *replay : file_source;
     Y4mReader y4m(source);
-    if ((status = read_format(r, y4m)) != kGoOn) return status;
+    if ((status = read_format(r, y4m)) != kGoOn || (status = fit_plan(r)) != kGoOn) return status;
     RawReader raw(source, r.w, r.h);
 
     FrameStreams frames;
     RunStats stats;
     if ((status = open_outputs(r)) != kGoOn || (status = connect_frames(r, y4m, raw, frames)) != kGoOn ||
-        (status = stream(r, frames, stats)) != kGoOn || (status = finish_outputs(r)) != kGoOn)
+        (status = stream(r, frames, stats)) != kGoOn || (status = plan_reached(r, stats)) != kGoOn ||
+        (status = finish_outputs(r)) != kGoOn)
         return status;
     return report(r, stats, r.opt.raw ? raw.truncation() : y4m.truncation());
 }

@@ -169,6 +169,14 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
          .help = "analyse the clip's first 300 frames as pelta analyze does and filter\n"
                  "with the settings it suggests (--left, --width, --shift, --tff); options\n"
                  "given explicitly win; refuses clips that are not pelta's kind"},
+        {.name = "--plan",
+         .arg = "FILE",
+         .kind = ArgKind::Text,
+         .store = set_file_name(o.plan_file, "--plan"),
+         .group = &kHostGroup,
+         .help = "filter by a plan, as pelta analyze --json writes it (- for standard\n"
+                 "input): its match and window segments with their own settings, every\n"
+                 "other frame as it came; options given explicitly win"},
         {.name = "--force",
          .store = set_flag(o.force),
          .group = &kHostGroup,
@@ -279,6 +287,14 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
     o.output = positional[1];
     if ((o.force || o.auto_frames || o.auto_start) && !o.auto_settings) {
         error = std::string(o.force ? "--force" : o.auto_frames ? "--frames" : "--start") + " goes with --auto";
+        return ParseOutcome::Usage;
+    }
+    if (!o.plan_file.empty() && o.auto_settings) {
+        error = "--plan cannot be used with --auto: --auto makes its plan from its own analysis";
+        return ParseOutcome::Usage;
+    }
+    if (o.plan_file == "-" && o.input == "-") {
+        error = "--plan - and INPUT - cannot both be standard input";
         return ParseOutcome::Usage;
     }
     if (o.saving && !o.log.empty()) {

@@ -6,6 +6,7 @@
 
 #include "convert/convert.h"
 #include "host/host.h"
+#include "host/plan.h"
 
 namespace pelta_cli {
 
@@ -31,6 +32,15 @@ struct Options {
     long auto_frames = 0;        // --frames: frames --auto analyses (0: its default)
     long auto_start = 0;         // --start: the first of them
     int threads = 0;  // 0: default_threads()
+    std::string plan_file;  // --plan FILE ("-": standard input)
+    // The filter run goes by `plan` (read from --plan, or made by --auto's
+    // analysis): the segments of pelta's kinds are filtered, each with its
+    // own settings where the command line gives none, and every other frame
+    // passes through as it came. Without, every frame is filtered with
+    // `controls`.
+    bool by_plan = false;
+    Plan plan;
+    bool plan_filters_every_segment = false;  // --auto --force on a clip with no segment of pelta's kinds
     std::string log;
     std::string plugin;  // pelta32: the filter plug-in DLL to run instead of the built-in filter
 };

@@ -9,7 +9,11 @@ ReadStatus Y4mFrameInput::next(PIXEL_YC* dst, int stride, std::string& error) {
     if (s == ReadStatus::Frame) {
         const Y4mHeader& hd = reader_.header();
         planes_to_yc(planes_.data(), hd.chroma, hd.width, hd.height, dst, stride, hd.depth);
-        if (params_) params_->push(reader_.frame_params());
+        if (params_) {
+            FrameParams p{reader_.frame_params(), {}};
+            if (keep_planes_ && keep_planes_(reader_.frames_read() - 1)) p.planes = planes_;
+            params_->push(std::move(p));
+        }
     }
     return s;
 }
@@ -23,11 +27,16 @@ Y4mFrameOutput::Y4mFrameOutput(OutputFile& file, Chroma chroma, int w, int h, in
 }
 
 bool Y4mFrameOutput::put(const PIXEL_YC* frame, int stride, std::string& error) {
+    const FrameParams p = params_ ? params_->pop() : FrameParams{};
+    if (!p.planes.empty()) {
+        // A frame passed through: its FRAME line and planes as read.
+        const std::string head = "FRAME" + p.params + "\n";
+        return file_.write(head.data(), head.size(), error) && file_.write(p.planes.data(), p.planes.size(), error);
+    }
     yc_to_planes(frame, stride, w_, h_, chroma_, buf_.data() + 6, depth_);
-    const std::string params = params_ ? params_->pop() : std::string();
-    if (params.empty()) return file_.write(buf_.data(), buf_.size(), error);
+    if (p.params.empty()) return file_.write(buf_.data(), buf_.size(), error);
     // "FRAME" and the input frame's parameters, then the planes.
-    const std::string head = "FRAME" + params + "\n";
+    const std::string head = "FRAME" + p.params + "\n";
     return file_.write(head.data(), head.size(), error) && file_.write(buf_.data() + 6, buf_.size() - 6, error);
 }
 

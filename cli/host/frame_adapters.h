@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,39 +16,53 @@
 
 namespace pelta_cli {
 
-// The FRAME parameters of input frames whose output is not written yet,
-// oldest first: the input adds each frame's, the output takes them in the
-// same order, so every output frame carries the parameters of its input frame.
+// What goes with an input frame to its output besides its pixels: the
+// parameters of its FRAME line, with their leading space (" Ixyz"), and, for
+// a frame that is to pass through, its planes as read, which the output
+// writes in place of the converted pixels (the editor's samples do not
+// convert back to the same bytes).
+struct FrameParams {
+    std::string params;
+    std::vector<uint8_t> planes;  // empty: write the pixels
+};
+
+// The FrameParams of input frames whose output is not written yet, oldest
+// first: the input adds each frame's, the output takes them in the same
+// order, so every output frame carries the parameters of its input frame.
 // Reading and writing may happen on different threads.
 class FrameParamQueue {
 public:
-    void push(std::string params) {
+    void push(FrameParams params) {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back(std::move(params));
     }
-    // The oldest parameters, or "" when none are waiting.
-    std::string pop() {
+    // The oldest entry, or an empty one when none is waiting.
+    FrameParams pop() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (queue_.empty()) return {};
-        std::string p = std::move(queue_.front());
+        FrameParams p = std::move(queue_.front());
         queue_.pop_front();
         return p;
     }
 
 private:
     std::mutex mutex_;
-    std::deque<std::string> queue_;
+    std::deque<FrameParams> queue_;
 };
 
 class Y4mFrameInput : public FrameInput {
 public:
-    explicit Y4mFrameInput(Y4mReader& reader, FrameParamQueue* params = nullptr)
-        : reader_(reader), params_(params) {}
+    // `keep_planes`, when given, names the frames (by number, from 0) whose
+    // planes go into `params` with their parameters, to be written as read.
+    explicit Y4mFrameInput(Y4mReader& reader, FrameParamQueue* params = nullptr,
+                           std::function<bool(long frame)> keep_planes = {})
+        : reader_(reader), params_(params), keep_planes_(std::move(keep_planes)) {}
     ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override;
 
 private:
     Y4mReader& reader_;
     FrameParamQueue* params_;
+    std::function<bool(long)> keep_planes_;
     std::vector<uint8_t> planes_;
 };
 

@@ -28,6 +28,15 @@ Controls default_controls(const FILTER_DLL* desc) {
     return c;
 }
 
+const FilterStretch* stretch_at(const FilterSchedule& schedule, long f) {
+    // The last stretch that starts at or before f.
+    auto after = std::upper_bound(schedule.begin(), schedule.end(), f,
+                                  [](long frame, const FilterStretch& s) { return frame < s.start; });
+    if (after == schedule.begin()) return nullptr;
+    const FilterStretch& s = *(after - 1);
+    return f - s.start < s.frames ? &s : nullptr;
+}
+
 EditorHost::EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving,
                        int threads)
     : w_(w), h_(h), max_w_(max_w), controls_(controls), saving_(saving), threads_(threads > 1 ? 2 : 1) {
@@ -116,6 +125,29 @@ PIXEL_YC* EditorHost::svc_get_frame(void* fp, void* editp, int n, int* w_out, in
     if (w_out) *w_out = host->w_;
     if (h_out) *h_out = host->h_;
     return host->ring_frame(k);
+}
+
+void EditorHost::follow(FilterSchedule schedule) { schedule_ = std::move(schedule); }
+
+PIXEL_YC* EditorHost::process_frame(long f, PIXEL_YC* edit, PIXEL_YC* temp, OutputItem& item) {
+    if (!schedule_) return filter_frame(f, edit, temp, item);
+    const FilterStretch* stretch = stretch_at(*schedule_, f);
+    if (!stretch) {
+        item.frame = edit;
+        item.report.frame = f;
+        item.report.ok = true;
+        item.report.passed = true;
+        ++stats_.frames;
+        ++stats_.passed;
+        return temp;
+    }
+    if (!(stretch->controls == controls_)) {
+        // The filter's record points at controls_: as in the editor, the
+        // new values are in place when the handler is told of them.
+        controls_ = stretch->controls;
+        if (filter_.func_update) filter_.func_update(&filter_, 0);
+    }
+    return filter_frame(f, edit, temp, item);
 }
 
 PIXEL_YC* EditorHost::filter_frame(long f, PIXEL_YC* edit, PIXEL_YC* temp, OutputItem& item) {

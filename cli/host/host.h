@@ -13,11 +13,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "abi/controls.h"
 #include "abi/host_records.h"
+#include "host/plan.h"
 #include "io/y4m.h"
 
 namespace pelta_cli {
@@ -25,6 +27,7 @@ namespace pelta_cli {
 struct Controls {
     int track[pelta::TRACK_COUNT];
     int check[pelta::CHECK_COUNT];
+    friend bool operator==(const Controls&, const Controls&) = default;
 };
 
 // The descriptor's defaults.
@@ -49,6 +52,7 @@ public:
 struct FrameReport {
     long frame = 0;
     bool ok = false;        // filter_proc answered TRUE
+    bool passed = false;    // not filtered: the frame passed through as it came (a schedule)
     bool titled = false;    // the filter set its window title during the frame
     bool parsed = false;    // ... and the title read as "<name> num:N comb:N comb_th:N"
     int match = 0, comb = 0, comb_th = 0;
@@ -62,10 +66,24 @@ bool parse_title(const char* text, const char* name, FrameReport& r);
 struct RunStats {
     long frames = 0;
     long failed = 0;
+    long passed = 0;  // frames passed through without the filter (a schedule)
     // Frame requests inside the clip but outside the five cached frames; the
     // filter is answered NULL for them (it never asks for such frames).
     long uncached_requests = 0;
 };
+
+// A stretch of the clip that the filter runs on, under its own controls.
+struct FilterStretch {
+    long start = 0;
+    long frames = 0;  // or kThroughEnd
+    Controls controls{};
+};
+// Stretches in frame order, none overlapping another; the frames in none of
+// them pass the filter by.
+using FilterSchedule = std::vector<FilterStretch>;
+
+// The stretch that holds frame f, or null.
+const FilterStretch* stretch_at(const FilterSchedule& schedule, long f);
 
 class EditorHost {
 public:
@@ -87,6 +105,16 @@ public:
     // for every number of threads.
     bool run(FrameInput& in, FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame,
              std::string& error);
+
+    // Before run(): filter only the frames of `schedule`'s stretches, each
+    // under its stretch's controls. Controls that differ from those in force
+    // are put in place before the stretch's first frame and announced to the
+    // filter with its settings-change handler, as the editor announces a
+    // change of settings (which empties the filter's match cache). Every
+    // other frame passes through: the filter is not called for it and its
+    // output is its input. It stays in the ring all the same, since filtered
+    // frames beside it read it.
+    void follow(FilterSchedule schedule);
 
     const RunStats& stats() const { return stats_; }
 
@@ -115,6 +143,10 @@ private:
     // procedure, and fills `item` with the frame to write and its report.
     // Answers the working frame that is free again.
     PIXEL_YC* filter_frame(long f, PIXEL_YC* edit, PIXEL_YC* temp, OutputItem& item);
+    // Frame f by the schedule: filtered under its stretch's controls, or
+    // passed through with `edit` (its copy) as the output. Answers the
+    // working frame that is free again.
+    PIXEL_YC* process_frame(long f, PIXEL_YC* edit, PIXEL_YC* temp, OutputItem& item);
 
     PIXEL_YC* ring_frame(long n) { return ring_[static_cast<size_t>(n % static_cast<long>(ring_.size()))].get(); }
     // Makes frames through `upto` available, or the end of the clip known:
@@ -145,6 +177,7 @@ private:
     EXFUNC exfunc_{};
     FILTER filter_{};
     int hwnd_token_ = 0;
+    std::optional<FilterSchedule> schedule_;  // none: every frame is filtered
 
     int threads_;
     // Frame buffers of max_w x h pixels, allocated without a first fill: the

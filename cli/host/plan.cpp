@@ -28,4 +28,10 @@ bool kind_from_name(std::string_view name, ClipKind& kind) {
     return false;
 }
 
+std::string kind_names() {
+    std::string s;
+    for (const auto& k : kKindNames) s += (s.empty() ? "" : ", ") + std::string(k.name);
+    return s;
+}
+
 }  // namespace pelta_cli

@@ -5,6 +5,7 @@
 // through as they came.
 #pragma once
 
+#include <climits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,8 @@ enum class ClipKind { Progressive, Pulldown, Interlaced, Match, Window, Still, B
 const char* kind_name(ClipKind kind);
 // The kind of a name above; false for any other text.
 bool kind_from_name(std::string_view name, ClipKind& kind);
+// Every name above, in that order: "progressive, pulldown, ..., black".
+std::string kind_names();
 inline bool is_pelta_kind(ClipKind kind) { return kind == ClipKind::Match || kind == ClipKind::Window; }
 
 // The settings of a segment, as option values (--tff, --left, --width,
@@ -34,9 +37,13 @@ struct SegmentSettings {
     int lpf = 1;
 };
 
+// A segment's `frames` that runs through the clip's last frame, however many
+// there are (a plan made before the clip's length is known).
+constexpr long kThroughEnd = LONG_MAX;
+
 struct Segment {
     long start = 0;   // first frame, in the clip's frame numbers
-    long frames = 0;  // how many
+    long frames = 0;  // how many, or kThroughEnd
     ClipKind kind = ClipKind::Progressive;
     SegmentSettings settings;
     double confidence = 0;  // 0..1

@@ -169,7 +169,7 @@ bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(
         if (!temp) break;
 
         OutputItem item;
-        PIXEL_YC* spare = filter_frame(f, edit, temp, item);
+        PIXEL_YC* spare = process_frame(f, edit, temp, item);
         {
             std::lock_guard<std::mutex> lock(mu_);
             free_.push_back(spare);

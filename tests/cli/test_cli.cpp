@@ -757,7 +757,8 @@ TEST(CliTerminal, HelpListsEveryOptionWithTheDescriptorsRangesAndDefaults) {
             if (word[0] == '-') listed.insert(word.back() == ',' ? word.substr(0, word.size() - 1) : word);
     }
     for (const char* opt : {"--raw", "--out-chroma", "--out-depth", "--max-w", "--saving", "--log", "--threads", "--auto",
-                            "--force", "--frames", "--start", "--strict", "--quiet", "-h", "--help", "--version"})
+                            "--plan", "--force", "--frames", "--start", "--strict", "--quiet", "-h", "--help",
+                            "--version"})
         EXPECT_EQ(listed.count(opt), 1u) << opt;
 }
 

@@ -84,7 +84,9 @@ std::string write_clip(const ClipCase& c, const std::string& path) {
 
 // The defaults, and settings that between them turn on every stage: a
 // fractional shift with C/Y and the low-pass forced, a whole-line shift with
-// MONO and other thresholds and weights, and the range display.
+// MONO and other thresholds and weights, the range display; and a plan
+// (kPlan), whose settings change between segments through the filter's
+// settings-change handler.
 const struct {
     const char* name;
     const char* args;
@@ -93,7 +95,15 @@ const struct {
     {"fractional shift, C/Y, low-pass forced", "--left 16 --width 40 --shift 5 --stripe 0 --cy 1 --freq 655 --phase 37"},
     {"whole-line shift, MONO, thresholds", "--left 8 --width 30 --shift 16 --mono 1 --th-y 10 --th-c 5 --high 8 --mid 0"},
     {"range display", "--left 10 --width 20 --range 1"},
+    {"a plan: segments with their own settings, frames passed through", "--stripe 4 --plan plan.json"},
 };
+
+// Frames 0 and 1 field-matched, 2 passed, 3 and 4 with a window, the rest
+// passed (every clip above has 6 frames or more).
+const char kPlan[] = R"({"segments": [
+  {"start": 0, "frames": 2, "kind": "match", "tff": 0, "left": 0, "width": 0, "shift": 0},
+  {"start": 2, "frames": 1, "kind": "progressive"},
+  {"start": 3, "frames": 2, "kind": "window", "tff": 1, "left": 16, "width": 40, "shift": 5, "lpf": 0}]})";
 
 struct Runner {
     const char* name;
@@ -117,6 +127,7 @@ TEST(Pelta32, PluginAndOwnBuildMatchNativePeltaByteForByte) {
     if (!kernel_runs_pelta32())
         std::printf("note: this kernel cannot run 32-bit programs; pelta32 runs under qemu-i386-static only\n");
     ScratchDir dir;
+    write_file(dir / "plan.json", kPlan);
     int compared = 0;
     for (const ClipCase& c : kClips) {
         SCOPED_TRACE(c.name);

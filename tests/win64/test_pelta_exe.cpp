@@ -66,6 +66,10 @@ void write_inputs(const ScratchDir& dir) {
     write_file(dir / "in.y4m", y4m_bytes(clip));
     write_file(dir / "入力 ファイル.y4m", y4m_bytes(clip));
     write_file(dir / "in.raw", raw_bytes(field_shifted_clip(64, 32, 10)));
+    write_file(dir / "plan.json", R"({"segments": [{"start": 0, "frames": 10, "kind": "match", "tff": 1, "left": 0,
+        "width": 0, "shift": 0}, {"start": 10, "frames": 10, "kind": "interlaced"}, {"start": 20, "frames": 10,
+        "kind": "window", "tff": 0, "left": 100, "width": 64, "shift": 24, "lpf": 0}]})");
+    write_file(dir / "beyond.json", R"({"segments": [{"start": 30, "frames": 11, "kind": "still"}]})");
 }
 
 struct SameCase {
@@ -85,10 +89,12 @@ const SameCase kSameCases[] = {
     {"analyze --json from a pipe", "cat in.y4m | {P} analyze --json --frames 30 - > analysis.json"},
     {"analyze --report", "{P} analyze --frames 30 --report page.html in.y4m"},
     {"--auto from a pipe", "cat in.y4m | {P} --auto --force - out.y4m"},
+    {"--plan from a pipe, with a log", "cat in.y4m | {P} --plan plan.json - out.y4m --log log.csv"},
     {"the reader leaves early", "{ {P} in.y4m - 2>err; echo $? >status; } | head -c 100 >/dev/null"},
     {"error: the output is the input", "{P} in.y4m in.y4m"},
     {"error: the log is the output, named another way", "{P} --log out.y4m in.y4m ./out.y4m"},
     {"error: an unknown option", "{P} --bogus in.y4m out.y4m"},
+    {"error: a plan beyond the input's end", "{P} --plan beyond.json in.y4m out.y4m"},
     {"error: a missing input", "{P} nosuch.y4m out.y4m"},
 };
 
@@ -200,6 +206,7 @@ TEST(PeltaExe, WritesToTheNulDevice) {
 TEST(PeltaExe, ShowsProgressOnAConsoleAndWritesNoVideoThere) {
     ScratchDir dir;
     write_inputs(dir);
+    const size_t inputs = dir.list().size();
     if (run_shell(dir.path(), "command -v script").status != 0) GTEST_SKIP() << "script(1) not installed";
     if (run_shell(dir.path(), "script -qec true /dev/null").status != 0)
         GTEST_SKIP() << "script(1) cannot open a pseudo-terminal here (no /dev/pts?)";
@@ -219,5 +226,5 @@ TEST(PeltaExe, ShowsProgressOnAConsoleAndWritesNoVideoThere) {
                         "pelta:'CON'isaterminal:nameanoutputfilestatus2"),
               std::string::npos)
         << text;
-    EXPECT_EQ(dir.list().size(), 4u);  // the inputs and out.y4m
+    EXPECT_EQ(dir.list().size(), inputs + 1);  // the inputs and out.y4m
 }
