@@ -14,7 +14,9 @@ namespace pelta_cli::platform {
 
 // Called once at start: on Windows, standard input, output and error become
 // binary (no newline translation, no end at a Ctrl+Z byte), and a console
-// shows UTF-8 messages.
+// shows UTF-8 messages. On POSIX, a closed standard descriptor is held by a
+// stand-in that fails every read or write with EBADF, so no file opened
+// later can take its place.
 void init_process();
 
 enum class FileKind { Missing, Regular, Directory, Pipe, Other };
