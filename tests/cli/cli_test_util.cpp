@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -95,6 +96,27 @@ RunResult run_shell(const std::string& dir, const std::string& command) {
 
 RunResult run_pelta(const std::string& dir, const std::string& args) {
     return run_shell(dir, quote(pelta_bin()) + " " + args);
+}
+
+bool run32_native(const std::string& program) {
+    static std::map<std::string, bool> kernel_runs;  // by program
+    const char* force = std::getenv("PELTA_FORCE_QEMU");
+    if (force && std::string(force) == "1") return false;
+    const auto known = kernel_runs.find(program);
+    if (known != kernel_runs.end()) return known->second;
+    return kernel_runs[program] = run_shell("/", quote(program) + " --help >/dev/null 2>&1").status == 0;
+}
+
+std::string run32(const std::string& program, const std::string& qemu_cpu) {
+    if (qemu_cpu.empty() && run32_native(program)) return quote(program);
+    const RunResult qemu = run_shell("/", "command -v qemu-i386-static");
+    if (qemu.status != 0)
+        throw std::runtime_error("the 32-bit " + program +
+                                 " needs qemu-i386-static here (this kernel does not run 32-bit x86 programs, or "
+                                 "PELTA_FORCE_QEMU=1 or a CPU model asks for it), and it is missing: scripts/deps.sh "
+                                 "test installs it");
+    const std::string path = qemu.out.substr(0, qemu.out.find('\n'));
+    return quote(path) + (qemu_cpu.empty() ? "" : " -cpu " + quote(qemu_cpu)) + " " + quote(program);
 }
 
 bool can_make_terminal() {
