@@ -15,6 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "native/memory_host.h"
 #include "native/platform_native.h"
 #include "plugin/descriptor.h"
@@ -37,6 +39,8 @@ std::string make_temp_dir(const char* prefix) {
     return buf.data();
 }
 
+}  // namespace
+
 std::string quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
@@ -47,8 +51,6 @@ std::string quote(const std::string& s) {
     }
     return q + "'";
 }
-
-}  // namespace
 
 ScratchDir::ScratchDir() : path_(make_temp_dir("pelta-cli-")) {}
 
@@ -126,6 +128,24 @@ bool can_make_terminal() {
 
 RunResult run_on_terminal(const std::string& dir, const std::string& command) {
     return run_shell(dir, "script -qec " + quote(command) + " /dev/null");
+}
+
+std::map<std::string, std::string> contents(const ScratchDir& dir) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : dir.list()) files[name] = read_file(dir / name);
+    return files;
+}
+
+void expect_refused(const ScratchDir& dir, const std::string& command, int status, const std::string& message) {
+    SCOPED_TRACE(command);
+    const std::map<std::string, std::string> before = contents(dir);
+    const RunResult r = run_shell(dir.path(), command);
+    EXPECT_EQ(r.status, status) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << "stderr: " << r.err;
+    EXPECT_EQ(r.err.rfind("pelta", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(contents(dir) == before) << "a file was changed, made or left behind";
 }
 
 std::string read_file(const std::string& path) {

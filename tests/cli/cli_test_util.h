@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,18 @@ bool can_make_terminal();
 // Runs `command` on a pseudo-terminal of its own (made by script(1)) as its
 // standard input, output and error; all it showed there comes back in `out`.
 RunResult run_on_terminal(const std::string& dir, const std::string& command);
+
+// Every file of the directory by name, with its bytes.
+std::map<std::string, std::string> contents(const ScratchDir& dir);
+
+// A run that must be refused: runs the shell command `command` in `dir` and
+// expects its exit status, one line on standard error that starts with
+// "pelta" and holds `message`, nothing on standard output, and every file
+// in `dir` as it was before (no output, no temporary file).
+void expect_refused(const ScratchDir& dir, const std::string& command, int status, const std::string& message);
+
+// An argument quoted for the shell.
+std::string quote(const std::string& s);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& data);
