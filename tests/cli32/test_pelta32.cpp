@@ -27,12 +27,6 @@ const std::string kPelta32 = PELTA32_BIN;
 const std::string kAuf = PELTA_AUF_PATH;
 const std::string kBadPlugins = PELTA_BAD_PLUGINS_DIR;
 
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // ---------------------------------------------------------------------------
 // Clips
 
