@@ -165,7 +165,8 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
          .store = set_number(o.max_w),
          .group = &kHostGroup,
          .help = "row stride in pixels, the frame width up to " + std::to_string(2 * kMaxSide) +
-                 " (default: the width\nrounded up to a multiple of 32); the output does not depend on it"},
+                 " (default: the width\nrounded up to a multiple of 32), times the height at most " +
+                 std::to_string(kMaxPixels) + " pixels;\nthe output does not depend on it"},
         {.name = "--saving",
          .store = set_flag(o.saving),
          .group = &kHostGroup,
