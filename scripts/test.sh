@@ -1,7 +1,8 @@
 #!/bin/sh
 # Sets up what is missing, builds everything (native library, command-line
 # host and its 32-bit build pelta32, tests, benchmarks, and pelta.auf with
-# mingw-w64) and runs every test;
+# mingw-w64) and runs every test, and the tests of the 32-bit programs a
+# second time under qemu-i386-static (PELTA_FORCE_QEMU=1);
 # then builds the native code again with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs the unit and end-to-end tests there;
 # last, gives each libFuzzer target a short bounded run (PELTA_FUZZ_SECONDS,
@@ -16,6 +17,8 @@ echo "== release build: native, pelta.auf, tests, benchmarks"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+echo "== the 32-bit programs' tests again under qemu-i386-static, as a machine without 32-bit execution runs them"
+PELTA_FORCE_QEMU=1 ctest --test-dir build --output-on-failure -j "$jobs" -R 'Pelta32|dll_runs_like_native|cli_install'
 
 echo "== sanitizer build: AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELTA_SANITIZE=ON \

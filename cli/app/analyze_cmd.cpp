@@ -12,6 +12,7 @@
 #include "app/plan_cmd.h"
 #include "host/frame_adapters.h"
 #include "host/plugin.h"
+#include "io/output_file.h"
 #include "platform/platform.h"
 
 namespace pelta_cli {
@@ -132,8 +133,12 @@ public:
         return true;
     }
     ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override {
-        return raw_ ? raw_in_.next(dst, stride, error) : y4m_in_.next(dst, stride, error);
+        const ReadStatus s = raw_ ? raw_in_.next(dst, stride, error) : y4m_in_.next(dst, stride, error);
+        if (s == ReadStatus::End && cut_) *cut_ = raw_ ? raw_reader_.truncation() : y4m_.truncation();
+        return s;
     }
+    // Where the reader's truncation goes when a pass reaches the clip's end.
+    void note_truncation_in(Truncation* cut) { cut_ = cut; }
 
 private:
     std::unique_ptr<ByteSource> src_;
@@ -142,6 +147,7 @@ private:
     RawReader raw_reader_;
     Y4mFrameInput y4m_in_;
     RawFrameInput raw_in_;
+    Truncation* cut_ = nullptr;
 };
 
 // The clip as the analysis reads it: its size from the first look, then a
@@ -184,11 +190,9 @@ public:
             first_ = std::make_unique<ClipFrames>(std::make_unique<OwnedFileSource>(f), raw, raw_w, raw_h);
         }
         if (!first_->start(error)) {
-            const Y4mReader::HeaderFault fault = first_->y4m().header_fault();
-            if (fault == Y4mReader::HeaderFault::NotY4m)
-                error += "; decode it through ffmpeg first: ffmpeg -i " +
-                         (name == "-" ? std::string("INPUT") : quote_arg(name)) + " -f yuv4mpegpipe -pix_fmt yuv420p - | " +
-                         from_stdin;
+            error = header_advice(first_->y4m().header_fault(), error, name,
+                                  name == "-" && platform::stream_info(stdin).kind == platform::FileKind::Pipe,
+                                  from_stdin);
             return false;
         }
         if (!raw) {
@@ -198,6 +202,8 @@ public:
         return true;
     }
     bool usage_error() const { return usage_; }
+    // What the passes dropped of an incomplete last frame, when they read that far.
+    const Truncation& truncation() const { return cut_; }
     int w() const { return w_; }
     int h() const { return h_; }
 
@@ -214,6 +220,7 @@ public:
             if (!frames->start(error)) return nullptr;
         }
         if (!frames->skip(first, w_, h_, error)) return nullptr;
+        frames->note_truncation_in(&cut_);
         return frames;
     }
 
@@ -249,6 +256,7 @@ private:
     std::FILE* spool_ = nullptr;
     std::unique_ptr<FileSource> stdin_source_;
     std::unique_ptr<ClipFrames> first_;
+    Truncation cut_;
 };
 
 int fail(const std::string& message, int status = 1) {
@@ -263,15 +271,15 @@ std::string command_from_stdin(int argc, const char* const* argv, int input_at, 
     return cmd;
 }
 
-// The progress line on a terminal.
-std::function<void(const char*, double)> progress_line(bool enabled) {
+// The progress line on a terminal, after `who` ("pelta analyze", "pelta --auto").
+std::function<void(const char*, double)> progress_line(bool enabled, const char* who) {
     if (!enabled) return {};
     auto last = std::make_shared<std::chrono::steady_clock::time_point>();
-    return [last](const char* stage, double done) {
+    return [last, who](const char* stage, double done) {
         const auto now = std::chrono::steady_clock::now();
         if (now - *last < std::chrono::milliseconds(200) && done < 1.0) return;
         *last = now;
-        std::fprintf(stderr, "\rpelta analyze: %s, %d%%\x1b[K", stage, static_cast<int>(done * 100));
+        std::fprintf(stderr, "\r%s: %s, %d%%\x1b[K", who, stage, static_cast<int>(done * 100));
         std::fflush(stderr);
     };
 }
@@ -281,9 +289,9 @@ void clear_progress(bool enabled) {
 }
 
 // Runs the analysis over the opened input, with the progress line on a
-// terminal unless `quiet`.
-bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, long frames, bool quiet, Analysis& a,
-                   std::string& error) {
+// terminal unless `quiet`, in the name of `who`.
+bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, long frames, bool quiet, const char* who,
+                   Analysis& a, std::string& error) {
     const bool show_progress = !quiet && platform::progress_terminal(stderr);
     AnalysisRequest rq;
     rq.desc = desc;
@@ -292,7 +300,7 @@ bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, lon
     rq.start = start;
     rq.frames = frames;
     rq.open = [&input](long first, std::string& err) { return input.frames_from(first, err); };
-    rq.progress = progress_line(show_progress);
+    rq.progress = progress_line(show_progress, who);
     const bool ok = analyze_clip(rq, a, error);
     clear_progress(show_progress);
     return ok;
@@ -331,7 +339,7 @@ OptionTable analyze_options(AnalyzeOptions& o) {
          .kind = ArgKind::Number,
          .lo = 0,
          .hi = INT_MAX / 2,
-         .expects = "a frame number",
+         .expects = "a frame number from 0 to " + std::to_string(INT_MAX / 2),
          .store = set_number(o.start),
          .group = &kOptions,
          .help = "first frame to look at (default 0)"},
@@ -342,7 +350,14 @@ OptionTable analyze_options(AnalyzeOptions& o) {
         {.name = "--report",
          .arg = "PAGE",
          .kind = ArgKind::Text,
-         .store = set_file_name(o.report, "--report"),
+         .store =
+             [&o](const OptionValue& v, std::string& error) {
+                 // The verdict goes to standard output: the page cannot go there too.
+                 if (v.text == "-")
+                     error = "--report - would mix the page into the verdict on standard output; name a file for "
+                             "the page";
+                 return error.empty() && set_file_name(o.report, "--report")(v, error);
+             },
          .group = &kOptions,
          .help = "also write a self-contained HTML page with pictures and profiles"},
         {.name = "--raw",
@@ -351,7 +366,12 @@ OptionTable analyze_options(AnalyzeOptions& o) {
          .lo = 1,
          .hi = kMaxSide,
          .store =
-             [&o](const OptionValue& v, std::string&) {
+             [&o](const OptionValue& v, std::string& error) {
+                 std::string size_error;
+                 if (!check_frame_size(v.w, v.h, size_error)) {
+                     error = "--raw " + std::string(v.text) + ": " + size_error;
+                     return false;
+                 }
                  o.raw = true;
                  o.raw_w = v.w;
                  o.raw_h = v.h;
@@ -359,8 +379,7 @@ OptionTable analyze_options(AnalyzeOptions& o) {
              },
          .group = &kOptions,
          .help = "raw frames of W x H pixels, as pelta --raw reads them"},
-        {.name = "--quiet", .store = set_flag(o.quiet), .group = &kOptions, .help = "no progress line"},
-        {.name = "-q", .store = set_flag(o.quiet), .listed = Listed::No},
+        {.name = "--quiet", .alias = "-q", .store = set_flag(o.quiet), .group = &kOptions, .help = "no progress line"},
         {.name = "--help",
          .alias = "-h",
          .kind = ArgKind::Action,
@@ -414,25 +433,26 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
     std::string error;
     const ParseResult parsed = parse_with_table(analyze_options(o), argc, argv, take_input, error);
     if (parsed.stop == ParseStop::Error) return fail(error, 2);
-    if (parsed.stop == ParseStop::Action) {
-        std::fputs(analyze_help().c_str(), stdout);
-        return 0;
-    }
+    if (parsed.stop == ParseStop::Action) return print_to_stdout(analyze_help(), "pelta analyze");
     if (o.input.empty())
         return fail("missing INPUT (use - for standard input; see " + std::string(program_name()) + " analyze --help)",
                     2);
+    // Neither the page nor the verdict may replace the input or each other.
+    const platform::FileInfo in_file = o.input == "-" ? platform::stream_info(stdin) : platform::file_info(o.input);
+    if (!check_outputs(in_file, {{"-", "the verdict on standard output"}, option_output("--report", o.report)}, error))
+        return fail(error);
 
     AnalysisInput input;
     if (!input.open(o.input, o.raw, o.raw_w, o.raw_h, command_from_stdin(argc, argv, input_at, "analyze"), error))
         return fail(error, input.usage_error() ? 2 : 1);
 
     Analysis a;
-    if (!analyze_input(input, desc, o.start, o.frames, o.quiet, a, error)) return fail(error);
+    if (!analyze_input(input, desc, o.start, o.frames, o.quiet, "pelta analyze", a, error)) return fail(error);
+    if (input.truncation().happened())
+        std::fprintf(stderr, "pelta analyze: warning: %s\n", input.truncation().describe().c_str());
     if (!o.report.empty() && !write_analysis_report(a, o.input, o.report, error)) return fail(error);
     const std::string text = o.json ? analysis_json(a) + "\n" : analysis_text(a);
-    std::fputs(text.c_str(), stdout);
-    if (std::fflush(stdout) != 0) return fail("cannot write to standard output");
-    return 0;
+    return print_to_stdout(text, "pelta analyze");
 }
 
 int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string& from_stdin,
@@ -443,9 +463,14 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
         std::fprintf(stderr, "pelta: %s\n", error.c_str());
         return input.usage_error() ? 2 : 1;
     }
+    // Usage errors that the frame size shows come before the analysis.
+    if (!row_stride(opt, input.w(), input.h(), error)) {
+        std::fprintf(stderr, "pelta: %s (see %s --help)\n", error.c_str(), program_name());
+        return 2;
+    }
     Analysis a;
     if (!analyze_input(input, desc, opt.auto_start, opt.auto_frames ? opt.auto_frames : kDefaultFrames, opt.quiet,
-                       a, error)) {
+                       "pelta --auto", a, error)) {
         std::fprintf(stderr, "pelta: --auto: %s\n", error.c_str());
         return 1;
     }

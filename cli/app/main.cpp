@@ -98,30 +98,6 @@ std::string command_from_stdin(int argc, char** argv, const Options& opt) {
     return cmd;
 }
 
-// A header refusal, with what to do about it where that is clear.
-std::string header_error(const Y4mReader& y4m, const std::string& error, const Options& opt, std::FILE* in,
-                         const std::string& from_stdin) {
-    const bool pipe = platform::stream_info(in).kind == platform::FileKind::Pipe;
-    switch (y4m.header_fault()) {
-        case Y4mReader::HeaderFault::Empty:
-            if (!pipe) return error;
-            return "empty input: the program writing into the pipe wrote nothing (ffmpeg writes some pixel "
-                   "formats as Y4M only with -strict -1; see its messages)";
-        case Y4mReader::HeaderFault::NotY4m:
-            return error + "; decode it through ffmpeg first: ffmpeg -i " +
-                   (opt.input == "-" ? std::string("INPUT") : quote_arg(opt.input)) +
-                   " -f yuv4mpegpipe -pix_fmt yuv420p - | " + from_stdin;
-        default: return error;
-    }
-}
-
-// An output (or log) that is the input file itself would destroy it.
-bool names_the_input(const std::string& name, const platform::FileInfo& in_file) {
-    if (name.empty()) return false;
-    if (name != "-") return is_same_file(name, in_file);
-    return platform::same_file(platform::stream_info(stdout), in_file);
-}
-
 // A window that starts at or beyond the right edge holds no column.
 void warn_window_outside(const Controls& c, int w) {
     if (c.track[TRACK_LEFT] >= w)
@@ -169,6 +145,8 @@ struct FilterRun {
     // and the host's schedule made from it.
     int plan_w = 0, plan_h = 0;
     std::optional<FilterSchedule> schedule;
+    // --auto: when its analysis began.
+    std::optional<Clock::time_point> analysis_start;
 };
 
 std::string see_help() { return std::string(" (see ") + program_name() + " --help)"; }
@@ -183,8 +161,8 @@ int write_failed(const FilterRun& r, const std::string& message) {
 int read_command_line(FilterRun& r) {
     std::string error;
     switch (parse_options(r.argc, r.argv, r.desc, r.opt, error)) {
-        case ParseOutcome::Help: std::fputs(help_text(r.desc).c_str(), stdout); return 0;
-        case ParseOutcome::Version: std::fputs(version_text().c_str(), stdout); return 0;
+        case ParseOutcome::Help: return print_to_stdout(help_text(r.desc), "pelta");
+        case ParseOutcome::Version: return print_to_stdout(version_text(), "pelta");
         case ParseOutcome::Usage: return fail(error + see_help(), 2);
         case ParseOutcome::Run: break;
     }
@@ -194,7 +172,7 @@ int read_command_line(FilterRun& r) {
 }
 
 // Opens the input, refusing a terminal at either end and an output or log
-// that is the input file or the other output.
+// that is the input file or the other output (before --auto's analysis).
 int open_input(FilterRun& r) {
     const Options& opt = r.opt;
     if (opt.input == "-" && platform::is_terminal(stdin))
@@ -211,16 +189,10 @@ int open_input(FilterRun& r) {
         r.in = std::fopen(opt.input.c_str(), "rb");
         if (!r.in) return fail("cannot open input '" + opt.input + "': " + std::strerror(errno));
     }
-    const platform::FileInfo in_file = platform::stream_info(r.in);
-    if (in_file.kind == platform::FileKind::Regular)
-        for (const std::string& name : {opt.output, opt.log})
-            if (names_the_input(name, in_file)) return fail(shown_name(name) + " is the input file; write to another file");
-    auto as_typed = [](const std::string& name) {
-        return name == "-" ? std::string("- (standard output)") : "'" + name + "'";
-    };
-    if (!opt.log.empty() && same_output_file(opt.output, opt.log))
-        return fail("--log " + as_typed(opt.log) + " and OUTPUT " + as_typed(opt.output) +
-                    " are the same file; write them to different files");
+    std::string error;
+    if (!check_outputs(platform::stream_info(r.in),
+                       {option_output("OUTPUT", opt.output), option_output("--log", opt.log)}, error))
+        return fail(error);
     std::setvbuf(r.in, nullptr, _IOFBF, 1 << 20);
     return kGoOn;
 }
@@ -229,24 +201,23 @@ int open_input(FilterRun& r) {
 // host's row stride.
 int read_format(FilterRun& r, Y4mReader& y4m) {
     const Options& opt = r.opt;
+    std::string error;
     if (opt.raw) {
         r.w = opt.raw_w;
         r.h = opt.raw_h;
         r.total = expected_frames(r.in, 0, static_cast<size_t>(r.w) * r.h * 6);
     } else {
-        std::string error;
         if (!y4m.read_header(error))
-            return fail(header_error(y4m, error, opt, r.in, command_from_stdin(r.argc, r.argv, opt)));
+            return fail(header_advice(y4m.header_fault(), error, opt.input,
+                                      platform::stream_info(r.in).kind == platform::FileKind::Pipe,
+                                      command_from_stdin(r.argc, r.argv, opt)));
         r.w = y4m.header().width;
         r.h = y4m.header().height;
         output_format(y4m.header().chroma, y4m.header().depth, opt, r.out_chroma, r.out_depth);
         r.total = expected_frames(r.in, y4m.header_bytes(), y4m.frame_bytes() + 6);
     }
-    r.max_w = opt.max_w ? opt.max_w : (r.w + 31) / 32 * 32;
-    if (r.max_w < r.w)
-        return fail("--max-w " + std::to_string(r.max_w) + " is below the frame width " + std::to_string(r.w) +
-                        see_help(),
-                    2);
+    r.max_w = row_stride(opt, r.w, r.h, error);
+    if (!r.max_w) return fail(error + see_help(), 2);
     return kGoOn;
 }
 
@@ -286,15 +257,12 @@ std::string beyond_the_end(const Options& opt, long segment) {
 int read_plan(FilterRun& r) {
     Options& opt = r.opt;
     if (opt.plan_file.empty()) return kGoOn;
-    if (opt.plan_file != "-") {
-        const platform::FileInfo plan = platform::file_info(opt.plan_file);
-        if (plan.kind == platform::FileKind::Regular)
-            for (const std::string& name : {opt.output, opt.log})
-                if (names_the_input(name, plan))
-                    return fail(shown_name(name) + " is the plan file; write to another file");
-    }
-    PlanFile file;
     std::string error;
+    if (opt.plan_file != "-" &&
+        !check_outputs(platform::file_info(opt.plan_file),
+                       {option_output("OUTPUT", opt.output), option_output("--log", opt.log)}, error, "the plan file"))
+        return fail(error);
+    PlanFile file;
     if (!read_plan_file(opt.plan_file, r.desc, file, error)) return fail(error);
     opt.plan = std::move(file.plan);
     opt.by_plan = true;
@@ -427,11 +395,18 @@ int report(const FilterRun& r, const RunStats& stats, const Truncation& cut) {
     if (no_frames) std::fputs("pelta: warning: no frames in the input\n", stderr);
 
     if (!opt.quiet) {
-        const double secs = std::chrono::duration<double>(Clock::now() - r.start).count();
+        const Clock::time_point now = Clock::now();
+        const double secs = std::chrono::duration<double>(now - r.start).count();
         std::string line = "pelta: " + plural(stats.frames, "frame", "frames") + " in ";
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.2f s (%.1f fps)", secs, secs > 0 ? stats.frames / secs : 0.0);
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "%.2f s (%.1f fps", secs, secs > 0 ? stats.frames / secs : 0.0);
         line += buf;
+        if (r.analysis_start) {
+            std::snprintf(buf, sizeof buf, "; %.2f s with the analysis",
+                          std::chrono::duration<double>(now - *r.analysis_start).count());
+            line += buf;
+        }
+        line += ")";
         line += ", " + std::to_string(stats.failed) + " failed";
         if (stats.passed) line += ", " + std::to_string(stats.passed) + " passed through";
         if (stats.uncached_requests)
@@ -456,7 +431,7 @@ static int run(int argc, char** argv) {
     std::string error;
     const FILTER_DLL* desc = load_filter(argc, argv, error);
     if (!desc) return fail(error);
-    if (argc >= 2 && std::strcmp(argv[1], "analyze") == 0) return run_analyze(argc - 1, argv + 1, desc);
+    if (argc >= 2 && is_analyze_command(argv[1])) return run_analyze(argc - 1, argv + 1, desc);
 
     FilterRun r(argc, argv, desc);
     int status = read_command_line(r);
@@ -469,6 +444,7 @@ static int run(int argc, char** argv) {
     FileSource file_source(r.in);
     std::unique_ptr<ByteSource> replay;
     if (r.opt.auto_settings) {
+        r.analysis_start = Clock::now();
         status = apply_auto_settings(r.opt, desc, command_from_stdin(argc, argv, r.opt), replay);
         if (status >= 0) return status;
     }

@@ -1,6 +1,8 @@
 #include "app/options.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstring>
 #include <string_view>
@@ -31,6 +33,31 @@ using pelta::TRACK_TH_Y;
 using pelta::TRACK_WIDTH;
 
 constexpr int kMaxThreads = 64;
+
+// "an MP4" when `name` ends in the extension of a video container that
+// ffmpeg writes, "" otherwise: pelta writing Y4M into such a name would make
+// a file that players misread.
+std::string container_kind(const std::string& name) {
+    static const char* const kContainers[][2] = {
+        {"mp4", "an MP4"},  {"m4v", "an MP4"},      {"mkv", "a Matroska"}, {"webm", "a WebM"}, {"avi", "an AVI"},
+        {"mov", "a QuickTime"}, {"ts", "an MPEG-TS"}, {"m2ts", "an MPEG-TS"}, {"mts", "an MPEG-TS"},
+        {"mpg", "an MPEG"}, {"mpeg", "an MPEG"},    {"vob", "an MPEG"},    {"flv", "an FLV"},   {"wmv", "a WMV"},
+        {"3gp", "a 3GP"},   {"ogv", "an Ogg"},      {"mxf", "an MXF"},
+    };
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.find_first_of("/\\", dot) != std::string::npos) return "";
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto& [e, kind] : kContainers)
+        if (ext == e) return kind;
+    return "";
+}
+
+std::string stride_too_wide(long long max_w, long long h) {
+    return "--max-w " + std::to_string(max_w) + " is too wide for frames of " + std::to_string(h) + " rows: " +
+           std::to_string(max_w) + "x" + std::to_string(h) + " is more than " + std::to_string(kMaxPixels) +
+           " pixels";
+}
 
 const HelpGroup kTrackGroup{"Filter track bars (range, default):", 14, 58};
 const HelpGroup kCheckGroup{"Filter check boxes (0 or 1, default):", 14, 58};
@@ -138,7 +165,8 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
          .store = set_number(o.max_w),
          .group = &kHostGroup,
          .help = "row stride in pixels, the frame width up to " + std::to_string(2 * kMaxSide) +
-                 " (default: the width\nrounded up to a multiple of 32); the output does not depend on it"},
+                 " (default: the width\nrounded up to a multiple of 32), times the height at most " +
+                 std::to_string(kMaxPixels) + " pixels;\nthe output does not depend on it"},
         {.name = "--saving",
          .store = set_flag(o.saving),
          .group = &kHostGroup,
@@ -202,6 +230,7 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
          .group = &kHostGroup,
          .help = "exit with status 1 if any frame failed (after writing everything)"},
         {.name = "--quiet",
+         .alias = "-q",
          .store = set_flag(o.quiet),
          .group = &kHostGroup,
          .help = "no progress line and no summary on standard error"},
@@ -313,6 +342,17 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
         error = "--max-w " + std::to_string(o.max_w) + " is below the frame width " + std::to_string(o.raw_w);
         return ParseOutcome::Usage;
     }
+    if (o.raw && o.max_w && static_cast<long long>(o.max_w) * o.raw_h > kMaxPixels) {
+        error = stride_too_wide(o.max_w, o.raw_h);
+        return ParseOutcome::Usage;
+    }
+    if (const std::string kind = container_kind(o.output); !kind.empty()) {
+        error = "OUTPUT '" + o.output + "' names " + kind + " file, but " + program_name() +
+                (o.raw ? " --raw writes raw frames; name a .raw file"
+                       : " writes Y4M video; have ffmpeg encode it: " + std::string(program_name()) +
+                             " ... - | ffmpeg -f yuv4mpegpipe -i - " + quote_arg(o.output));
+        return ParseOutcome::Usage;
+    }
     if (!o.log.empty() && o.log == o.output) {
         error = o.log == "-" ? "--log and OUTPUT cannot both be standard output" : "--log and OUTPUT name the same file";
         return ParseOutcome::Usage;
@@ -321,6 +361,44 @@ ParseOutcome parse_options(int argc, const char* const* argv, const FILTER_DLL* 
 }
 
 const char* program_name() { return PELTA_PROGRAM_NAME; }
+
+bool is_analyze_command(const char* arg) { return std::strcmp(arg, "analyze") == 0 || std::strcmp(arg, "analyse") == 0; }
+
+int print_to_stdout(const std::string& text, const char* who) {
+    errno = 0;
+    if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return 0;
+    const int err = errno ? errno : EIO;
+    std::fprintf(stderr, "%s: cannot write standard output: %s\n", who, std::strerror(err));
+    return 1;
+}
+
+int row_stride(const Options& o, int w, int h, std::string& error) {
+    if (!o.max_w) return (w + 31) / 32 * 32;
+    if (o.max_w < w) {
+        error = "--max-w " + std::to_string(o.max_w) + " is below the frame width " + std::to_string(w);
+        return 0;
+    }
+    if (static_cast<long long>(o.max_w) * h > kMaxPixels) {
+        error = stride_too_wide(o.max_w, h);
+        return 0;
+    }
+    return o.max_w;
+}
+
+std::string header_advice(Y4mReader::HeaderFault fault, const std::string& error, const std::string& input,
+                          bool from_pipe, const std::string& from_stdin) {
+    switch (fault) {
+        case Y4mReader::HeaderFault::Empty:
+            if (!from_pipe) return error;
+            return "empty input: the program writing into the pipe wrote nothing (ffmpeg writes some pixel "
+                   "formats as Y4M only with -strict -1; see its messages)";
+        case Y4mReader::HeaderFault::NotY4m:
+            return error + "; decode it through ffmpeg first: ffmpeg -i " +
+                   (input == "-" ? std::string("INPUT") : quote_arg(input)) + " -f yuv4mpegpipe -pix_fmt yuv420p - | " +
+                   from_stdin;
+        default: return error;
+    }
+}
 
 // A file name as a shell would need it typed.
 std::string quote_arg(const std::string& s) {

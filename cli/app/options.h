@@ -64,6 +64,29 @@ const char* program_name();
 // An argument as a shell would need it typed.
 std::string quote_arg(const std::string& s);
 
+// True for the subcommand's name, in either spelling: "analyze", "analyse".
+bool is_analyze_command(const char* arg);
+
+// Writes help or version text to standard output. Answers the exit status:
+// 0, or 1 with a line on standard error ("WHO: cannot write standard
+// output: ...") when the text could not all be written (a full disk,
+// /dev/full, a closed descriptor).
+int print_to_stdout(const std::string& text, const char* who);
+
+// The host's row stride for frames of w x h: --max-w, or by default the
+// width rounded up to a multiple of 32. 0, with a usage error in `error`,
+// when --max-w is below the width or would make frame buffers of more than
+// kMaxPixels pixels (the cap on every way of setting a size).
+int row_stride(const Options& o, int w, int h, std::string& error);
+
+// A refused Y4M header's message (`error`, its `fault`), with what to do
+// where that is clear: ffmpeg's -strict -1 for an empty pipe, a decoding
+// command for input that is not Y4M. `input` is INPUT as given ("-":
+// standard input); `from_pipe` whether it is a pipe; `from_stdin` the
+// command line to suggest behind ffmpeg.
+std::string header_advice(Y4mReader::HeaderFault fault, const std::string& error, const std::string& input,
+                          bool from_pipe, const std::string& from_stdin);
+
 // The --help text, made from the same table, with every control's range and
 // default read from `desc`.
 std::string help_text(const FILTER_DLL* desc);

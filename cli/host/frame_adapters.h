@@ -1,6 +1,7 @@
 // Frame adapters between the host and the two stream formats: frames read
 // from Y4M or raw input into the host's pixels, and the host's output frames
-// written as Y4M or raw into an output file.
+// written as Y4M or raw into an output file. Their buffers are made for the
+// first frame that comes, not from the size alone.
 #pragma once
 
 #include <deque>
@@ -58,6 +59,7 @@ public:
                            std::function<bool(long frame)> keep_planes = {})
         : reader_(reader), params_(params), keep_planes_(std::move(keep_planes)) {}
     ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override;
+    ReadStatus next_into(const std::function<PIXEL_YC*()>& dst, int stride, std::string& error) override;
 
 private:
     Y4mReader& reader_;
@@ -71,6 +73,11 @@ public:
     explicit RawFrameInput(RawReader& reader) : reader_(reader) {}
     ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override {
         return reader_.read_frame(dst, stride, error);
+    }
+    ReadStatus next_into(const std::function<PIXEL_YC*()>& dst, int stride, std::string& error) override {
+        const ReadStatus s = reader_.read_frame(error);
+        if (s == ReadStatus::Frame) reader_.unpack(dst(), stride);
+        return s;
     }
 
 private:

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "native/host_side.h"
 #include "native/platform_native.h"
@@ -42,22 +43,12 @@ EditorHost::EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Co
     : w_(w), h_(h), max_w_(max_w), controls_(controls), saving_(saving), threads_(threads > 1 ? 2 : 1) {
     pixels_ = static_cast<size_t>(max_w_) * h_;
     ring_.resize(kRing + (threads_ > 1 ? kReadAhead : 0));
-    for (auto& frame : ring_) {
-        frame.reset(new PIXEL_YC[pixels_]);
-        fill_padding(frame.get());
-    }
     // Two working frames for the filter; with threads, also the copies of
     // the frames read ahead (up to frame f + 2 + kReadAhead while the filter
     // works on frame f), one being written and those waiting for the writer.
-    // The scratch frames hold the padding value until the filter writes
-    // them: anything it read from them before writing would show as
-    // stride-dependent output.
-    pool_.resize(threads_ > 1 ? (3 + kReadAhead) + 1 + 1 + kOutputQueue : 2);
+    pool_limit_ = threads_ > 1 ? (3 + kReadAhead) + 1 + 1 + kOutputQueue : 2;
+    pool_.reserve(pool_limit_);
     edit_of_.assign(ring_.size(), nullptr);
-    for (auto& frame : pool_) {
-        frame.reset(new PIXEL_YC[pixels_]);
-        fill_all(frame.get());
-    }
 
     exfunc_.is_saving = svc_is_saving;
     exfunc_.set_ycp_filtering_cache_size = svc_set_cache_size;
@@ -92,6 +83,24 @@ void EditorHost::fill_all(PIXEL_YC* frame) const {
     const size_t row = static_cast<size_t>(max_w_);
     std::fill(frame, frame + row, padding_pixel());
     for (int y = 1; y < h_; ++y) std::memcpy(frame + y * row, frame, row * sizeof(PIXEL_YC));
+}
+
+PIXEL_YC* EditorHost::ring_slot(long n) {
+    FrameBuffer& slot = ring_[static_cast<size_t>(n % static_cast<long>(ring_.size()))];
+    if (!slot) {
+        slot.reset(new PIXEL_YC[pixels_]);
+        fill_padding(slot.get());
+    }
+    return slot.get();
+}
+
+ReadStatus EditorHost::read_frame(FrameInput& in, long n, std::string& error) {
+    try {
+        return in.next_into([this, n] { return ring_slot(n); }, max_w_, error);
+    } catch (const std::bad_alloc&) {
+        error = kNoFrameMemory;
+        return ReadStatus::Error;
+    }
 }
 
 BOOL EditorHost::svc_is_saving(void* editp) {

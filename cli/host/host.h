@@ -39,7 +39,16 @@ class FrameInput {
 public:
     virtual ~FrameInput() = default;
     virtual ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) = 0;
+    // The same, asking `dst` for the frame's buffer only once the frame has
+    // arrived, so that a frame that never comes costs no buffer. Readers that
+    // hold a frame's bytes before decoding it do so; others ask first.
+    virtual ReadStatus next_into(const std::function<PIXEL_YC*()>& dst, int stride, std::string& error) {
+        return next(dst(), stride, error);
+    }
 };
+
+// What a run says when a frame buffer cannot be had.
+inline constexpr char kNoFrameMemory[] = "not enough memory for frames of this size";
 
 // Where the output frames go, in order.
 class FrameOutput {
@@ -90,8 +99,10 @@ public:
     // Loads the filter from its descriptor (what GetFilterTable returned) for
     // w x h frames with rows max_w pixels apart (max_w >= w). `saving` is the
     // is_saving answer. `threads` 1 does everything on the calling thread;
-    // 2 or more read and write on two more threads. Every frame buffer of
-    // the run is allocated here.
+    // 2 or more read and write on two more threads. The frame buffers are
+    // made as frames arrive that need them, not from the size alone: a clip
+    // of n frames holds at most kRing + n of them (the ring's slots and the
+    // pool's), and never more than frame_buffers().
     EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving,
                int threads = 1);
     ~EditorHost();
@@ -117,6 +128,9 @@ public:
     void follow(FilterSchedule schedule);
 
     const RunStats& stats() const { return stats_; }
+    // The most frame buffers of max_w x h pixels a run holds: 7 on one
+    // thread, 13 with the reader and writer threads.
+    size_t frame_buffers() const { return ring_.size() + pool_limit_; }
 
     // Frames the filter may read: the current frame and two on each side.
     static constexpr int kRing = 5;
@@ -149,6 +163,11 @@ private:
     PIXEL_YC* process_frame(long f, PIXEL_YC* edit, PIXEL_YC* temp, OutputItem& item);
 
     PIXEL_YC* ring_frame(long n) { return ring_[static_cast<size_t>(n % static_cast<long>(ring_.size()))].get(); }
+    // Frame n's slot in the ring, made on first use.
+    PIXEL_YC* ring_slot(long n);
+    // Reads the next frame into slot n of the ring; a failure to get memory
+    // for it is a read error.
+    ReadStatus read_frame(FrameInput& in, long n, std::string& error);
     // Makes frames through `upto` available, or the end of the clip known:
     // reads them (one thread) or waits for the reader. False on a read error
     // of one of those frames.
@@ -184,10 +203,12 @@ private:
     // host writes every pixel before anything reads it.
     using FrameBuffer = std::unique_ptr<PIXEL_YC[]>;
     size_t pixels_;
-    std::vector<FrameBuffer> ring_;  // frame n in slot n % size
+    std::vector<FrameBuffer> ring_;  // frame n in slot n % size; null until first used
     // The filter's working frames, the copies of input frames that will be
-    // its ycp_edit, and frames waiting to be written.
+    // its ycp_edit, and frames waiting to be written: made when a buffer is
+    // wanted and none is free, up to pool_limit_ (under mu_).
     std::vector<FrameBuffer> pool_;
+    size_t pool_limit_;
     // With threads, the reader copies each frame it decodes into a buffer of
     // the pool, ready as the frame's ycp_edit: edit_of_[n % ring size].
     std::vector<PIXEL_YC*> edit_of_;

@@ -4,6 +4,7 @@
 // and reported, and which error ends the run, do not depend on the threads.
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -14,7 +15,7 @@ namespace pelta_cli {
 
 bool EditorHost::load_through(FrameInput& in, long upto, std::string& error) {
     while (!read_end_ && read_ <= upto) {
-        switch (in.next(ring_frame(read_), max_w_, error)) {
+        switch (read_frame(in, read_, error)) {
             case ReadStatus::Frame: ++read_; break;
             case ReadStatus::End: read_end_ = true; break;
             case ReadStatus::Error: return false;
@@ -43,12 +44,19 @@ void EditorHost::read_ahead(FrameInput& in) {
             if (stop_) break;
         }
         std::string error;
-        const ReadStatus status = in.next(ring_frame(k), max_w_, error);
+        ReadStatus status = read_frame(in, k, error);
         PIXEL_YC* edit = nullptr;
         if (status == ReadStatus::Frame) {
             // The frame's ycp_edit, copied here rather than on the filter's
             // thread.
-            edit = take_buffer(true);
+            try {
+                edit = take_buffer(true);
+            } catch (const std::bad_alloc&) {
+                status = ReadStatus::Error;
+                error = kNoFrameMemory;
+            }
+        }
+        if (status == ReadStatus::Frame) {
             if (!edit) break;
             const PIXEL_YC* frame = ring_frame(k);
             std::copy(frame, frame + pixels_, edit);
@@ -79,6 +87,15 @@ void EditorHost::stop_reader() {
 PIXEL_YC* EditorHost::take_buffer(bool for_reader) {
     std::unique_lock<std::mutex> lock(mu_);
     const bool& give_up = for_reader ? stop_ : write_failed_;
+    if (free_.empty() && pool_.size() < pool_limit_ && !give_up) {
+        // One buffer more, for a frame that has arrived. The scratch frames
+        // hold the padding value until the filter writes them: anything it
+        // read from them before writing would show as stride-dependent output.
+        FrameBuffer buffer(new PIXEL_YC[pixels_]);
+        fill_all(buffer.get());
+        pool_.push_back(std::move(buffer));
+        return pool_.back().get();
+    }
     cv_.wait(lock, [&] { return !free_.empty() || give_up; });
     if (give_up) return nullptr;
     PIXEL_YC* buffer = free_.back();
@@ -112,7 +129,14 @@ void EditorHost::write_behind(FrameOutput& out, const std::function<void(const F
             }
         }
         std::string error;
-        if (!deliver(out, on_frame, item, error)) {
+        bool ok;
+        try {
+            ok = deliver(out, on_frame, item, error);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+            error = kNoFrameMemory;
+        }
+        if (!ok) {
             std::lock_guard<std::mutex> lock(mu_);
             write_failed_ = true;
             write_error_ = error;
@@ -138,54 +162,60 @@ bool EditorHost::run(FrameInput& in, FrameOutput& out, const std::function<void(
     }
 
     bool ok = true;
-    for (long f = 0;; ++f) {
-        // Frames f-2 .. f+2 are the most the filter reads for frame f.
-        if (!input_through(in, f + 2, error)) {
-            ok = false;
-            break;
-        }
-        {
-            // What a host that read just through frame f+2 would know.
-            std::lock_guard<std::mutex> lock(mu_);
-            loaded_ = std::min(read_, f + 3);
-            ended_ = read_end_ && read_ <= f + 2;
-        }
-        if (f >= loaded_) break;
-        current_ = f;
+    try {
+        for (long f = 0;; ++f) {
+            // Frames f-2 .. f+2 are the most the filter reads for frame f.
+            if (!input_through(in, f + 2, error)) {
+                ok = false;
+                break;
+            }
+            {
+                // What a host that read just through frame f+2 would know.
+                std::lock_guard<std::mutex> lock(mu_);
+                loaded_ = std::min(read_, f + 3);
+                ended_ = read_end_ && read_ <= f + 2;
+            }
+            if (f >= loaded_) break;
+            current_ = f;
 
-        // The frame's own copy as ycp_edit (made by the reader, with
-        // threads), and a scratch frame. Null: a write failed, and the
-        // writer reports it.
-        const PIXEL_YC* input = ring_frame(f);
-        PIXEL_YC* edit = nullptr;
-        if (threads_ == 1) {
-            edit = take_buffer(false);
-            if (edit) std::copy(input, input + pixels, edit);
-        } else {
-            std::lock_guard<std::mutex> lock(mu_);
-            edit = edit_of_[static_cast<size_t>(f % static_cast<long>(ring_.size()))];
-        }
-        PIXEL_YC* temp = edit ? take_buffer(false) : nullptr;
-        if (!temp) break;
+            // The frame's own copy as ycp_edit (made by the reader, with
+            // threads), and a scratch frame. Null: a write failed, and the
+            // writer reports it.
+            const PIXEL_YC* input = ring_frame(f);
+            PIXEL_YC* edit = nullptr;
+            if (threads_ == 1) {
+                edit = take_buffer(false);
+                if (edit) std::copy(input, input + pixels, edit);
+            } else {
+                std::lock_guard<std::mutex> lock(mu_);
+                edit = edit_of_[static_cast<size_t>(f % static_cast<long>(ring_.size()))];
+            }
+            PIXEL_YC* temp = edit ? take_buffer(false) : nullptr;
+            if (!temp) break;
 
-        OutputItem item;
-        PIXEL_YC* spare = process_frame(f, edit, temp, item);
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            free_.push_back(spare);
-            released_ = f - 1;  // frame f+1 reads frames f-1 .. f+3
+            OutputItem item;
+            PIXEL_YC* spare = process_frame(f, edit, temp, item);
+            {
+                std::lock_guard<std::mutex> lock(mu_);
+                free_.push_back(spare);
+                released_ = f - 1;  // frame f+1 reads frames f-1 .. f+3
+                cv_.notify_all();
+            }
+
+            if (threads_ == 1) {
+                if (!deliver(out, on_frame, item, error)) return false;
+                continue;
+            }
+            std::unique_lock<std::mutex> lock(mu_);
+            cv_.wait(lock, [&] { return queue_.size() < static_cast<size_t>(kOutputQueue) || write_failed_; });
+            if (write_failed_) break;
+            queue_.push_back(std::move(item));
             cv_.notify_all();
         }
-
-        if (threads_ == 1) {
-            if (!deliver(out, on_frame, item, error)) return false;
-            continue;
-        }
-        std::unique_lock<std::mutex> lock(mu_);
-        cv_.wait(lock, [&] { return queue_.size() < static_cast<size_t>(kOutputQueue) || write_failed_; });
-        if (write_failed_) break;
-        queue_.push_back(std::move(item));
-        cv_.notify_all();
+    } catch (const std::bad_alloc&) {
+        // No memory for a frame buffer: the run ends as on a read error.
+        error = kNoFrameMemory;
+        ok = false;
     }
     if (threads_ == 1) return ok;
 

@@ -46,10 +46,6 @@ void end_for_closed_pipe() {
     platform::end_for_closed_pipe();
 }
 
-bool is_same_file(const std::string& path, const platform::FileInfo& file) {
-    return platform::same_file(platform::file_info(path), file);
-}
-
 namespace {
 
 // Where an output name leads: an existing file, or, for a file not there
@@ -77,12 +73,51 @@ bool output_key(const std::string& path, OutputKey& key) {
     return true;
 }
 
+bool is_null_device(const OutputKey& key) {
+    OutputKey null_device;
+    return output_key(platform::kNullDevice, null_device) && null_device == key;
+}
+
+// True when two output names lead to one file, so that one would overwrite
+// or mix into the other.
+bool same_output_file(const std::string& a, const std::string& b) {
+    OutputKey ka, kb;
+    const bool known = output_key(a, ka);
+    // Standard output twice is one stream, whatever it is.
+    if (a == "-" && b == "-") return !(known && is_null_device(ka));
+    if (!known || !output_key(b, kb) || !(ka == kb)) return false;
+    return !is_null_device(ka);
+}
+
+// True when the output `path` is the file `input`.
+bool is_input(const std::string& path, const platform::FileInfo& input) {
+    const platform::FileInfo out = path == "-" ? platform::stream_info(stdout) : platform::file_info(path);
+    return platform::same_file(out, input);
+}
+
 }  // namespace
 
-bool same_output_file(const std::string& a, const std::string& b) {
-    OutputKey ka, kb, null_device;
-    if (!output_key(a, ka) || !output_key(b, kb) || !(ka == kb)) return false;
-    return !(output_key(platform::kNullDevice, null_device) && null_device == ka);
+RunOutput option_output(const std::string& option, const std::string& path) {
+    return {path, option + " " + (path == "-" ? std::string("- (standard output)") : "'" + path + "'")};
+}
+
+bool check_outputs(const platform::FileInfo& input, const std::vector<RunOutput>& outputs, std::string& error,
+                   const char* input_is) {
+    for (const RunOutput& o : outputs)
+        if (!o.path.empty() && input.kind == platform::FileKind::Regular && is_input(o.path, input)) {
+            error = (o.path == "-" ? std::string("standard output") : "'" + o.path + "'") + " is " + input_is +
+                    "; write to another file";
+            return false;
+        }
+    for (size_t i = 0; i < outputs.size(); ++i)
+        for (size_t j = i + 1; j < outputs.size(); ++j)
+            if (!outputs[i].path.empty() && !outputs[j].path.empty() &&
+                same_output_file(outputs[i].path, outputs[j].path)) {
+                error = outputs[j].label + " and " + outputs[i].label +
+                        " are the same file; write them to different files";
+                return false;
+            }
+    return true;
 }
 
 bool output_is_terminal(const std::string& path) {
@@ -131,7 +166,8 @@ bool OutputFile::open(const std::string& path, std::string& error) {
 bool OutputFile::write_error(std::string& error) {
     const int err = errno;
     if (platform::is_closed_pipe(err, file_)) reader_gone_ = true;
-    error = "cannot write '" + path_ + "': " + std::strerror(err);
+    error = "cannot write " + (is_stdout_ ? std::string("standard output") : "'" + path_ + "'") + ": " +
+            std::strerror(err);
     return false;
 }
 

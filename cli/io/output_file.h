@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -54,14 +55,31 @@ void install_signal_cleanup();
 // ignored SIGPIPE would have ended.
 [[noreturn]] void end_for_closed_pipe();
 
-// True when `path` names the file `file` is (through any links or spelling).
-bool is_same_file(const std::string& path, const platform::FileInfo& file);
+// An output of a run as the same-file check sees it.
+struct RunOutput {
+    std::string path;   // "-": standard output; "": not written in this run
+    std::string label;  // how a message names it beside another output: "--log 'l.csv'"
+};
 
-// True when two output names ("-": standard output) lead to one file, so that
-// one would overwrite or mix into the other: the same device and inode
-// through any links, or, for a file not there yet, the same name in the same
-// directory. The null device is no such file: nothing written there is kept.
-bool same_output_file(const std::string& a, const std::string& b);
+// An output named on the command line by `option` ("OUTPUT", "--log",
+// "--report"): its label is the option with the name as typed, "-" as
+// "- (standard output)".
+RunOutput option_output(const std::string& option, const std::string& path);
+
+// The one check that keeps every output of pelta, pelta analyze and --auto
+// (video, log, page, the verdict on standard output) from destroying the
+// input or another output, made before any work. False, with a one-line
+// `error`, when an output is the input file (`input`: what the input was
+// found to be, through its name or, for standard input, its descriptor; a
+// regular file only), or when two outputs lead to one file. Files compare by
+// identity (device and inode; on Windows volume and file ID), so no other
+// name, link, hard link, letter case or descriptor (/dev/stdout, a shell's
+// `1<>in.y4m`) gets past it; a file not there yet compares by directory and
+// name as the file system compares names. The null device is no such file:
+// nothing written there is kept. `input_is` names the protected file in the
+// message: the input file, or another file the run reads (a plan).
+bool check_outputs(const platform::FileInfo& input, const std::vector<RunOutput>& outputs, std::string& error,
+                   const char* input_is = "the input file");
 
 // True when the output `path` ("-": standard output) is a terminal.
 bool output_is_terminal(const std::string& path);

@@ -1,5 +1,6 @@
 #include "io/y4m.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -35,6 +36,43 @@ namespace {
 constexpr std::string_view kMagic = "YUV4MPEG2";
 constexpr std::string_view kFrame = "FRAME";
 constexpr size_t kMaxLine = 65536;
+
+// Header text as a message shows it: printable ASCII as it is, any other
+// byte as \xNN (a NUL would cut the message short, an escape byte would
+// reach the terminal as a command), and no more than 40 bytes of it.
+std::string shown(std::string_view text) {
+    constexpr size_t kMaxShown = 40;
+    std::string out;
+    for (size_t i = 0; i < text.size() && i < kMaxShown; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else {
+            static const char kHex[] = "0123456789abcdef";
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        }
+    }
+    if (text.size() > kMaxShown) out += "...";
+    return out;
+}
+
+// Reads up to `n` bytes into `buf`, which grows with the bytes that arrive
+// rather than to the size a header announces: a stream that stops short
+// costs at most twice what it held, or the first step. Once a whole frame
+// has come, the buffer holds the next at once.
+size_t read_arrived(ByteSource& src, std::vector<uint8_t>& buf, size_t n) {
+    constexpr size_t kFirstStep = size_t{1} << 20;
+    if (buf.capacity() >= n) {
+        buf.resize(n);
+        return src.read(buf.data(), n);
+    }
+    size_t got = 0;
+    for (size_t want = std::min(n, std::max(buf.capacity(), kFirstStep));; want = std::min(n, 2 * want)) {
+        buf.resize(want);
+        got += src.read(buf.data() + got, want - got);
+        if (got < want || want == n) return got;
+    }
+}
 
 bool parse_dimension(std::string_view digits, long long& out) {
     if (digits.empty() || digits.size() > 12) return false;
@@ -125,7 +163,7 @@ bool chroma_from_xyscss(std::string_view v, Y4mHeader& out, std::string& error) 
     std::string lower(v);
     for (char& ch : lower) ch = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
     if (lower == "411") {
-        error = unsupported_chroma_tag(lower, "XYSCSS=" + std::string(v));
+        error = unsupported_chroma_tag(lower, "XYSCSS=" + shown(v));
         return false;
     }
     Chroma c;
@@ -211,19 +249,19 @@ bool parse_y4m_header(std::string_view line, Y4mHeader& out, std::string& error)
         switch (tok[0]) {
             case 'W':
                 if (!parse_dimension(val, w)) {
-                    error = "bad width tag '" + std::string(tok) + "' in the Y4M header";
+                    error = "bad width tag '" + shown(tok) + "' in the Y4M header";
                     return false;
                 }
                 break;
             case 'H':
                 if (!parse_dimension(val, h)) {
-                    error = "bad height tag '" + std::string(tok) + "' in the Y4M header";
+                    error = "bad height tag '" + shown(tok) + "' in the Y4M header";
                     return false;
                 }
                 break;
             case 'C':
                 if (!parse_chroma_tag(val, out.chroma, out.depth)) {
-                    error = unsupported_chroma_tag(val, "C" + std::string(val));
+                    error = unsupported_chroma_tag(val, "C" + shown(val));
                     return false;
                 }
                 out.chroma_given = true;
@@ -369,8 +407,7 @@ ReadStatus Y4mReader::read_frame(std::vector<uint8_t>& planes, std::string& erro
         return ReadStatus::Error;
     }
     frame_params_ = line.substr(kFrame.size());
-    planes.resize(frame_bytes_);
-    size_t got = src_.read(planes.data(), frame_bytes_);
+    const size_t got = read_arrived(src_, planes, frame_bytes_);
     if (got < frame_bytes_) {
         if (!src_.failed()) {
             truncation_ = {frames_, line.size() + 1 + got, line.size() + 1 + frame_bytes_};
@@ -384,9 +421,14 @@ ReadStatus Y4mReader::read_frame(std::vector<uint8_t>& planes, std::string& erro
 }
 
 ReadStatus RawReader::read_frame(PIXEL_YC* dst, int stride, std::string& error) {
+    const ReadStatus s = read_frame(error);
+    if (s == ReadStatus::Frame) unpack(dst, stride);
+    return s;
+}
+
+ReadStatus RawReader::read_frame(std::string& error) {
     const size_t bytes = frame_bytes();
-    buf_.resize(bytes);
-    size_t got = src_.read(buf_.data(), bytes);
+    const size_t got = read_arrived(src_, buf_, bytes);
     if (frames_ == 0 && got >= kMagic.size() && std::memcmp(buf_.data(), kMagic.data(), kMagic.size()) == 0) {
         error = "the input is a Y4M stream (it starts with YUV4MPEG2): leave out --raw";
         return ReadStatus::Error;
@@ -400,6 +442,11 @@ ReadStatus RawReader::read_frame(PIXEL_YC* dst, int stride, std::string& error) 
         error = "cannot read input: " + src_.error_text();
         return ReadStatus::Error;
     }
+    ++frames_;
+    return ReadStatus::Frame;
+}
+
+void RawReader::unpack(PIXEL_YC* dst, int stride) const {
     const uint8_t* p = buf_.data();
     for (int y = 0; y < h_; ++y) {
         PIXEL_YC* row = dst + static_cast<size_t>(y) * stride;
@@ -414,8 +461,6 @@ ReadStatus RawReader::read_frame(PIXEL_YC* dst, int stride, std::string& error) 
             }
         }
     }
-    ++frames_;
-    return ReadStatus::Frame;
 }
 
 void pack_raw_frame(const PIXEL_YC* src, int stride, int w, int h, uint8_t* out) {

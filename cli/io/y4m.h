@@ -126,9 +126,10 @@ public:
     enum class HeaderFault { None, Empty, NotY4m, Other };
     HeaderFault header_fault() const { return fault_; }
 
-    // Reads the next frame's planes (frame_bytes() bytes) into `planes`. A
-    // frame cut short by the end of the stream gives End, and truncation()
-    // tells what was dropped.
+    // Reads the next frame's planes (frame_bytes() bytes) into `planes`,
+    // which grows with the bytes that arrive, not to the size the header
+    // announces. A frame cut short by the end of the stream gives End, and
+    // truncation() tells what was dropped.
     ReadStatus read_frame(std::vector<uint8_t>& planes, std::string& error);
     long frames_read() const { return frames_; }
     // The parameters of the last frame's FRAME line, with their leading
@@ -153,9 +154,13 @@ class RawReader {
 public:
     RawReader(ByteSource& src, int w, int h) : src_(src), w_(w), h_(h) {}
     size_t frame_bytes() const { return static_cast<size_t>(w_) * h_ * 6; }
-    // Reads the next frame into rows `stride` pixels apart. A frame cut short
-    // by the end of the stream gives End, and truncation() tells what was
-    // dropped. A stream that begins as Y4M is refused.
+    // Reads the next frame's bytes, which unpack() then puts into rows. A
+    // frame cut short by the end of the stream gives End, and truncation()
+    // tells what was dropped. A stream that begins as Y4M is refused.
+    ReadStatus read_frame(std::string& error);
+    // The frame read last, into rows `stride` pixels apart.
+    void unpack(PIXEL_YC* dst, int stride) const;
+    // Both: the next frame into rows `stride` pixels apart.
     ReadStatus read_frame(PIXEL_YC* dst, int stride, std::string& error);
     long frames_read() const { return frames_; }
     const Truncation& truncation() const { return truncation_; }

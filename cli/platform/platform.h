@@ -14,7 +14,9 @@ namespace pelta_cli::platform {
 
 // Called once at start: on Windows, standard input, output and error become
 // binary (no newline translation, no end at a Ctrl+Z byte), and a console
-// shows UTF-8 messages.
+// shows UTF-8 messages. On POSIX, a closed standard descriptor is held by a
+// stand-in that fails every read or write with EBADF, so no file opened
+// later can take its place.
 void init_process();
 
 enum class FileKind { Missing, Regular, Directory, Pipe, Other };
@@ -23,16 +25,23 @@ struct FileInfo {
     FileKind kind = FileKind::Missing;  // Missing: also when it cannot be examined
     // The file's identity, the same for every path that reaches it (links,
     // other spellings of the name): device and inode, or volume serial number
-    // and file index. Windows knows it for files on disk only.
+    // and file index. Windows knows it for files on disk only; under Wine, a
+    // standard handle made from a Unix descriptor tells its index but not
+    // its volume.
     bool has_id = false;
+    bool volume_known = true;
     uint64_t volume = 0, index = 0;
     long long size = 0;  // Regular only
     unsigned mode = 0;   // permission bits (POSIX)
 };
 
-// True when both name the same file.
+// True when both name the same file. Where a volume is not known, the index
+// alone decides: a file of another volume with the same index is taken for
+// the same file, which refuses an output that was safe rather than lets one
+// through that was not.
 inline bool same_file(const FileInfo& a, const FileInfo& b) {
-    return a.has_id && b.has_id && a.volume == b.volume && a.index == b.index;
+    return a.has_id && b.has_id && a.index == b.index &&
+           (a.volume == b.volume || !a.volume_known || !b.volume_known);
 }
 
 // What `path` names, through symbolic links.

@@ -13,7 +13,21 @@
 
 namespace pelta_cli::platform {
 
-void init_process() {}
+void init_process() {
+    // A standard descriptor the caller closed (`<&-`, `>&-`) gets a stand-in,
+    // so that no file opened later takes its number: a write meant for
+    // standard output would land in whatever file got descriptor 1. The
+    // stand-in is the null device opened the wrong way round, so using the
+    // stream still fails with EBADF, as on the closed descriptor.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int got = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        if (got >= 0 && got != fd) {
+            dup2(got, fd);
+            close(got);
+        }
+    }
+}
 
 namespace {
 

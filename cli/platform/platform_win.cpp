@@ -16,6 +16,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -41,12 +42,32 @@ bool console_mode(std::FILE* f, DWORD& mode) {
     return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode);
 }
 
+// What a handle for which GetFileInformationByHandle fails still tells: Wine
+// answers it for no standard handle that it made from a Unix descriptor (a
+// shell's `< in.y4m`), but gives such a handle's file ID, without its
+// volume.
+FileInfo info_by_id(HANDLE h) {
+    FileInfo info;
+    FILE_ID_INFO id{};
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id) ||
+        !GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard))
+        return info;
+    info.kind = standard.Directory ? FileKind::Directory : FileKind::Regular;
+    info.has_id = true;
+    info.volume = id.VolumeSerialNumber;
+    info.volume_known = id.VolumeSerialNumber != 0;
+    std::memcpy(&info.index, id.FileId.Identifier, sizeof info.index);
+    if (info.kind == FileKind::Regular) info.size = standard.EndOfFile.QuadPart;
+    return info;
+}
+
 FileInfo info_of(HANDLE h) {
     FileInfo info;
     switch (GetFileType(h)) {
         case FILE_TYPE_DISK: {
             BY_HANDLE_FILE_INFORMATION bh;
-            if (!GetFileInformationByHandle(h, &bh)) return info;
+            if (!GetFileInformationByHandle(h, &bh)) return info_by_id(h);
             info.kind = bh.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? FileKind::Directory : FileKind::Regular;
             info.has_id = true;
             info.volume = bh.dwVolumeSerialNumber;

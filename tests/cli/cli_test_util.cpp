@@ -11,8 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 #include "native/memory_host.h"
 #include "native/platform_native.h"
@@ -36,6 +39,8 @@ std::string make_temp_dir(const char* prefix) {
     return buf.data();
 }
 
+}  // namespace
+
 std::string quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
@@ -46,8 +51,6 @@ std::string quote(const std::string& s) {
     }
     return q + "'";
 }
-
-}  // namespace
 
 ScratchDir::ScratchDir() : path_(make_temp_dir("pelta-cli-")) {}
 
@@ -97,6 +100,27 @@ RunResult run_pelta(const std::string& dir, const std::string& args) {
     return run_shell(dir, quote(pelta_bin()) + " " + args);
 }
 
+bool run32_native(const std::string& program) {
+    static std::map<std::string, bool> kernel_runs;  // by program
+    const char* force = std::getenv("PELTA_FORCE_QEMU");
+    if (force && std::string(force) == "1") return false;
+    const auto known = kernel_runs.find(program);
+    if (known != kernel_runs.end()) return known->second;
+    return kernel_runs[program] = run_shell("/", quote(program) + " --help >/dev/null 2>&1").status == 0;
+}
+
+std::string run32(const std::string& program, const std::string& qemu_cpu) {
+    if (qemu_cpu.empty() && run32_native(program)) return quote(program);
+    const RunResult qemu = run_shell("/", "command -v qemu-i386-static");
+    if (qemu.status != 0)
+        throw std::runtime_error("the 32-bit " + program +
+                                 " needs qemu-i386-static here (this kernel does not run 32-bit x86 programs, or "
+                                 "PELTA_FORCE_QEMU=1 or a CPU model asks for it), and it is missing: scripts/deps.sh "
+                                 "test installs it");
+    const std::string path = qemu.out.substr(0, qemu.out.find('\n'));
+    return quote(path) + (qemu_cpu.empty() ? "" : " -cpu " + quote(qemu_cpu)) + " " + quote(program);
+}
+
 bool can_make_terminal() {
     static const bool yes = run_shell("/", "script -qec true /dev/null").status == 0;
     return yes;
@@ -104,6 +128,24 @@ bool can_make_terminal() {
 
 RunResult run_on_terminal(const std::string& dir, const std::string& command) {
     return run_shell(dir, "script -qec " + quote(command) + " /dev/null");
+}
+
+std::map<std::string, std::string> contents(const ScratchDir& dir) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : dir.list()) files[name] = read_file(dir / name);
+    return files;
+}
+
+void expect_refused(const ScratchDir& dir, const std::string& command, int status, const std::string& message) {
+    SCOPED_TRACE(command);
+    const std::map<std::string, std::string> before = contents(dir);
+    const RunResult r = run_shell(dir.path(), command);
+    EXPECT_EQ(r.status, status) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << "stderr: " << r.err;
+    EXPECT_EQ(r.err.rfind("pelta", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(contents(dir) == before) << "a file was changed, made or left behind";
 }
 
 std::string read_file(const std::string& path) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,11 +42,34 @@ struct RunResult {
 RunResult run_shell(const std::string& dir, const std::string& command);
 // Runs pelta with `args` (already quoted for the shell) in `dir`.
 RunResult run_pelta(const std::string& dir, const std::string& args);
+// A static 32-bit x86 Linux program (pelta32, the DLL harness) as the start
+// of a shell command: the program itself where this kernel runs such
+// programs, else the program under qemu-i386-static, as run32 in
+// scripts/run32.sh has it. The kernel can when `program --help` ends with
+// status 0; PELTA_FORCE_QEMU=1 in the environment takes qemu-i386-static all
+// the same, so both ways can be tried on any machine. A `qemu_cpu` model
+// ("qemu32": SSE2 without SSSE3 or AVX) always emulates, on that CPU. Throws
+// std::runtime_error when qemu-i386-static is needed and missing.
+std::string run32(const std::string& program, const std::string& qemu_cpu = "");
+// Whether run32(program) runs it directly.
+bool run32_native(const std::string& program);
 // Whether script(1) can give a command a pseudo-terminal here.
 bool can_make_terminal();
 // Runs `command` on a pseudo-terminal of its own (made by script(1)) as its
 // standard input, output and error; all it showed there comes back in `out`.
 RunResult run_on_terminal(const std::string& dir, const std::string& command);
+
+// Every file of the directory by name, with its bytes.
+std::map<std::string, std::string> contents(const ScratchDir& dir);
+
+// A run that must be refused: runs the shell command `command` in `dir` and
+// expects its exit status, one line on standard error that starts with
+// "pelta" and holds `message`, nothing on standard output, and every file
+// in `dir` as it was before (no output, no temporary file).
+void expect_refused(const ScratchDir& dir, const std::string& command, int status, const std::string& message);
+
+// An argument quoted for the shell.
+std::string quote(const std::string& s);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& data);

@@ -1,9 +1,12 @@
 // pelta32 end to end: the shipped pelta.auf run through --plugin must give the
 // native 64-bit pelta's output and log byte for byte, as must pelta32's own
-// 32-bit build of the filter, run directly where the kernel can and under
-// qemu-i386-static on an SSE2-only CPU (so the DLL's SSE2 path runs, and its
-// AVX2 path where this CPU has AVX2); bad plug-in files are reported as bad
-// input; scripts/pelta-dll runs the DLL either way.
+// 32-bit build of the filter, run as this machine runs it (directly where the
+// kernel can, else under qemu-i386-static; run32 in cli_test_util.h) and
+// under qemu-i386-static on an SSE2-only CPU (so the DLL's SSE2 path runs,
+// and its AVX2 path where this CPU has AVX2); bad plug-in files are reported
+// as bad input; scripts/pelta-dll runs the DLL either way. Every 32-bit
+// program here runs through run32, so PELTA_FORCE_QEMU=1 runs the whole
+// suite under the emulator.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,18 +26,6 @@ namespace {
 const std::string kPelta32 = PELTA32_BIN;
 const std::string kAuf = PELTA_AUF_PATH;
 const std::string kBadPlugins = PELTA_BAD_PLUGINS_DIR;
-const std::string kQemu = PELTA_QEMU;
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-bool kernel_runs_pelta32() {
-    static const bool yes = run_shell("/", quote(kPelta32) + " --help >/dev/null").status == 0;
-    return yes;
-}
 
 // ---------------------------------------------------------------------------
 // Clips
@@ -108,24 +99,21 @@ const char kPlan[] = R"({"segments": [
 struct Runner {
     const char* name;
     std::string command;  // pelta's arguments follow
-    bool emulated;
 };
 
 std::vector<Runner> runners() {
     const std::string plugin = " --plugin " + quote(kAuf);
-    const std::string qemu32 = quote(kQemu) + " -cpu qemu32 " + quote(kPelta32);
+    const std::string qemu32 = run32(kPelta32, "qemu32");
     return {
-        {"pelta32", quote(kPelta32), false},
-        {"pelta32 --plugin pelta.auf", quote(kPelta32) + plugin, false},
-        {"qemu32: pelta32", qemu32, true},
-        {"qemu32: pelta32 --plugin pelta.auf", qemu32 + plugin, true},
+        {"pelta32", run32(kPelta32)},
+        {"pelta32 --plugin pelta.auf", run32(kPelta32) + plugin},
+        {"qemu32: pelta32", qemu32},
+        {"qemu32: pelta32 --plugin pelta.auf", qemu32 + plugin},
     };
 }
 
 TEST(Pelta32, PluginAndOwnBuildMatchNativePeltaByteForByte) {
-    ASSERT_FALSE(kQemu.empty()) << "qemu-i386-static is missing (scripts/deps.sh test installs it)";
-    if (!kernel_runs_pelta32())
-        std::printf("note: this kernel cannot run 32-bit programs; pelta32 runs under qemu-i386-static only\n");
+    std::printf("note: pelta32 runs %s\n", run32_native(kPelta32) ? "directly" : "under qemu-i386-static");
     ScratchDir dir;
     write_file(dir / "plan.json", kPlan);
     int compared = 0;
@@ -140,7 +128,6 @@ TEST(Pelta32, PluginAndOwnBuildMatchNativePeltaByteForByte) {
             const std::string want = read_file(dir / "ref.out"), want_log = read_file(dir / "ref.csv");
             ASSERT_EQ(std::count(want_log.begin(), want_log.end(), '\n'), c.frames + 1);
             for (const Runner& r : runners()) {
-                if (!r.emulated && !kernel_runs_pelta32()) continue;
                 SCOPED_TRACE(r.name);
                 const RunResult got = run_shell(dir.path(), r.command + " " + args + "got.csv in got.out");
                 ASSERT_EQ(got.status, 0) << got.err;
@@ -150,7 +137,7 @@ TEST(Pelta32, PluginAndOwnBuildMatchNativePeltaByteForByte) {
             }
         }
     }
-    EXPECT_GE(compared, 32);
+    EXPECT_EQ(compared, static_cast<int>(std::size(kClips) * std::size(kSettings) * runners().size()));
 }
 
 // ---------------------------------------------------------------------------
@@ -229,7 +216,7 @@ TEST(Pelta32, BadPluginFilesAreReportedInOneLineAndLeaveNoOutput) {
             write_file(path, c.bytes);
         }
         const std::vector<std::string> before = dir.list();
-        const RunResult r = run_shell(dir.path(), quote(kPelta32) + " --plugin " + quote(path) +
+        const RunResult r = run_shell(dir.path(), run32(kPelta32) + " --plugin " + quote(path) +
                                                       " --log out.csv in.y4m out.y4m");
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -276,9 +263,10 @@ TEST(Pelta32, ControlsAndHelpComeFromThePluginsDescriptor) {
     write_file(dir / "patched.auf", with_track_default(read_file(kAuf), TRACK_STRIPE, 0));
     write_clip(kClips[0], dir / "in.y4m");
 
-    const RunResult own = run_shell(dir.path(), quote(kPelta32) + " --help");
-    const RunResult shipped = run_shell(dir.path(), quote(kPelta32) + " --plugin " + quote(kAuf) + " --help");
-    const RunResult patched = run_shell(dir.path(), quote(kPelta32) + " --plugin patched.auf --help");
+    const std::string pelta32 = run32(kPelta32);
+    const RunResult own = run_shell(dir.path(), pelta32 + " --help");
+    const RunResult shipped = run_shell(dir.path(), pelta32 + " --plugin " + quote(kAuf) + " --help");
+    const RunResult patched = run_shell(dir.path(), pelta32 + " --plugin patched.auf --help");
     ASSERT_EQ(own.status, 0);
     ASSERT_EQ(shipped.status, 0);
     ASSERT_EQ(patched.status, 0);
@@ -291,7 +279,7 @@ TEST(Pelta32, ControlsAndHelpComeFromThePluginsDescriptor) {
     // Run with its own default, the patched plug-in filters as the native
     // build does when told --stripe 0.
     ASSERT_EQ(run_pelta(dir.path(), "--quiet --stripe 0 --log ref.csv in.y4m ref.y4m").status, 0);
-    const RunResult r = run_shell(dir.path(), quote(kPelta32) + " --quiet --plugin patched.auf --log got.csv in.y4m got.y4m");
+    const RunResult r = run_shell(dir.path(), pelta32 + " --quiet --plugin patched.auf --log got.csv in.y4m got.y4m");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(read_file(dir / "got.y4m") == read_file(dir / "ref.y4m"));
     EXPECT_EQ(read_file(dir / "got.csv"), read_file(dir / "ref.csv"));
@@ -307,14 +295,20 @@ TEST(Pelta32, WrapperRunsTheShippedDllDirectlyOrEmulated) {
     ScratchDir dir;
     write_clip(kClips[1], dir / "in.y4m");
     ASSERT_EQ(run_pelta(dir.path(), "--quiet --log ref.csv in.y4m ref.y4m").status, 0);
-    const std::string wrapper = "PELTA_BUILD_DIR=" + quote(PELTA_BUILD_DIR) + " " +
-                                quote(source_dir() + "/scripts/pelta-dll") + " --quiet --log got.csv in.y4m got.y4m";
-    for (const char* how : {"", "PELTA_DLL_EMULATE=1 QEMU_CPU=qemu32 "}) {
-        SCOPED_TRACE(*how ? how : "directly where possible");
-        const RunResult r = run_shell(dir.path(), std::string(how) + wrapper);
+    const RunResult analysis = run_pelta(dir.path(), "analyse -q --json in.y4m");
+    ASSERT_EQ(analysis.status, 0) << analysis.err;
+    const std::string wrapper =
+        "PELTA_BUILD_DIR=" + quote(PELTA_BUILD_DIR) + " " + quote(source_dir() + "/scripts/pelta-dll");
+    for (const std::string how : {"", "PELTA_FORCE_QEMU=1 QEMU_CPU=qemu32 ", "PELTA_DLL_EMULATE=1 "}) {
+        SCOPED_TRACE(how.empty() ? "as this machine runs pelta32" : how);
+        const RunResult r = run_shell(dir.path(), how + wrapper + " --quiet --log got.csv in.y4m got.y4m");
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(read_file(dir / "got.y4m") == read_file(dir / "ref.y4m"));
         EXPECT_EQ(read_file(dir / "got.csv"), read_file(dir / "ref.csv"));
+        // The subcommand, with --plugin after it.
+        const RunResult a = run_shell(dir.path(), how + wrapper + " analyse -q --json in.y4m");
+        EXPECT_EQ(a.status, 0) << a.err;
+        EXPECT_EQ(a.out, analysis.out);
     }
     const RunResult missing = run_shell(dir.path(), "PELTA_BUILD_DIR=/nonexistent PELTA32= PELTA_AUF= " +
                                                         quote(source_dir() + "/scripts/pelta-dll") + " in.y4m x.y4m");
