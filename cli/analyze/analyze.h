@@ -85,19 +85,38 @@ struct Analysis {
     ReportFrame picture;
 };
 
-// Where the analysis reads its frames: a fresh reader of the clip that
-// starts at clip frame `first` each time it is called (each pass reads the
-// stretches it needs again). Null with `error` set on failure.
-using SampleOpener = std::function<std::unique_ptr<FrameInput>(long first, std::string& error)>;
+// Where the analysis reads the clip. A file is read where the analysis
+// wants, by seeking: every pass opens a reader at the first frame it needs.
+// A pipe is read once, front to back, through next(): the analysis keeps the
+// frames its later passes will read again (keep), which the reader holds in
+// a scratch file, and forgets those it no longer needs; open() then reads
+// kept frames only, and ends at the first frame not kept.
+class ClipReader {
+public:
+    virtual ~ClipReader() = default;
+    // Whether open() may start anywhere: a file.
+    virtual bool seekable() const = 0;
+    // The clip's frames, where known before reading it (a file), else -1.
+    virtual long length() const = 0;
+    // A reader of the clip from frame `first` on; null with `error` set on
+    // failure.
+    virtual std::unique_ptr<FrameInput> open(long first, std::string& error) = 0;
+    // A pipe: its next frame, kept for later passes when `keep`.
+    virtual ReadStatus next(PIXEL_YC* dst, int stride, bool keep, std::string& error) = 0;
+    // A pipe: kept frames [first, end) are no longer needed.
+    virtual void forget(long first, long end) = 0;
+};
 
 struct AnalysisRequest {
     const FILTER_DLL* desc = nullptr;
     int w = 0, h = 0;
-    long start = 0;     // first clip frame of the sample
-    long frames = 300;  // frames to look at (fewer when the clip is shorter)
-    SampleOpener open;
+    long start = 0;    // first clip frame to look at
+    long frames = -1;  // frames from `start` to spread the sample over; -1: to the clip's end
+    ClipReader* clip = nullptr;
     // Called with a short stage name and 0..1 while the analysis runs.
     std::function<void(const char* stage, double done)> progress;
+    // Opens a reader at clip frame `first` (clip->open).
+    std::unique_ptr<FrameInput> open(long first, std::string& error) const { return clip->open(first, error); }
 };
 
 // The fewest frames the analysis can judge.

@@ -226,9 +226,16 @@ std::string analysis_text(const Analysis& a) {
         t += "if you must: " + suggested_command(s) + " (what --auto --force would use)\n";
     }
     for (const std::string& w : a.warnings) t += "warning:    " + w + "\n";
-    t += "confidence: " + fmt("%.2f", a.confidence) + " (frames " + std::to_string(a.start) + ".." +
-         std::to_string(a.start + a.frames - 1) + " of a " + std::to_string(a.w) + "x" + std::to_string(a.h) +
-         " clip)\n";
+    if (a.segments.size() > 1)
+        for (const Segment& g : a.segments) {
+            t += "segment:    frames " + std::to_string(g.start) + ".." + std::to_string(g.start + g.frames - 1) + ": " +
+                 kind_name(g.kind);
+            if (is_pelta_kind(g.kind)) t += ", " + suggested_command(g.settings);
+            t += " (confidence " + fmt("%.2f", g.confidence) + ")\n";
+        }
+    t += "confidence: " + fmt("%.2f", a.confidence) + " (" + std::to_string(a.frames) + " frames looked at, over frames " +
+         std::to_string(a.start) + ".." + std::to_string(a.start + a.span - 1) + " of a " + std::to_string(a.w) + "x" +
+         std::to_string(a.h) + " clip)\n";
     return t;
 }
 

@@ -72,14 +72,27 @@ struct Survey {
     std::vector<FrameRecord> frames;
     std::vector<PairRecord> pairs;
     double noise = 0;  // the clip's grain: median over the frames estimated
+    // Each frame's mean absolute luma change from the frame before, by
+    // frame number, for every frame read in order (the cuts show in it).
+    std::vector<std::pair<long, float>> frame_change;
     float pair_comb(const PairRecord& p, int tff, int k, int b) const {
         return p.comb[(static_cast<size_t>(tff) * kCoarseShifts + static_cast<size_t>(k)) * static_cast<size_t>(blocks) +
                       static_cast<size_t>(b)];
     }
 };
 
-// Reads the stretches (in order, not overlapping) and measures them.
-bool run_survey(const AnalysisRequest& rq, const std::vector<Stretch>& stretches, Survey& out, std::string& error);
+// Reads the stretches (in order, not overlapping) and measures them; with
+// `append`, adds them to what `out` holds (stretches that overlap none of
+// its own).
+bool run_survey(const AnalysisRequest& rq, const std::vector<Stretch>& stretches, Survey& out, std::string& error,
+                bool append = false);
+// Adds the change of frames [first, end) (from the frame before each) to
+// out.frame_change: where a file's cut lies between two stretches.
+bool scan_changes(const AnalysisRequest& rq, long first, long end, Survey& out, std::string& error);
+// The same for a pipe, read once through (from frame 0 to the end of the
+// range asked for): stretches chosen as it goes (StreamSampler), and the
+// change of every frame read; `length` is the frames read.
+bool survey_stream(const AnalysisRequest& rq, Survey& out, long& length, std::string& error);
 
 // The match index n (the weave of frames n-1 and n, rows of parity
 // (tff ^ n) & 1 from frame n-1) as the survey measured it, for the record at
@@ -110,6 +123,25 @@ struct Verdict {
 };
 
 Verdict judge(const Survey& s, const FrameSet& frames);
+
+// ---- segments ----------------------------------------------------------------
+
+// A run of the clip of one kind: frames [start, end), the survey's frames
+// in it, and the verdict on them together.
+struct Part {
+    long start = 0, end = 0;
+    FrameSet frames;
+    Verdict verdict;
+};
+
+// The clip's frames [first, end) cut into parts: each stretch judged by
+// itself, neighbours of one kind (match and window counting as one) joined,
+// and the boundary between two kinds placed at a cut where the frames
+// between them show one, else midway. For a file, short stretches are
+// surveyed between two of different kinds until they lie within a stretch
+// of each other (adding to `s`), and the frames between read for the cut.
+bool find_parts(const AnalysisRequest& rq, Survey& s, long first, long end, std::vector<Part>& parts,
+                std::string& error);
 
 // ---- refinement and result ---------------------------------------------------
 

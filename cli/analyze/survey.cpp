@@ -6,10 +6,12 @@
 // candidate picture is a mix of two frames' rows, and so is its profile.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 #include <memory>
 
 #include "analyze/passes.h"
+#include "analyze/sampling.h"
 
 namespace pelta_cli::analysis {
 
@@ -72,109 +74,250 @@ void weave_blocks(const Profiles& a, const Profiles& b, int parity, std::vector<
     }
 }
 
+
+// The mean absolute change of luma from one frame to the next, per pixel,
+// on every other row and every fourth column: what tells a cut.
+class ChangeMeter {
+public:
+    // Frame f's change from frame f-1, or -1 when that was not read.
+    double measure(long f, const PIXEL_YC* frame, int stride, int w, int h) {
+        std::vector<int16_t>& now = buf_[f & 1];
+        now.clear();
+        for (int y = 0; y < h; y += 2)
+            for (int x = 0; x < w; x += 4)
+                now.push_back(frame[static_cast<size_t>(y) * static_cast<size_t>(stride) + static_cast<size_t>(x)].y);
+        const std::vector<int16_t>& before = buf_[(f & 1) ^ 1];
+        const bool follows = last_ == f - 1 && before.size() == now.size() && !now.empty();
+        last_ = f;
+        if (!follows) return -1;
+        double sum = 0;
+        for (size_t i = 0; i < now.size(); ++i) sum += std::abs(now[i] - before[i]);
+        return sum / static_cast<double>(now.size());
+    }
+
+private:
+    std::vector<int16_t> buf_[2];
+    long last_ = -2;
+};
+
+// Builds the survey from frames read in order: each frame of a stretch is
+// recorded, with the frame before it for its motion and the frame after it
+// for its weaves; a frame that is only a stretch's neighbour is measured for
+// those and not recorded.
+class SurveyBuilder {
+public:
+    SurveyBuilder(const AnalysisRequest& rq, Survey& out) : rq_(rq), out_(out), nb_(static_cast<size_t>(block_count(rq.w))) {
+        out_.w = rq.w;
+        out_.h = rq.h;
+        out_.blocks = block_count(rq.w);
+        // Pairs for the window search: about kPairPixels pixels of them, at
+        // least 16 pairs, spread evenly over what the stretches hold: every
+        // pair at first, and every other one of those kept whenever they
+        // grow to twice as many (a pipe does not tell its length in advance).
+        constexpr double kPairPixels = 64.0 * 720 * 480;
+        want_pairs_ = std::max<size_t>(16, static_cast<size_t>(kPairPixels / (double(rq.w) * rq.h)));
+        for (int t = 0; t < 2; ++t)
+            for (int k = 0; k < kCoarseShifts; ++k) maps_.push_back(rebuild_map(rq.h, 0, t, coarse_shift(k)));
+        rebuilt_.resize(nb_ * static_cast<size_t>(rq.h));
+        energy_.resize(nb_);
+    }
+
+    // The next frame read, f: `record` when it belongs to a stretch,
+    // `needed` when it or a neighbour does (otherwise only its change from
+    // the frame before is kept, for the cuts).
+    void add(long f, const PIXEL_YC* frame, int stride, bool record, bool needed) {
+        const double change = meter_.measure(f, frame, stride, rq_.w, rq_.h);
+        if (change >= 0) out_.frame_change.emplace_back(f, static_cast<float>(change));
+        if (!needed) {
+            cur_.frame = -1;
+            recorded_last_ = false;
+            return;
+        }
+        remember(f, frame, stride);
+        const bool after_prev = prev_.frame >= 0 && prev_.frame == f - 1;
+        // The frame before now has its next frame: its weaves, and the
+        // window rebuilt on it when it opens a sampled pair.
+        if (after_prev && recorded_last_ && !out_.frames.empty() && out_.frames.back().frame == prev_.frame)
+            link_next(out_.frames.size() - 1);
+        recorded_last_ = record;
+        if (!record) return;
+        FrameRecord r;
+        r.frame = f;
+        double luma = 0;
+        for (float v : cur_.p.y) luma += v;
+        r.luma = luma / (static_cast<double>(rq_.w) * rq_.h);
+        if (recorded_++ % kNoiseEvery == 0) r.noise = estimate_noise(frame, stride, rq_.w, rq_.h);
+        weave_blocks(cur_.p, cur_.p, 0, r.in_comb, &r.in_field, &r.chroma_in);
+        if (after_prev) {
+            r.has_prev = true;
+            r.moved.resize(2 * nb_);
+            field_change(cur_.p.y.data(), prev_.p.y.data(), out_.blocks, rq_.h, r.moved.data());
+            for (size_t b = 0; b < nb_; ++b)
+                for (int p = 0; p < 2; ++p) r.change[p] += r.moved[2 * b + static_cast<size_t>(p)];
+            for (double& c : r.change) c /= static_cast<double>(nb_);
+        }
+        out_.frames.push_back(std::move(r));
+    }
+
+    // The records of frames [first, end) and their pairs are no longer
+    // wanted (a pipe's stretch thinned out).
+    void drop(long first, long end) {
+        std::vector<long> moved_to(out_.frames.size(), -1);
+        size_t kept = 0;
+        for (size_t i = 0; i < out_.frames.size(); ++i) {
+            const long f = out_.frames[i].frame;
+            if (f >= first && f < end) continue;
+            moved_to[i] = static_cast<long>(kept);
+            if (kept != i) out_.frames[kept] = std::move(out_.frames[i]);
+            ++kept;
+        }
+        out_.frames.resize(kept);
+        std::vector<PairRecord> pairs;
+        for (PairRecord& p : out_.pairs)
+            if (moved_to[p.record] >= 0) {
+                p.record = static_cast<size_t>(moved_to[p.record]);
+                pairs.push_back(std::move(p));
+            }
+        out_.pairs = std::move(pairs);
+    }
+
+    void finish(const std::vector<Stretch>& stretches) {
+        out_.stretches.insert(out_.stretches.end(), stretches.begin(), stretches.end());
+        std::sort(out_.stretches.begin(), out_.stretches.end(),
+                  [](const Stretch& a, const Stretch& b) { return a.start < b.start; });
+        for (FrameRecord& r : out_.frames)
+            for (size_t i = 0; i < out_.stretches.size(); ++i)
+                if (r.frame >= out_.stretches[i].start && r.frame < out_.stretches[i].start + out_.stretches[i].frames)
+                    r.stretch = static_cast<int>(i);
+        std::sort(out_.frame_change.begin(), out_.frame_change.end());
+        std::vector<double> noise;
+        for (const FrameRecord& r : out_.frames)
+            if (r.noise >= 0) noise.push_back(r.noise);
+        if (!noise.empty()) {
+            std::nth_element(noise.begin(), noise.begin() + static_cast<long>(noise.size() / 2), noise.end());
+            out_.noise = noise[noise.size() / 2];
+        }
+    }
+
+    long recorded() const { return recorded_; }
+
+private:
+    // The grain on every fourth recorded frame.
+    static constexpr long kNoiseEvery = 4;
+
+    void remember(long f, const PIXEL_YC* frame, int stride) {
+        std::swap(prev_, cur_);
+        cur_.frame = f;
+        make_profiles(frame, stride, 0, rq_.w, rq_.h, kBlock, true, cur_.p);
+    }
+
+    void link_next(size_t index) {
+        FrameRecord& r = out_.frames[index];
+        r.has_next = true;
+        for (int p = 0; p < 2; ++p) weave_blocks(prev_.p, cur_.p, p, r.next_comb[p], nullptr, &r.chroma_next[p]);
+        if (r.frame % 2 != 0 || pairs_seen_++ % pair_every_ != 0) return;
+        PairRecord pr;
+        pr.record = index;
+        pr.comb.resize(maps_.size() * nb_);
+        for (size_t m = 0; m < maps_.size(); ++m) {
+            apply_rebuild(maps_[m], prev_.p.y.data(), cur_.p.y.data(), out_.blocks, rebuilt_.data());
+            std::fill(energy_.begin(), energy_.end(), 0.0);
+            weave_energy(rebuilt_.data(), rebuilt_.data(), 0, out_.blocks, rq_.h, energy_.data(), nullptr);
+            std::copy(energy_.begin(), energy_.end(), pr.comb.begin() + static_cast<long>(m * nb_));
+        }
+        out_.pairs.push_back(std::move(pr));
+        if (out_.pairs.size() >= 2 * want_pairs_) {
+            for (size_t i = 0; 2 * i < out_.pairs.size(); ++i) out_.pairs[i] = std::move(out_.pairs[2 * i]);
+            out_.pairs.resize((out_.pairs.size() + 1) / 2);
+            pair_every_ *= 2;
+        }
+    }
+
+    const AnalysisRequest& rq_;
+    Survey& out_;
+    size_t nb_;
+    size_t want_pairs_ = 16;
+    long pair_every_ = 1, pairs_seen_ = 0, recorded_ = 0;
+    bool recorded_last_ = false;
+    Seen prev_, cur_;
+    ChangeMeter meter_;
+    std::vector<RebuildMap> maps_;  // [tff * kCoarseShifts + k], for an even frame
+    std::vector<float> rebuilt_;
+    std::vector<double> energy_;
+};
+
 }  // namespace
 
-bool run_survey(const AnalysisRequest& rq, const std::vector<Stretch>& stretches, Survey& out, std::string& error) {
-    out = Survey{};
-    out.w = rq.w;
-    out.h = rq.h;
-    out.blocks = block_count(rq.w);
-    out.stretches = stretches;
+bool run_survey(const AnalysisRequest& rq, const std::vector<Stretch>& stretches, Survey& out, std::string& error,
+                bool append) {
+    if (!append) out = Survey{};
+    SurveyBuilder b(rq, out);
     long total = 0;
     for (const Stretch& s : stretches) total += s.frames;
-    const size_t nb = static_cast<size_t>(out.blocks);
-
-    // Pairs for the window search: about kPairPixels pixels of them, at
-    // least 16 pairs, spread evenly over what the stretches hold: every pair
-    // at first, and every other one of those kept whenever they grow to
-    // twice as many (a pipe does not tell its length in advance).
-    constexpr double kPairPixels = 64.0 * 720 * 480;
-    const size_t want_pairs = std::max<size_t>(16, static_cast<size_t>(kPairPixels / (double(rq.w) * rq.h)));
-    long pair_every = 1, pairs_seen = 0;
-    // The grain on every fourth frame.
-    constexpr long kNoiseEvery = 4;
-
-    const int stride = rq.w;
     std::vector<PIXEL_YC> pixels(static_cast<size_t>(rq.w) * static_cast<size_t>(rq.h));
-    std::vector<RebuildMap> maps;  // [tff * kCoarseShifts + k], for an even frame
-    maps.reserve(2 * kCoarseShifts);
-    for (int t = 0; t < 2; ++t)
-        for (int k = 0; k < kCoarseShifts; ++k) maps.push_back(rebuild_map(rq.h, 0, t, coarse_shift(k)));
-    std::vector<float> rebuilt(nb * static_cast<size_t>(rq.h));
-    std::vector<double> energy(nb);
-
-    long done = 0;
-    for (size_t si = 0; si < stretches.size(); ++si) {
-        const Stretch& st = stretches[si];
+    std::vector<Stretch> read;
+    for (const Stretch& st : stretches) {
         // One frame before the stretch, for the motion of its first frame,
         // and one after it, for the weave of its last.
         const long first = std::max<long>(0, st.start - 1);
         std::unique_ptr<FrameInput> in = rq.open(first, error);
         if (!in) return false;
-        Seen prev, cur;
-        const size_t base = out.frames.size();
-        for (long f = first; f <= st.start + st.frames; ++f) {
-            const ReadStatus status = in->next(pixels.data(), stride, error);
+        long f = first;
+        for (; f <= st.start + st.frames; ++f) {
+            const ReadStatus status = in->next(pixels.data(), rq.w, error);
             if (status == ReadStatus::Error) return false;
             if (status == ReadStatus::End) break;
-            std::swap(prev, cur);
-            cur.frame = f;
-            make_profiles(pixels.data(), stride, 0, rq.w, rq.h, kBlock, true, cur.p);
-            const bool after_prev = prev.frame >= 0 && prev.frame == f - 1;
-            // The frame before now has its next frame: its weaves, and the
-            // window rebuilt on it when it opens a sampled pair.
-            if (after_prev && out.frames.size() > base && out.frames.back().frame == prev.frame) {
-                FrameRecord& r = out.frames.back();
-                r.has_next = true;
-                for (int p = 0; p < 2; ++p) weave_blocks(prev.p, cur.p, p, r.next_comb[p], nullptr, &r.chroma_next[p]);
-                if (prev.frame % 2 == 0 && pairs_seen++ % pair_every == 0) {
-                    PairRecord pr;
-                    pr.record = out.frames.size() - 1;
-                    pr.comb.resize(maps.size() * nb);
-                    for (size_t m = 0; m < maps.size(); ++m) {
-                        apply_rebuild(maps[m], prev.p.y.data(), cur.p.y.data(), out.blocks, rebuilt.data());
-                        std::fill(energy.begin(), energy.end(), 0.0);
-                        weave_energy(rebuilt.data(), rebuilt.data(), 0, out.blocks, rq.h, energy.data(), nullptr);
-                        std::copy(energy.begin(), energy.end(), pr.comb.begin() + static_cast<long>(m * nb));
-                    }
-                    out.pairs.push_back(std::move(pr));
-                    if (out.pairs.size() >= 2 * want_pairs) {
-                        for (size_t i = 0; 2 * i < out.pairs.size(); ++i) out.pairs[i] = std::move(out.pairs[2 * i]);
-                        out.pairs.resize((out.pairs.size() + 1) / 2);
-                        pair_every *= 2;
-                    }
-                }
-            }
-            if (f >= st.start + st.frames) break;
-            if (f < st.start) continue;
-            FrameRecord r;
-            r.frame = f;
-            r.stretch = static_cast<int>(si);
-            double luma = 0;
-            for (float v : cur.p.y) luma += v;
-            r.luma = luma / (static_cast<double>(rq.w) * rq.h);
-            if ((f - st.start) % kNoiseEvery == 0) r.noise = estimate_noise(pixels.data(), stride, rq.w, rq.h);
-            weave_blocks(cur.p, cur.p, 0, r.in_comb, &r.in_field, &r.chroma_in);
-            if (after_prev) {
-                r.has_prev = true;
-                r.moved.resize(2 * nb);
-                field_change(cur.p.y.data(), prev.p.y.data(), out.blocks, rq.h, r.moved.data());
-                for (size_t b = 0; b < nb; ++b)
-                    for (int p = 0; p < 2; ++p) r.change[p] += r.moved[2 * b + static_cast<size_t>(p)];
-                for (double& c : r.change) c /= static_cast<double>(nb);
-            }
-            out.frames.push_back(std::move(r));
-            ++done;
-            if (rq.progress && done % 8 == 0) rq.progress("survey", 0.4 * static_cast<double>(done) / std::max<long>(1, total));
+            b.add(f, pixels.data(), rq.w, f >= st.start && f < st.start + st.frames, true);
+            if (rq.progress && b.recorded() % 8 == 0)
+                rq.progress("survey", 0.4 * static_cast<double>(b.recorded()) / std::max<long>(1, total));
         }
+        const long got = std::min(f, st.start + st.frames) - st.start;
+        if (got > 0) read.push_back(Stretch{st.start, got});
     }
-    std::vector<double> noise;
-    for (const FrameRecord& r : out.frames)
-        if (r.noise >= 0) noise.push_back(r.noise);
-    if (!noise.empty()) {
-        std::nth_element(noise.begin(), noise.begin() + static_cast<long>(noise.size() / 2), noise.end());
-        out.noise = noise[noise.size() / 2];
+    b.finish(read);
+    return true;
+}
+
+bool survey_stream(const AnalysisRequest& rq, Survey& out, long& length, std::string& error) {
+    out = Survey{};
+    SurveyBuilder b(rq, out);
+    StreamSampler sampler(rq.start, rq.frames < 0 ? -1 : rq.start + rq.frames);
+    std::vector<PIXEL_YC> pixels(static_cast<size_t>(rq.w) * static_cast<size_t>(rq.h));
+    long f = 0;
+    for (;; ++f) {
+        if (sampler.done(f)) break;
+        const ReadStatus status = rq.clip->next(pixels.data(), rq.w, sampler.keep(f), error);
+        if (status == ReadStatus::Error) return false;
+        if (status == ReadStatus::End) break;
+        b.add(f, pixels.data(), rq.w, sampler.in_stretch(f), sampler.keep(f));
+        for (const Stretch& d : sampler.read(f)) {
+            b.drop(d.start, d.start + d.frames);
+            rq.clip->forget(d.start - kAround, d.start + d.frames + kAround);
+        }
+        if (rq.progress && f % 32 == 0) rq.progress("reading", 0.0);
     }
+    length = f;
+    b.finish(f > 0 ? sampler.stretches(f - 1) : std::vector<Stretch>{});
+    return true;
+}
+
+bool scan_changes(const AnalysisRequest& rq, long first, long end, Survey& out, std::string& error) {
+    if (end <= first) return true;
+    std::unique_ptr<FrameInput> in = rq.open(std::max<long>(0, first - 1), error);
+    if (!in) return false;
+    std::vector<PIXEL_YC> pixels(static_cast<size_t>(rq.w) * static_cast<size_t>(rq.h));
+    ChangeMeter meter;
+    for (long f = std::max<long>(0, first - 1); f < end; ++f) {
+        const ReadStatus status = in->next(pixels.data(), rq.w, error);
+        if (status == ReadStatus::Error) return false;
+        if (status == ReadStatus::End) break;
+        const double change = meter.measure(f, pixels.data(), rq.w, rq.w, rq.h);
+        if (change >= 0 && f >= first) out.frame_change.emplace_back(f, static_cast<float>(change));
+    }
+    std::sort(out.frame_change.begin(), out.frame_change.end());
+    out.frame_change.erase(std::unique(out.frame_change.begin(), out.frame_change.end(),
+                                       [](const auto& a, const auto& b) { return a.first == b.first; }),
+                           out.frame_change.end());
     return true;
 }
 

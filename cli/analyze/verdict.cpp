@@ -271,9 +271,12 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     // weaves with the next frame is least combed, frame by frame, and how
     // far the second-best stands from it. The sums over a frame's blocks
     // weigh blocks by their detail: grain in flat blocks favours nothing.
+    // (A "band" over most of the picture is no band: the kind is then the
+    // whole picture's.)
     std::vector<bool> banded(static_cast<size_t>(nb), false);
     for (const Band& band : best_by_tff)
-        for (int b = band.lb; b < band.rb; ++b) banded[static_cast<size_t>(b)] = true;
+        if (2 * (band.rb - band.lb) < nb)
+            for (int b = band.lb; b < band.rb; ++b) banded[static_cast<size_t>(b)] = true;
     long counted = 0, input_won = 0;
     std::vector<double> gaps;
     for (size_t i : set) {

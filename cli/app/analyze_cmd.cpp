@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "analyze/analyze.h"
+#include "app/analysis_input.h"
 #include "app/option_table.h"
 #include "app/plan_cmd.h"
 #include "host/frame_adapters.h"
@@ -24,240 +25,6 @@ using pelta::TRACK_SHIFT;
 using pelta::TRACK_WIDTH;
 
 namespace {
-
-// ---- reading the sample more than once -------------------------------------------
-
-// Passes every byte read from `src` on, and keeps a copy in `spool`: a pipe
-// can be read only once, so the analysis reads its later passes (and --auto
-// its filter run) from the copy.
-class TeeSource : public ByteSource {
-public:
-    TeeSource(ByteSource& src, std::FILE* spool) : src_(src), spool_(spool) {}
-    size_t read(void* dst, size_t n) override {
-        const size_t got = src_.read(dst, n);
-        if (got && std::fwrite(dst, 1, got, spool_) != got) spool_failed_ = true;
-        return got;
-    }
-    int get() override {
-        const int c = src_.get();
-        if (c >= 0 && std::fputc(c, spool_) == EOF) spool_failed_ = true;
-        return c;
-    }
-    bool failed() const override { return src_.failed() || spool_failed_; }
-    std::string error_text() const override {
-        return spool_failed_ ? "cannot keep a copy of the input in a temporary file" : src_.error_text();
-    }
-
-private:
-    ByteSource& src_;
-    std::FILE* spool_;
-    bool spool_failed_ = false;
-};
-
-// The bytes of `first`, then those of `second`.
-class ChainSource : public ByteSource {
-public:
-    ChainSource(std::unique_ptr<ByteSource> first, std::unique_ptr<ByteSource> second)
-        : first_(std::move(first)), second_owned_(std::move(second)), second_(*second_owned_) {}
-    size_t read(void* dst, size_t n) override {
-        size_t got = 0;
-        if (!first_done_) {
-            got = first_->read(dst, n);
-            if (got < n) first_done_ = true;
-        }
-        if (got < n && !first_->failed()) got += second_.read(static_cast<char*>(dst) + got, n - got);
-        return got;
-    }
-    int get() override {
-        if (!first_done_) {
-            const int c = first_->get();
-            if (c >= 0) return c;
-            first_done_ = true;
-            if (first_->failed()) return -1;
-        }
-        return second_.get();
-    }
-    bool failed() const override { return first_->failed() || second_.failed(); }
-    std::string error_text() const override {
-        return first_->failed() ? first_->error_text() : second_.error_text();
-    }
-
-private:
-    std::unique_ptr<ByteSource> first_;
-    std::unique_ptr<ByteSource> second_owned_;
-    ByteSource& second_;
-    bool first_done_ = false;
-};
-
-// A file source that owns its file.
-class OwnedFileSource : public ByteSource {
-public:
-    explicit OwnedFileSource(std::FILE* f, bool close = true) : file_(f), close_(close), source_(f) {}
-    ~OwnedFileSource() override {
-        if (close_ && file_) std::fclose(file_);
-    }
-    size_t read(void* dst, size_t n) override { return source_.read(dst, n); }
-    int get() override { return source_.get(); }
-    bool failed() const override { return source_.failed(); }
-    std::string error_text() const override { return source_.error_text(); }
-
-private:
-    std::FILE* file_;
-    bool close_;
-    FileSource source_;
-};
-
-// One pass's frames: a reader over a byte source, positioned at a frame.
-class ClipFrames : public FrameInput {
-public:
-    ClipFrames(std::unique_ptr<ByteSource> src, bool raw, int w, int h)
-        : src_(std::move(src)), raw_(raw), y4m_(*src_), raw_reader_(*src_, w, h), y4m_in_(y4m_),
-          raw_in_(raw_reader_) {}
-    bool start(std::string& error) { return raw_ ? true : y4m_.read_header(error); }
-    const Y4mReader& y4m() const { return y4m_; }
-    // Reads and drops `n` frames.
-    bool skip(long n, int w, int h, std::string& error) {
-        std::vector<uint8_t> planes;
-        std::vector<PIXEL_YC> frame;
-        for (long i = 0; i < n; ++i) {
-            ReadStatus s;
-            if (raw_) {
-                frame.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-                s = raw_reader_.read_frame(frame.data(), w, error);
-            } else {
-                s = y4m_.read_frame(planes, error);
-            }
-            if (s == ReadStatus::Error) return false;
-            if (s == ReadStatus::End) break;  // the pass then finds no frames
-        }
-        return true;
-    }
-    ReadStatus next(PIXEL_YC* dst, int stride, std::string& error) override {
-        const ReadStatus s = raw_ ? raw_in_.next(dst, stride, error) : y4m_in_.next(dst, stride, error);
-        if (s == ReadStatus::End && cut_) *cut_ = raw_ ? raw_reader_.truncation() : y4m_.truncation();
-        return s;
-    }
-    // Where the reader's truncation goes when a pass reaches the clip's end.
-    void note_truncation_in(Truncation* cut) { cut_ = cut; }
-
-private:
-    std::unique_ptr<ByteSource> src_;
-    bool raw_;
-    Y4mReader y4m_;
-    RawReader raw_reader_;
-    Y4mFrameInput y4m_in_;
-    RawFrameInput raw_in_;
-    Truncation* cut_ = nullptr;
-};
-
-// The clip as the analysis reads it: its size from the first look, then a
-// fresh reader for every pass. Standard input is read once, through a copy
-// kept in an unnamed temporary file.
-class AnalysisInput {
-public:
-    ~AnalysisInput() {
-        if (spool_) std::fclose(spool_);
-    }
-
-    // `from_stdin` is the command to suggest after an ffmpeg pipe when the
-    // input is not Y4M.
-    bool open(const std::string& name, bool raw, int raw_w, int raw_h, const std::string& from_stdin,
-              std::string& error) {
-        name_ = name;
-        raw_ = raw;
-        w_ = raw_w;
-        h_ = raw_h;
-        if (name == "-") {
-            if (platform::is_terminal(stdin)) {
-                error = "standard input is a terminal: pipe a video into pelta or name an input file";
-                usage_ = true;
-                return false;
-            }
-            spool_ = platform::scratch_file();
-            if (!spool_) {
-                error = std::string("cannot make a temporary file for the input: ") + std::strerror(errno);
-                return false;
-            }
-            stdin_source_ = std::make_unique<FileSource>(stdin);
-            first_ = std::make_unique<ClipFrames>(std::make_unique<TeeSource>(*stdin_source_, spool_), raw, raw_w,
-                                                  raw_h);
-        } else {
-            std::FILE* f = std::fopen(name.c_str(), "rb");
-            if (!f) {
-                error = "cannot open input '" + name + "': " + std::strerror(errno);
-                return false;
-            }
-            first_ = std::make_unique<ClipFrames>(std::make_unique<OwnedFileSource>(f), raw, raw_w, raw_h);
-        }
-        if (!first_->start(error)) {
-            error = header_advice(first_->y4m().header_fault(), error, name,
-                                  name == "-" && platform::stream_info(stdin).kind == platform::FileKind::Pipe,
-                                  from_stdin);
-            return false;
-        }
-        if (!raw) {
-            w_ = first_->y4m().header().width;
-            h_ = first_->y4m().header().height;
-        }
-        return true;
-    }
-    bool usage_error() const { return usage_; }
-    // What the passes dropped of an incomplete last frame, when they read that far.
-    const Truncation& truncation() const { return cut_; }
-    int w() const { return w_; }
-    int h() const { return h_; }
-
-    // A reader at clip frame `first`: the one already open for the first
-    // pass, afterwards a new one (the file again, or the copy of the pipe).
-    std::unique_ptr<FrameInput> frames_from(long first, std::string& error) {
-        std::unique_ptr<ClipFrames> frames;
-        if (first_) {
-            frames = std::move(first_);
-        } else {
-            std::unique_ptr<ByteSource> src = reopen(error);
-            if (!src) return nullptr;
-            frames = std::make_unique<ClipFrames>(std::move(src), raw_, w_, h_);
-            if (!frames->start(error)) return nullptr;
-        }
-        if (!frames->skip(first, w_, h_, error)) return nullptr;
-        frames->note_truncation_in(&cut_);
-        return frames;
-    }
-
-    // For --auto on a pipe: the bytes read so far, then the rest of the pipe.
-    std::unique_ptr<ByteSource> replay() {
-        if (!spool_) return nullptr;
-        std::fflush(spool_);
-        std::rewind(spool_);
-        std::FILE* spool = spool_;
-        spool_ = nullptr;  // the replay owns it now
-        return std::make_unique<ChainSource>(std::make_unique<OwnedFileSource>(spool),
-                                             std::make_unique<FileSource>(stdin));
-    }
-
-private:
-    std::unique_ptr<ByteSource> reopen(std::string& error) {
-        if (spool_) {
-            std::fflush(spool_);
-            std::rewind(spool_);
-            return std::make_unique<OwnedFileSource>(spool_, false);
-        }
-        std::FILE* f = std::fopen(name_.c_str(), "rb");
-        if (!f) {
-            error = "cannot open input '" + name_ + "' again: " + std::strerror(errno);
-            return nullptr;
-        }
-        return std::make_unique<OwnedFileSource>(f);
-    }
-
-    std::string name_;
-    bool raw_ = false, usage_ = false;
-    int w_ = 0, h_ = 0;
-    std::FILE* spool_ = nullptr;
-    std::unique_ptr<FileSource> stdin_source_;
-    std::unique_ptr<ClipFrames> first_;
-    Truncation cut_;
-};
 
 int fail(const std::string& message, int status = 1) {
     std::fprintf(stderr, "pelta analyze: %s\n", message.c_str());
@@ -299,18 +66,20 @@ bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, lon
     rq.h = input.h();
     rq.start = start;
     rq.frames = frames;
-    rq.open = [&input](long first, std::string& err) { return input.frames_from(first, err); };
+    rq.clip = &input;
     rq.progress = progress_line(show_progress, who);
     const bool ok = analyze_clip(rq, a, error);
     clear_progress(show_progress);
     return ok;
 }
 
-constexpr long kDefaultFrames = 300;
+// --auto from a pipe reads this many frames (after --start) before it
+// filters, and analyses those: a pipe is read once.
+constexpr long kAutoPipeFrames = 300;
 
 struct AnalyzeOptions {
     std::string input, report;
-    long frames = kDefaultFrames, start = 0;
+    long frames = -1, start = 0;
     bool json = false, quiet = false, raw = false;
     int raw_w = 0, raw_h = 0;
 };
@@ -333,7 +102,7 @@ OptionTable analyze_options(AnalyzeOptions& o) {
          .hi = 100000,
          .store = set_number(o.frames),
          .group = &kOptions,
-         .help = "frames to look at (default 300, or the whole clip if shorter)"},
+         .help = "frames from --start to look at (default: to the clip's end; a long stretch is sampled)"},
         {.name = "--start",
          .arg = "F",
          .kind = ArgKind::Number,
@@ -443,7 +212,8 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
         return fail(error);
 
     AnalysisInput input;
-    if (!input.open(o.input, o.raw, o.raw_w, o.raw_h, command_from_stdin(argc, argv, input_at, "analyze"), error))
+    if (!input.open_input(o.input, o.raw, o.raw_w, o.raw_h, command_from_stdin(argc, argv, input_at, "analyze"), 0,
+                          error))
         return fail(error, input.usage_error() ? 2 : 1);
 
     Analysis a;
@@ -459,7 +229,10 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
                         std::unique_ptr<ByteSource>& replay) {
     AnalysisInput input;
     std::string error;
-    if (!input.open(opt.input, opt.raw, opt.raw_w, opt.raw_h, from_stdin, error)) {
+    // From a pipe, the first frames are read whole before the analysis, to
+    // be filtered after it; the analysis looks at those.
+    const long prefix = opt.input == "-" ? opt.auto_start + (opt.auto_frames ? opt.auto_frames : kAutoPipeFrames) : 0;
+    if (!input.open_input(opt.input, opt.raw, opt.raw_w, opt.raw_h, from_stdin, prefix, error)) {
         std::fprintf(stderr, "pelta: %s\n", error.c_str());
         return input.usage_error() ? 2 : 1;
     }
@@ -469,28 +242,37 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
         return 2;
     }
     Analysis a;
-    if (!analyze_input(input, desc, opt.auto_start, opt.auto_frames ? opt.auto_frames : kDefaultFrames, opt.quiet,
-                       "pelta --auto", a, error)) {
+    if (!analyze_input(input, desc, opt.auto_start, opt.auto_frames ? opt.auto_frames : -1, opt.quiet, "pelta --auto",
+                       a, error)) {
         std::fprintf(stderr, "pelta: --auto: %s\n", error.c_str());
         return 1;
     }
     std::fprintf(stderr, "pelta: --auto: %s\n", a.verdict.c_str());
-    // One segment, the whole clip, of the one verdict's kind and settings.
-    Segment whole;
-    whole.start = 0;
-    whole.frames = kThroughEnd;
-    whole.kind = a.kind;
-    whole.settings = a.settings;
-    whole.confidence = a.confidence;
-    if (!filter_by_plan(opt, {whole})) {
+    // The segments cover the frames looked at; the first reaches back to
+    // the clip's start and the last on to its end.
+    Plan plan = a.segments;
+    if (!plan.empty()) {
+        plan.back().frames = kThroughEnd;
+        plan.front().frames = plan.size() == 1 ? kThroughEnd : plan.front().frames + plan.front().start;
+        plan.front().start = 0;
+    }
+    if (!filter_by_plan(opt, plan)) {
         std::fprintf(stderr, "pelta: --auto: not filtering (use instead: %s; --force filters anyway)\n",
                      a.advice.c_str());
         return 1;
     }
-    const Controls c = segment_controls(opt, whole);
-    std::fprintf(stderr, "pelta: --auto: filtering with --left %d --width %d --shift %d --tff %d --lpf %d\n",
-                 c.track[TRACK_LEFT], c.track[TRACK_WIDTH], c.track[TRACK_SHIFT], c.check[CHECK_TFF],
-                 c.check[CHECK_LPF]);
+    for (const Segment& g : plan) {
+        const std::string frames =
+            g.frames == kThroughEnd ? std::to_string(g.start) + "..end" : std::to_string(g.start) + ".." + std::to_string(g.start + g.frames - 1);
+        if (is_pelta_kind(g.kind) || opt.force) {
+            const Controls c = segment_controls(opt, g);
+            std::fprintf(stderr, "pelta: --auto: frames %s (%s): filtering with --left %d --width %d --shift %d --tff %d --lpf %d\n",
+                         frames.c_str(), kind_name(g.kind), c.track[TRACK_LEFT], c.track[TRACK_WIDTH],
+                         c.track[TRACK_SHIFT], c.check[CHECK_TFF], c.check[CHECK_LPF]);
+        } else {
+            std::fprintf(stderr, "pelta: --auto: frames %s (%s): passed through\n", frames.c_str(), kind_name(g.kind));
+        }
+    }
     replay = input.replay();
     return -1;
 }

@@ -446,15 +446,16 @@ ReadStatus RawReader::read_frame(std::string& error) {
     return ReadStatus::Frame;
 }
 
-void RawReader::unpack(PIXEL_YC* dst, int stride) const {
-    const uint8_t* p = buf_.data();
-    for (int y = 0; y < h_; ++y) {
+void RawReader::unpack(PIXEL_YC* dst, int stride) const { unpack_raw_frame(buf_.data(), w_, h_, dst, stride); }
+
+void unpack_raw_frame(const uint8_t* p, int w, int h, PIXEL_YC* dst, int stride) {
+    for (int y = 0; y < h; ++y) {
         PIXEL_YC* row = dst + static_cast<size_t>(y) * stride;
         if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(row, p, static_cast<size_t>(w_) * 6);
-            p += static_cast<size_t>(w_) * 6;
+            std::memcpy(row, p, static_cast<size_t>(w) * 6);
+            p += static_cast<size_t>(w) * 6;
         } else {
-            for (int x = 0; x < w_; ++x, p += 6) {
+            for (int x = 0; x < w; ++x, p += 6) {
                 row[x].y = static_cast<int16_t>(p[0] | p[1] << 8);
                 row[x].cb = static_cast<int16_t>(p[2] | p[3] << 8);
                 row[x].cr = static_cast<int16_t>(p[4] | p[5] << 8);

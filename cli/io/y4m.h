@@ -148,6 +148,10 @@ private:
     Truncation truncation_;
 };
 
+// A raw frame's bytes (as RawReader reads them) into rows `stride` pixels
+// apart.
+void unpack_raw_frame(const uint8_t* bytes, int w, int h, PIXEL_YC* dst, int stride);
+
 // Frames of w x h PIXEL_YC, three little-endian int16 per pixel, rows w
 // pixels apart, one after the other with nothing in between.
 class RawReader {
@@ -158,8 +162,9 @@ public:
     // frame cut short by the end of the stream gives End, and truncation()
     // tells what was dropped. A stream that begins as Y4M is refused.
     ReadStatus read_frame(std::string& error);
-    // The frame read last, into rows `stride` pixels apart.
+    // The frame read last, into rows `stride` pixels apart; its bytes.
     void unpack(PIXEL_YC* dst, int stride) const;
+    const std::vector<uint8_t>& bytes() const { return buf_; }
     // Both: the next frame into rows `stride` pixels apart.
     ReadStatus read_frame(PIXEL_YC* dst, int stride, std::string& error);
     long frames_read() const { return frames_; }

@@ -75,11 +75,14 @@ std::string follow_links(const std::string& path);
 // and its name, or nullptr and the errno value in `err`. The file can be
 // removed by remove_file() while still open.
 std::FILE* create_temp_beside(const std::string& target, const FileInfo& replaced, std::string& temp, int& err);
-// A new unnamed file for reading and writing, removed when closed or when
-// the process ends; nullptr with errno set when none can be made. (The C
-// runtime's tmpfile() on Windows writes in the root of the drive, which
-// users may not write to.)
+// An unnamed temporary file for reading and writing, in the user's
+// temporary folder (TMPDIR, or /tmp; on Windows the user's temp folder),
+// gone when it is closed or the process ends; nullptr with errno set when
+// none can be made. (The C runtime's tmpfile() ignores TMPDIR, and on
+// Windows writes in the root of the drive, which users may not write to.)
 std::FILE* scratch_file();
+// Moves a file's position to `offset` bytes from its start, beyond 2 GB too.
+bool seek_file(std::FILE* f, long long offset);
 // Moves `from` over `to` in one step (`to` need not exist). False with the
 // errno value in `err`.
 bool replace_file(const std::string& from, const std::string& to, int& err);

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 #include <csignal>
 #include <vector>
 
@@ -127,7 +129,22 @@ std::FILE* create_temp_beside(const std::string& target, const FileInfo& replace
     return f;
 }
 
-std::FILE* scratch_file() { return std::tmpfile(); }
+std::FILE* scratch_file() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = std::string(dir && *dir ? dir : "/tmp") + "/pelta-scratch-XXXXXX";
+    const int fd = mkstemp(path.data());
+    if (fd < 0) return nullptr;
+    unlink(path.c_str());  // gone with the last descriptor
+    std::FILE* f = fdopen(fd, "w+b");
+    if (!f) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+    }
+    return f;
+}
+
+bool seek_file(std::FILE* f, long long offset) { return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
 bool replace_file(const std::string& from, const std::string& to, int& err) {
     if (std::rename(from.c_str(), to.c_str()) == 0) return true;

@@ -279,6 +279,8 @@ std::FILE* scratch_file() {
     return f;
 }
 
+bool seek_file(std::FILE* f, long long offset) { return _fseeki64(f, offset, SEEK_SET) == 0; }
+
 bool replace_file(const std::string& from, const std::string& to, int& err) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     err = errno_of(GetLastError());

@@ -1,0 +1,73 @@
+#include "analyze/sampling.h"
+
+#include <algorithm>
+
+namespace pelta_cli::analysis {
+
+std::vector<Stretch> spread_stretches(long first, long end) {
+    if (end <= first) return {};
+    const long span = end - first;
+    if (span <= kWholeUpTo) return {Stretch{first, span}};
+    const long n = kSampleFrames / kStretchFrames;
+    std::vector<Stretch> out;
+    const double spacing = static_cast<double>(span - kStretchFrames) / static_cast<double>(n - 1);
+    for (long i = 0; i < n; ++i) {
+        long start = first + static_cast<long>(spacing * static_cast<double>(i) + 0.5);
+        start += start & 1;
+        if (!out.empty()) start = std::max(start, out.back().start + out.back().frames);
+        const long frames = std::min(kStretchFrames, end - start);
+        if (frames > 0) out.push_back(Stretch{start, frames});
+    }
+    return out;
+}
+
+StreamSampler::StreamSampler(long first, long end)
+    : first_(first + (first & 1)), end_(end), wanted_(kSampleFrames / kStretchFrames) {
+    // A short range is taken whole: its first stretch starts at `first`.
+    if (end_ >= 0 && end_ - first <= kWholeUpTo) first_ = first;
+}
+
+bool StreamSampler::in_stretch(long f) const {
+    if (f < first_ || (end_ >= 0 && f >= end_)) return false;
+    return kept(index(f));
+}
+
+bool StreamSampler::keep(long f) const {
+    for (long d = -kAround; d <= kAround; ++d)
+        if (in_stretch(f + d)) return true;
+    return false;
+}
+
+std::vector<Stretch> StreamSampler::read(long f) {
+    std::vector<Stretch> dropped;
+    // A stretch just completed: count those kept, thin them when twice too
+    // many.
+    if (f < first_ || (f - first_ + 1) % kStretchFrames != 0) return dropped;
+    const long done = index(f) + 1;
+    const long kept_now = (done + every_ - 1) / every_;
+    // A range known to be short is never thinned.
+    if (end_ >= 0 && end_ - first_ <= kWholeUpTo) return dropped;
+    if (kept_now < 2 * wanted_) return dropped;
+    every_ *= 2;
+    for (long k = every_ / 2; k < done; k += every_)
+        dropped.push_back(Stretch{first_ + k * kStretchFrames, kStretchFrames});
+    return dropped;
+}
+
+std::vector<Stretch> StreamSampler::stretches(long last) const {
+    std::vector<Stretch> out;
+    for (long k = 0;; k += every_) {
+        const long start = first_ + k * kStretchFrames;
+        if (start > last || (end_ >= 0 && start >= end_)) break;
+        long frames = std::min(kStretchFrames, last + 1 - start);
+        if (end_ >= 0) frames = std::min(frames, end_ - start);
+        // Kept stretches that touch merge into one run.
+        if (!out.empty() && out.back().start + out.back().frames == start)
+            out.back().frames += frames;
+        else
+            out.push_back(Stretch{start, frames});
+    }
+    return out;
+}
+
+}  // namespace pelta_cli::analysis
