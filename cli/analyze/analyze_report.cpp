@@ -202,6 +202,46 @@ std::string chart(const std::vector<Series>& series, const char* x_label, double
     return svg + "</p>";
 }
 
+// The segments on a line of the frames looked over, coloured by kind, and
+// listed below it.
+std::string timeline(const Analysis& a) {
+    const double W = 900, L = 10, R = 10;
+    const double first = static_cast<double>(a.start), span = std::max(1.0, static_cast<double>(a.span));
+    auto xs = [&](double f) { return L + (W - L - R) * std::clamp((f - first) / span, 0.0, 1.0); };
+    auto colour = [](ClipKind k) {
+        switch (k) {
+            case ClipKind::Window: return "#2a6fdb";
+            case ClipKind::Match: return "#4aa3df";
+            case ClipKind::Progressive: return "#9c9c9c";
+            case ClipKind::Pulldown: return "#c48a2a";
+            case ClipKind::Interlaced: return "#c0392b";
+            case ClipKind::Still: return "#d5d5d5";
+            case ClipKind::Black: return "#333333";
+        }
+        return "#999";
+    };
+    std::string h = "<h2>Segments</h2>\n<p>What each stretch of the clip is, frames " + std::to_string(a.start) + ".." +
+                    std::to_string(a.start + a.span - 1) +
+                    ". pelta filters the segments of its kinds (match, window) with their own settings "
+                    "(<code>pelta --plan</code>, <code>pelta --auto</code>); the others pass through.</p>\n";
+    h += "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 900 46\" class=\"chart\" id=\"timeline\">";
+    for (size_t i = 0; i < a.segments.size(); ++i) {
+        const Segment& g = a.segments[i];
+        const double x0 = xs(static_cast<double>(g.start)), x1 = xs(static_cast<double>(g.start + g.frames));
+        h += "<rect class=\"segment\" data-kind=\"" + std::string(kind_name(g.kind)) + "\" x=\"" + num(x0) +
+             "\" y=\"4\" width=\"" + num(std::max(1.0, x1 - x0)) + "\" height=\"22\" fill=\"" + colour(g.kind) +
+             "\"><title>" + std::string(kind_name(g.kind)) + "</title></rect>";
+        h += "<text x=\"" + num(x0 + 2) + "\" y=\"40\" font-size=\"11\">" + std::to_string(g.start) + "</text>";
+    }
+    h += "</svg>\n<table id=\"segments\">\n<tr><th>frames</th><th>kind</th><th>settings</th><th>confidence</th></tr>\n";
+    for (const Segment& g : a.segments)
+        h += "<tr><td>" + std::to_string(g.start) + ".." + std::to_string(g.start + g.frames - 1) + "</td><td>" +
+             "<span style=\"color:" + colour(g.kind) + "\">&#9632;</span> " + kind_name(g.kind) + "</td><td><code>" +
+             (is_pelta_kind(g.kind) ? html_escape(suggested_command(g.settings)) : std::string("passed through")) +
+             "</code></td><td>" + num(g.confidence, "%.2f") + "</td></tr>\n";
+    return h + "</table>\n";
+}
+
 }  // namespace
 
 bool write_analysis_report(const Analysis& a, const std::string& input_name, const std::string& path,
@@ -241,9 +281,9 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
     h += "<tr><td>--width</td><td class=\"ja\">\xe5\xb9\x85</td><td id=\"width\">" + std::to_string(s.width) +
          "</td></tr>\n";
     h += "<tr><td>--shift</td><td>1/60</td><td id=\"shift\">" + std::to_string(s.shift) + "</td></tr>\n";
-    h += "<tr><td>--tff</td><td>TFF</td><td id=\"tff\">" + std::to_string(s.tff) + " <span class=\"ja\">(" +
+    h += "<tr><td>--tff</td><td>TFF</td><td><span id=\"tff\">" + std::to_string(s.tff) + "</span> <span class=\"ja\">(" +
          (s.tff ? on : off) + ")</span></td></tr>\n";
-    h += "<tr><td>--lpf</td><td>LPF</td><td id=\"lpf\">" + std::to_string(s.lpf) + " <span class=\"ja\">(" +
+    h += "<tr><td>--lpf</td><td>LPF</td><td><span id=\"lpf\">" + std::to_string(s.lpf) + "</span> <span class=\"ja\">(" +
          (s.lpf ? on : off) + ")</span></td></tr>\n</table>\n";
     h += "<p>Command line: <code id=\"command\">" + html_escape(suggested_command(s)) + "</code>" +
          (pelta_kind ? "" : " (what <code>--auto --force</code> would use)") + "</p>\n";
@@ -252,6 +292,8 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
          figures_note + ": input " + num(a.figures.input, "%.2f") + ", field matching alone (no window, low-pass off) " +
          num(a.figures.matched, "%.2f") + ", with these settings (low-pass " + (s.lpf ? "on" : "off") + ") " +
          num(a.figures.output, "%.2f") + ".</p>\n";
+
+    if (!a.segments.empty()) h += timeline(a);
 
     if (a.picture.frame >= 0) {
         h += "<h2>Frame " + std::to_string(a.picture.frame) + ", before and after</h2>\n";

@@ -1,12 +1,16 @@
 #!/usr/bin/python3
-"""The page of `pelta analyze --report` in a real browser.
+"""The pages of `pelta analyze --report` in a real browser.
 
-Makes the sample clip, analyses it with --json and --report, opens the page
-in headless Chromium through Selenium and checks that every picture decodes,
-the console shows no error, the page fetched nothing, and the settings it
-shows are those of the JSON.
+Makes two clips, the sample (one segment with a window) and one of two
+kinds (a progressive stretch, then fields out of step), analyses each with
+--json and --report, opens each page in headless Chromium through Selenium
+and checks that every picture decodes, the console shows no error, the page
+fetched nothing, the settings, warnings and segments it shows are those of
+the JSON, the window is shaded only where there is one, and the editor's
+Japanese labels have a font that draws them. A screenshot of each page is
+left in SHOTS_DIR when given, to look at.
 
-usage: check_report.py PELTA SOURCE_DIR
+usage: check_report.py PELTA SOURCE_DIR MAKE_CLIP [SHOTS_DIR]
 """
 import json
 import os
@@ -48,16 +52,98 @@ def start_driver(log):
     return proc, f"http://127.0.0.1:{port}"
 
 
+def make_clips(source, make_clip, work):
+    """The sample, and a progressive stretch followed by fields out of step."""
+    clips = {}
+    sample = os.path.join(work, "sample.y4m")
+    subprocess.run([os.path.join(source, "scripts", "make_sample.sh"), sample, "2"], check=True)
+    clips["sample"] = sample
+    picture = os.path.join(work, "picture.ppm")
+    subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    "mandelbrot=s=700x500:end_pts=1:start_scale=0.5:end_scale=0.5", "-frames:v", "1",
+                    "-pix_fmt", "rgb24", picture], check=True)
+    parts = []
+    for kind, extra in (("progressive", []), ("match", ["--late", "alternate"])):
+        part = os.path.join(work, kind + ".y4m")
+        with open(part, "wb") as out:
+            subprocess.run([make_clip, "--kind", kind, "--picture", picture, "--size", "320x240",
+                            "--frames", "60"] + extra, check=True, stdout=out)
+        parts.append(part)
+    mixed = os.path.join(work, "mixed.y4m")
+    with open(mixed, "wb") as out:
+        for i, part in enumerate(parts):
+            data = open(part, "rb").read()
+            out.write(data if i == 0 else data[data.index(b"\n") + 1:])
+    clips["mixed"] = mixed
+    return clips
+
+
+def check_page(driver, page, expected, shot):
+    failures = []
+    driver.get("file://" + page)
+    # The page is large (two pictures inline): wait until it has all
+    # loaded, as a busy machine may hand it over before.
+    for _ in range(600):
+        if driver.execute_script("return document.readyState") == "complete":
+            break
+        time.sleep(0.1)
+    images = driver.find_elements(By.TAG_NAME, "img")
+    if len(images) < 2:
+        failures.append(f"expected the before and after pictures, found {len(images)} images")
+    for img in images:
+        ok = driver.execute_script("return arguments[0].complete && arguments[0].naturalWidth > 0", img)
+        if not ok:
+            failures.append(f"image {img.get_attribute('id')} did not decode")
+        width = driver.execute_script("return arguments[0].naturalWidth", img)
+        if width != expected["frame_width"]:
+            failures.append(f"image {img.get_attribute('id')} is {width} wide, not {expected['frame_width']}")
+    errors = [e for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
+    failures += [f"console: {e.get('message')}" for e in errors]
+    fetched = driver.execute_script(
+        "return performance.getEntriesByType('resource').map(e => e.name).filter(n => !n.startsWith('data:'))")
+    failures += [f"the page fetched {name}" for name in fetched]
+    for key in ("kind", "tff", "left", "width", "shift", "lpf", "command"):
+        shown = driver.find_element(By.ID, key).text.strip()
+        if shown != str(expected[key]):
+            failures.append(f"the page shows {key} {shown!r}, the JSON {expected[key]!r}")
+    shown = [w.text.strip() for w in driver.find_elements(By.CSS_SELECTOR, ".warning")]
+    want = ["Warning: " + w for w in expected["warnings"]]
+    if shown != want:
+        failures.append(f"the page's warnings {shown!r}, the JSON's {want!r}")
+    kinds = [r.get_attribute("data-kind") for r in driver.find_elements(By.CSS_SELECTOR, "#timeline rect.segment")]
+    if kinds != [g["kind"] for g in expected["segments"]]:
+        failures.append(f"the timeline shows {kinds!r}, the JSON's segments {expected['segments']!r}")
+    shaded = len(driver.find_elements(By.CSS_SELECTOR, "rect.band"))
+    if (shaded > 0) != (expected["width"] > 0):
+        failures.append(f"{shaded} shaded window ranges with a window {expected['width']} wide")
+    # The editor's labels: a font with the glyphs must draw them, wider than
+    # the box a missing glyph leaves.
+    drawn = driver.execute_script(
+        "const e = document.querySelector('.ja'); const c = document.createElement('canvas').getContext('2d');"
+        "c.font = getComputedStyle(e).fontSize + ' ' + getComputedStyle(e).fontFamily;"
+        "return [document.fonts.check(c.font, e.textContent), getComputedStyle(e).fontFamily];")
+    if not drawn[0]:
+        failures.append(f"no font draws the Japanese labels ({drawn[1]})")
+    if shot:
+        driver.set_window_size(1000, 3000)
+        driver.save_screenshot(shot)
+    return failures, len(images)
+
+
 def main():
-    pelta, source = sys.argv[1], sys.argv[2]
+    pelta, source, make_clip = sys.argv[1], sys.argv[2], sys.argv[3]
+    shots = sys.argv[4] if len(sys.argv) > 4 else ""
     work = tempfile.mkdtemp(prefix="pelta-report.")
     try:
-        clip = os.path.join(work, "sample.y4m")
-        page = os.path.join(work, "report.html")
-        subprocess.run([os.path.join(source, "scripts", "make_sample.sh"), clip, "2"], check=True)
-        run = subprocess.run([pelta, "analyze", "--json", "--report", page, clip],
-                             check=True, capture_output=True, text=True)
-        expected = json.loads(run.stdout)
+        pages = {}
+        for name, clip in make_clips(source, make_clip, work).items():
+            page = os.path.join(work, name + ".html")
+            run = subprocess.run([pelta, "analyze", "--json", "--report", page, clip],
+                                 check=True, capture_output=True, text=True)
+            pages[name] = (page, json.loads(run.stdout))
+        if len(pages["mixed"][1]["segments"]) < 2:
+            print("check_report: the mixed clip gave one segment:", pages["mixed"][1]["segments"], file=sys.stderr)
+            return 1
 
         # Chromium is started here and Selenium attaches to it on 127.0.0.1:
         # chromedriver would reach a browser it starts itself through
@@ -78,35 +164,13 @@ def main():
         driver = webdriver.Remote(command_executor=url, options=options)
         failures = []
         try:
-            driver.get("file://" + page)
-            # The page is large (two pictures inline): wait until it has all
-            # loaded, as a busy machine may hand it over before.
-            for _ in range(600):
-                if driver.execute_script("return document.readyState") == "complete":
-                    break
-                time.sleep(0.1)
-            images = driver.find_elements(By.TAG_NAME, "img")
-            if len(images) < 2:
-                failures.append(f"expected the before and after pictures, found {len(images)} images")
-            for img in images:
-                ok = driver.execute_script(
-                    "return arguments[0].complete && arguments[0].naturalWidth > 0", img)
-                if not ok:
-                    failures.append(f"image {img.get_attribute('id')} did not decode")
-                width = driver.execute_script("return arguments[0].naturalWidth", img)
-                if width != expected["frame_width"]:
-                    failures.append(f"image {img.get_attribute('id')} is {width} wide, "
-                                    f"not {expected['frame_width']}")
-            errors = [e for e in driver.get_log("browser") if e.get("level") == "SEVERE"]
-            failures += [f"console: {e.get('message')}" for e in errors]
-            fetched = driver.execute_script(
-                "return performance.getEntriesByType('resource').map(e => e.name)"
-                ".filter(n => !n.startsWith('data:'))")
-            failures += [f"the page fetched {name}" for name in fetched]
-            for key in ("kind", "tff", "left", "width", "shift", "command"):
-                shown = driver.find_element(By.ID, key).text.strip()
-                if shown != str(expected[key]):
-                    failures.append(f"the page shows {key} {shown!r}, the JSON {expected[key]!r}")
+            for name, (page, expected) in pages.items():
+                shot = os.path.join(shots, name + ".png") if shots else ""
+                found, images = check_page(driver, page, expected, shot)
+                failures += [f"{name}: {f}" for f in found]
+                if not found:
+                    print(f"check_report: {name}: {expected['kind']} page, {images} pictures decoded, "
+                          f"{len(expected['segments'])} segments, settings as the JSON")
         finally:
             driver.quit()
             for proc in (service, browser):
@@ -115,10 +179,7 @@ def main():
             log.close()
         for f in failures:
             print("check_report:", f, file=sys.stderr)
-        if failures:
-            return 1
-        print(f"check_report: {expected['kind']} page, {len(images)} pictures decoded, settings as the JSON")
-        return 0
+        return 1 if failures else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
