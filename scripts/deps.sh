@@ -16,7 +16,7 @@ base="cmake ninja-build g++ make libgtest-dev libbenchmark-dev nlohmann-json3-de
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
 case "$profile" in
   test) pkgs="$base g++-multilib qemu-user-static clang libclang-rt-14-dev ffmpeg zip unzip python3
-             chromium chromium-driver python3-selenium fonts-noto-cjk wine64" ;;
+             chromium chromium-driver python3-selenium fonts-noto-cjk wine64 python3-numpy python3-skimage" ;;
   demo) pkgs="$base ffmpeg" ;;
   package) pkgs="$base zip python3" ;;
   *) echo "deps.sh: unknown profile '$profile' (test, demo or package)" >&2; exit 2 ;;
