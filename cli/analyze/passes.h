@@ -111,6 +111,8 @@ struct Verdict {
     double input_share = 0;  // moving frames whose own weave is the least combed picture
     double gap = 0;          // how far the second-best weave stands from the best (0 a tie, 1 as far as the worst)
     double left = 0;         // share of the input's comb energy the best settings leave, on the sampled pairs
+    double input_measure = 0;  // the moving frames' own measure (median), outside any band
+    double cadence = 0, cadence_lean = 0;  // how the phases of five frames lean apart (pulldown)
     double black = 0;        // mean luma of a still stretch
     // For pelta's kinds: TFF and the band as the survey sees them.
     int tff = 1;

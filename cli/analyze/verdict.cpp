@@ -8,6 +8,8 @@
 #include <cmath>
 #include <numbers>
 #include <numeric>
+#include <cstdio>
+#include <cstdlib>
 
 #include "analyze/passes.h"
 #include "window/shift.h"
@@ -27,6 +29,9 @@ const double kGrainChange = std::sqrt(4.0 * kBlock / std::numbers::pi);
 // the 8-bit scale).
 constexpr double kBlackLuma = 10.0 * 4096.0 / 219.0;
 
+// The phases of five frames lean apart this many times more than chance
+// makes them (the F ratio of their means): the cadence of pulldown.
+constexpr double kCadence = 12.0;
 // Two weaves tie when the second-best stands less than this share of the
 // way from the best to the worst. True interlacing gives a tie (the fields
 // before and after a field are equally far from it); field matching's weave
@@ -120,7 +125,11 @@ long foreseen_match(const Survey& s, size_t index, int tff, int lb, int rb) {
     return n;
 }
 
-double still_change(const Survey& s) { return std::max(kStillChange, 2.0 * kGrainChange * s.noise); }
+// A block moved when its change stands half again above what the grain
+// alone gives: a change averaged over a block's rows scatters by a few
+// percent of its mean, so grain reaches that only where the estimate of it
+// falls short.
+double still_change(const Survey& s) { return std::max(kStillChange, 1.5 * kGrainChange * s.noise); }
 
 bool frame_moves(const Survey& s, const FrameRecord& r) { return motion_of(s, r, still_change(s)).frame; }
 
@@ -150,15 +159,49 @@ Verdict judge(const Survey& s, const FrameSet& set) {
         if (std::min(change[0], change[1]) < 0.25 * std::max(change[0], change[1])) ++dups;
     }
     v.dup_share = v.moving ? static_cast<double>(dups) / static_cast<double>(v.moving) : 0;
+    // The cadence of pulldown, however slow the motion against the grain:
+    // which field changed more since the frame before, (top - bottom) /
+    // (top + bottom), averaged over the frames of each phase of five. Film
+    // telecined 3:2 repeats the top field in one phase and the bottom field
+    // in another, and those phases lean apart frame after frame; otherwise
+    // the phases differ only by chance.
+    {
+        double n[5] = {0, 0, 0, 0, 0}, sum[5] = {0, 0, 0, 0, 0}, sum2 = 0, all = 0, count = 0;
+        for (size_t i : set) {
+            const FrameRecord& r = s.frames[i];
+            if (!r.has_prev || r.change[0] + r.change[1] <= 0) continue;
+            const double a = (r.change[0] - r.change[1]) / (r.change[0] + r.change[1]);
+            const size_t ph = static_cast<size_t>(r.frame % 5);
+            n[ph] += 1;
+            sum[ph] += a;
+            sum2 += a * a;
+            all += a;
+            count += 1;
+        }
+        double within = sum2, between = 0, lo = INFINITY, hi = -INFINITY;
+        for (int ph = 0; ph < 5; ++ph) {
+            if (n[ph] == 0) continue;
+            const double mean = sum[ph] / n[ph];
+            within -= n[ph] * mean * mean;
+            between += n[ph] * (mean - all / std::max(1.0, count)) * (mean - all / std::max(1.0, count));
+            lo = std::min(lo, mean);
+            hi = std::max(hi, mean);
+        }
+        // The phases' spread against the frames' scatter within them (an F
+        // ratio; by chance about 1), and how far the extreme phases lean.
+        const double var = within / std::max(1.0, count - 5);
+        v.cadence = count >= 20 && var > 0 ? (between / 4) / var : 0;
+        v.cadence_lean = count >= 20 ? hi - lo : 0;
+    }
     if (v.moving < std::max<long>(4, v.frames / 5)) {
         v.kind = set.empty() || luma / static_cast<double>(set.size()) >= kBlackLuma ? ClipKind::Still : ClipKind::Black;
         v.black = set.empty() ? 0 : luma / static_cast<double>(set.size());
         v.confidence = 1.0 - static_cast<double>(v.moving) / std::max<long>(1, v.frames);
         return v;
     }
-    if (v.dup_share >= 0.2) {
+    if (v.dup_share >= 0.2 || (v.cadence >= kCadence && v.cadence_lean >= 0.1)) {
         v.kind = ClipKind::Pulldown;
-        v.confidence = std::min(1.0, v.dup_share / 0.4);
+        v.confidence = std::max(std::min(1.0, v.dup_share / 0.4), std::min(1.0, v.cadence / (2 * kCadence)));
         return v;
     }
 
@@ -260,7 +303,18 @@ Verdict judge(const Survey& s, const FrameSet& set) {
                         const double mean = rs / np, var = std::max(0.0, rs2 / np - mean * mean);
                         band.z = mean / (std::sqrt(var / (np - 1)) + 1e-6);
                     }
-                    if (band.z >= kSure && band.gain >= kMinGain * band.matched && band.gain > best_by_tff[t].gain)
+                    // ... and it must leave the band less combed than the
+                    // frames themselves are there: a window that only beats
+                    // field matching where the picture needs nothing (a
+                    // progressive clip, whose weaves comb) is none.
+                    double rebuilt = 0, as_is = 0;
+                    for (const PairRecord* p : pairs)
+                        for (int b = start; b < end; ++b) {
+                            rebuilt += s.pair_comb(*p, t, k, b);
+                            as_is += s.frames[p->record].in_comb[static_cast<size_t>(b)];
+                        }
+                    if (band.z >= kSure && band.gain >= kMinGain * band.matched && rebuilt <= 0.9 * as_is &&
+                        band.gain > best_by_tff[t].gain)
                         best_by_tff[t] = band;
                 }
                 start = end;
@@ -277,28 +331,53 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     for (const Band& band : best_by_tff)
         if (2 * (band.rb - band.lb) < nb)
             for (int b = band.lb; b < band.rb; ++b) banded[static_cast<size_t>(b)] = true;
-    long counted = 0, input_won = 0;
-    std::vector<double> gaps;
+    // Each moving frame reads as one of three: the frame itself least
+    // combed, its weaves with the next frame alike (a whole picture:
+    // progressive); the frame itself least combed but one weave nearly as
+    // little, the other far more (each field between the fields before and
+    // after it: interlaced; a codec's losses, lighter within a frame than
+    // across frames, keep the frame ahead); a weave with the next frame
+    // least combed and standing alone (out of step: match), or tied with
+    // the next best (interlaced again).
+    long counted = 0, input_won = 0, reads[3] = {0, 0, 0};  // progressive, interlaced, match
+    long crisp_ties = 0;
+    std::vector<double> gaps, input_measures;
     for (size_t i : set) {
         const FrameRecord& r = s.frames[i];
         if (!r.has_next || !motion_of(s, r, still).frame) continue;
-        double c[3] = {0, 0, 0};
+        double c[3] = {0, 0, 0}, field = 0;
+        int blocks = 0;
         for (int b = 0; b < nb; ++b) {
             const size_t k = static_cast<size_t>(b);
             if (banded[k]) continue;
             c[0] += r.in_comb[k];
             c[1] += r.next_comb[0][k];
             c[2] += r.next_comb[1][k];
+            field += r.in_field[k];
+            ++blocks;
         }
         const int winner = static_cast<int>(std::min_element(c, c + 3) - c);
+        const double measure = picture_measure(c[0], field, energy_floor(blocks, s.h));
         std::sort(c, c + 3);
         if (c[2] <= c[0]) continue;
         ++counted;
         input_won += winner == 0;
-        gaps.push_back((c[1] - c[0]) / (c[2] - c[0]));
+        const double gap = (c[1] - c[0]) / (c[2] - c[0]);
+        gaps.push_back(gap);
+        input_measures.push_back(measure);
+        if (winner == 0)
+            ++reads[gap < 0.5 ? 1 : 0];
+        else
+            ++reads[gap < kTie ? 1 : 2];
+        crisp_ties += gap < kTie;
     }
     v.input_share = counted ? static_cast<double>(input_won) / static_cast<double>(counted) : 0;
     v.gap = median(gaps);
+    v.input_measure = median(input_measures);
+    if (std::getenv("PELTA_ANALYZE_DEBUG"))
+        std::fprintf(stderr, "frames %ld moving %ld counted %ld reads %ld/%ld/%ld input %.2f (%.2f) gap %.2f dups %.2f cad %.1f/%.2f band0 %d..%d z%.1f band1 %d..%d z%.1f noise %.1f\n",
+                     v.frames, v.moving, counted, reads[0], reads[1], reads[2], v.input_share, v.input_measure, v.gap, v.dup_share, v.cadence, v.cadence_lean, best_by_tff[0].lb, best_by_tff[0].rb,
+                     best_by_tff[0].z, best_by_tff[1].lb, best_by_tff[1].rb, best_by_tff[1].z, s.noise);
     const double evidence = std::min(1.0, static_cast<double>(counted) / 20.0);
     if (counted < 4) {
         // Movement too slight against the grain to tell any weave from
@@ -307,17 +386,15 @@ Verdict judge(const Survey& s, const FrameSet& set) {
         v.confidence = 0.2;
         return v;
     }
-    if (v.gap < kTie) {
-        v.kind = ClipKind::Interlaced;
-        v.confidence = evidence * std::min(1.0, 2.0 * (1.0 - v.gap / kTie));
-        return v;
-    }
-    if (v.input_share >= 0.5) {
-        v.kind = ClipKind::Progressive;
-        v.confidence = evidence * std::min(1.0, 2.0 * (v.input_share - 0.5) + 0.5);
-        return v;
-    }
-
+    const double share[3] = {static_cast<double>(reads[0]) / counted, static_cast<double>(reads[1]) / counted,
+                             static_cast<double>(reads[2]) / counted};
+    // How clearly the leading reading leads: 0.5 at a tie with the next.
+    auto lead = [&](int k) {
+        double other = 0;
+        for (int j = 0; j < 3; ++j)
+            if (j != k) other = std::max(other, share[j]);
+        return evidence * std::min(1.0, 0.5 + (share[k] - other));
+    };
     // Field matching under each TFF, and each TFF's band with its window:
     // the comb energy each leaves on the pairs, against the input's.
     double input = 0, matching[2] = {0, 0}, window[2] = {INFINITY, INFINITY};
@@ -350,10 +427,32 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     const int mt = matching[1] <= matching[0] ? 1 : 0, wt = window[1] <= window[0] ? 1 : 0;
     const bool with_window = window[wt] <= 1.05 * least + 0.01 * input;
     v.left = input > 0 ? (with_window ? window[wt] : matching[mt]) / input : 0;
+    if (std::getenv("PELTA_ANALYZE_DEBUG"))
+        std::fprintf(stderr, "  options: input %.3g matching %.3g/%.3g window %.3g/%.3g left %.2f\n", input, matching[0],
+                     matching[1], window[0], window[1], v.left);
     v.tff = mt;
+    // Interlacing ties the best weave with the next best; a sure band's
+    // window is pelta's kind unless the rest of the picture ties crisply,
+    // for where the rest moves too slowly to read clearly a codec's lighter
+    // losses within a frame pass for a loose tie.
+    const bool window_kind = with_window && 2 * crisp_ties < counted;
+    if (!window_kind) {
+        if (share[1] >= share[0] && share[1] >= share[2]) {
+            v.kind = ClipKind::Interlaced;
+            v.confidence = lead(1);
+            return v;
+        }
+        if (share[0] > share[2]) {
+            // A whole picture; where it is visibly combed all the same,
+            // fields each of their own moment.
+            v.kind = v.input_measure >= 1.0 ? ClipKind::Interlaced : ClipKind::Progressive;
+            v.confidence = lead(0);
+            return v;
+        }
+    }
     v.kind = ClipKind::Match;
-    v.confidence = evidence * std::min({1.0, 2.0 * (1.0 - v.left), v.gap / (2 * kTie), 2.0 * (0.5 - v.input_share) + 0.5});
-    if (with_window) {
+    v.confidence = std::min(lead(2), evidence * std::min(1.0, 2.0 * (1.0 - v.left)));
+    if (window_kind) {
         const Band& best = best_by_tff[wt];
         v.kind = ClipKind::Window;
         v.tff = best.tff;
@@ -364,7 +463,8 @@ Verdict judge(const Survey& s, const FrameSet& set) {
         v.band_z = best.z;
         const Band& other = best_by_tff[1 - best.tff];
         v.tff_ambiguous = other.gain >= 0.8 * best.gain && other.rb > best.lb && other.lb < best.rb;
-        v.confidence = std::min(v.confidence, std::min(1.0, best.z / (2 * kSure)));
+        // Out of step or not around it, the band is the evidence.
+        v.confidence = evidence * std::min(1.0, best.z / (2 * kSure));
     }
     return v;
 }
