@@ -6,6 +6,8 @@
 // low-pass.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <numeric>
 
@@ -19,7 +21,10 @@ namespace {
 // and columns either side of the band's block edges that the edge search
 // weighs.
 constexpr int kFineReach = 8;
-constexpr int kEdgeReach = 24;
+// The survey sees the band block by block, and blocks where the band shows
+// little (less detail, or less motion) may fall outside it: each edge is
+// sought from 24 columns inside the survey's band to 128 outside it.
+constexpr int kEdgeInside = 24, kEdgeOutside = 128;
 
 // The frames of a segment whose pair partner is in it too.
 struct PairFrames {
@@ -73,14 +78,22 @@ bool fine_shift(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
     return true;
 }
 
-// Per column, over the frames: the mean of a difference.
+// Per column, over the frames: the mean of a difference, and how surely it
+// stands out of the frame-to-frame scatter (standard errors, at most 5 each
+// way, so that no single column outweighs a run of them).
 struct Tally {
-    double n = 0, sum = 0;
+    double n = 0, sum = 0, sum2 = 0;
     void add(double d) {
         n += 1;
         sum += d;
+        sum2 += d * d;
     }
     double mean() const { return n > 0 ? sum / n : 0; }
+    double sure() const {
+        if (n < 2) return 0;
+        const double m = sum / n, var = std::max(0.0, sum2 / n - m * m);
+        return std::clamp(m / (std::sqrt(var / (n - 1)) + 1e-9 * (std::fabs(m) + 1.0)), -5.0, 5.0);
+    }
 };
 
 // The band's edges to the column: near each of its block edges, every
@@ -90,8 +103,8 @@ struct Tally {
 bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& v, int tff, int shift, int& left,
                 int& right, std::string& error) {
     const int w = rq.w, h = rq.h;
-    const int lz0 = std::max(0, left - kEdgeReach), lz1 = std::min(w, left + kEdgeReach);
-    const int rz0 = std::max(lz1, right - kEdgeReach), rz1 = std::min(w, right + kEdgeReach);
+    const int lz0 = std::max(0, left - kEdgeOutside), lz1 = std::min(w, left + kEdgeInside);
+    const int rz0 = std::max(lz1, right - kEdgeInside), rz1 = std::min(w, right + kEdgeOutside);
     struct Zone {
         int x0, x1;
         std::vector<Tally> gain;
@@ -127,10 +140,28 @@ bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
     };
     if (!read_stretches(rq, pf.s.stretches, [&](long f) { return pf.wanted(f); }, per_frame, error)) return false;
     if (zones[0].gain.empty() || zones[0].gain[0].n == 0) return true;
+    if (std::getenv("PELTA_ANALYZE_DEBUG")) {
+        for (const Zone& z : zones) {
+            std::fprintf(stderr, "zone %d..%d:", z.x0, z.x1);
+            for (size_t i = 0; i < z.gain.size(); ++i) std::fprintf(stderr, " %d:%.2g/%.1f", z.x0 + static_cast<int>(i), z.gain[i].mean(), z.gain[i].sure());
+            std::fprintf(stderr, "\n");
+        }
+    }
+    // A column belongs to the band where the window's gain there is a good
+    // part (a quarter) of its gain inside the survey's band, and stands a
+    // standard error out of the frame-to-frame scatter; a column without
+    // such evidence counts against it. (Outside a band the window may gain a
+    // little too, where field matching is not quite right; that is no band.)
+    std::vector<double> inner;
+    for (int x = left; x < std::min(lz1, right); ++x) inner.push_back(zones[0].gain[static_cast<size_t>(x - lz0)].mean());
+    for (int x = std::max(rz0, left); x < right; ++x) inner.push_back(zones[1].gain[static_cast<size_t>(x - rz0)].mean());
+    std::nth_element(inner.begin(), inner.begin() + static_cast<long>(inner.size() / 2), inner.end());
+    const double typical = inner.empty() ? 0 : inner[inner.size() / 2];
+    auto score = [&](const Tally& t) { return t.sure() >= 1.0 && t.mean() >= 0.25 * typical ? 1.0 : -1.0; };
     double run = 0, top = -INFINITY;
     int l = left;
     for (int x = lz1 - 1; x >= lz0; --x) {
-        run += zones[0].gain[static_cast<size_t>(x - lz0)].mean();
+        run += score(zones[0].gain[static_cast<size_t>(x - lz0)]);
         if (run > top) {
             top = run;
             l = x;
@@ -141,7 +172,7 @@ bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
     top = -INFINITY;
     int r = right;
     for (int x = rz0; x < rz1; ++x) {
-        run += zones[1].gain[static_cast<size_t>(x - rz0)].mean();
+        run += score(zones[1].gain[static_cast<size_t>(x - rz0)]);
         if (run > top) {
             top = run;
             r = x + 1;
