@@ -6,8 +6,6 @@
 // low-pass.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <numeric>
 
@@ -140,13 +138,6 @@ bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
     };
     if (!read_stretches(rq, pf.s.stretches, [&](long f) { return pf.wanted(f); }, per_frame, error)) return false;
     if (zones[0].gain.empty() || zones[0].gain[0].n == 0) return true;
-    if (std::getenv("PELTA_ANALYZE_DEBUG")) {
-        for (const Zone& z : zones) {
-            std::fprintf(stderr, "zone %d..%d:", z.x0, z.x1);
-            for (size_t i = 0; i < z.gain.size(); ++i) std::fprintf(stderr, " %d:%.2g/%.1f", z.x0 + static_cast<int>(i), z.gain[i].mean(), z.gain[i].sure());
-            std::fprintf(stderr, "\n");
-        }
-    }
     // A column belongs to the band where the window's gain there is a good
     // part (a quarter) of its gain inside the survey's band, and stands a
     // standard error out of the frame-to-frame scatter; a column without

@@ -8,8 +8,6 @@
 #include <cmath>
 #include <numbers>
 #include <numeric>
-#include <cstdio>
-#include <cstdlib>
 
 #include "analyze/passes.h"
 #include "window/shift.h"
@@ -374,10 +372,6 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     v.input_share = counted ? static_cast<double>(input_won) / static_cast<double>(counted) : 0;
     v.gap = median(gaps);
     v.input_measure = median(input_measures);
-    if (std::getenv("PELTA_ANALYZE_DEBUG"))
-        std::fprintf(stderr, "frames %ld moving %ld counted %ld reads %ld/%ld/%ld input %.2f (%.2f) gap %.2f dups %.2f cad %.1f/%.2f band0 %d..%d z%.1f band1 %d..%d z%.1f noise %.1f\n",
-                     v.frames, v.moving, counted, reads[0], reads[1], reads[2], v.input_share, v.input_measure, v.gap, v.dup_share, v.cadence, v.cadence_lean, best_by_tff[0].lb, best_by_tff[0].rb,
-                     best_by_tff[0].z, best_by_tff[1].lb, best_by_tff[1].rb, best_by_tff[1].z, s.noise);
     const double evidence = std::min(1.0, static_cast<double>(counted) / 20.0);
     if (counted < 4) {
         // Movement too slight against the grain to tell any weave from
@@ -427,9 +421,6 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     const int mt = matching[1] <= matching[0] ? 1 : 0, wt = window[1] <= window[0] ? 1 : 0;
     const bool with_window = window[wt] <= 1.05 * least + 0.01 * input;
     v.left = input > 0 ? (with_window ? window[wt] : matching[mt]) / input : 0;
-    if (std::getenv("PELTA_ANALYZE_DEBUG"))
-        std::fprintf(stderr, "  options: input %.3g matching %.3g/%.3g window %.3g/%.3g left %.2f\n", input, matching[0],
-                     matching[1], window[0], window[1], v.left);
     v.tff = mt;
     // Interlacing ties the best weave with the next best; a sure band's
     // window is pelta's kind unless the rest of the picture ties crisply,

@@ -431,7 +431,13 @@ static int run(int argc, char** argv) {
     std::string error;
     const FILTER_DLL* desc = load_filter(argc, argv, error);
     if (!desc) return fail(error);
-    if (argc >= 2 && is_analyze_command(argv[1])) return run_analyze(argc - 1, argv + 1, desc);
+    if (argc >= 2 && is_analyze_command(argv[1])) {
+        // The page is written under a temporary name too, and the scratch
+        // copy grows: an interruption or the file size limit must not leave
+        // the one behind or end the process without a word.
+        install_signal_cleanup();
+        return run_analyze(argc - 1, argv + 1, desc);
+    }
 
     FilterRun r(argc, argv, desc);
     int status = read_command_line(r);

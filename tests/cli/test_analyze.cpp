@@ -271,6 +271,17 @@ TEST_F(AnalyzeClips, InputsItCannotJudgeAndTheWaysOfReading) {
         EXPECT_EQ(std::count(e.err.begin(), e.err.end(), '\n'), 1) << x.args << ": " << e.err;
     }
     EXPECT_FALSE(file_exists(dir_->path() + "/out.y4m"));
+    // A pipe's scratch copy goes where TMPDIR says, and the first write that
+    // fails there ends the analysis, with its reason.
+    const std::pair<const char*, const char*> scratch[] = {
+        {"TMPDIR=/nonexistent", "cannot make a temporary file for the input (TMPDIR): No such file or directory"},
+        {"ulimit -f 1000;", "cannot keep the frames the analysis reads again in a temporary file (TMPDIR): File too large"},
+    };
+    for (const auto& [how, message] : scratch) {
+        RunResult e = run_shell(dir_->path(), std::string(how) + " '" + pelta_bin() + "' analyze -q - < w.y4m");
+        EXPECT_EQ(e.status, 1) << how;
+        EXPECT_EQ(e.err, "pelta analyze: " + std::string(message) + "\n") << how;
+    }
 
     // A pipe gives what the file gives; --start moves the sample (-q: --quiet).
     const RunResult file = run_pelta(dir_->path(), "analyze --json w.y4m");
