@@ -89,7 +89,7 @@ bool analyze_clip(const AnalysisRequest& rq, Analysis& out, std::string& error) 
     if (rq.clip->seekable()) {
         const long length = rq.clip->length();
         end = rq.frames < 0 ? length : std::min(length, rq.start + rq.frames);
-        if (rq.start >= length) {
+        if (rq.start >= length && length > 0) {
             error = "--start " + std::to_string(rq.start) + " is beyond the clip's end: it has " +
                     std::to_string(length) + " frames (0.." + std::to_string(length - 1) + ")";
             return false;

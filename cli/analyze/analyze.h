@@ -101,8 +101,10 @@ public:
     // A reader of the clip from frame `first` on; null with `error` set on
     // failure.
     virtual std::unique_ptr<FrameInput> open(long first, std::string& error) = 0;
-    // A pipe: its next frame, kept for later passes when `keep`.
-    virtual ReadStatus next(PIXEL_YC* dst, int stride, bool keep, std::string& error) = 0;
+    // A pipe: its next frame into `frame` (w x h pixels, rows w apart; the
+    // buffer grows when a frame has arrived, not before), kept for later
+    // passes when `keep`.
+    virtual ReadStatus next(std::vector<PIXEL_YC>& frame, bool keep, std::string& error) = 0;
     // A pipe: kept frames [first, end) are no longer needed.
     virtual void forget(long first, long end) = 0;
 };

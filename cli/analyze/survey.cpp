@@ -118,7 +118,6 @@ public:
         want_pairs_ = std::max<size_t>(16, static_cast<size_t>(kPairPixels / (double(rq.w) * rq.h)));
         for (int t = 0; t < 2; ++t)
             for (int k = 0; k < kCoarseShifts; ++k) maps_.push_back(rebuild_map(rq.h, 0, t, coarse_shift(k)));
-        rebuilt_.resize(nb_ * static_cast<size_t>(rq.h));
         energy_.resize(nb_);
     }
 
@@ -216,6 +215,7 @@ private:
         r.has_next = true;
         for (int p = 0; p < 2; ++p) weave_blocks(prev_.p, cur_.p, p, r.next_comb[p], nullptr, &r.chroma_next[p]);
         if (r.frame % 2 != 0 || pairs_seen_++ % pair_every_ != 0) return;
+        rebuilt_.resize(nb_ * static_cast<size_t>(rq_.h));
         PairRecord pr;
         pr.record = index;
         pr.comb.resize(maps_.size() * nb_);
@@ -282,11 +282,11 @@ bool survey_stream(const AnalysisRequest& rq, Survey& out, long& length, std::st
     out = Survey{};
     SurveyBuilder b(rq, out);
     StreamSampler sampler(rq.start, rq.frames < 0 ? -1 : rq.start + rq.frames);
-    std::vector<PIXEL_YC> pixels(static_cast<size_t>(rq.w) * static_cast<size_t>(rq.h));
+    std::vector<PIXEL_YC> pixels;  // grows with the first frame that arrives
     long f = 0;
     for (;; ++f) {
         if (sampler.done(f)) break;
-        const ReadStatus status = rq.clip->next(pixels.data(), rq.w, sampler.keep(f), error);
+        const ReadStatus status = rq.clip->next(pixels, sampler.keep(f), error);
         if (status == ReadStatus::Error) return false;
         if (status == ReadStatus::End) break;
         b.add(f, pixels.data(), rq.w, sampler.in_stretch(f), sampler.keep(f));

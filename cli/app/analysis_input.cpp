@@ -134,9 +134,14 @@ public:
         if (s == ReadStatus::Frame) unpack(dst, stride);
         return s;
     }
-    // The next frame, and its bytes as read.
-    ReadStatus next_with_bytes(PIXEL_YC* dst, int stride, const std::vector<uint8_t>*& bytes, std::string& error) {
-        const ReadStatus s = next(dst, stride, error);
+    // The next frame into `frame`, which grows to w x h once it has
+    // arrived, and its bytes as read.
+    ReadStatus next_with_bytes(std::vector<PIXEL_YC>& frame, const std::vector<uint8_t>*& bytes, std::string& error) {
+        const ReadStatus s = read(error);
+        if (s == ReadStatus::Frame) {
+            frame.resize(static_cast<size_t>(w_) * static_cast<size_t>(h_));
+            unpack(frame.data(), w_);
+        }
         bytes = raw_ ? &raw_reader_.bytes() : &planes_;
         return s;
     }
@@ -340,10 +345,10 @@ std::unique_ptr<FrameInput> AnalysisInput::open(long first, std::string& error) 
     return frames;
 }
 
-ReadStatus AnalysisInput::next(PIXEL_YC* dst, int stride, bool keep, std::string& error) {
+ReadStatus AnalysisInput::next(std::vector<PIXEL_YC>& frame, bool keep, std::string& error) {
     if (!reader_) return ReadStatus::End;
     const std::vector<uint8_t>* bytes = nullptr;
-    const ReadStatus s = reader_->next_with_bytes(dst, stride, bytes, error);
+    const ReadStatus s = reader_->next_with_bytes(frame, bytes, error);
     if (s != ReadStatus::Frame || !keep) return s;
     const long f = reader_->frames_read() - 1;
     if (!scratch_ && !make_scratch(error)) return ReadStatus::Error;

@@ -48,7 +48,7 @@ public:
     bool seekable() const override { return mode_ != Mode::Stream; }
     long length() const override { return length_; }
     std::unique_ptr<FrameInput> open(long first, std::string& error) override;
-    ReadStatus next(PIXEL_YC* dst, int stride, bool keep, std::string& error) override;
+    ReadStatus next(std::vector<PIXEL_YC>& frame, bool keep, std::string& error) override;
     void forget(long first, long end) override;
 
     // --auto from a pipe: the bytes read so far, then the rest of the pipe.
