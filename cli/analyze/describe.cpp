@@ -54,6 +54,16 @@ void describe(const Verdict& v, const SegmentFigures& g, Analysis& a) {
                       std::to_string(g.lowpassed - g.lowpassed_clean) + " of them."
                 : " The low-pass is off (--lpf 0): these settings leave " + of(g.visible_unfiltered, g.filtered) +
                       " frames visibly combed without it, and it would soften " + of(g.lowpassed, g.filtered) + ".";
+    // Where both TFF settings comb alike, the choice rests on other ground,
+    // and the figures say so.
+    const double ta = g.tff_comb[s.tff], tb = g.tff_comb[1 - s.tff];
+    const bool alike = is_pelta_kind(a.kind) && std::fabs(ta - tb) <= 0.03 * std::max(ta, tb);
+    const std::string tie =
+        !alike ? ""
+        : a.kind == ClipKind::Window
+            ? " Both TFF settings comb alike (within 3% over the whole frame); with TFF " + on_off(s.tff) +
+                  " the window is rebuilt from the frames the picture around it shows most often."
+            : " Both TFF settings comb alike (within 3%): either restores the clip.";
     switch (a.kind) {
         case ClipKind::Window:
             a.verdict = "window: the fields are out of step, and " + columns +
@@ -64,14 +74,14 @@ void describe(const Verdict& v, const SegmentFigures& g, Analysis& a) {
                          std::to_string(s.shift) + ", TFF " + on_off(s.tff) + ") " + figure(g.band_comb[s.tff], def) +
                          " and " + figure(g.rest_comb[s.tff], def) + " (TFF " + on_off(1 - s.tff) + ": " +
                          figure(g.band_comb[1 - s.tff], def) + " and " + figure(g.rest_comb[1 - s.tff], def) +
-                         "), against " + figure(g.input, def) + " in the input (low-pass off throughout; a clean picture measures well below 1)." + lowpass;
+                         "), against " + figure(g.input, def) + " in the input (low-pass off throughout; a clean picture measures well below 1)." + tie + lowpass;
             break;
         case ClipKind::Match:
             a.verdict = "match: the fields are out of step; pelta's field matching repairs them without a window.";
             a.evidence = "field matching with TFF " + on_off(s.tff) + " leaves combing " +
                          figure(g.tff_comb[s.tff], def) + " (TFF " + on_off(1 - s.tff) + ": " +
                          figure(g.tff_comb[1 - s.tff], def) + "), against " + figure(g.input, def) +
-                         " in the input (low-pass off; a clean picture measures well below 1)." + lowpass;
+                         " in the input (low-pass off; a clean picture measures well below 1)." + tie + lowpass;
             break;
         case ClipKind::Pulldown:
             a.verdict = "pulldown: this is telecined film, a cadence of repeated fields; that is not pelta's job.";

@@ -227,7 +227,7 @@ private:
         }
         out_.pairs.push_back(std::move(pr));
         if (out_.pairs.size() >= 2 * want_pairs_) {
-            for (size_t i = 0; 2 * i < out_.pairs.size(); ++i) out_.pairs[i] = std::move(out_.pairs[2 * i]);
+            for (size_t i = 1; 2 * i < out_.pairs.size(); ++i) out_.pairs[i] = std::move(out_.pairs[2 * i]);
             out_.pairs.resize((out_.pairs.size() + 1) / 2);
             pair_every_ *= 2;
         }
@@ -292,7 +292,10 @@ bool survey_stream(const AnalysisRequest& rq, Survey& out, long& length, std::st
         b.add(f, pixels.data(), rq.w, sampler.in_stretch(f), sampler.keep(f));
         for (const Stretch& d : sampler.read(f)) {
             b.drop(d.start, d.start + d.frames);
-            rq.clip->forget(d.start - kAround, d.start + d.frames + kAround);
+            // Its frames and neighbours, but those a kept stretch beside it
+            // still reads.
+            for (long g = d.start - kAround; g < d.start + d.frames + kAround; ++g)
+                if (!sampler.keep(g)) rq.clip->forget(g, g + 1);
         }
         if (rq.progress && f % 32 == 0) rq.progress("reading", 0.0);
     }

@@ -97,28 +97,46 @@ double smoothing_share(int shift) {
 
 long foreseen_match(const Survey& s, size_t index, int tff, int lb, int rb) {
     const FrameRecord& r = s.frames[index];
-    auto outside = [&](const std::vector<float>* c) {
-        if (!c) return double(INFINITY);
-        double sum = 0;
-        for (int b = 0; b < s.blocks; ++b)
-            if (b < lb || b >= rb) sum += (*c)[static_cast<size_t>(b)];
-        return sum;
+    // Which of two weaves the filter takes: the one fewer blocks comb more
+    // in (clearly, by half again). The filter counts combed pixels, so a
+    // stretch of columns that combs very much in one weave weighs as much as
+    // any as wide that combs less; by energy alone it would outweigh all.
+    // Blocks alike both ways, or too few that differ, leave it to energy.
+    auto better = [&](const std::vector<float>* a, const std::vector<float>* b) {
+        if (!a) return false;
+        if (!b) return true;
+        long for_a = 0, for_b = 0;
+        double ea = 0, eb = 0;
+        for (int k = 0; k < s.blocks; ++k) {
+            if (k >= lb && k < rb) continue;
+            const double ca = (*a)[static_cast<size_t>(k)], cb = (*b)[static_cast<size_t>(k)];
+            ea += ca;
+            eb += cb;
+            if (cb >= 1.5 * ca && cb > 0) ++for_a;
+            else if (ca >= 1.5 * cb && ca > 0) ++for_b;
+        }
+        if (for_a + for_b >= 4 && for_a != for_b) return for_a > for_b;
+        return ea < eb;
     };
     const long f = r.frame;
-    const double e0 = outside(weave_comb(s, index, f, tff)), e1 = outside(weave_comb(s, index, f + 1, tff));
-    if (!std::isfinite(e0) && !std::isfinite(e1)) return 0;
-    long n = e1 < e0 ? f + 1 : f;
-    const double best = std::min(e0, e1);
-    double field = 0;
+    const std::vector<float>* c0 = weave_comb(s, index, f, tff);
+    const std::vector<float>* c1 = weave_comb(s, index, f + 1, tff);
+    if (!c0 && !c1) return 0;
+    const bool second = better(c1, c0);
+    long n = second ? f + 1 : f;
+    const std::vector<float>* chosen = second ? c1 : c0;
+    double comb = 0, field = 0;
     int blocks = 0;
     for (int b = 0; b < s.blocks; ++b)
         if (b < lb || b >= rb) {
+            comb += (*chosen)[static_cast<size_t>(b)];
             field += r.in_field[static_cast<size_t>(b)];
             ++blocks;
         }
-    if (picture_measure(best, field, energy_floor(blocks, s.h)) >= 1.0) {
-        const long third = e1 < e0 ? f + 2 : f - 1;
-        if (outside(weave_comb(s, index, third, tff)) < best) n = third;
+    // While the better still combs, a third on the same side.
+    if (picture_measure(comb, field, energy_floor(blocks, s.h)) >= 1.0) {
+        const long third = second ? f + 2 : f - 1;
+        if (better(weave_comb(s, index, third, tff), chosen)) n = third;
     }
     return n;
 }
@@ -177,18 +195,25 @@ Verdict judge(const Survey& s, const FrameSet& set) {
             count += 1;
         }
         double within = sum2, between = 0, lo = INFINITY, hi = -INFINITY;
+        int lo_at = 0, hi_at = 0;
         for (int ph = 0; ph < 5; ++ph) {
             if (n[ph] == 0) continue;
             const double mean = sum[ph] / n[ph];
             within -= n[ph] * mean * mean;
             between += n[ph] * (mean - all / std::max(1.0, count)) * (mean - all / std::max(1.0, count));
-            lo = std::min(lo, mean);
-            hi = std::max(hi, mean);
+            if (mean < lo) lo = mean, lo_at = ph;
+            if (mean > hi) hi = mean, hi_at = ph;
         }
         // The phases' spread against the frames' scatter within them (an F
         // ratio; by chance about 1), and how far the extreme phases lean.
+        // In 3:2 pulldown the top field repeats two frames after the bottom
+        // one, or three: phases two apart. Fields out of step lean apart
+        // too, wherever the picture changes once in five frames (a clock, a
+        // counter), but in neighbouring phases: the change shows in one
+        // field a frame before the other.
+        const int apart = std::abs(hi_at - lo_at);
         const double var = within / std::max(1.0, count - 5);
-        v.cadence = count >= 20 && var > 0 ? (between / 4) / var : 0;
+        v.cadence = count >= 20 && var > 0 && std::min(apart, 5 - apart) == 2 ? (between / 4) / var : 0;
         v.cadence_lean = count >= 20 ? hi - lo : 0;
     }
     if (v.moving < std::max<long>(4, v.frames / 5)) {
