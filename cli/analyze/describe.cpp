@@ -209,6 +209,7 @@ std::string analysis_json(const Analysis& a) {
     j += ", \"advice\": " + json_string(a.advice);
     j += ", \"start\": " + std::to_string(a.start);
     j += ", \"frames\": " + std::to_string(a.frames);
+    j += ", \"span\": " + std::to_string(a.span);
     j += ", \"frame_width\": " + std::to_string(a.w);
     j += ", \"frame_height\": " + std::to_string(a.h);
     j += ", \"input_comb\": " + (a.figures.defined ? fmt("%.3f", a.input_comb) : std::string("null"));

@@ -1,6 +1,6 @@
-#include "analyze/measures.h"
-
-#include <algorithm>
+// The column energies of a picture (analyze.h), the analysis's measure taken
+// column by column rather than on block profiles: what the tests judge a
+// restored picture by, column against column.
 #include <cstdint>
 
 #include "analyze/analyze.h"
@@ -32,46 +32,5 @@ void add_column_energy(const PIXEL_YC* frame, int stride, int w, int h, double* 
         }
     }
 }
-
-namespace analysis {
-
-// The columns either side that a column's measure takes in.
-constexpr int kSmooth = 2;
-
-void ColumnMeans::add(const std::vector<double>& comb, const std::vector<double>& field, double floor) {
-    const int w = static_cast<int>(sum.size());
-    double c = 0, f = 0;
-    // Running sums over the window x-2 .. x+2.
-    for (int x = 0; x < std::min(w, kSmooth); ++x) {
-        c += comb[static_cast<size_t>(x)];
-        f += field[static_cast<size_t>(x)];
-    }
-    for (int x = 0; x < w; ++x) {
-        if (x + kSmooth < w) {
-            c += comb[static_cast<size_t>(x + kSmooth)];
-            f += field[static_cast<size_t>(x + kSmooth)];
-        }
-        if (x - kSmooth - 1 >= 0) {
-            c -= comb[static_cast<size_t>(x - kSmooth - 1)];
-            f -= field[static_cast<size_t>(x - kSmooth - 1)];
-        }
-        sum[static_cast<size_t>(x)] += std::min(kCap, std::max(0.0, c) / (std::max(0.0, f) + floor));
-    }
-    ++frames;
-}
-
-std::vector<double> ColumnMeans::means() const {
-    std::vector<double> m(sum);
-    for (double& v : m) v /= static_cast<double>(std::max<long>(1, frames));
-    return m;
-}
-
-void FrameEnergy::measure(const PIXEL_YC* frame, int stride, int w, int h) {
-    std::fill(comb.begin(), comb.end(), 0.0);
-    std::fill(field.begin(), field.end(), 0.0);
-    add_column_energy(frame, stride, w, h, comb.data(), field.data(), nullptr);
-}
-
-}  // namespace analysis
 
 }  // namespace pelta_cli

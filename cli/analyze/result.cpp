@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <map>
 
-#include "analyze/measures.h"
 #include "analyze/passes.h"
 
 namespace pelta_cli::analysis {
 
 namespace {
+
+// The most a block's measure counts for in one frame of the report's curve
+// of the columns: a few badly combed frames must not outweigh many clean ones.
+constexpr double kCap = 8.0;
 
 // Comb and field energy of a picture per block, and the sums over the
 // window's blocks and the rest.

@@ -139,8 +139,9 @@ public:
     ReadStatus next_with_bytes(std::vector<PIXEL_YC>& frame, const std::vector<uint8_t>*& bytes, std::string& error) {
         const ReadStatus s = read(error);
         if (s == ReadStatus::Frame) {
-            frame.resize(static_cast<size_t>(w_) * static_cast<size_t>(h_));
-            unpack(frame.data(), w_);
+            const int w = raw_ ? w_ : y4m_.header().width, h = raw_ ? h_ : y4m_.header().height;
+            frame.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+            unpack(frame.data(), w);
         }
         bytes = raw_ ? &raw_reader_.bytes() : &planes_;
         return s;

@@ -180,7 +180,9 @@ std::string analyze_help() {
            "\n"
            "The verdict is one of: progressive, pulldown, interlaced (not pelta's job: it says what to\n"
            "use instead), match (field matching alone: --width 0) and window (a band of columns that\n"
-           "the processing window repairs: --left, --width, --shift). Both pelta kinds come with --tff.\n"
+           "the processing window repairs: --left, --width, --shift), and still or black for frames\n"
+           "without motion. Both pelta kinds come with --tff and --lpf. A clip of several kinds is\n"
+           "cut into segments, each with its kind and settings (pelta --plan filters by them).\n"
            "\n"
            "Exit status: 0 a verdict (whatever the kind), 1 error, 2 usage error.\n";
 }
@@ -264,7 +266,7 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
     for (const Segment& g : plan) {
         const std::string frames =
             g.frames == kThroughEnd ? std::to_string(g.start) + "..end" : std::to_string(g.start) + ".." + std::to_string(g.start + g.frames - 1);
-        if (is_pelta_kind(g.kind) || opt.force) {
+        if (is_pelta_kind(g.kind) || opt.plan_filters_every_segment) {
             const Controls c = segment_controls(opt, g);
             std::fprintf(stderr, "pelta: --auto: frames %s (%s): filtering with --left %d --width %d --shift %d --tff %d --lpf %d\n",
                          frames.c_str(), kind_name(g.kind), c.track[TRACK_LEFT], c.track[TRACK_WIDTH],

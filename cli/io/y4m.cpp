@@ -134,7 +134,11 @@ bool parse_chroma_tag(std::string_view v, Chroma& chroma, int& depth) {
 // header (`written`: the C tag, or the XYSCSS tag that stands for it), with
 // the ffmpeg -pix_fmt that gives a stream pelta reads.
 std::string unsupported_chroma_tag(std::string_view v, const std::string& written) {
-    const std::string hint = "; have ffmpeg convert it with -pix_fmt " + pix_fmt_for_tag(v);
+    // 4:4:0 halves colour vertically: its conversion must keep the fields
+    // apart, as a plain -pix_fmt does not.
+    const std::string hint = v.substr(0, 3) == "440"
+                                 ? "; have ffmpeg convert it, each field apart, with -vf scale=interl=1,format=yuv444p"
+                                 : "; have ffmpeg convert it with -pix_fmt " + pix_fmt_for_tag(v);
     // A depth on a subsampling pelta reads: the depth is what is wrong.
     for (const ChromaName& n : kDeepChromaNames) {
         const std::string_view base = n.tag;

@@ -181,7 +181,7 @@ TEST(Attacks, FirstTriesGetAnAnswer) {
     const Case cases[] = {
         {"the README's spelling", "{P} analyse --help", 0, 0, "", "Usage: pelta analyze [OPTIONS] INPUT"},
         {"-q for pelta", "{P} -q --left 0 --raw 8x4 in.raw /dev/null", 0, 0, "", ""},
-        {"-q for --auto", "{P} -q --auto --force in.y4m /dev/null", 0, 2, "pelta: --auto: filtering with", ""},
+        {"-q for --auto", "{P} -q --auto --force in.y4m /dev/null", 0, 2, "): filtering with", ""},
         {"--auto's summary counts its analysis", "{P} --auto --force in.y4m /dev/null", 0, 3,
          " s with the analysis), 0 failed", ""},
         {"a container's name", "{P} in.y4m out.mp4", 2, 1,
