@@ -81,6 +81,12 @@ CLIPS = {
         "{ cat a.y4m; tail -n +2 \"$CLIPS/capture/capture.y4m\"; tail -n +2 c.y4m; } > capture.y4m\n"
         "rm a.y4m c.y4m",
     ),
+    "slow": (
+        ["slow.y4m"], [],
+        "150 frames of 720x480 4:2:2, fields out of step, panning 0.3 pixels a frame under grain of sigma 3",
+        "pelta_make_clip --kind match --picture \"$PICTURES/mandelbrot.ppm\" --size 720x480 --chroma 422 "
+        "--pan 0.3,0 --grain 3 --frames 150 --late alternate --seed 7 > slow.y4m",
+    ),
     "film": (
         ["film.y4m"], [],
         "300 frames of 720x480 4:2:0: ffmpeg's testsrc2 at 23.976 pictures a second, 3:2 pulldown",
