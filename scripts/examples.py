@@ -74,10 +74,10 @@ CLIPS = {
     ),
     "mixed": (
         ["capture.y4m"], ["capture"],
-        "630 frames of 720x480 4:2:2 as capture.y4m: 60 black, 120 progressive, the 300 of 'capture', 150 of "
+        "480 frames of 720x480 4:2:2 as capture.y4m: 30 black, 60 progressive, the 300 of 'capture', 90 of "
         "true interlacing",
-        "pelta_make_clip --kind progressive " + _COMMON + " --frames 180 --black 0,59 --seed 1 > a.y4m\n"
-        "pelta_make_clip --kind interlaced " + _COMMON + " --frames 150 --seed 4 > c.y4m\n"
+        "pelta_make_clip --kind progressive " + _COMMON + " --frames 90 --black 0,29 --seed 1 > a.y4m\n"
+        "pelta_make_clip --kind interlaced " + _COMMON + " --frames 90 --seed 4 > c.y4m\n"
         "{ cat a.y4m; tail -n +2 \"$CLIPS/capture/capture.y4m\"; tail -n +2 c.y4m; } > capture.y4m\n"
         "rm a.y4m c.y4m",
     ),
