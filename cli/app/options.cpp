@@ -394,7 +394,8 @@ std::string header_advice(Y4mReader::HeaderFault fault, const std::string& error
                    "formats as Y4M only with -strict -1; see its messages)";
         case Y4mReader::HeaderFault::NotY4m:
             return error + "; decode it through ffmpeg first: ffmpeg -i " +
-                   (input == "-" ? std::string("INPUT") : quote_arg(input)) + " -f yuv4mpegpipe -pix_fmt yuv420p - | " +
+                   (input == "-" ? std::string("INPUT") : quote_arg(input)) +
+                   " -f yuv4mpegpipe -vf scale=interl=1,format=yuv420p - | " +
                    from_stdin;
         default: return error;
     }

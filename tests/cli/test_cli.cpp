@@ -504,9 +504,10 @@ TEST(CliErrors, ReportAndLeaveNoOutput) {
          "-pix_fmt yuv420p"},
         {"not Y4M, with the command", "\x1a\x45\xdf\xa3 matroska", "--tff 0 --lpf=0 in.y4m 'my out.y4m'", 1,
          "not a Y4M stream (no YUV4MPEG2 signature); decode it through ffmpeg first: ffmpeg -i in.y4m -f "
-         "yuv4mpegpipe -pix_fmt yuv420p - | pelta --tff 0 --lpf=0 - 'my out.y4m'"},
+         "yuv4mpegpipe -vf scale=interl=1,format=yuv420p - | pelta --tff 0 --lpf=0 - 'my out.y4m'"},
         {"not Y4M on standard input", "\x1a\x45\xdf\xa3 matroska", "--log 'my log.csv' - out.y4m --tff 0 < in.y4m", 1,
-         "ffmpeg -i INPUT -f yuv4mpegpipe -pix_fmt yuv420p - | pelta --log 'my log.csv' - out.y4m --tff 0"},
+         "ffmpeg -i INPUT -f yuv4mpegpipe -vf scale=interl=1,format=yuv420p - | pelta --log 'my log.csv' - out.y4m "
+         "--tff 0"},
         {"empty pipe", "", ": | '" + pelta_bin() + "' - out.y4m --log log.csv", 1,
          "empty input: the program writing into the pipe wrote nothing (ffmpeg writes some pixel formats as Y4M "
          "only with -strict -1"},
