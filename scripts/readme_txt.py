@@ -11,7 +11,10 @@ become marked lines, links show their text (and their address, when it is
 one), code marks and emphasis are dropped, list items get hanging indents,
 tables are aligned when they fit and otherwise written one row a block, and
 indented or fenced code is kept line for line, and HTML comments (the
-example markers of the output examples) are dropped.
+markers of the output examples) are dropped. In an output example (a code
+block after an `<!-- example: ... -->` marker) the command line stays whole
+and the program's lines are folded at spaces to fit, since they are for
+reading; any other line of code wider than 80 columns is an error.
 
 Prose breaks at spaces and between Japanese characters, at word and phrase
 boundaries as a reader needs them: never inside an inline code span (an
@@ -164,6 +167,21 @@ def wrap(text, first, rest):
     return lines
 
 
+def fold(line):
+    """A line of a program's output in an example, folded at spaces to fit,
+    its continuation lines indented under the text after its label
+    ("verdict:    ..."). The command above it is never folded."""
+    m = re.match(r" *([A-Za-z][A-Za-z ]{0,14}: +)?", line)
+    rest = " " * min(len(m.group(0)), 24)
+    lines, cur = [], ""
+    for word in re.split(r"(?<= )", line):
+        if cur.strip() and cols(cur + word.rstrip()) > WIDTH:
+            lines.append(cur.rstrip())
+            cur = rest
+        cur += word
+    return lines + [cur.rstrip()]
+
+
 def table(rows):
     """A Markdown table: aligned columns when they fit, else a block a row."""
     cells = [[inline(c.strip()) for c in r.strip().strip("|").split("|")] for r in rows]
@@ -196,9 +214,11 @@ def convert(md):
         if out and out[-1] != "":
             out.append("")
 
+    example = False  # the next code block is an output example
     while i < len(src):
         line = src[i]
         if re.match(r"\s*<!--", line):  # a comment, to its end
+            example = bool(re.match(r"\s*<!--\s*example:", line))
             while "-->" not in src[i]:
                 i += 1
             i += 1
@@ -230,9 +250,15 @@ def convert(md):
             continue
         if line.startswith("    "):
             blank()
+            first = True
             while i < len(src) and (src[i].startswith("    ") or not src[i].strip()):
-                out.append(src[i].rstrip())
+                if example and not first:
+                    out += fold(src[i].rstrip())
+                else:
+                    out.append(src[i].rstrip())
+                first = False
                 i += 1
+            example = False
             while out and out[-1] == "":
                 out.pop()
             out.append("")

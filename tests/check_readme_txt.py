@@ -7,9 +7,10 @@
 - no Markdown is left: no link syntax, code marks, emphasis, heading marks,
   table rows or HTML comments (the output examples' markers);
 - nothing is lost: every line of code appears as a line, and the text of
-  every heading, paragraph, list item and table cell appears, spaces and
-  line breaks aside, in the same order as in the source (a table's column
-  labels aside, which a table too wide for the page repeats in each row);
+  every heading, paragraph, list item, table cell and line of an output
+  example (which the text may fold) appears, spaces and line breaks aside,
+  in the same order as in the source (a table's column labels aside, which a
+  table too wide for the page repeats in each row);
 - nothing a reader must match or type is split across lines: every inline
   code span (an option, a command, a file name), every quoted string
   (「...」, 『...』, "...") and every run where ASCII touches a Japanese
@@ -35,16 +36,19 @@ def width(line):
 
 
 def plain(text):
-    """The words a reader sees, without spaces: links by their text."""
-    text = re.sub(r"\[([^\]]*)\]\([^)]*\)", r"\1", text)
+    """The words a reader sees, without spaces: links by their text, and an
+    address after it in brackets."""
+    text = re.sub(r"\[([^\]]*)\]\(([^)]*)\)", lambda m: m.group(1) + (
+        f"（{m.group(2)}）" if re.match(r"[a-z]+://", m.group(2)) and m.group(2) != m.group(1) else ""), text)
     text = text.replace("`", "").replace("**", "")
     return re.sub(r"\s+", "", text)
 
 
 def blocks(md):
     """The guide's blocks in order: ('code', line) for each line of code,
-    ('text', markdown) for each heading, paragraph, list item and table cell,
-    ('labels', markdown) for each table's column labels."""
+    ('output', line) for each line of a program's output in an example (the
+    text folds them), ('text', markdown) for each heading, paragraph, list
+    item and table cell, ('labels', markdown) for each table's column labels."""
     out, para = [], []
 
     def flush():
@@ -53,11 +57,19 @@ def blocks(md):
             para.clear()
 
     fenced = in_table = in_comment = False
+    example = 0  # lines into an output example: 1 is its command
     for line in md.split("\n"):
         if in_comment or re.match(r"\s*<!--", line):
             flush()
+            if not in_comment:
+                example = 1 if re.match(r"\s*<!--\s*example:", line) else 0
             in_comment = "-->" not in line
             continue
+        if example and line.startswith("    "):
+            out.append(("output" if example > 1 else "code", line.rstrip()))
+            example += 1
+            continue
+        example = 0
         in_table = in_table and line.startswith("|")
         if line.startswith("```"):
             flush()
@@ -92,7 +104,7 @@ def pieces(md):
     for kind, what in blocks(md):
         if kind == "code":
             out.append(("code", what))
-        elif kind == "text" and plain(what):
+        elif kind in ("text", "output") and plain(what):
             out.append(("text", plain(what)))
     return out
 
@@ -150,7 +162,7 @@ def check(md, raw):
     # Each unbreakable piece, as often as the guide has it (in prose or in
     # code), must stand whole in the lines of the text.
     wanted = {}
-    prose = [what for kind, what in blocks(md) if kind != "code"]
+    prose = [what for kind, what in blocks(md) if kind in ("text", "labels")]
     for block in prose:
         for u in units(block):
             wanted[u] = wanted.get(u, 0) + 1
