@@ -21,7 +21,8 @@ boundaries as a reader needs them: never inside an inline code span (an
 option with its value, a command, a file name), never inside a quoted string
 (「...」, 『...』, "..."), and never where ASCII touches another character
 without a space (閾Y, 縞/512, pelta.auf」), so that what a reader must match
-or type stays on one line. Closing punctuation may hang one character past
+or type stays on one line; nor at a space beside × or ÷ in a formula.
+Closing punctuation may hang one character past
 the margin rather than begin a line, and an opening bracket moves down with
 what follows it, as Japanese typesetting has it. A line of code, or one of
 those unbreakable pieces, wider than a line is an error: the guide must be
@@ -39,6 +40,7 @@ OPEN, CLOSE = "\x02", "\x03"  # mark a code span or quoted string while lines ar
 # Characters that must not begin a line, and ones that must not end it.
 NO_START = set("、。，．・：；？！）」』】〕〉》ー…ぁぃぅぇぉっゃゅょゎァィゥェォッャュョヮヵヶ々")
 NO_END = set("（「『【〔〈《")
+OPERATORS = ("×", "÷")
 
 
 def cols(text):
@@ -120,8 +122,19 @@ def tokens(text):
     one other character; then joins neighbours that touch with ASCII on
     either side (閾Y, 縞/512, pelta.auf）), since no line breaks there, except
     after closing punctuation and before an opening bracket, where Japanese
-    text may break."""
+    text may break. A space beside × or ÷ does not break either."""
     atoms = re.findall(f"{OPEN}[^{CLOSE}]*{CLOSE}|[\\x21-\\x7e\\x01]+| |[^\\x20-\\x7e]", text)
+    # A space beside × or ÷ holds a formula together (画素数 × 縞 ÷ 512).
+    for i in range(1, len(atoms) - 1):
+        if atoms[i] == " " and (visible(atoms[i - 1])[-1:] in OPERATORS or visible(atoms[i + 1])[:1] in OPERATORS):
+            atoms[i] = GLUE
+    glued = []
+    for atom in atoms:
+        if glued and (atom == GLUE or glued[-1].endswith(GLUE)):
+            glued[-1] += atom
+        else:
+            glued.append(atom)
+    atoms = glued
     out = []
     for atom in atoms:
         if out and atom != " " and out[-1] != " ":

@@ -13,9 +13,9 @@
   table too wide for the page repeats in each row);
 - nothing a reader must match or type is split across lines: every inline
   code span (an option, a command, a file name), every quoted string
-  (「...」, 『...』, "...") and every run where ASCII touches a Japanese
-  letter (閾Y, 縞/512) that fits on a line stands whole on one line, as
-  often as the guide has it.
+  (「...」, 『...』, "..."), every run where ASCII touches a Japanese
+  letter (閾Y, 縞/512) and every formula with × or ÷ (画素数 × 縞 ÷ 512)
+  that fits on a line stands whole on one line, as often as the guide has it.
 Prints each failure and exits 1 if there is any.
 
     check_readme_txt.py --self-test
@@ -122,6 +122,7 @@ def units(text):
     found += re.findall(r"「[^「」\x00]*」|『[^『』\x00]*』|\"[^\"\x00]+\"", text)
     found += [m for m in re.findall(f"{LETTER}?[\\x21-\\x7e]+{LETTER}?", text)
               if re.search(LETTER, m)]
+    found += re.findall(r"\w(?: [×÷] \w+)+", text)
     return [u.strip() for u in found if u.strip() and width(u.strip()) <= PROSE - 4]
 
 
@@ -191,6 +192,7 @@ SELF_TEST = [
     ("a code span in a list item", "- {pad}`--lpf 0`（LPF オフ）にします。", "--lpf 0"),
     ("a code span in a heading", "### {pad}`pelta analyze --start 900 capture.y4m`",
      "pelta analyze --start 900 capture.y4m"),
+    ("a formula", "割合は{pad}画素数 × 縞 ÷ 512 で決めます。", "数 × 縞 ÷ 512"),
     ("a quote in a numbered step", "3. {pad}「ファイル」→「AVI出力」で書き出します。", "「AVI出力」"),
 ]
 
