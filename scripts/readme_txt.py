@@ -10,11 +10,23 @@ The Markdown is turned into plain text as a reader would want it: headings
 become marked lines, links show their text (and their address, when it is
 one), code marks and emphasis are dropped, list items get hanging indents,
 tables are aligned when they fit and otherwise written one row a block, and
-indented or fenced code is kept line for line. Prose breaks between Japanese
-characters or at spaces, never inside a run of ASCII (a word, an option, a
-path or an address); closing punctuation may hang one character past the
-margin rather than begin a line, as Japanese typesetting has it. A line of
-code wider than 80 columns is an error: the guide must wrap it itself.
+indented or fenced code is kept line for line, and HTML comments (the
+markers of the output examples) are dropped. In an output example (a code
+block after an `<!-- example: ... -->` marker) the command line stays whole
+and the program's lines are folded at spaces to fit, since they are for
+reading; any other line of code wider than 80 columns is an error.
+
+Prose breaks at spaces and between Japanese characters, at word and phrase
+boundaries as a reader needs them: never inside an inline code span (an
+option with its value, a command, a file name), never inside a quoted string
+(「...」, 『...』, "..."), and never where ASCII touches another character
+without a space (閾Y, 縞/512, pelta.auf」), so that what a reader must match
+or type stays on one line; nor at a space beside × or ÷ in a formula.
+Closing punctuation may hang one character past
+the margin rather than begin a line, and an opening bracket moves down with
+what follows it, as Japanese typesetting has it. A line of code, or one of
+those unbreakable pieces, wider than a line is an error: the guide must be
+written so that it fits.
 """
 import re
 import sys
@@ -22,11 +34,13 @@ import unicodedata
 
 WIDTH = 80
 PROSE = WIDTH - 2  # prose wraps here, so that hanging punctuation stays within WIDTH
-GLUE = "\x01"  # stands for a space inside a code span while lines are broken
+GLUE = "\x01"  # stands for a space inside an unbreakable piece while lines are broken
+OPEN, CLOSE = "\x02", "\x03"  # mark a code span or quoted string while lines are broken
 
 # Characters that must not begin a line, and ones that must not end it.
 NO_START = set("、。，．・：；？！）」』】〕〉》ー…ぁぃぅぇぉっゃゅょゎァィゥェォッャュョヮヵヶ々")
 NO_END = set("（「『【〔〈《")
+OPERATORS = ("×", "÷")
 
 
 def cols(text):
@@ -36,6 +50,8 @@ def cols(text):
     for ch in text:
         if ch == GLUE:
             n += 1
+        elif ch in (OPEN, CLOSE):
+            continue
         elif unicodedata.combining(ch):
             continue
         else:
@@ -50,18 +66,92 @@ def inline(text):
         if re.match(r"[a-z]+://", target) and target != label:
             return f"{label}（{target}）"
         return label
+    # Code spans first: what is inside them is literal.
+    spans = []
+
+    def code(m):
+        spans.append(m.group(1))
+        return f"{OPEN}\x04{len(spans) - 1}\x04{CLOSE}"
+    text = re.sub(r"`([^`]*)`", code, text)
     text = re.sub(r"\[([^\]]*)\]\(([^)\s]*)\)", link, text)
-    # A short code span (a command, an option with its value) stays on one line.
-    text = re.sub(r"`([^`]*)`", lambda m: m.group(1).replace(" ", GLUE) if len(m.group(1)) <= 40
-                  else m.group(1), text)
     text = re.sub(r"\*\*(.+?)\*\*", r"\1", text)
-    return text
+    text = mark_quotes(text)
+    text = re.sub(r"\x04(\d+)\x04", lambda m: spans[int(m.group(1))], text)
+    # Inside a marked piece a space does not break the line.
+    return re.sub(f"{OPEN}[^{CLOSE}]*{CLOSE}", lambda m: m.group(0).replace(" ", GLUE), text)
+
+
+QUOTES = {"「": "」", "『": "』", "“": "”"}
+
+
+def mark_quotes(text):
+    """Marks each outermost quoted string (Japanese brackets, curly quotes, a
+    pair of ASCII double quotes) as one piece. Code spans are marked already
+    and are skipped."""
+    out, i = [], 0
+    while i < len(text):
+        ch = text[i]
+        if ch == OPEN:  # a code span: copy it as it is
+            j = text.index(CLOSE, i)
+            out.append(text[i:j + 1])
+            i = j + 1
+            continue
+        close = QUOTES.get(ch) or ('"' if ch == '"' else None)
+        if close:
+            depth, j = 0, i + 1
+            while j < len(text):
+                if text[j] == ch and ch != close:
+                    depth += 1
+                elif text[j] == close:
+                    if depth == 0:
+                        break
+                    depth -= 1
+                j += 1
+            if j < len(text):
+                out.append(OPEN + text[i:j + 1] + CLOSE)
+                i = j + 1
+                continue
+        out.append(ch)
+        i += 1
+    return "".join(out)
 
 
 def tokens(text):
-    """Splits prose into pieces between which a line may break: a run of
-    ASCII without spaces, one space, or one other character."""
-    return re.findall(r"[\x21-\x7e\x01]+| |[^\x20-\x7e]", text)
+    """Splits prose into pieces between which a line may break: a marked
+    code span or quoted string, a run of ASCII without spaces, one space, or
+    one other character; then joins neighbours that touch with ASCII on
+    either side (閾Y, 縞/512, pelta.auf）), since no line breaks there, except
+    after closing punctuation and before an opening bracket, where Japanese
+    text may break. A space beside × or ÷ does not break either."""
+    atoms = re.findall(f"{OPEN}[^{CLOSE}]*{CLOSE}|[\\x21-\\x7e\\x01]+| |[^\\x20-\\x7e]", text)
+    # A space beside × or ÷ holds a formula together (画素数 × 縞 ÷ 512).
+    for i in range(1, len(atoms) - 1):
+        if atoms[i] == " " and (visible(atoms[i - 1])[-1:] in OPERATORS or visible(atoms[i + 1])[:1] in OPERATORS):
+            atoms[i] = GLUE
+    glued = []
+    for atom in atoms:
+        if glued and (atom == GLUE or glued[-1].endswith(GLUE)):
+            glued[-1] += atom
+        else:
+            glued.append(atom)
+    atoms = glued
+    out = []
+    for atom in atoms:
+        if out and atom != " " and out[-1] != " ":
+            last, first = visible(out[-1])[-1:], visible(atom)[:1]
+            if (is_ascii(last) or is_ascii(first)) and last not in NO_START and first not in NO_END:
+                out[-1] += atom
+                continue
+        out.append(atom)
+    return out
+
+
+def visible(piece):
+    return piece.replace(OPEN, "").replace(CLOSE, "")
+
+
+def is_ascii(ch):
+    return ch != "" and ("\x21" <= ch <= "\x7e" or ch == GLUE)
 
 
 def wrap(text, first, rest):
@@ -88,6 +178,21 @@ def wrap(text, first, rest):
         width = cols(line)
     lines.append(line.rstrip())
     return lines
+
+
+def fold(line):
+    """A line of a program's output in an example, folded at spaces to fit,
+    its continuation lines indented under the text after its label
+    ("verdict:    ..."). The command above it is never folded."""
+    m = re.match(r" *([A-Za-z][A-Za-z ]{0,14}: +)?", line)
+    rest = " " * min(len(m.group(0)), 24)
+    lines, cur = [], ""
+    for word in re.split(r"(?<= )", line):
+        if cur.strip() and cols(cur + word.rstrip()) > WIDTH:
+            lines.append(cur.rstrip())
+            cur = rest
+        cur += word
+    return lines + [cur.rstrip()]
 
 
 def table(rows):
@@ -122,9 +227,11 @@ def convert(md):
         if out and out[-1] != "":
             out.append("")
 
+    example = False  # the next code block is an output example
     while i < len(src):
         line = src[i]
         if re.match(r"\s*<!--", line):  # a comment, to its end
+            example = bool(re.match(r"\s*<!--\s*example:", line))
             while "-->" not in src[i]:
                 i += 1
             i += 1
@@ -156,9 +263,15 @@ def convert(md):
             continue
         if line.startswith("    "):
             blank()
+            first = True
             while i < len(src) and (src[i].startswith("    ") or not src[i].strip()):
-                out.append(src[i].rstrip())
+                if example and not first:
+                    out += fold(src[i].rstrip())
+                else:
+                    out.append(src[i].rstrip())
+                first = False
                 i += 1
+            example = False
             while out and out[-1] == "":
                 out.pop()
             out.append("")
@@ -194,7 +307,7 @@ def convert(md):
         out += wrap(inline(text), "", "") + [""]
     while out and out[-1] == "":
         out.pop()
-    out = [line.replace(GLUE, " ") for line in out]
+    out = [line.replace(GLUE, " ").replace(OPEN, "").replace(CLOSE, "") for line in out]
     for n, line in enumerate(out, 1):
         if cols(line) > WIDTH:
             raise SystemExit(f"readme_txt.py: output line {n} is {cols(line)} columns wide "

@@ -12,7 +12,11 @@
 #   - its pelta.auf and pelta.exe are byte-identical to PELTA_AUF and
 #     PELTA_EXE, the build's own, and its LICENSE to the source's;
 #   - README.ja.txt is README.ja.md as Notepad reads it (check_readme_txt.py:
-#     UTF-8 with a byte-order mark, CRLF, at most 80 columns, no text lost);
+#     UTF-8 with a byte-order mark, CRLF, at most 80 columns, no text lost,
+#     nothing split that a reader types);
+#   - the guide refers to nothing the zip lacks: every relative link of
+#     README.ja.md names a file in the zip, and README.ja.txt names no file
+#     or folder of the source tree (docs/, bench/, scripts/, README.md, ...);
 #   - SHA256SUMS verifies and covers the four other files.
 set -u
 src=${1:?usage: check_package.sh SOURCE_DIR PELTA_AUF PELTA_EXE VERSION WORKDIR}
@@ -45,7 +49,12 @@ unzip -p "$zip" LICENSE | cmp -s - "$src/LICENSE" || fail "the package's LICENSE
 mkdir "$work/x" && (cd "$work/x" && unzip -q "$zip") || fail "cannot unpack $zip"
 python3 "$src/tests/check_readme_txt.py" "$src/README.ja.md" "$work/x/README.ja.txt" ||
   fail "README.ja.txt is not the guide as Notepad should show it"
+for target in $(grep -o '](\([^)#:]*\))' "$src/README.ja.md" | sed 's/^](//; s/)$//' | sort -u); do
+  [ -f "$work/x/$target" ] || fail "README.ja.md links to $target, which the zip does not hold"
+done
+outside=$(grep -n -E '(^|[^A-Za-z0-9_.])(docs|bench|scripts|tests|src|cli|native|cmake)/|README\.md' "$work/x/README.ja.txt")
+[ -z "$outside" ] || fail "README.ja.txt refers to files the zip does not hold: $outside"
 (cd "$work/x" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not verify"
 sums=$(awk '{ print $2 }' "$work/x/SHA256SUMS" | sed 's/^\*//' | tr '\n' ' ')
 [ "$sums" = "LICENSE README.ja.txt pelta.auf pelta.exe " ] || fail "SHA256SUMS covers: $sums"
-echo "check_package: $zipname is reproducible, lists the five files and verifies"
+echo "check_package: $zipname is reproducible, lists the five files, refers to nothing else and verifies"

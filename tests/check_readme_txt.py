@@ -4,16 +4,30 @@
 - it is UTF-8 with a byte-order mark, every line ends in CRLF (no bare CR
   or LF), and no line is wider than 80 columns, characters of East Asian
   width (wide, full-width, ambiguous) counting two;
-- no Markdown is left: no link syntax, code marks, emphasis, heading marks
-  or table rows;
+- no Markdown is left: no link syntax, code marks, emphasis, heading marks,
+  table rows or HTML comments (the output examples' markers);
 - nothing is lost: every line of code appears as a line, and the text of
-  every heading, paragraph, list item and table cell appears, spaces and
-  line breaks aside, in the same order as in the source (a table's column
-  labels aside, which a table too wide for the page repeats in each row).
-Prints each failure and exits 1 if there is any."""
+  every heading, paragraph, list item, table cell and line of an output
+  example (which the text may fold) appears, spaces and line breaks aside,
+  in the same order as in the source (a table's column labels aside, which a
+  table too wide for the page repeats in each row);
+- nothing a reader must match or type is split across lines: every inline
+  code span (an option, a command, a file name), every quoted string
+  (「...」, 『...』, "..."), every run where ASCII touches a Japanese
+  letter (閾Y, 縞/512) and every formula with × or ÷ (画素数 × 縞 ÷ 512)
+  that fits on a line stands whole on one line, as often as the guide has it.
+Prints each failure and exits 1 if there is any.
+
+    check_readme_txt.py --self-test
+runs scripts/readme_txt.py over a table of paragraphs that put each kind of
+unbreakable piece across the margin at every column, and checks the result
+as above; and checks that a text with such a piece split is caught."""
+import os
 import re
 import sys
 import unicodedata
+
+PROSE = 78  # readme_txt.py wraps prose here
 
 
 def width(line):
@@ -22,23 +36,40 @@ def width(line):
 
 
 def plain(text):
-    """The words a reader sees, without spaces: links by their text."""
-    text = re.sub(r"\[([^\]]*)\]\([^)]*\)", r"\1", text)
+    """The words a reader sees, without spaces: links by their text, and an
+    address after it in brackets."""
+    text = re.sub(r"\[([^\]]*)\]\(([^)]*)\)", lambda m: m.group(1) + (
+        f"（{m.group(2)}）" if re.match(r"[a-z]+://", m.group(2)) and m.group(2) != m.group(1) else ""), text)
     text = text.replace("`", "").replace("**", "")
     return re.sub(r"\s+", "", text)
 
 
-def pieces(md):
-    """What must survive, in order: ('code', line) and ('text', words)."""
+def blocks(md):
+    """The guide's blocks in order: ('code', line) for each line of code,
+    ('output', line) for each line of a program's output in an example (the
+    text folds them), ('text', markdown) for each heading, paragraph, list
+    item and table cell, ('labels', markdown) for each table's column labels."""
     out, para = [], []
 
     def flush():
         if para:
-            out.append(("text", plain(" ".join(para))))
+            out.append(("text", " ".join(para)))
             para.clear()
 
-    fenced = in_table = False
+    fenced = in_table = in_comment = False
+    example = 0  # lines into an output example: 1 is its command
     for line in md.split("\n"):
+        if in_comment or re.match(r"\s*<!--", line):
+            flush()
+            if not in_comment:
+                example = 1 if re.match(r"\s*<!--\s*example:", line) else 0
+            in_comment = "-->" not in line
+            continue
+        if example and line.startswith("    "):
+            out.append(("output" if example > 1 else "code", line.rstrip()))
+            example += 1
+            continue
+        example = 0
         in_table = in_table and line.startswith("|")
         if line.startswith("```"):
             flush()
@@ -47,7 +78,7 @@ def pieces(md):
         if fenced or line.startswith("    ") and not para:
             out.append(("code", line.rstrip()))
             continue
-        if not line.strip() or re.match(r"\s*<!--", line):
+        if not line.strip():
             flush()
             continue
         m = re.match(r"(#+ |\s*[-*] |\s*\d+\. )(.*)", line)
@@ -58,27 +89,52 @@ def pieces(md):
             flush()
             header = not in_table
             in_table = True
-            if header:
-                continue  # column labels: a row written as a block names them per cell
             for cell in line.strip().strip("|").split("|"):
                 if not re.fullmatch(r"\s*:?-+:?\s*", cell):
-                    out.append(("text", plain(cell)))
+                    out.append(("labels" if header else "text", cell))
         else:
             para.append(line)
     flush()
-    return [p for p in out if p[1]]
+    return out
 
 
-def main():
-    md_path, txt_path = sys.argv[1], sys.argv[2]
-    raw = open(txt_path, "rb").read()
+def pieces(md):
+    """What must survive, in order: ('code', line) and ('text', words)."""
+    out = []
+    for kind, what in blocks(md):
+        if kind == "code":
+            out.append(("code", what))
+        elif kind in ("text", "output") and plain(what):
+            out.append(("text", plain(what)))
+    return out
+
+
+LETTER = r"[\u3041-\u309f\u30a1-\u30fa\u4e00-\u9fff]"
+
+
+def units(text):
+    """The pieces of a block of prose that must stay on one line, as the text
+    file shows them: code spans, quoted strings, and ASCII runs with the
+    Japanese letters they touch."""
+    found = re.findall(r"`([^`]+)`", text)
+    text = re.sub(r"`[^`]*`", "\x00", text)
+    text = re.sub(r"\[([^\]]*)\]\([^)]*\)", r"\1", text).replace("**", "")
+    found += re.findall(r"「[^「」\x00]*」|『[^『』\x00]*』|\"[^\"\x00]+\"", text)
+    found += [m for m in re.findall(f"{LETTER}?[\\x21-\\x7e]+{LETTER}?", text)
+              if re.search(LETTER, m)]
+    found += re.findall(r"\w(?: [×÷] \w+)+", text)
+    return [u.strip() for u in found if u.strip() and width(u.strip()) <= PROSE - 4]
+
+
+def check(md, raw):
+    """Every failure of the text file `raw` (bytes) made from the guide `md`."""
     errors = []
     if not raw.startswith(b"\xef\xbb\xbf"):
         errors.append("no UTF-8 byte-order mark")
     try:
         text = raw.decode("utf-8-sig")
     except UnicodeDecodeError as e:
-        sys.exit(f"check_readme_txt: {txt_path} is not UTF-8: {e}")
+        return [f"not UTF-8: {e}"]
     if not text.endswith("\r\n"):
         errors.append("the last line has no CRLF")
     if re.search(r"\r(?!\n)|(?<!\r)\n", text):
@@ -87,13 +143,13 @@ def main():
     for n, line in enumerate(lines, 1):
         if width(line) > 80:
             errors.append(f"line {n} is {width(line)} columns wide: {line[:40]}")
-        if re.search(r"\]\(|`|\*\*", line) or re.match(r"#|\|", line):
+        if re.search(r"\]\(|`|\*\*|<!--", line) or re.match(r"#|\|", line):
             errors.append(f"line {n} holds Markdown: {line[:40]}")
 
     code = set(lines)
     flat = re.sub(r"\s+", "", text)
     at = 0
-    for kind, what in pieces(open(md_path, encoding="utf-8").read()):
+    for kind, what in pieces(md):
         if kind == "code":
             if what not in code:
                 errors.append(f"code line lost: {what.strip()[:60]}")
@@ -103,6 +159,79 @@ def main():
             errors.append(f"text lost or out of order: {what[:40]}")
         else:
             at = found + len(what)
+
+    # Each unbreakable piece, as often as the guide has it (in prose or in
+    # code), must stand whole in the lines of the text.
+    wanted = {}
+    prose = [what for kind, what in blocks(md) if kind in ("text", "labels")]
+    for block in prose:
+        for u in units(block):
+            wanted[u] = wanted.get(u, 0) + 1
+    for u, n in wanted.items():
+        n += sum(what.count(u) for kind, what in blocks(md) if kind == "code")
+        have = sum(line.count(u) for line in lines)
+        if have < n:
+            errors.append(f"split across lines ({have} of {n} whole): {u}")
+    return errors
+
+
+# Paragraphs that hold one unbreakable piece; {pad} moves it along the line.
+# Each row: what the piece is, the Markdown, the piece as the text shows it.
+SELF_TEST = [
+    ("options in a code span", "{pad}`pelta --left 320 --width 320 --shift 0 --tff 1` を写します。",
+     "pelta --left 320 --width 320 --shift 0 --tff 1"),
+    ("a command in a code span", "{pad}`cmd /c \"ffmpeg ... | pelta ...\"` で渡します。",
+     "cmd /c \"ffmpeg ... | pelta ...\""),
+    ("a file name with a space", "{pad}`\"録画 1.avi\"` のように囲みます。", "\"録画 1.avi\""),
+    ("the information text, quoted", "一覧に{pad}「pelta ver1.2.0 - field matching for interlaced video」があります。",
+     "「pelta ver1.2.0 - field matching for interlaced video」"),
+    ("a menu path, quoted", "{pad}「その他」→「プラグインフィルタの情報」を開きます。", "「プラグインフィルタの情報」"),
+    ("an English quote", "{pad}\"use instead: a deinterlacer\" と出ます。", "\"use instead: a deinterlacer\""),
+    ("a label touching ASCII", "割合（{pad}縞/512）で決めます。", "縞/512"),
+    ("labels touching ASCII", "{pad}閾Y・閾C を上げます。", "閾Y"),
+    ("a code span in a list item", "- {pad}`--lpf 0`（LPF オフ）にします。", "--lpf 0"),
+    ("a code span in a heading", "### {pad}`pelta analyze --start 900 capture.y4m`",
+     "pelta analyze --start 900 capture.y4m"),
+    ("a formula", "割合は{pad}画素数 × 縞 ÷ 512 で決めます。", "数 × 縞 ÷ 512"),
+    ("a quote in a numbered step", "3. {pad}「ファイル」→「AVI出力」で書き出します。", "「AVI出力」"),
+]
+
+
+def self_test():
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+    import readme_txt
+    failures = 0
+    for name, template, piece in SELF_TEST:
+        # The piece starts at every column from 0 to 79 (one case a piece reported).
+        for pad in ("あ" * (n // 2) + " " * (n % 2) for n in range(80)):
+            md = template.replace("{pad}", pad) + "\n"
+            lines = readme_txt.convert(md)
+            errors = check(md, ("\ufeff" + "\r\n".join(lines) + "\r\n").encode("utf-8"))
+            if not any(piece in line for line in lines):
+                errors.append(f"'{piece}' is not whole on a line")
+            if errors:
+                failures += 1
+                print(f"check_readme_txt: self-test '{name}' after {width(pad)} columns: "
+                      + "; ".join(errors) + "\n  " + "\n  ".join(lines))
+                break
+        # The check must catch the piece split in two.
+        md = template.replace("{pad}", "") + "\n"
+        lines = readme_txt.convert(md)
+        text = "\r\n".join(lines).replace(piece, piece[:len(piece) // 2] + "\r\n" + piece[len(piece) // 2:])
+        if not any("split across lines" in e for e in check(md, ("\ufeff" + text + "\r\n").encode("utf-8"))):
+            failures += 1
+            print(f"check_readme_txt: self-test '{name}': a split '{piece}' is not caught")
+    print(f"check_readme_txt: self-test: {len(SELF_TEST)} pieces, {failures} failing")
+    return 1 if failures else 0
+
+
+def main():
+    if sys.argv[1:] == ["--self-test"]:
+        sys.exit(self_test())
+    if len(sys.argv) != 3:
+        sys.exit("usage: check_readme_txt.py GUIDE.md GUIDE.txt | --self-test")
+    md_path, txt_path = sys.argv[1], sys.argv[2]
+    errors = check(open(md_path, encoding="utf-8").read(), open(txt_path, "rb").read())
     for e in errors:
         print(f"check_readme_txt: {txt_path}: {e}")
     sys.exit(1 if errors else 0)
