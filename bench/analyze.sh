@@ -21,8 +21,10 @@
 # the demo's sample (720x480), median of 5 runs each, and 300 frames of a
 # 1920x1080 window clip from pelta_make_clip, median of 3.
 #
-# usage: bench/analyze.sh [--build DIR] [--corpus DIR] [--quick] [--only REGEX]
+# usage: bench/analyze.sh [--build DIR] [--corpus DIR] [--quick] [--seed N] [--only REGEX]
 #                         [--jobs N] [--results FILE] [--accuracy | --speed]
+#   --seed N   the corpus drawn with another seed (default 29, the one the
+#              analysis was built against), in build/captures-seedN
 #   --only R   only the clips whose names match the extended regex R
 #   --jobs N   clips analysed at once (default 1; times are then less exact)
 set -euo pipefail
@@ -34,12 +36,14 @@ corpus=""
 quick=""
 only=""
 jobs=1
+seed=29
 results=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=${2:?--build needs a directory}; shift 2 ;;
         --corpus) corpus=${2:?--corpus needs a directory}; shift 2 ;;
         --quick) quick=--quick; shift ;;
+        --seed) seed=${2:?--seed needs a number}; shift 2 ;;
         --only) only=${2:?--only needs a regex}; shift 2 ;;
         --jobs) jobs=${2:?--jobs needs a number}; shift 2 ;;
         --results) results=${2:?--results needs a file}; shift 2 ;;
@@ -61,11 +65,14 @@ trap 'rm -rf "${tmpdirs[@]}"' EXIT
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
 
 accuracy() {
-    [ -n "$corpus" ] || corpus="$build/captures${quick:+-quick}"
+    local suffix=""
+    [ "$seed" = 29 ] || suffix="-seed$seed"
+    [ -n "$corpus" ] || corpus="$build/captures${quick:+-quick}$suffix"
     local list=() name
     if [ ! -s "$corpus/clips.txt" ]; then
         local opts=(--build "$build" --jobs "$jobs")
         [ -z "$quick" ] || opts+=(--quick)
+        [ "$seed" = 29 ] || opts+=(--seed "$seed")
         [ -z "$only" ] || opts+=(--only "$only")
         "$repo/bench/captures.sh" "${opts[@]}" "$corpus" >&2
     fi

@@ -31,8 +31,10 @@
 # measures the residual combing (band/rest) of the input, of both, and of
 # field matching alone. Clips already in DIR with a checked truth are kept.
 #
-# usage: bench/captures.sh [--build DIR] [--quick] [--jobs N] [--only REGEX] [--recheck] DIR
+# usage: bench/captures.sh [--build DIR] [--quick] [--seed N] [--jobs N] [--only REGEX] [--recheck] DIR
 #   --quick    the 16-clip subset (every kind and hardship), for CI-sized runs
+#   --seed N   other combinations of the same hardships (default 29, the
+#              corpus the analysis was built against): clips it never saw
 #   --jobs N   clips made at once (default 1)
 #   --only R   only the clips whose names match the extended regex R
 #   --recheck  check the truth of the clips already in DIR again (after a
@@ -43,6 +45,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build"
 quick=""
+seed=29
 jobs=1
 only=""
 recheck=""
@@ -51,6 +54,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=${2:?--build needs a directory}; shift 2 ;;
         --quick) quick=--quick; shift ;;
+        --seed) seed=${2:?--seed needs a number}; shift 2 ;;
         --jobs) jobs=${2:?--jobs needs a number}; shift 2 ;;
         --only) only=${2:?--only needs a regex}; shift 2 ;;
         --recheck) recheck=1; shift ;;
@@ -140,11 +144,11 @@ make_one() {
     rm -rf "$tmp"
 }
 
-list=$("$py" "$corpus_py" list $quick)
+list=$("$py" "$corpus_py" list $quick --seed "$seed")
 [ -z "$only" ] || list=$(grep -E "^[^|]*($only)" <<<"$list" || true)
 printf '%s\n' "$list" | cut -d'|' -f1 > "$dir/clips.txt"
 # Clips of an earlier list that the whole list no longer holds go.
-all_names=$("$py" "$corpus_py" list | cut -d'|' -f1)
+all_names=$("$py" "$corpus_py" list --seed "$seed" | cut -d'|' -f1)
 for f in "$dir"/[0-9][0-9]-*.truth.json; do
     [ -e "$f" ] || continue
     name=$(basename "$f" .truth.json)
