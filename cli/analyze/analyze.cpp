@@ -133,7 +133,7 @@ bool analyze_clip(const AnalysisRequest& rq, Analysis& out, std::string& error) 
         }
         if (!refine(rq, survey, parts[i].frames, parts[i].verdict, refs[i], error)) return false;
         run_of[i] = runs.size();
-        runs.push_back(SegmentRun{parts[i].frames, refs[i].settings});
+        runs.push_back(SegmentRun{parts[i].frames, refs[i].settings, is_pelta_kind(parts[i].verdict.kind)});
     }
     const size_t focus = focus_of(parts);
     std::vector<SegmentFigures> figures;
@@ -152,6 +152,7 @@ bool analyze_clip(const AnalysisRequest& rq, Analysis& out, std::string& error) 
         out.segments.push_back(
             Segment{parts[i].start, parts[i].end - parts[i].start, a.kind, a.settings, a.confidence});
         if (i != focus) continue;
+        out.focus = out.segments.size() - 1;
         out.kind = a.kind;
         out.settings = a.settings;
         out.verdict = a.verdict;

@@ -75,6 +75,7 @@ struct Analysis {
     double input_comb = 0, output_comb = 0;  // the sample's combing, as the figures above
     SegmentFigures figures;    // of the segment whose settings these are
     std::vector<Segment> segments;
+    size_t focus = 0;          // the segment whose kind, settings and figures these are
     // For the report, per block of columns (kBlock wide) and per sampled
     // frame: the input, field matching alone (no window, no low-pass) with
     // the suggested TFF, and the suggested settings.

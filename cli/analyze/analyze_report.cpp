@@ -250,6 +250,13 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
     const int left = s.left, right = s.left + s.width;
     const bool window = right > left;
     const bool pelta_kind = is_pelta_kind(a.kind);
+    // With several segments, the figures and the curve of the columns are
+    // those of the one whose settings these are.
+    std::string of_segment;
+    if (a.segments.size() > 1 && a.focus < a.segments.size())
+        of_segment = " in frames " + std::to_string(a.segments[a.focus].start) + ".." +
+                     std::to_string(a.segments[a.focus].start + a.segments[a.focus].frames - 1) +
+                     " (the segment whose settings these are)";
     const std::string figures_note = a.figures.defined ? "" : " (too little detail to measure: cannot tell)";
     std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>pelta analyze: " +
                     html_escape(input_name) + "</title>\n";
@@ -288,7 +295,8 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
     h += "<p>Command line: <code id=\"command\">" + html_escape(suggested_command(s)) + "</code>" +
          (pelta_kind ? "" : " (what <code>--auto --force</code> would use)") + "</p>\n";
     h += "<p>Confidence: <span id=\"confidence\">" + num(a.confidence, "%.2f") +
-         "</span>. Combing of the frames looked at (comb energy across the fields against that within them)" +
+         "</span>. Combing of the frames looked at" + of_segment +
+         " (comb energy across the fields against that within them)" +
          figures_note + ": input " + num(a.figures.input, "%.2f") + ", field matching alone (no window, low-pass off) " +
          num(a.figures.matched, "%.2f") + ", with these settings (low-pass " + (s.lpf ? "on" : "off") + ") " +
          num(a.figures.output, "%.2f") + ".</p>\n";
@@ -308,7 +316,12 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
              "):<br><img id=\"after\" alt=\"frame after\" src=\"data:image/png;base64," + base64(after) + "\"></p>\n";
     }
     const std::string lpf_label = std::string("with the settings (low-pass ") + (s.lpf ? "on" : "off") + ")";
-    h += "<h2>Combing per column</h2>\n<p>Over the frames looked at, per block of " + std::to_string(a.block_width) +
+    const std::string plan_label = a.segments.size() > 1
+                                       ? "as --plan and --auto filter it (each segment of pelta's kinds with its "
+                                         "settings, the others as they came)"
+                                       : lpf_label;
+    h += "<h2>Combing per column</h2>\n<p>Over the frames looked at" + of_segment + ", per block of " +
+         std::to_string(a.block_width) +
          " columns" + (window ? "; the shaded columns are the window." : "; there is no window.") + "</p>\n";
     h += chart({{&a.column_input, "#999", "input"},
                 {&a.column_matched, "#c33", "field matching alone (no window, low-pass off)"},
@@ -317,7 +330,7 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
     h += "<h2>Combing per frame</h2>\n";
     h += chart({{&a.frame_input, "#999", "input"},
                 {&a.frame_matched, "#c33", "field matching alone (no window, low-pass off)"},
-                {&a.frame_output, "#26a", lpf_label.c_str()}},
+                {&a.frame_output, "#26a", plan_label.c_str()}},
                "frame looked at, in order", 1.0, static_cast<double>(std::max<size_t>(1, a.frame_input.size()) - 1), 0,
                0);
     h += "<p>Made by pelta analyze. Around 1 and above, combing shows; a clean picture measures well below 1.</p>\n";

@@ -171,6 +171,7 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FrameSet& frames, 
 struct SegmentRun {
     FrameSet frames;
     SegmentSettings settings;
+    bool filtered = true;  // a segment of pelta's kinds: --plan and --auto filter it, and pass the others through
 };
 
 // The filter over every sampled frame of each segment with its settings:

@@ -123,7 +123,9 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Se
         out.frame_numbers.push_back(f);
         out.frame_input.push_back(picture_measure(in.comb[0] + in.comb[1], in.field[0] + in.field[1], frame_floor));
         out.frame_matched.push_back(picture_measure(m.comb[0] + m.comb[1], m.field[0] + m.field[1], frame_floor));
-        out.frame_output.push_back(om);
+        // The curve of the frames shows what --plan and --auto give: the
+        // frames of the other kinds as they came.
+        out.frame_output.push_back(runs[i].filtered ? om : out.frame_input.back());
         if (curves) ++curve_frames;
         if (f == picture) {
             auto copy = [&](const PIXEL_YC* src, std::vector<PIXEL_YC>& dst) {
