@@ -326,22 +326,18 @@ TEST_F(AnalyzeClips, InputsItCannotJudgeAndTheWaysOfReading) {
 // pipe (read once) alike; the JSON as a plan gives the frames of the other
 // kinds back byte for byte, and --auto filters as that plan does.
 TEST_F(AnalyzeClips, CutsAClipOfSeveralKindsIntoItsSegments) {
-    struct Part {
-        const char* args;
-        long frames;
-        const char* kind;
-    };
-    const Part parts[] = {
-        {"--kind progressive --pan 2.5,0.6 --grain 1.5", 90, "progressive"},
-        {"--kind match --late alternate --pan -2,0.7 --grain 1.5", 150, "match"},
-        {"--kind interlaced --pan 2,0.5 --grain 1.5", 60, "interlaced"},
-        {"--kind match --late bottom --pan 2,-0.6 --black 0,59 --grain 1.5", 120, "black"},  // then match
+    // The clip's parts: generator arguments and frames.
+    const std::pair<const char*, long> parts[] = {
+        {"--kind progressive --pan 2.5,0.6 --grain 1.5", 90},
+        {"--kind match --late alternate --pan -2,0.7 --grain 1.5", 150},
+        {"--kind interlaced --pan 2,0.5 --grain 1.5", 60},
+        {"--kind match --late bottom --pan 2,-0.6 --black 0,59 --grain 1.5", 120},  // black, then out of step
     };
     std::string made = "rm -f mixed.y4m";
     for (size_t i = 0; i < std::size(parts); ++i) {
         const std::string part = "part" + std::to_string(i) + ".y4m";
         made += " && '" + std::string(PELTA_MAKE_CLIP) + "' --size 480x360 --chroma 420i --picture mandelbrot.ppm --seed " +
-                std::to_string(i + 1) + " --frames " + std::to_string(parts[i].frames) + " " + parts[i].args + " > " +
+                std::to_string(i + 1) + " --frames " + std::to_string(parts[i].second) + " " + parts[i].first + " > " +
                 part + " && " + (i == 0 ? "cat " + part : "tail -n +2 " + part) + " >> mixed.y4m";
     }
     RunResult r = run_shell(dir_->path(), made);
