@@ -141,7 +141,8 @@ void describe(const Verdict& v, const SegmentFigures& g, Analysis& a) {
              " moving frames: the colour was probably converted without regard to the fields, as ffmpeg's -pix_fmt "
              "yuv420p does from 4:2:2; decode again with -vf scale=interl=1,format=yuv420p, or keep 4:2:2");
     if (a.warnings.empty() && confidence < 0.5)
-        warn("the evidence is slight: few frames move clearly enough to tell the kinds apart; analyse a stretch with "
+        warn("the evidence is slight: too few frames move clearly, or the weaves of neighbouring fields differ too "
+             "little, to tell the kinds apart surely (grain and a codec's losses can tip them); analyse a stretch with "
              "more motion (--start, --frames) or check the result by eye");
     a.confidence = std::clamp(confidence, 0.0, 1.0);
 }

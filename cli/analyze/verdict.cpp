@@ -364,7 +364,7 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     // the next best (interlaced again).
     long counted = 0, input_won = 0, reads[3] = {0, 0, 0};  // progressive, interlaced, match
     long crisp_ties = 0;
-    std::vector<double> gaps, input_measures;
+    std::vector<double> gaps, input_measures, contrasts;
     for (size_t i : set) {
         const FrameRecord& r = s.frames[i];
         if (!r.has_next || !motion_of(s, r, still).frame) continue;
@@ -386,6 +386,7 @@ Verdict judge(const Survey& s, const FrameSet& set) {
         ++counted;
         input_won += winner == 0;
         const double gap = (c[1] - c[0]) / (c[2] - c[0]);
+        contrasts.push_back(c[2] / c[0]);
         gaps.push_back(gap);
         input_measures.push_back(measure);
         if (winner == 0)
@@ -397,7 +398,12 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     v.input_share = counted ? static_cast<double>(input_won) / static_cast<double>(counted) : 0;
     v.gap = median(gaps);
     v.input_measure = median(input_measures);
-    const double evidence = std::min(1.0, static_cast<double>(counted) / 20.0);
+    // How clearly the frames read: where the most combed of the three
+    // weaves combs less than ten times what the least does, grain and a
+    // codec's losses can tip the reading, and the verdict says so in its
+    // confidence (log 1 to log 10 mapped to 0 to 1).
+    const double clear = std::clamp(std::log(std::max(1.0, median(contrasts))) / std::log(10.0), 0.0, 1.0);
+    const double evidence = std::min(1.0, static_cast<double>(counted) / 20.0) * clear;
     if (counted < 4) {
         // Movement too slight against the grain to tell any weave from
         // another: nothing to repair that can be seen.
@@ -480,7 +486,7 @@ Verdict judge(const Survey& s, const FrameSet& set) {
         const Band& other = best_by_tff[1 - best.tff];
         v.tff_ambiguous = other.gain >= 0.8 * best.gain && other.rb > best.lb && other.lb < best.rb;
         // Out of step or not around it, the band is the evidence.
-        v.confidence = evidence * std::min(1.0, best.z / (2 * kSure));
+        v.confidence = std::min(1.0, static_cast<double>(counted) / 20.0) * std::min(1.0, best.z / (2 * kSure));
     }
     return v;
 }
