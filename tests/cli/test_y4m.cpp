@@ -143,16 +143,18 @@ TEST(Y4mHeader, DeepTags) {
 }
 
 // Every refused chroma tag names the ffmpeg pixel format to convert to: the
-// nearest one read here that keeps every sample.
+// nearest one read here that keeps every sample; where colour is halved
+// vertically (4:4:0), converted with each field apart.
 TEST(Y4mHeader, RefusedChromaNamesThePixelFormatThatWorks) {
     const std::pair<const char*, const char*> cases[] = {
-        {"C411", "yuv422p"},     {"C410", "yuv420p"},     {"C440", "yuv444p"},   {"C444alpha", "yuv444p"},
-        {"Cyuyv", "yuv444p"},    {"C420p11", "yuv420p"},  {"C422p13", "yuv422p"}, {"C444p17", "yuv444p"},
-        {"Cmono15", "gray"},     {"C420p8", "yuv420p"},   {"C411p10", "yuv422p"},
+        {"C411", "-pix_fmt yuv422p"},  {"C410", "-pix_fmt yuv420p"},
+        {"C440", "-vf scale=interl=1,format=yuv444p"},  {"C444alpha", "-pix_fmt yuv444p"},
+        {"Cyuyv", "-pix_fmt yuv444p"}, {"C420p11", "-pix_fmt yuv420p"}, {"C422p13", "-pix_fmt yuv422p"},
+        {"C444p17", "-pix_fmt yuv444p"}, {"Cmono15", "-pix_fmt gray"},  {"C420p8", "-pix_fmt yuv420p"},
+        {"C411p10", "-pix_fmt yuv422p"},
     };
-    for (auto [tag, pix_fmt] : cases)
-        EXPECT_NE(header_error(std::string("YUV4MPEG2 W4 H2 ") + tag).find(std::string("-pix_fmt ") + pix_fmt),
-                  std::string::npos)
+    for (auto [tag, conversion] : cases)
+        EXPECT_NE(header_error(std::string("YUV4MPEG2 W4 H2 ") + tag).find(conversion), std::string::npos)
             << tag << ": " << header_error(std::string("YUV4MPEG2 W4 H2 ") + tag);
 }
 
