@@ -537,6 +537,9 @@ TEST(AnalyzeMeasure, ColumnEnergiesSumEveryRowThatHasItsNeighbours) {
     } pictures[] = {
         {"rows alternating 0 and 100", [](int y) { return 100 * (y & 1); }, 4.0 * 100 * 100 * (h - 4), 0, 0},
         {"rows y squared", [](int y) { return y * y; }, 4.0 * (h - 4), 64.0 * (h - 4), 1024.0 * (h - 8)},
+        // The largest second difference 16-bit samples can make, squared.
+        {"rows alternating at both ends of 16 bits", [](int y) { return (y & 1) ? 32767 : -32768; },
+         4.0 * 65535 * 65535 * (h - 4), 0, 0},
     };
     for (const auto& p : pictures) {
         SCOPED_TRACE(p.name);

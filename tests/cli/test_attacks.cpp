@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,18 @@ TEST(Attacks, FirstTriesGetAnAnswer) {
     write_file(dir / "nul.y4m", std::string("YUV4MPEG2 W8 H4 C4\0" "20\n", 22));
     write_file(dir / "escape.y4m", "YUV4MPEG2 W8\x1b]0;owned\x07 H4\n");
     write_file(dir / "verdict.txt", "");
+    // Moving fields out of step, every sample pushed to one end of 16 bits
+    // (which --raw admits), so every measure of the analysis and the filter
+    // meets the largest differences there are; under the sanitizers an
+    // overflow aborts.
+    Clip extreme = field_shifted_clip(64, 48, 12);
+    for (Frame& f : extreme.frames)
+        for (PIXEL_YC& p : f) {
+            p.y = p.y >= 2000 ? INT16_MAX : INT16_MIN;
+            p.cb = p.cb >= 0 ? INT16_MAX : INT16_MIN;
+            p.cr = p.cr >= 0 ? INT16_MIN : INT16_MAX;
+        }
+    write_file(dir / "extreme.raw", raw_bytes(extreme));
     const std::vector<std::string> before = dir.list();
     struct Case {
         const char* what;
@@ -217,6 +230,9 @@ TEST(Attacks, FirstTriesGetAnAnswer) {
          "--report '/dev/stdout' and the verdict on standard output are the same file", ""},
         {"a NUL byte in the header", "{P} nul.y4m out.y4m", 1, 1,
          "pelta: unsupported chroma format 'C4\\x0020' (444, 422, 420jpeg", ""},
+        {"analyze, samples at both ends of 16 bits", "{P} analyze -q --raw 64x48 extreme.raw", 0, 0, "", "verdict:"},
+        {"the filter, samples at both ends of 16 bits",
+         "{P} -q --left 8 --width 32 --shift 12 --raw 64x48 extreme.raw /dev/null", 0, 0, "", ""},
         {"escape bytes in the header", "{P} analyze escape.y4m", 1, 1,
          "pelta analyze: bad width tag 'W8\\x1b]0;owned\\x07' in the Y4M header", ""},
     };
