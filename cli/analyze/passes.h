@@ -52,6 +52,7 @@ struct FrameRecord {
     bool has_prev = false, has_next = false;
     double luma = 0;   // mean luma (0..4096 nominal)
     double noise = -1; // the grain's standard deviation, per pixel, where estimated (-1: not on this frame)
+    double spread = 0; // standard deviation of luma over the picture, averaged kBlock columns at a time
     double change[2] = {0, 0};           // each field's change since the previous frame, per profile row
     std::vector<float> in_comb, in_field;  // the frame as it is
     std::vector<float> next_comb[2];       // weave with the next frame, rows of parity p from this one

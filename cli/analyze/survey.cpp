@@ -23,6 +23,27 @@ namespace {
 // per tile of 16 columns by 8 field lines; detail only adds to a tile's
 // estimate, so the tiles of least detail tell the grain: the tenth
 // percentile of them.
+// How much the picture's luma varies from place to place: the standard
+// deviation of its block means (every row, every whole block of kBlock
+// columns). Grain averaged over a block keeps 1/sqrt(kBlock) of its
+// deviation, so a picture of nothing but grain (black, a blue screen, a
+// codec's flicker on them) spreads little however heavy the grain is.
+double block_spread(const Profiles& p, int w) {
+    const int whole = w / kBlock;
+    double sum = 0, sum2 = 0;
+    long n = 0;
+    for (int y = 0; y < p.h; ++y)
+        for (int i = 0; i < whole; ++i) {
+            const double m = p.y[static_cast<size_t>(y) * static_cast<size_t>(p.n) + static_cast<size_t>(i)] / kBlock;
+            sum += m;
+            sum2 += m * m;
+            ++n;
+        }
+    if (n == 0) return 0;
+    const double mean = sum / static_cast<double>(n);
+    return std::sqrt(std::max(0.0, sum2 / static_cast<double>(n) - mean * mean));
+}
+
 double estimate_noise(const PIXEL_YC* frame, int stride, int w, int h) {
     constexpr int kTileW = 16, kTileH = 8;
     std::vector<double> tiles;
@@ -145,6 +166,7 @@ public:
         double luma = 0;
         for (float v : cur_.p.y) luma += v;
         r.luma = luma / (static_cast<double>(rq_.w) * rq_.h);
+        r.spread = block_spread(cur_.p, rq_.w);
         if (recorded_++ % kNoiseEvery == 0) r.noise = estimate_noise(frame, stride, rq_.w, rq_.h);
         weave_blocks(cur_.p, cur_.p, 0, r.in_comb, &r.in_field, &r.chroma_in);
         if (after_prev) {

@@ -26,6 +26,10 @@ const double kGrainChange = std::sqrt(4.0 * kBlock / std::numbers::pi);
 // Mean luma below which a still stretch is black (10 codes above black on
 // the 8-bit scale).
 constexpr double kBlackLuma = 10.0 * 4096.0 / 219.0;
+// A picture whose block means spread less than this (two 8-bit codes) shows
+// nothing: black, a blue screen. Whatever changes in it from frame to frame
+// (grain, a codec's block flicker) is not motion that combing could show.
+constexpr double kBlankSpread = 2.0 * 4096.0 / 219.0;
 
 // The phases of five frames lean apart this many times more than chance
 // makes them (the F ratio of their means): the cadence of pulldown.
@@ -70,7 +74,10 @@ Motion motion_of(const Survey& s, const FrameRecord& r, double floor) {
             ++m.blocks;
         }
     }
-    m.frame = m.blocks >= std::max<long>(2, s.blocks / 32);
+    // Grain of deviation sigma spreads block means by sigma / sqrt(kBlock);
+    // a picture holds something only well beyond that.
+    const bool blank = r.spread < std::max(kBlankSpread, 3.0 * s.noise / std::sqrt(double(kBlock)));
+    m.frame = !blank && m.blocks >= std::max<long>(2, s.blocks / 32);
     return m;
 }
 
