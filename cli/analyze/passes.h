@@ -25,9 +25,11 @@
 #include <string>
 #include <vector>
 
-#include "analyze/analyze.h"
+#include "analyze/clip_reader.h"
+#include "analyze/findings.h"
 #include "analyze/profiles.h"
 #include "analyze/sample_runner.h"
+#include "host/plan.h"
 
 namespace pelta_cli::analysis {
 
@@ -102,7 +104,7 @@ const std::vector<float>* weave_comb(const Survey& s, size_t index, long n, int 
 
 // ---- verdict -----------------------------------------------------------------
 
-// The frames a verdict is about: indices into Survey::frames.
+// Survey records a step looks at: indices into Survey::frames.
 using FrameSet = std::vector<size_t>;
 
 struct Verdict {
@@ -111,7 +113,7 @@ struct Verdict {
     double dup_share = 0;    // moving frames that repeat one field of the frame before
     double input_share = 0;  // moving frames whose own weave is the least combed picture
     double gap = 0;          // how far the second-best weave stands from the best (0 a tie, 1 as far as the worst)
-    double left = 0;         // share of the input's comb energy the best settings leave, on the sampled pairs
+    double comb_left = 0;    // share of the input's comb energy the best settings leave, on the sampled pairs
     double input_measure = 0;  // the moving frames' own measure (median), outside any band
     double cadence = 0, cadence_lean = 0;  // how the phases of five frames lean apart (pulldown)
     double black = 0;        // mean luma of a still stretch
@@ -125,26 +127,47 @@ struct Verdict {
     double confidence = 0;
 };
 
-Verdict judge(const Survey& s, const FrameSet& frames);
+// The verdict on a set of survey records (frames of one clip, any order):
+// its own steps are motion_and_repeats, pulldown_cadence, band_search,
+// frame_readings and choose_kind (verdict.cpp).
+Verdict judge(const Survey& s, const FrameSet& records);
 
 // ---- segments ----------------------------------------------------------------
 
-// A run of the clip of one kind: frames [start, end), the survey's frames
-// in it, and the verdict on them together.
-struct Part {
-    long start = 0, end = 0;
-    FrameSet frames;
+// A segment as the segments pass finds it: its frames, the survey's records
+// in them, and the verdict on those together.
+struct FoundSegment {
+    Stretch stretch;
+    FrameSet records;
     Verdict verdict;
 };
 
-// The clip's frames [first, end) cut into parts: each stretch judged by
-// itself, neighbours of one kind (match and window counting as one) joined,
-// and the boundary between two kinds placed at a cut where the frames
-// between them show one, else midway. For a file, short stretches are
-// surveyed between two of different kinds until they lie within a stretch
-// of each other (adding to `s`), and the frames between read for the cut.
-bool find_parts(const AnalysisRequest& rq, Survey& s, long first, long end, std::vector<Part>& parts,
-                std::string& error);
+// What the segments pass may still ask to be read (a file, which can be read
+// anywhere): probes inside the gap between two kinds, and the frame-to-frame
+// change of the frames where a boundary lies.
+struct MayRead {
+    bool probes = false;
+    bool changes = false;
+};
+
+// The segments pass's answer: the segments, or what it wants read first.
+struct Parts {
+    std::vector<FoundSegment> segments;
+    std::vector<Stretch> survey;   // stretches to survey (run_survey, appended), then ask again
+    std::vector<Stretch> changes;  // stretches to scan for cuts (scan_changes), then ask again
+    bool wants_reading() const { return !survey.empty() || !changes.empty(); }
+};
+
+// The clip's frames [first, end) cut into segments: each stretch of the
+// survey judged by itself, neighbours of one kind (match and window counting
+// as one) joined, and the boundary between two kinds placed at a cut where
+// the frames between them show one, else midway. Where `may` allows, it
+// first asks for a short stretch inside a gap between two kinds (one at a
+// time, until the gaps are narrower than a stretch), then for the frames of
+// each gap to look for a cut.
+Parts find_parts(const Survey& s, long first, long end, const MayRead& may);
+// The most probes a file's gaps are narrowed by.
+constexpr int kMostProbes = 64;
 
 // ---- refinement and result ---------------------------------------------------
 
@@ -165,22 +188,27 @@ struct Refinement {
     bool chroma_judged = false;
 };
 
-bool refine(const AnalysisRequest& rq, const Survey& s, const FrameSet& frames, const Verdict& v, Refinement& out,
+// The refinement of a moving segment: for a window, the shift to the
+// sixteenth and the band's edges to the column; then the filter itself
+// under both TFF settings settles TFF and the low-pass.
+bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segment, Refinement& out,
             std::string& error);
 
-// A segment as the result pass filters it: its sampled frames and settings.
-struct SegmentRun {
-    FrameSet frames;
-    SegmentSettings settings;
-    bool filtered = true;  // a segment of pelta's kinds: --plan and --auto filter it, and pass the others through
+// What the result pass found: the combing of each segment (default for
+// those it did not measure), and the report's curves and picture.
+struct ResultPass {
+    std::vector<Combing> combing;
+    ReportCurves curves;
+    ReportFrame picture;
 };
 
-// The filter over every sampled frame of each segment with its settings:
-// the figures of each (figures[i] for runs[i]; the pass fills the measured
-// fields), and, for the segment `focus`, the report's curves and picture
-// into `out`.
-bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<SegmentRun>& runs, size_t focus,
-                std::vector<SegmentFigures>& figures, Analysis& out, std::string& error);
+// The filter over every sampled frame of each moving segment with its
+// settings (settings[i] for segments[i]), and field matching alone beside
+// it; the curves of the columns and the picture from segment `shown`. The
+// curve of the frames shows what --plan and --auto give: the segments of
+// the other kinds as they came.
+bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<FoundSegment>& segments,
+                const std::vector<SegmentSettings>& settings, size_t shown, ResultPass& out, std::string& error);
 
 // Field energy that a picture of `blocks` blocks and h rows holds at the
 // least to say anything: a second difference of a quarter of an 8-bit code
@@ -209,9 +237,11 @@ bool frame_moves(const Survey& s, const FrameRecord& r);
 // grain: a share of the grain's energy in the measure (0 for whole lines).
 double smoothing_share(int shift);
 
-// Puts a segment's verdict and figures into words in `a` (whose kind and
-// settings are set): the verdict, the evidence, the advice, the warnings,
-// and the confidence they bound.
-void describe(const Verdict& v, const SegmentFigures& g, Analysis& a);
+// A segment in words: the verdict on it, what its refinement and the result
+// pass measured; the warnings, and the confidence they bound.
+Words describe(const Verdict& v, const Refinement& r, const Combing& c);
+
+// Whether frames of this kind move (every kind but still and black).
+inline bool moving_kind(ClipKind k) { return k != ClipKind::Still && k != ClipKind::Black; }
 
 }  // namespace pelta_cli::analysis

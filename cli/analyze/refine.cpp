@@ -24,6 +24,12 @@ constexpr int kFineReach = 8;
 // sought from 24 columns inside the survey's band to 128 outside it.
 constexpr int kEdgeInside = 24, kEdgeOutside = 128;
 
+// The window as the refinement settles it: TFF, the shift, and the band's
+// columns [left, right).
+struct WindowGuess {
+    int tff = 1, shift = 0, left = 0, right = 0;
+};
+
 // The frames of a segment whose pair partner is in it too.
 struct PairFrames {
     const Survey& s;
@@ -36,7 +42,7 @@ struct PairFrames {
 // under every shift near the survey's coarse one, under TFF (and the other
 // setting too, where the survey found the band alike under both); the one
 // whose moved field fits the kept one best.
-bool fine_shift(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& v, int& tff, int& shift,
+bool fine_shift(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& v, WindowGuess& w,
                 std::string& error) {
     const int h = rq.h;
     const int s0 = std::max(0, v.shift - kFineReach), s1 = std::min(kShiftMax, v.shift + kFineReach);
@@ -71,8 +77,8 @@ bool fine_shift(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
     size_t best = static_cast<size_t>(v.shift - s0);
     for (size_t i = 0; i < static_cast<size_t>(ntff * shifts); ++i)
         if (residual[i] < residual[best]) best = i;
-    tff = tffs[best / static_cast<size_t>(shifts)];
-    shift = s0 + static_cast<int>(best % static_cast<size_t>(shifts));
+    w.tff = tffs[best / static_cast<size_t>(shifts)];
+    w.shift = s0 + static_cast<int>(best % static_cast<size_t>(shifts));
     return true;
 }
 
@@ -98,9 +104,11 @@ struct Tally {
 // column of every frame pair as field matching weaves it and as the window
 // rebuilds it; in each zone, the column from which on (left) or up to which
 // (right) the window's mean gain over field matching adds up most.
-bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& v, int tff, int shift, int& left,
-                int& right, std::string& error) {
-    const int w = rq.w, h = rq.h;
+bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& v, WindowGuess& guess,
+                std::string& error) {
+    const int w = rq.w, h = rq.h, tff = guess.tff, shift = guess.shift;
+    int& left = guess.left;
+    int& right = guess.right;
     const int lz0 = std::max(0, left - kEdgeOutside), lz1 = std::min(w, left + kEdgeInside);
     const int rz0 = std::max(lz1, right - kEdgeInside), rz1 = std::min(w, right + kEdgeOutside);
     struct Zone {
@@ -177,158 +185,143 @@ bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
     return true;
 }
 
-}  // namespace
-
-bool refine(const AnalysisRequest& rq, const Survey& s, const FrameSet& set, const Verdict& v, Refinement& out,
-            std::string& error) {
-    out = Refinement{};
-    const int w = rq.w, h = rq.h;
-    PairFrames pf{s, {}};
-    for (size_t i : set) pf.record_of[s.frames[i].frame] = i;
-    const std::map<long, size_t>& record_of = pf.record_of;
-    const Controls base = default_controls(rq.desc);
-
-    int tff = v.tff, left = 0, right = 0, shift = 0;
-    if (v.rb > v.lb) {
-        left = v.lb * kBlock;
-        right = std::min(w, v.rb * kBlock);
-        if (!fine_shift(rq, pf, v, tff, shift, error) || !band_edges(rq, pf, v, tff, shift, left, right, error))
-            return false;
-    }
-
-    // The filter itself on every frame of the segment, under both TFF
-    // settings, the low-pass off.
-    const Controls runs[2] = {controls_for(base, 0, left, right - left, shift, 0),
-                              controls_for(base, 1, left, right - left, shift, 0)};
-    double comb[2][3] = {{0, 0, 0}, {0, 0, 0}}, field[2][3] = {{0, 0, 0}, {0, 0, 0}};
-    long visible[2] = {0, 0}, lowpassed[2] = {0, 0}, lowpassed_clean[2] = {0, 0}, torn[2] = {0, 0};
-    long frames = 0, moving = 0;
-    Profiles p;
-    const int nb = block_count(w);
-    std::vector<double> bc(static_cast<size_t>(nb)), bf(static_cast<size_t>(nb));
-    const int lb = left / kBlock, rb = right > left ? (right + kBlock - 1) / kBlock : lb;
-    // At most kFilterFrames of the segment's frames, spread over it.
+// The frames the filter runs on: at most kFilterFrames of the segment's,
+// spread over it.
+std::map<long, size_t> frames_to_filter(const std::map<long, size_t>& record_of) {
     constexpr size_t kFilterFrames = 96;
     const size_t every = (record_of.size() + kFilterFrames - 1) / kFilterFrames;
     std::map<long, size_t> filtered;
-    {
-        size_t i = 0;
-        for (const auto& [frame, index] : record_of)
-            if (i++ % every == 0) filtered[frame] = index;
-    }
-    // The band keeps one picture through each frame pair when it changes
-    // between pairs but not within them; then the frames either side of the
-    // pair show its moment too, and only a weave further off tears.
-    bool pair_steady = false;
-    if (right > left) {
-        double within = 0, across = 0;
-        const double still = still_change(s);
-        for (const auto& [frame, index] : record_of) {
-            const FrameRecord& rec = s.frames[index];
-            if (!rec.has_prev) continue;
-            double c = 0;
-            for (int bl = lb; bl < rb; ++bl)
-                c += std::max(0.0, rec.moved[2 * static_cast<size_t>(bl)] + rec.moved[2 * static_cast<size_t>(bl) + 1] -
-                                       still);
-            (frame & 1 ? within : across) += c;
-        }
-        pair_steady = across > 0 && within < 0.25 * across;
-    }
-    long misled[2] = {0, 0}, off_pair[2] = {0, 0};
-    auto per_frame = [&](SampleRunner& r, long f) {
-        ++frames;
-        const size_t index = record_of.at(f);
+    size_t i = 0;
+    for (const auto& [frame, index] : record_of)
+        if (i++ % every == 0) filtered[frame] = index;
+    return filtered;
+}
+
+// Whether the band keeps one picture through each frame pair, changing
+// between pairs but not within them; then the frames either side of the
+// pair show its moment too, and only a weave further off tears.
+bool pair_steady(const Survey& s, const std::map<long, size_t>& record_of, int lb, int rb) {
+    double within = 0, across = 0;
+    const double still = still_change(s);
+    for (const auto& [frame, index] : record_of) {
         const FrameRecord& rec = s.frames[index];
-        const bool moves = frame_moves(s, rec);
-        moving += moves;
+        if (!rec.has_prev) continue;
+        double c = 0;
+        for (int bl = lb; bl < rb; ++bl)
+            c += std::max(0.0, rec.moved[2 * static_cast<size_t>(bl)] + rec.moved[2 * static_cast<size_t>(bl) + 1] -
+                                   still);
+        (frame & 1 ? within : across) += c;
+    }
+    return across > 0 && within < 0.25 * across;
+}
+
+// What the filter under each TFF setting left, summed over the frames it
+// ran on.
+struct TffTally {
+    double comb[2][3] = {{0, 0, 0}, {0, 0, 0}}, field[2][3] = {{0, 0, 0}, {0, 0, 0}};  // whole, band, rest
+    long visible[2] = {0, 0}, lowpassed[2] = {0, 0}, lowpassed_clean[2] = {0, 0}, torn[2] = {0, 0};
+    long misled[2] = {0, 0}, off_pair[2] = {0, 0};
+    long frames = 0, moving = 0;
+};
+
+// The columns of one frame's output: its comb and field energy over the
+// whole frame, the band's blocks [lb, rb) and the rest.
+void split_energy(const PIXEL_YC* out, int stride, int w, int h, int lb, int rb, Profiles& p, double c[3],
+                  double fe[3]) {
+    const int nb = block_count(w);
+    make_profiles(out, stride, 0, w, h, kBlock, false, p);
+    std::vector<double> bc(static_cast<size_t>(nb), 0.0), bf(static_cast<size_t>(nb), 0.0);
+    weave_energy(p.y.data(), p.y.data(), 0, nb, h, bc.data(), bf.data());
+    for (int bl = 0; bl < nb; ++bl) {
+        const int side = bl >= lb && bl < rb ? 1 : 2;
+        c[0] += bc[static_cast<size_t>(bl)];
+        fe[0] += bf[static_cast<size_t>(bl)];
+        c[side] += bc[static_cast<size_t>(bl)];
+        fe[side] += bf[static_cast<size_t>(bl)];
+    }
+}
+
+// Whether the filter's weave (match `chosen`) misled it against luma's: luma
+// combs clearly more in the weave it chose than in the one luma prefers.
+bool misled_by(const Survey& s, size_t index, long chosen, int tff, int lb, int rb) {
+    const long want = foreseen_match(s, index, tff, lb, rb);
+    const std::vector<float>* a = weave_comb(s, index, chosen, tff);
+    const std::vector<float>* b = want > 0 ? weave_comb(s, index, want, tff) : nullptr;
+    if (!a || !b || chosen == want) return false;
+    double ca = 0, cb = 0;
+    for (int bl = 0; bl < s.blocks; ++bl)
+        if (bl < lb || bl >= rb) {
+            ca += (*a)[static_cast<size_t>(bl)];
+            cb += (*b)[static_cast<size_t>(bl)];
+        }
+    return ca > 1.5 * cb;
+}
+
+// The filter itself on the frames chosen, under both TFF settings, the
+// low-pass off: what each leaves, which weaves it chose, which frames it
+// would low-pass.
+bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<long, size_t>& record_of,
+                     const WindowGuess& win, TffTally& out, std::string& error) {
+    const int w = rq.w, h = rq.h, nb = block_count(w);
+    const Controls base = default_controls(rq.desc);
+    const Controls controls[2] = {controls_for(base, 0, win.left, win.right - win.left, win.shift, 0),
+                                  controls_for(base, 1, win.left, win.right - win.left, win.shift, 0)};
+    const bool window = win.right > win.left;
+    const int lb = win.left / kBlock, rb = window ? (win.right + kBlock - 1) / kBlock : lb;
+    const std::map<long, size_t> filtered = frames_to_filter(record_of);
+    const bool steady = window && pair_steady(s, record_of, lb, rb);
+    Profiles p;
+    auto per_frame = [&](SampleRunner& r, long f) {
+        ++out.frames;
+        const size_t index = record_of.at(f);
+        const bool moves = frame_moves(s, s.frames[index]);
+        out.moving += moves;
         for (int t = 0; t < 2; ++t) {
             Decision d;
-            make_profiles(r.run(runs[t], f, &d), r.stride(), 0, w, h, kBlock, false, p);
-            std::fill(bc.begin(), bc.end(), 0.0);
-            std::fill(bf.begin(), bf.end(), 0.0);
-            weave_energy(p.y.data(), p.y.data(), 0, nb, h, bc.data(), bf.data());
-            double c[3] = {0, 0, 0}, fe[3] = {0, 0, 0};  // whole, band, rest
-            for (int bl = 0; bl < nb; ++bl) {
-                const int side = bl >= lb && bl < rb ? 1 : 2;
-                c[0] += bc[static_cast<size_t>(bl)];
-                fe[0] += bf[static_cast<size_t>(bl)];
-                c[side] += bc[static_cast<size_t>(bl)];
-                fe[side] += bf[static_cast<size_t>(bl)];
-            }
+            double c[3] = {0, 0, 0}, fe[3] = {0, 0, 0};
+            split_energy(r.run(controls[t], f, &d), r.stride(), w, h, lb, rb, p, c, fe);
             for (int k = 0; k < 3; ++k) {
-                comb[t][k] += c[k];
-                field[t][k] += fe[k];
+                out.comb[t][k] += c[k];
+                out.field[t][k] += fe[k];
             }
             const bool combed = picture_measure(c[0], fe[0], energy_floor(nb, h)) >= 1.0;
-            visible[t] += combed;
+            out.visible[t] += combed;
             if (d.known && d.comb >= d.comb_th) {
-                ++lowpassed[t];
-                lowpassed_clean[t] += !combed;
+                ++out.lowpassed[t];
+                out.lowpassed_clean[t] += !combed;
             }
             // The window rebuilds the frame from its pair (2k, 2k+1), the
             // weave of match 2k+1; another match around it is another
             // moment.
             const long pair = f | 1;
-            if (right > left && moves && d.known) {
-                off_pair[t] += d.match != pair;
-                torn[t] += pair_steady ? (d.match < pair - 1 || d.match > pair + 1) : d.match != pair;
+            if (window && moves && d.known) {
+                out.off_pair[t] += d.match != pair;
+                out.torn[t] += steady ? (d.match < pair - 1 || d.match > pair + 1) : d.match != pair;
             }
-            // The filter's weave against luma's: misled where luma combs
-            // clearly more in the weave it chose than in the one luma
-            // prefers.
-            if (moves && d.known) {
-                const long want = foreseen_match(s, index, t, lb, rb);
-                const std::vector<float>* a = weave_comb(s, index, d.match, t);
-                const std::vector<float>* b = want > 0 ? weave_comb(s, index, want, t) : nullptr;
-                if (a && b && d.match != want) {
-                    double ca = 0, cb = 0;
-                    for (int bl = 0; bl < nb; ++bl)
-                        if (bl < lb || bl >= rb) {
-                            ca += (*a)[static_cast<size_t>(bl)];
-                            cb += (*b)[static_cast<size_t>(bl)];
-                        }
-                    misled[t] += ca > 1.5 * cb;
-                }
-            }
+            if (moves && d.known) out.misled[t] += misled_by(s, index, d.match, t, lb, rb);
         }
     };
-    if (!read_stretches(rq, s.stretches, [&](long f) { return filtered.count(f) > 0; }, per_frame, error))
-        return false;
-    const double n = static_cast<double>(std::max<long>(1, frames));
-    for (int t = 0; t < 2; ++t) {
-        out.tff_comb[t] = picture_measure(comb[t][0], field[t][0], n * energy_floor(nb, h));
-        out.band_comb[t] = picture_measure(comb[t][1], field[t][1], n * energy_floor(rb - lb, h));
-        out.rest_comb[t] = picture_measure(comb[t][2], field[t][2], n * energy_floor(nb - (rb - lb), h));
-    }
-    // The TFF its own figures favour; where they are alike (within 3%), the
-    // one whose window keeps step with the picture around it.
-    const double a = out.tff_comb[tff], b = out.tff_comb[1 - tff];
-    if (std::fabs(a - b) <= 0.03 * std::max(a, b)) {
-        // ... and then the one whose window and surroundings come from the
-        // same frames more often.
-        if (torn[1 - tff] < torn[tff] || (torn[1 - tff] == torn[tff] && off_pair[1 - tff] < off_pair[tff]))
-            tff = 1 - tff;
-    } else if (b < a) {
-        tff = 1 - tff;
-    }
-    out.misled = misled[tff];
-    out.frames = frames;
-    out.moving = moving;
-    out.visible = visible[tff];
-    out.lowpassed = lowpassed[tff];
-    out.lowpassed_clean = lowpassed_clean[tff];
-    out.torn = torn[tff];
-    // The low-pass helps where field matching leaves frames visibly
-    // combed, and then only if it reaches them; it blurs for nothing the
-    // frames that it filters clean.
-    const long combed_reached = out.lowpassed - out.lowpassed_clean;
-    const bool lpf = out.visible * 20 >= frames && out.visible > 0 && 2 * combed_reached >= out.visible;
-    out.settings = SegmentSettings{tff, right > left ? left : 0, right - left, right > left ? shift : 0, lpf ? 1 : 0};
+    return read_stretches(rq, s.stretches, [&](long f) { return filtered.count(f) > 0; }, per_frame, error);
+}
 
-    // Colour against luma: where luma clearly prefers the weave field
-    // matching chooses over the frame itself, does colour agree? Colour
-    // converted without regard to the fields belongs to neither field, and
-    // then prefers the frame as it is.
+// The TFF its own figures favour; where they are alike (within 3%), the one
+// whose window keeps step with the picture around it: whose window and
+// surroundings come from the same frames more often.
+int settle_tff(const Refinement& r, const TffTally& t, int tff) {
+    const double a = r.tff_comb[tff], b = r.tff_comb[1 - tff];
+    if (std::fabs(a - b) <= 0.03 * std::max(a, b)) {
+        if (t.torn[1 - tff] < t.torn[tff] || (t.torn[1 - tff] == t.torn[tff] && t.off_pair[1 - tff] < t.off_pair[tff]))
+            return 1 - tff;
+        return tff;
+    }
+    return b < a ? 1 - tff : tff;
+}
+
+// Colour against luma: where luma clearly prefers the weave field matching
+// chooses over the frame itself, does colour agree? Colour converted without
+// regard to the fields belongs to neither field, and then prefers the frame
+// as it is.
+void colour_vote(const Survey& s, const FrameSet& set, int tff, int lb, int rb, Refinement& out) {
     double luma_for = 0, chroma_for = 0, chroma_against = 0;
     for (size_t i : set) {
         const FrameRecord& r = s.frames[i];
@@ -350,6 +343,50 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FrameSet& set, con
     }
     out.chroma_judged = chroma_for + chroma_against >= std::max(20.0, 0.05 * luma_for);
     out.chroma_disagree = out.chroma_judged ? chroma_against / (chroma_for + chroma_against) : 0;
+}
+
+}  // namespace
+
+bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segment, Refinement& out,
+            std::string& error) {
+    out = Refinement{};
+    const Verdict& v = segment.verdict;
+    const int w = rq.w, h = rq.h, nb = block_count(w);
+    PairFrames pf{s, {}};
+    for (size_t i : segment.records) pf.record_of[s.frames[i].frame] = i;
+
+    WindowGuess win;
+    win.tff = v.tff;
+    if (v.rb > v.lb) {
+        win.left = v.lb * kBlock;
+        win.right = std::min(w, v.rb * kBlock);
+        if (!fine_shift(rq, pf, v, win, error) || !band_edges(rq, pf, v, win, error)) return false;
+    }
+    TffTally t;
+    if (!filter_both_tff(rq, s, pf.record_of, win, t, error)) return false;
+    const int lb = win.left / kBlock, rb = win.right > win.left ? (win.right + kBlock - 1) / kBlock : lb;
+    const double n = static_cast<double>(std::max<long>(1, t.frames));
+    for (int k = 0; k < 2; ++k) {
+        out.tff_comb[k] = picture_measure(t.comb[k][0], t.field[k][0], n * energy_floor(nb, h));
+        out.band_comb[k] = picture_measure(t.comb[k][1], t.field[k][1], n * energy_floor(rb - lb, h));
+        out.rest_comb[k] = picture_measure(t.comb[k][2], t.field[k][2], n * energy_floor(nb - (rb - lb), h));
+    }
+    const int tff = settle_tff(out, t, win.tff);
+    out.misled = t.misled[tff];
+    out.frames = t.frames;
+    out.moving = t.moving;
+    out.visible = t.visible[tff];
+    out.lowpassed = t.lowpassed[tff];
+    out.lowpassed_clean = t.lowpassed_clean[tff];
+    out.torn = t.torn[tff];
+    // The low-pass helps where field matching leaves frames visibly
+    // combed, and then only if it reaches them; it blurs for nothing the
+    // frames that it filters clean.
+    const long combed_reached = out.lowpassed - out.lowpassed_clean;
+    const bool lpf = out.visible * 20 >= t.frames && out.visible > 0 && 2 * combed_reached >= out.visible;
+    const bool window = win.right > win.left;
+    out.settings = SegmentSettings{tff, window ? win.left : 0, win.right - win.left, window ? win.shift : 0, lpf ? 1 : 0};
+    colour_vote(s, segment.records, tff, lb, rb, out);
     return true;
 }
 

@@ -64,27 +64,15 @@ struct Sums {
     }
 };
 
-}  // namespace
-
-bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<SegmentRun>& runs, size_t focus,
-                std::vector<SegmentFigures>& figures, Analysis& out, std::string& error) {
-    const int w = rq.w, h = rq.h, nb = block_count(w);
-    const Controls base = default_controls(rq.desc);
-    std::map<long, size_t> run_of;  // clip frame -> its segment
-    for (size_t i = 0; i < runs.size(); ++i)
-        for (size_t k : runs[i].frames) run_of[s.frames[k].frame] = i;
-    figures.resize(runs.size());
-    std::vector<Sums> input(runs.size()), matched(runs.size()), output(runs.size());
-    std::vector<long> visible(runs.size(), 0);
-
-    // The report's picture: the frame of the focus segment whose input
-    // combs most where its settings work (the window, or the whole frame).
-    const SegmentSettings& fs = runs[focus].settings;
-    const int flb = fs.width > 0 ? fs.left / kBlock : 0;
-    const int frb = fs.width > 0 ? (fs.left + fs.width + kBlock - 1) / kBlock : nb;
+// The report's picture: the frame of the segment shown whose input combs
+// most where its settings work (the window, or the whole frame).
+long picture_frame(const Survey& s, const FoundSegment& shown, const SegmentSettings& st) {
+    const int nb = s.blocks;
+    const int flb = st.width > 0 ? st.left / kBlock : 0;
+    const int frb = st.width > 0 ? (st.left + st.width + kBlock - 1) / kBlock : nb;
     long picture = -1;
     double most = -1;
-    for (size_t k : runs[focus].frames) {
+    for (size_t k : shown.records) {
         double c = 0;
         for (int b = flb; b < std::min(frb, nb); ++b) c += s.frames[k].in_comb[static_cast<size_t>(b)];
         if (c > most) {
@@ -92,71 +80,100 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Se
             picture = s.frames[k].frame;
         }
     }
-    out.block_width = kBlock;
-    out.column_input.assign(static_cast<size_t>(nb), 0.0);
-    out.column_matched.assign(static_cast<size_t>(nb), 0.0);
-    out.column_output.assign(static_cast<size_t>(nb), 0.0);
-    out.frame_numbers.clear();
-    out.frame_input.clear();
-    out.frame_matched.clear();
-    out.frame_output.clear();
+    return picture;
+}
+
+// A frame's rows, w pixels each, out of a buffer whose rows are `stride`
+// apart.
+std::vector<PIXEL_YC> copy_picture(const PIXEL_YC* src, int stride, int w, int h) {
+    std::vector<PIXEL_YC> dst(static_cast<size_t>(w) * static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y)
+        std::copy(src + static_cast<size_t>(y) * static_cast<size_t>(stride),
+                  src + static_cast<size_t>(y) * static_cast<size_t>(stride) + w,
+                  dst.begin() + static_cast<long>(y) * w);
+    return dst;
+}
+
+// The sums of one segment's frames: the input, field matching alone and the
+// settings; and how many frames the settings left visibly combed.
+struct SegmentSums {
+    Sums input, matched, output;
+    long visible = 0;
+    Combing combing(int h) const {
+        Combing c;
+        c.frames = input.frames;
+        c.input = input.whole(h);
+        c.matched = matched.whole(h);
+        c.band_matched = matched.part(0, h);
+        c.rest_matched = matched.part(1, h);
+        c.output = output.whole(h);
+        c.visible = visible;
+        c.defined = input.defined(h);
+        return c;
+    }
+};
+
+}  // namespace
+
+bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<FoundSegment>& segments,
+                const std::vector<SegmentSettings>& settings, size_t shown, ResultPass& out, std::string& error) {
+    const int w = rq.w, h = rq.h, nb = block_count(w);
+    const Controls base = default_controls(rq.desc);
+    std::map<long, size_t> segment_of;  // clip frame -> its segment, for the moving ones
+    for (size_t i = 0; i < segments.size(); ++i)
+        if (moving_kind(segments[i].verdict.kind))
+            for (size_t k : segments[i].records) segment_of[s.frames[k].frame] = i;
+    std::vector<SegmentSums> sums(segments.size());
+    out = ResultPass{};
+    const long picture = picture_frame(s, segments[shown], settings[shown]);
+    ReportCurves& cv = out.curves;
+    cv.block_width = kBlock;
+    cv.column_input.assign(static_cast<size_t>(nb), 0.0);
+    cv.column_matched.assign(static_cast<size_t>(nb), 0.0);
+    cv.column_output.assign(static_cast<size_t>(nb), 0.0);
     long curve_frames = 0;
 
     Profiles p;
     const double frame_floor = energy_floor(nb, h);
     auto per_frame = [&](SampleRunner& r, long f) {
-        const size_t i = run_of[f];
-        const SegmentSettings& st = runs[i].settings;
+        const size_t i = segment_of[f];
+        const SegmentSettings& st = settings[i];
         const int lb = st.width > 0 ? st.left / kBlock : 0;
         const int rb = st.width > 0 ? (st.left + st.width + kBlock - 1) / kBlock : 0;
-        const bool curves = i == focus;
-        const Split in = measure(r.input(f), r.stride(), w, h, lb, rb, p, curves ? &out.column_input : nullptr);
-        input[i].add(in);
+        const bool curves = i == shown;
+        const Split in = measure(r.input(f), r.stride(), w, h, lb, rb, p, curves ? &cv.column_input : nullptr);
+        sums[i].input.add(in);
         const Split m = measure(r.run(controls_for(base, st.tff, 0, 0, 0, 0), f), r.stride(), w, h, lb, rb, p,
-                                curves ? &out.column_matched : nullptr);
-        matched[i].add(m);
+                                curves ? &cv.column_matched : nullptr);
+        sums[i].matched.add(m);
         const PIXEL_YC* o = r.run(controls_for(base, st.tff, st.left, st.width, st.shift, st.lpf), f);
-        const Split so = measure(o, r.stride(), w, h, lb, rb, p, curves ? &out.column_output : nullptr);
-        output[i].add(so);
+        const Split so = measure(o, r.stride(), w, h, lb, rb, p, curves ? &cv.column_output : nullptr);
+        sums[i].output.add(so);
         const double om = picture_measure(so.comb[0] + so.comb[1], so.field[0] + so.field[1], frame_floor);
-        visible[i] += om >= 1.0;
-        out.frame_numbers.push_back(f);
-        out.frame_input.push_back(picture_measure(in.comb[0] + in.comb[1], in.field[0] + in.field[1], frame_floor));
-        out.frame_matched.push_back(picture_measure(m.comb[0] + m.comb[1], m.field[0] + m.field[1], frame_floor));
+        sums[i].visible += om >= 1.0;
+        cv.frame_numbers.push_back(f);
+        cv.frame_input.push_back(picture_measure(in.comb[0] + in.comb[1], in.field[0] + in.field[1], frame_floor));
+        cv.frame_matched.push_back(picture_measure(m.comb[0] + m.comb[1], m.field[0] + m.field[1], frame_floor));
         // The curve of the frames shows what --plan and --auto give: the
         // frames of the other kinds as they came.
-        out.frame_output.push_back(runs[i].filtered ? om : out.frame_input.back());
+        cv.frame_output.push_back(is_pelta_kind(segments[i].verdict.kind) ? om : cv.frame_input.back());
         if (curves) ++curve_frames;
         if (f == picture) {
-            auto copy = [&](const PIXEL_YC* src, std::vector<PIXEL_YC>& dst) {
-                dst.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-                for (int y = 0; y < h; ++y)
-                    std::copy(src + static_cast<size_t>(y) * static_cast<size_t>(r.stride()),
-                              src + static_cast<size_t>(y) * static_cast<size_t>(r.stride()) + w,
-                              dst.begin() + static_cast<long>(y) * w);
-            };
             out.picture.frame = f;
-            copy(r.input(f), out.picture.before);
-            copy(o, out.picture.after);
+            out.picture.before = copy_picture(r.input(f), r.stride(), w, h);
+            out.picture.after = copy_picture(o, r.stride(), w, h);
         }
-        if (rq.progress && out.frame_numbers.size() % 8 == 0)
-            rq.progress("result", 0.85 + 0.15 * static_cast<double>(out.frame_numbers.size()) /
-                                             static_cast<double>(std::max<size_t>(1, run_of.size())));
+        if (rq.progress && cv.frame_numbers.size() % 8 == 0)
+            rq.progress("result", 0.85 + 0.15 * static_cast<double>(cv.frame_numbers.size()) /
+                                             static_cast<double>(std::max<size_t>(1, segment_of.size())));
     };
-    if (!read_stretches(rq, s.stretches, [&](long f) { return run_of.count(f) > 0; }, per_frame, error)) return false;
-    for (std::vector<double>* c : {&out.column_input, &out.column_matched, &out.column_output})
+    if (!read_stretches(rq, s.stretches, [&](long f) { return segment_of.count(f) > 0; }, per_frame, error))
+        return false;
+    for (std::vector<double>* c : {&cv.column_input, &cv.column_matched, &cv.column_output})
         for (double& v : *c) v /= static_cast<double>(std::max<long>(1, curve_frames));
-    for (size_t i = 0; i < runs.size(); ++i) {
-        SegmentFigures& g = figures[i];
-        g.frames = input[i].frames;
-        g.input = input[i].whole(h);
-        g.matched = matched[i].whole(h);
-        g.band_matched = matched[i].part(0, h);
-        g.rest_matched = matched[i].part(1, h);
-        g.output = output[i].whole(h);
-        g.visible = visible[i];
-        g.defined = input[i].defined(h);
-    }
+    out.combing.resize(segments.size());
+    for (size_t i = 0; i < segments.size(); ++i)
+        if (moving_kind(segments[i].verdict.kind)) out.combing[i] = sums[i].combing(h);
     return true;
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "abi/host_records.h"
-#include "analyze/analyze.h"
+#include "analyze/clip_reader.h"
 #include "host/host.h"
 
 namespace pelta_cli::analysis {
@@ -70,11 +70,6 @@ private:
     EXFUNC exfunc_{};
     FILTER filter_{};
     int hwnd_token_ = 0;
-};
-
-// A run of consecutive frames of the clip that the analysis looks at.
-struct Stretch {
-    long start = 0, frames = 0;
 };
 
 // Reads the stretches (in order) through a SampleRunner each, starting two

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "analyze/sample_runner.h"
+#include "analyze/clip_reader.h"
 
 namespace pelta_cli::analysis {
 

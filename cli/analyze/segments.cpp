@@ -4,7 +4,6 @@
 // midway. For a file, the gap between two stretches of different kinds is
 // narrowed first by surveying short stretches inside it.
 #include <algorithm>
-#include <map>
 
 #include "analyze/passes.h"
 #include "analyze/sampling.h"
@@ -16,7 +15,6 @@ namespace {
 // Stretches surveyed inside a gap, and the gap they narrow it to.
 constexpr long kProbeFrames = 20;
 constexpr long kNarrowTo = kStretchFrames;
-constexpr int kMostProbes = 64;
 
 // What joins stretches into one part: match and window are one class, the
 // band being a matter of the part's settings.
@@ -33,7 +31,8 @@ int class_of(ClipKind kind) {
     return 1;
 }
 
-struct Judged {
+// A stretch of the survey judged by itself: its class and confidence.
+struct JudgedStretch {
     Stretch stretch;
     int cls = 0;
     double confidence = 0;
@@ -47,8 +46,8 @@ FrameSet frames_in(const Survey& s, long first, long end) {
     return set;
 }
 
-std::vector<Judged> judge_stretches(const Survey& s) {
-    std::vector<Judged> out;
+std::vector<JudgedStretch> judge_stretches(const Survey& s) {
+    std::vector<JudgedStretch> out;
     // A long stretch (a short clip looked at whole) is judged a second at a
     // time, the last piece taking in a remainder shorter than half a second.
     for (const Stretch& whole : s.stretches)
@@ -60,9 +59,9 @@ std::vector<Judged> judge_stretches(const Survey& s) {
             const FrameSet set = frames_in(s, st.start, st.start + st.frames);
             if (set.empty()) continue;
             const Verdict v = judge(s, set);
-            out.push_back(Judged{st, class_of(v.kind), v.confidence});
+            out.push_back(JudgedStretch{st, class_of(v.kind), v.confidence});
         }
-    std::sort(out.begin(), out.end(), [](const Judged& a, const Judged& b) { return a.stretch.start < b.stretch.start; });
+    std::sort(out.begin(), out.end(), [](const JudgedStretch& a, const JudgedStretch& b) { return a.stretch.start < b.stretch.start; });
     // A stretch judged on slight evidence does not part what is around it:
     // between two stretches of one class it takes theirs.
     for (size_t i = 1; i + 1 < out.size(); ++i)
@@ -100,78 +99,102 @@ long place_boundary(const Survey& s, long a, long b) {
     return a + (b - a) / 2;
 }
 
+// The first gap between two stretches of different kinds wider than a
+// stretch, and the short stretch in its middle to survey; none where every
+// such gap is narrow enough.
+bool next_probe(const std::vector<JudgedStretch>& judged, Stretch& probe) {
+    for (size_t i = 0; i + 1 < judged.size(); ++i) {
+        const long a = judged[i].stretch.end(), b = judged[i + 1].stretch.start;
+        if (judged[i].cls == judged[i + 1].cls || b - a <= kNarrowTo) continue;
+        long mid = a + (b - a - kProbeFrames) / 2;
+        mid += mid & 1;
+        if (mid < a || mid + kProbeFrames > b) continue;
+        probe = Stretch{mid, kProbeFrames};
+        return true;
+    }
+    return false;
+}
+
+// Runs of stretches of one class: the first stretch's start to the last
+// one's end, and the class.
+struct ClassRun {
+    Stretch stretch;
+    int cls = 0;
+};
+
+std::vector<ClassRun> class_runs(const std::vector<JudgedStretch>& judged) {
+    std::vector<ClassRun> runs;
+    for (const JudgedStretch& j : judged) {
+        if (!runs.empty() && runs.back().cls == j.cls)
+            runs.back().stretch.frames = j.stretch.end() - runs.back().stretch.start;
+        else
+            runs.push_back({j.stretch, j.cls});
+    }
+    return runs;
+}
+
+// Whether two neighbours found of one kind hold one band (or neither has
+// one): then they are one segment.
+bool same_kind_and_band(const Verdict& a, const Verdict& b) {
+    const bool same_band = a.rb <= a.lb ? b.rb <= b.lb
+                                        : b.rb > b.lb && std::min(a.rb, b.rb) - std::max(a.lb, b.lb) >=
+                                                             (std::max(a.rb - a.lb, b.rb - b.lb) + 1) / 2;
+    return a.kind == b.kind && same_band;
+}
+
+// The segments between the boundaries, each judged on its records;
+// neighbours that the verdicts on them together find of one kind and band
+// join.
+std::vector<FoundSegment> segments_between(const Survey& s, const std::vector<long>& bounds, long first, long end) {
+    std::vector<FoundSegment> out;
+    for (size_t i = 0; i <= bounds.size(); ++i) {
+        FoundSegment seg;
+        const long a = i == 0 ? first : bounds[i - 1], b = i < bounds.size() ? bounds[i] : end;
+        seg.stretch = Stretch{a, b - a};
+        seg.records = frames_in(s, a, b);
+        if (seg.records.empty()) continue;
+        seg.verdict = judge(s, seg.records);
+        if (!out.empty() && same_kind_and_band(out.back().verdict, seg.verdict)) {
+            FoundSegment& last = out.back();
+            last.stretch.frames = b - last.stretch.start;
+            last.records.insert(last.records.end(), seg.records.begin(), seg.records.end());
+            last.verdict = judge(s, last.records);
+            continue;
+        }
+        out.push_back(std::move(seg));
+    }
+    if (!out.empty()) {
+        out.back().stretch.frames = end - out.back().stretch.start;
+        out.front().stretch.frames += out.front().stretch.start - first;
+        out.front().stretch.start = first;
+    }
+    return out;
+}
+
 }  // namespace
 
-bool find_parts(const AnalysisRequest& rq, Survey& s, long first, long end, std::vector<Part>& parts,
-                std::string& error) {
-    parts.clear();
-    std::vector<Judged> judged = judge_stretches(s);
-    if (judged.empty()) return true;
-    // A file: narrow each gap between two kinds by surveying short stretches
-    // inside it.
-    if (rq.clip->seekable()) {
-        int probes = 0;
-        for (bool narrowed = true; narrowed && probes < kMostProbes;) {
-            narrowed = false;
-            for (size_t i = 0; i + 1 < judged.size(); ++i) {
-                const long a = judged[i].stretch.start + judged[i].stretch.frames, b = judged[i + 1].stretch.start;
-                if (judged[i].cls == judged[i + 1].cls || b - a <= kNarrowTo) continue;
-                long mid = a + (b - a - kProbeFrames) / 2;
-                mid += mid & 1;
-                if (mid < a || mid + kProbeFrames > b) continue;
-                if (!run_survey(rq, {Stretch{mid, kProbeFrames}}, s, error, true)) return false;
-                ++probes;
-                narrowed = true;
-                break;
-            }
-            if (narrowed) judged = judge_stretches(s);
-        }
+Parts find_parts(const Survey& s, long first, long end, const MayRead& may) {
+    Parts parts;
+    const std::vector<JudgedStretch> judged = judge_stretches(s);
+    if (judged.empty()) return parts;
+    // A file: each gap between two kinds narrowed first by surveying short
+    // stretches inside it, one at a time.
+    Stretch probe;
+    if (may.probes && next_probe(judged, probe)) {
+        parts.survey.push_back(probe);
+        return parts;
     }
-    // Parts: runs of one class.
-    std::vector<std::pair<Stretch, int>> runs;  // first..last frames of the stretches, class
-    for (const Judged& j : judged) {
-        if (!runs.empty() && runs.back().second == j.cls) {
-            runs.back().first.frames = j.stretch.start + j.stretch.frames - runs.back().first.start;
-        } else {
-            runs.push_back({j.stretch, j.cls});
-        }
-    }
-    std::vector<long> bounds;  // where each part after the first begins
+    const std::vector<ClassRun> runs = class_runs(judged);
+    std::vector<long> bounds;  // where each run after the first begins
     for (size_t i = 0; i + 1 < runs.size(); ++i) {
-        const long a = runs[i].first.start + runs[i].first.frames, b = runs[i + 1].first.start;
-        if (rq.clip->seekable() && !scan_changes(rq, a, b + 1, s, error)) return false;
+        const long a = runs[i].stretch.end(), b = runs[i + 1].stretch.start;
+        // The frames between two runs, read for a cut where the clip allows.
+        if (may.changes) parts.changes.push_back(Stretch{a, b + 1 - a});
         bounds.push_back(place_boundary(s, a, b));
     }
-    for (size_t i = 0; i < runs.size(); ++i) {
-        Part p;
-        p.start = i == 0 ? first : bounds[i - 1];
-        p.end = i + 1 < runs.size() ? bounds[i] : end;
-        p.frames = frames_in(s, p.start, p.end);
-        if (p.frames.empty()) continue;
-        p.verdict = judge(s, p.frames);
-        // Neighbours that the verdicts on them together find of one kind
-        // and band join.
-        if (!parts.empty()) {
-            Part& last = parts.back();
-            const Verdict& a = last.verdict;
-            const Verdict& b = p.verdict;
-            const bool same_band = a.rb <= a.lb ? b.rb <= b.lb
-                                                : b.rb > b.lb && std::min(a.rb, b.rb) - std::max(a.lb, b.lb) >=
-                                                                     (std::max(a.rb - a.lb, b.rb - b.lb) + 1) / 2;
-            if (a.kind == b.kind && same_band) {
-                last.end = p.end;
-                last.frames.insert(last.frames.end(), p.frames.begin(), p.frames.end());
-                last.verdict = judge(s, last.frames);
-                continue;
-            }
-        }
-        parts.push_back(std::move(p));
-    }
-    if (!parts.empty()) {
-        parts.front().start = first;
-        parts.back().end = end;
-    }
-    return true;
+    if (parts.wants_reading()) return parts;
+    parts.segments = segments_between(s, bounds, first, end);
+    return parts;
 }
 
 }  // namespace pelta_cli::analysis

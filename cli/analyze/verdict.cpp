@@ -156,101 +156,126 @@ double still_change(const Survey& s) { return std::max(kStillChange, 1.5 * kGrai
 
 bool frame_moves(const Survey& s, const FrameRecord& r) { return motion_of(s, r, still_change(s)).frame; }
 
-Verdict judge(const Survey& s, const FrameSet& set) {
-    Verdict v;
-    v.frames = static_cast<long>(set.size());
+namespace {
+
+// ---- motion and repeats --------------------------------------------------------
+
+// How many of the frames move, how many of those repeat one field of the
+// frame before, and their mean luma.
+struct MotionCount {
+    long moving = 0, repeats = 0;
+    double luma = 0;
+};
+
+MotionCount motion_and_repeats(const Survey& s, const FrameSet& set) {
+    MotionCount m;
     const double grain = kGrainChange * s.noise;
     const double still = still_change(s);
-    const int nb = s.blocks;
-
-    // Motion, and repeated fields.
-    long dups = 0;
-    double luma = 0;
     for (size_t i : set) {
         const FrameRecord& r = s.frames[i];
-        luma += r.luma;
-        const Motion m = motion_of(s, r, still);
-        if (!m.frame) continue;
-        ++v.moving;
+        m.luma += r.luma;
+        const Motion mo = motion_of(s, r, still);
+        if (!mo.frame) continue;
+        ++m.moving;
         // A frame repeats one field of the frame before when that field
         // changed by little more than the grain while the other moved.
         double change[2] = {0, 0};
-        for (int b = 0; b < nb; ++b)
-            if (m.block[static_cast<size_t>(b)])
+        for (int b = 0; b < s.blocks; ++b)
+            if (mo.block[static_cast<size_t>(b)])
                 for (int p = 0; p < 2; ++p)
                     change[p] += std::max(0.0, r.moved[2 * static_cast<size_t>(b) + static_cast<size_t>(p)] - grain);
-        if (std::min(change[0], change[1]) < 0.25 * std::max(change[0], change[1])) ++dups;
+        if (std::min(change[0], change[1]) < 0.25 * std::max(change[0], change[1])) ++m.repeats;
     }
-    v.dup_share = v.moving ? static_cast<double>(dups) / static_cast<double>(v.moving) : 0;
-    // The cadence of pulldown, however slow the motion against the grain:
-    // which field changed more since the frame before, (top - bottom) /
-    // (top + bottom), averaged over the frames of each phase of five. Film
-    // telecined 3:2 repeats the top field in one phase and the bottom field
-    // in another, and those phases lean apart frame after frame; otherwise
-    // the phases differ only by chance.
-    {
-        double n[5] = {0, 0, 0, 0, 0}, sum[5] = {0, 0, 0, 0, 0}, sum2 = 0, all = 0, count = 0;
-        for (size_t i : set) {
-            const FrameRecord& r = s.frames[i];
-            if (!r.has_prev || r.change[0] + r.change[1] <= 0) continue;
-            const double a = (r.change[0] - r.change[1]) / (r.change[0] + r.change[1]);
-            const size_t ph = static_cast<size_t>(r.frame % 5);
-            n[ph] += 1;
-            sum[ph] += a;
-            sum2 += a * a;
-            all += a;
-            count += 1;
-        }
-        double within = sum2, between = 0, lo = INFINITY, hi = -INFINITY;
-        int lo_at = 0, hi_at = 0;
-        for (int ph = 0; ph < 5; ++ph) {
-            if (n[ph] == 0) continue;
-            const double mean = sum[ph] / n[ph];
-            within -= n[ph] * mean * mean;
-            between += n[ph] * (mean - all / std::max(1.0, count)) * (mean - all / std::max(1.0, count));
-            if (mean < lo) lo = mean, lo_at = ph;
-            if (mean > hi) hi = mean, hi_at = ph;
-        }
-        // The phases' spread against the frames' scatter within them (an F
-        // ratio; by chance about 1), and how far the extreme phases lean.
-        // In 3:2 pulldown the top field repeats two frames after the bottom
-        // one, or three: phases two apart. Fields out of step lean apart
-        // too, wherever the picture changes once in five frames (a clock, a
-        // counter), but in neighbouring phases: the change shows in one
-        // field a frame before the other.
-        const int apart = std::abs(hi_at - lo_at);
-        const double var = within / std::max(1.0, count - 5);
-        v.cadence = count >= 20 && var > 0 && std::min(apart, 5 - apart) == 2 ? (between / 4) / var : 0;
-        v.cadence_lean = count >= 20 ? hi - lo : 0;
-    }
-    if (v.moving < std::max<long>(4, v.frames / 5)) {
-        v.kind = set.empty() || luma / static_cast<double>(set.size()) >= kBlackLuma ? ClipKind::Still : ClipKind::Black;
-        v.black = set.empty() ? 0 : luma / static_cast<double>(set.size());
-        v.confidence = 1.0 - static_cast<double>(v.moving) / std::max<long>(1, v.frames);
-        return v;
-    }
-    if (v.dup_share >= 0.2 || (v.cadence >= kCadence && v.cadence_lean >= 0.1)) {
-        v.kind = ClipKind::Pulldown;
-        v.confidence = std::max(std::min(1.0, v.dup_share / 0.4), std::min(1.0, v.cadence / (2 * kCadence)));
-        return v;
-    }
+    return m;
+}
 
-    // On the sampled pairs' even frames, for every TFF and coarse shift:
-    // the rebuilt window's gain over field matching's weave, block by
-    // block and pair by pair.
+// ---- cadence -------------------------------------------------------------------
+
+// The cadence of pulldown, however slow the motion against the grain: which
+// field changed more since the frame before, (top - bottom) / (top +
+// bottom), averaged over the frames of each phase of five. Film telecined
+// 3:2 repeats the top field in one phase and the bottom field in another,
+// and those phases lean apart frame after frame; otherwise the phases differ
+// only by chance. Sets v.cadence and v.cadence_lean.
+void pulldown_cadence(const Survey& s, const FrameSet& set, Verdict& v) {
+    double n[5] = {0, 0, 0, 0, 0}, sum[5] = {0, 0, 0, 0, 0}, sum2 = 0, all = 0, count = 0;
+    for (size_t i : set) {
+        const FrameRecord& r = s.frames[i];
+        if (!r.has_prev || r.change[0] + r.change[1] <= 0) continue;
+        const double a = (r.change[0] - r.change[1]) / (r.change[0] + r.change[1]);
+        const size_t ph = static_cast<size_t>(r.frame % 5);
+        n[ph] += 1;
+        sum[ph] += a;
+        sum2 += a * a;
+        all += a;
+        count += 1;
+    }
+    double within = sum2, between = 0, lo = INFINITY, hi = -INFINITY;
+    int lo_at = 0, hi_at = 0;
+    for (int ph = 0; ph < 5; ++ph) {
+        if (n[ph] == 0) continue;
+        const double mean = sum[ph] / n[ph];
+        within -= n[ph] * mean * mean;
+        between += n[ph] * (mean - all / std::max(1.0, count)) * (mean - all / std::max(1.0, count));
+        if (mean < lo) lo = mean, lo_at = ph;
+        if (mean > hi) hi = mean, hi_at = ph;
+    }
+    // The phases' spread against the frames' scatter within them (an F
+    // ratio; by chance about 1), and how far the extreme phases lean. In 3:2
+    // pulldown the top field repeats two frames after the bottom one, or
+    // three: phases two apart. Fields out of step lean apart too, wherever
+    // the picture changes once in five frames (a clock, a counter), but in
+    // neighbouring phases: the change shows in one field a frame before the
+    // other.
+    const int apart = std::abs(hi_at - lo_at);
+    const double var = within / std::max(1.0, count - 5);
+    v.cadence = count >= 20 && var > 0 && std::min(apart, 5 - apart) == 2 ? (between / 4) / var : 0;
+    v.cadence_lean = count >= 20 ? hi - lo : 0;
+}
+
+// ---- band search ---------------------------------------------------------------
+
+// A run of blocks where the rebuilt window beats field matching, under one
+// TFF setting and coarse shift.
+struct Band {
+    int tff = 1, k = 0, lb = 0, rb = 0;
+    double gain = 0, matched = 0, z = 0;
+};
+
+// The rebuilt window's gain over field matching's weave, block by block and
+// pair by pair, on the sampled pairs' even frames, for every TFF and coarse
+// shift: cell (tff * kCoarseShifts + k) * blocks + b.
+struct GainTable {
+    std::vector<const PairRecord*> pairs;  // the moving pairs
+    size_t cells = 0;
+    std::vector<double> n, sum, rsum, rsum2, matched;  // per cell
+    std::vector<float> gain_of, both_of;               // per pair and cell
+    size_t row(int t, int k, int nb) const {
+        return (static_cast<size_t>(t) * kCoarseShifts + static_cast<size_t>(k)) * static_cast<size_t>(nb);
+    }
+};
+
+GainTable gain_table(const Survey& s, const FrameSet& set) {
+    GainTable g;
+    const double still = still_change(s);
+    const int nb = s.blocks;
     std::vector<bool> in_set(s.frames.size(), false);
     for (size_t i : set) in_set[i] = true;
-    std::vector<const PairRecord*> pairs;
     for (const PairRecord& p : s.pairs)
-        if (in_set[p.record] && motion_of(s, s.frames[p.record], still).frame) pairs.push_back(&p);
-    const size_t cells = 2 * static_cast<size_t>(kCoarseShifts) * static_cast<size_t>(nb);
-    std::vector<double> n(cells, 0), sum(cells, 0), rsum(cells, 0), rsum2(cells, 0), matched(cells, 0);
-    std::vector<float> gain_of(pairs.size() * cells, 0.f), both_of(pairs.size() * cells, 0.f);
+        if (in_set[p.record] && motion_of(s, s.frames[p.record], still).frame) g.pairs.push_back(&p);
+    g.cells = 2 * static_cast<size_t>(kCoarseShifts) * static_cast<size_t>(nb);
+    g.n.assign(g.cells, 0);
+    g.sum.assign(g.cells, 0);
+    g.rsum.assign(g.cells, 0);
+    g.rsum2.assign(g.cells, 0);
+    g.matched.assign(g.cells, 0);
+    g.gain_of.assign(g.pairs.size() * g.cells, 0.f);
+    g.both_of.assign(g.pairs.size() * g.cells, 0.f);
     // The grain's share of a block's comb energy, the part that
     // interpolation averages: 6 times a profile row's grain power per row.
     const double grain_energy = 6.0 * kBlock * s.noise * s.noise * std::max(1, s.h - 4);
-    for (size_t pi = 0; pi < pairs.size(); ++pi) {
-        const PairRecord* p = pairs[pi];
+    for (size_t pi = 0; pi < g.pairs.size(); ++pi) {
+        const PairRecord* p = g.pairs[pi];
         for (int t = 0; t < 2; ++t) {
             const long chosen_n = foreseen_match(s, p->record, t, 0, 0);
             const std::vector<float>* chosen = chosen_n > 0 ? weave_comb(s, p->record, chosen_n, t) : nullptr;
@@ -258,49 +283,91 @@ Verdict judge(const Survey& s, const FrameSet& set) {
             for (int kk = 0; kk < kCoarseShifts; ++kk) {
                 const double bias = smoothing_share(coarse_shift(kk)) * grain_energy;
                 for (int b = 0; b < nb; ++b) {
-                    const size_t cell = (static_cast<size_t>(t) * kCoarseShifts + static_cast<size_t>(kk)) *
-                                            static_cast<size_t>(nb) +
-                                        static_cast<size_t>(b);
+                    const size_t cell = g.row(t, kk, nb) + static_cast<size_t>(b);
                     const double m = (*chosen)[static_cast<size_t>(b)], wc = s.pair_comb(*p, t, kk, b);
                     const double d = m - wc - bias;
                     // How surely: the difference as a share of both, which
                     // keeps frames of much motion from swamping the rest.
                     const double rel = d / (m + wc + 1e-9 * (m + 1.0));
-                    gain_of[pi * cells + cell] = static_cast<float>(d);
-                    both_of[pi * cells + cell] = static_cast<float>(m + wc);
-                    n[cell] += 1;
-                    sum[cell] += d;
-                    rsum[cell] += rel;
-                    rsum2[cell] += rel * rel;
-                    matched[cell] += m;
+                    g.gain_of[pi * g.cells + cell] = static_cast<float>(d);
+                    g.both_of[pi * g.cells + cell] = static_cast<float>(m + wc);
+                    g.n[cell] += 1;
+                    g.sum[cell] += d;
+                    g.rsum[cell] += rel;
+                    g.rsum2[cell] += rel * rel;
+                    g.matched[cell] += m;
                 }
             }
         }
     }
+    return g;
+}
 
-    // The band: for each TFF, the run of blocks where the rebuilt window is
-    // surely and clearly less combed than field matching that gains most.
-    struct Band {
-        int tff = 1, k = 0, lb = 0, rb = 0;
-        double gain = 0, matched = 0, z = 0;
-    };
-    Band best_by_tff[2];
+// Each block's lean under one TFF and shift: +1 toward the window, -1
+// against, 0 none.
+std::vector<int> block_leans(const GainTable& g, size_t row, int nb) {
+    std::vector<int> lean(static_cast<size_t>(nb), 0);
+    for (int b = 0; b < nb; ++b) {
+        const size_t c = row + static_cast<size_t>(b);
+        if (g.n[c] < 4) continue;
+        const double mean = g.rsum[c] / g.n[c];
+        const double var = std::max(0.0, g.rsum2[c] / g.n[c] - mean * mean);
+        const double z = mean / (std::sqrt(var / (g.n[c] - 1)) + 1e-6);
+        lean[static_cast<size_t>(b)] = z >= kLean && g.sum[c] >= kMinGain * g.matched[c] ? 1 : (z < 0 ? -1 : 0);
+    }
+    return lean;
+}
+
+// A run of leaning blocks judged as a whole, pair by pair: its gain, and
+// how surely it stands out of the pair-to-pair scatter.
+Band judge_run(const Survey& s, const GainTable& g, int t, int k, int start, int end) {
+    const size_t row = g.row(t, k, s.blocks);
+    Band band{t, k, start, end, 0, 0, 0};
+    double rs = 0, rs2 = 0;
+    for (size_t pi = 0; pi < g.pairs.size(); ++pi) {
+        double gain = 0, both = 0;
+        for (int b = start; b < end; ++b) {
+            gain += g.gain_of[pi * g.cells + row + static_cast<size_t>(b)];
+            both += g.both_of[pi * g.cells + row + static_cast<size_t>(b)];
+        }
+        const double r = both > 0 ? gain / both : 0;
+        rs += r;
+        rs2 += r * r;
+    }
+    for (int b = start; b < end; ++b) {
+        band.gain += g.sum[row + static_cast<size_t>(b)];
+        band.matched += g.matched[row + static_cast<size_t>(b)];
+    }
+    const double np = static_cast<double>(g.pairs.size());
+    if (np >= 4) {
+        const double mean = rs / np, var = std::max(0.0, rs2 / np - mean * mean);
+        band.z = mean / (std::sqrt(var / (np - 1)) + 1e-6);
+    }
+    return band;
+}
+
+// Whether a band's window leaves the band less combed than the frames
+// themselves are there: a window that only beats field matching where the
+// picture needs nothing (a progressive clip, whose weaves comb) is none.
+bool beats_the_input(const Survey& s, const GainTable& g, const Band& band) {
+    double rebuilt = 0, as_is = 0;
+    for (const PairRecord* p : g.pairs)
+        for (int b = band.lb; b < band.rb; ++b) {
+            rebuilt += s.pair_comb(*p, band.tff, band.k, b);
+            as_is += s.frames[p->record].in_comb[static_cast<size_t>(b)];
+        }
+    return rebuilt <= 0.9 * as_is;
+}
+
+// For each TFF, the run of blocks where the rebuilt window is surely and
+// clearly less combed than field matching that gains most.
+void band_search(const Survey& s, const GainTable& g, Band best[2]) {
+    const int nb = s.blocks;
     for (int t = 0; t < 2; ++t)
         for (int k = 0; k < kCoarseShifts; ++k) {
-            const size_t row = (static_cast<size_t>(t) * kCoarseShifts + static_cast<size_t>(k)) * static_cast<size_t>(nb);
-            // Each block's lean: +1 toward the window, -1 against, 0 none.
-            std::vector<int> lean(static_cast<size_t>(nb), 0);
-            for (int b = 0; b < nb; ++b) {
-                const size_t c = row + static_cast<size_t>(b);
-                if (n[c] < 4) continue;
-                const double mean = rsum[c] / n[c];
-                const double var = std::max(0.0, rsum2[c] / n[c] - mean * mean);
-                const double z = mean / (std::sqrt(var / (n[c] - 1)) + 1e-6);
-                lean[static_cast<size_t>(b)] = z >= kLean && sum[c] >= kMinGain * matched[c] ? 1 : (z < 0 ? -1 : 0);
-            }
+            const std::vector<int> lean = block_leans(g, g.row(t, k, nb), nb);
             // Runs of leaning blocks, a single block without a lean between
-            // two leaning ones bridged; each run judged as a whole, pair by
-            // pair.
+            // two leaning ones bridged.
             for (int start = 0; start < nb;) {
                 if (lean[static_cast<size_t>(start)] != 1) {
                     ++start;
@@ -312,66 +379,47 @@ Verdict judge(const Survey& s, const FrameSet& set) {
                                      lean[static_cast<size_t>(end + 1)] == 1)))
                     ++end;
                 if (end - start >= 2) {
-                    Band band{t, k, start, end, 0, 0, 0};
-                    double rs = 0, rs2 = 0;
-                    for (size_t pi = 0; pi < pairs.size(); ++pi) {
-                        double g = 0, both = 0;
-                        for (int b = start; b < end; ++b) {
-                            g += gain_of[pi * cells + row + static_cast<size_t>(b)];
-                            both += both_of[pi * cells + row + static_cast<size_t>(b)];
-                        }
-                        const double r = both > 0 ? g / both : 0;
-                        rs += r;
-                        rs2 += r * r;
-                    }
-                    for (int b = start; b < end; ++b) {
-                        band.gain += sum[row + static_cast<size_t>(b)];
-                        band.matched += matched[row + static_cast<size_t>(b)];
-                    }
-                    const double np = static_cast<double>(pairs.size());
-                    if (np >= 4) {
-                        const double mean = rs / np, var = std::max(0.0, rs2 / np - mean * mean);
-                        band.z = mean / (std::sqrt(var / (np - 1)) + 1e-6);
-                    }
-                    // ... and it must leave the band less combed than the
-                    // frames themselves are there: a window that only beats
-                    // field matching where the picture needs nothing (a
-                    // progressive clip, whose weaves comb) is none.
-                    double rebuilt = 0, as_is = 0;
-                    for (const PairRecord* p : pairs)
-                        for (int b = start; b < end; ++b) {
-                            rebuilt += s.pair_comb(*p, t, k, b);
-                            as_is += s.frames[p->record].in_comb[static_cast<size_t>(b)];
-                        }
-                    if (band.z >= kSure && band.gain >= kMinGain * band.matched && rebuilt <= 0.9 * as_is &&
-                        band.gain > best_by_tff[t].gain)
-                        best_by_tff[t] = band;
+                    const Band band = judge_run(s, g, t, k, start, end);
+                    if (band.z >= kSure && band.gain >= kMinGain * band.matched && beats_the_input(s, g, band) &&
+                        band.gain > best[t].gain)
+                        best[t] = band;
                 }
                 start = end;
             }
         }
+}
 
-    // The kind, outside any band: which of the frame itself and its two
-    // weaves with the next frame is least combed, frame by frame, and how
-    // far the second-best stands from it. The sums over a frame's blocks
-    // weigh blocks by their detail: grain in flat blocks favours nothing.
-    // (A "band" over most of the picture is no band: the kind is then the
-    // whole picture's.)
-    std::vector<bool> banded(static_cast<size_t>(nb), false);
-    for (const Band& band : best_by_tff)
-        if (2 * (band.rb - band.lb) < nb)
-            for (int b = band.lb; b < band.rb; ++b) banded[static_cast<size_t>(b)] = true;
-    // Each moving frame reads as one of three: the frame itself least
-    // combed, its weaves with the next frame alike (a whole picture:
-    // progressive); the frame itself least combed but one weave nearly as
-    // little, the other far more (each field between the fields before and
-    // after it: interlaced; a codec's losses, lighter within a frame than
-    // across frames, keep the frame ahead); a weave with the next frame
-    // least combed and standing alone (out of step: match), or tied with
-    // the next best (interlaced again).
-    long counted = 0, input_won = 0, reads[3] = {0, 0, 0};  // progressive, interlaced, match
-    long crisp_ties = 0;
+// ---- frame readings ------------------------------------------------------------
+
+// Each moving frame read as one of three, outside any band: progressive,
+// interlaced or out of step (match).
+struct Readings {
+    long counted = 0, input_won = 0, crisp_ties = 0;
+    long reads[3] = {0, 0, 0};  // progressive, interlaced, match
     std::vector<double> gaps, input_measures, contrasts;
+};
+
+// The kind, outside any band: which of the frame itself and its two weaves
+// with the next frame is least combed, frame by frame, and how far the
+// second-best stands from it. The sums over a frame's blocks weigh blocks by
+// their detail: grain in flat blocks favours nothing. (A "band" over most of
+// the picture is no band: the kind is then the whole picture's.)
+//
+// The frame itself least combed, its weaves with the next frame alike: a
+// whole picture (progressive). The frame itself least combed but one weave
+// nearly as little, the other far more: each field between the fields
+// before and after it (interlaced; a codec's losses, lighter within a frame
+// than across frames, keep the frame ahead). A weave with the next frame
+// least combed and standing alone: out of step (match); tied with the next
+// best: interlaced again.
+Readings frame_readings(const Survey& s, const FrameSet& set, const Band best[2]) {
+    const int nb = s.blocks;
+    const double still = still_change(s);
+    std::vector<bool> banded(static_cast<size_t>(nb), false);
+    for (int t = 0; t < 2; ++t)
+        if (2 * (best[t].rb - best[t].lb) < nb)
+            for (int b = best[t].lb; b < best[t].rb; ++b) banded[static_cast<size_t>(b)] = true;
+    Readings rd;
     for (size_t i : set) {
         const FrameRecord& r = s.frames[i];
         if (!r.has_next || !motion_of(s, r, still).frame) continue;
@@ -390,36 +438,60 @@ Verdict judge(const Survey& s, const FrameSet& set) {
         const double measure = picture_measure(c[0], field, energy_floor(blocks, s.h));
         std::sort(c, c + 3);
         if (c[2] <= c[0]) continue;
-        ++counted;
-        input_won += winner == 0;
+        ++rd.counted;
+        rd.input_won += winner == 0;
         const double gap = (c[1] - c[0]) / (c[2] - c[0]);
-        contrasts.push_back(c[2] / c[0]);
-        gaps.push_back(gap);
-        input_measures.push_back(measure);
+        rd.contrasts.push_back(c[2] / c[0]);
+        rd.gaps.push_back(gap);
+        rd.input_measures.push_back(measure);
         if (winner == 0)
-            ++reads[gap < 0.5 ? 1 : 0];
+            ++rd.reads[gap < 0.5 ? 1 : 0];
         else
-            ++reads[gap < kTie ? 1 : 2];
-        crisp_ties += gap < kTie;
+            ++rd.reads[gap < kTie ? 1 : 2];
+        rd.crisp_ties += gap < kTie;
     }
-    v.input_share = counted ? static_cast<double>(input_won) / static_cast<double>(counted) : 0;
-    v.gap = median(gaps);
-    v.input_measure = median(input_measures);
-    // How clearly the frames read: where the most combed of the three
-    // weaves combs less than ten times what the least does, grain and a
-    // codec's losses can tip the reading, and the verdict says so in its
-    // confidence (log 1 to log 10 mapped to 0 to 1).
-    const double clear = std::clamp(std::log(std::max(1.0, median(contrasts))) / std::log(10.0), 0.0, 1.0);
-    const double evidence = std::min(1.0, static_cast<double>(counted) / 20.0) * clear;
-    if (counted < 4) {
-        // Movement too slight against the grain to tell any weave from
-        // another: nothing to repair that can be seen.
-        v.kind = ClipKind::Progressive;
-        v.confidence = 0.2;
-        return v;
+    return rd;
+}
+
+// ---- choice of kind ------------------------------------------------------------
+
+// Field matching under each TFF, and each TFF's band with its window: the
+// comb energy each leaves on the pairs, against the input's.
+struct Leftovers {
+    double input = 0, matching[2] = {0, 0}, window[2] = {INFINITY, INFINITY};
+};
+
+Leftovers leftovers(const Survey& s, const GainTable& g, const Band best[2]) {
+    Leftovers o;
+    for (int t = 0; t < 2; ++t)
+        if (best[t].rb > best[t].lb) o.window[t] = 0;
+    for (const PairRecord* p : g.pairs) {
+        const FrameRecord& r = s.frames[p->record];
+        o.input += std::accumulate(r.in_comb.begin(), r.in_comb.end(), 0.0);
+        for (int t = 0; t < 2; ++t) {
+            const long all = foreseen_match(s, p->record, t, 0, 0);
+            const std::vector<float>* chosen = all > 0 ? weave_comb(s, p->record, all, t) : nullptr;
+            if (chosen) o.matching[t] += std::accumulate(chosen->begin(), chosen->end(), 0.0);
+            const Band& band = best[t];
+            if (band.rb <= band.lb) continue;
+            const long outside = foreseen_match(s, p->record, t, band.lb, band.rb);
+            const std::vector<float>* around = outside > 0 ? weave_comb(s, p->record, outside, t) : nullptr;
+            for (int b = 0; b < s.blocks; ++b)
+                if (b >= band.lb && b < band.rb)
+                    o.window[t] += s.pair_comb(*p, t, band.k, b);
+                else if (around)
+                    o.window[t] += (*around)[static_cast<size_t>(b)];
+        }
     }
-    const double share[3] = {static_cast<double>(reads[0]) / counted, static_cast<double>(reads[1]) / counted,
-                             static_cast<double>(reads[2]) / counted};
+    return o;
+}
+
+// From the readings and what the candidate settings leave: the kind, TFF,
+// the band and the confidence.
+void choose_kind(const Survey& s, const GainTable& g, const Band best[2], const Readings& rd, double evidence,
+                 Verdict& v) {
+    const double counted = static_cast<double>(rd.counted);
+    const double share[3] = {rd.reads[0] / counted, rd.reads[1] / counted, rd.reads[2] / counted};
     // How clearly the leading reading leads: 0.5 at a tie with the next.
     auto lead = [&](int k) {
         double other = 0;
@@ -427,74 +499,93 @@ Verdict judge(const Survey& s, const FrameSet& set) {
             if (j != k) other = std::max(other, share[j]);
         return evidence * std::min(1.0, 0.5 + (share[k] - other));
     };
-    // Field matching under each TFF, and each TFF's band with its window:
-    // the comb energy each leaves on the pairs, against the input's.
-    double input = 0, matching[2] = {0, 0}, window[2] = {INFINITY, INFINITY};
-    for (int t = 0; t < 2; ++t) {
-        const Band& band = best_by_tff[t];
-        if (band.rb > band.lb) window[t] = 0;
-    }
-    for (const PairRecord* p : pairs) {
-        const FrameRecord& r = s.frames[p->record];
-        input += std::accumulate(r.in_comb.begin(), r.in_comb.end(), 0.0);
-        for (int t = 0; t < 2; ++t) {
-            const long all = foreseen_match(s, p->record, t, 0, 0);
-            const std::vector<float>* chosen = all > 0 ? weave_comb(s, p->record, all, t) : nullptr;
-            if (chosen) matching[t] += std::accumulate(chosen->begin(), chosen->end(), 0.0);
-            const Band& band = best_by_tff[t];
-            if (band.rb <= band.lb) continue;
-            const long outside = foreseen_match(s, p->record, t, band.lb, band.rb);
-            const std::vector<float>* around = outside > 0 ? weave_comb(s, p->record, outside, t) : nullptr;
-            for (int b = 0; b < nb; ++b)
-                if (b >= band.lb && b < band.rb)
-                    window[t] += s.pair_comb(*p, t, band.k, b);
-                else if (around)
-                    window[t] += (*around)[static_cast<size_t>(b)];
-        }
-    }
     // The settings that leave least; a sure band's window wins where it
     // leaves no more than that (within a trace of the input's combing), for
     // its gain in the band is sure by then.
-    const double least = std::min({matching[0], matching[1], window[0], window[1]});
-    const int mt = matching[1] <= matching[0] ? 1 : 0, wt = window[1] <= window[0] ? 1 : 0;
-    const bool with_window = window[wt] <= 1.05 * least + 0.01 * input;
-    v.left = input > 0 ? (with_window ? window[wt] : matching[mt]) / input : 0;
+    const Leftovers o = leftovers(s, g, best);
+    const double least = std::min({o.matching[0], o.matching[1], o.window[0], o.window[1]});
+    const int mt = o.matching[1] <= o.matching[0] ? 1 : 0, wt = o.window[1] <= o.window[0] ? 1 : 0;
+    const bool with_window = o.window[wt] <= 1.05 * least + 0.01 * o.input;
+    v.comb_left = o.input > 0 ? (with_window ? o.window[wt] : o.matching[mt]) / o.input : 0;
     v.tff = mt;
     // Interlacing ties the best weave with the next best; a sure band's
     // window is pelta's kind unless the rest of the picture ties crisply,
     // for where the rest moves too slowly to read clearly a codec's lighter
     // losses within a frame pass for a loose tie.
-    const bool window_kind = with_window && 2 * crisp_ties < counted;
+    const bool window_kind = with_window && 2 * rd.crisp_ties < rd.counted;
     if (!window_kind) {
         if (share[1] >= share[0] && share[1] >= share[2]) {
             v.kind = ClipKind::Interlaced;
             v.confidence = lead(1);
-            return v;
+            return;
         }
         if (share[0] > share[2]) {
             // A whole picture; where it is visibly combed all the same,
             // fields each of their own moment.
             v.kind = v.input_measure >= 1.0 ? ClipKind::Interlaced : ClipKind::Progressive;
             v.confidence = lead(0);
-            return v;
+            return;
         }
     }
     v.kind = ClipKind::Match;
-    v.confidence = std::min(lead(2), evidence * std::min(1.0, 2.0 * (1.0 - v.left)));
-    if (window_kind) {
-        const Band& best = best_by_tff[wt];
-        v.kind = ClipKind::Window;
-        v.tff = best.tff;
-        v.lb = best.lb;
-        v.rb = best.rb;
-        v.shift = coarse_shift(best.k);
-        v.band_gain = best.matched > 0 ? best.gain / best.matched : 0;
-        v.band_z = best.z;
-        const Band& other = best_by_tff[1 - best.tff];
-        v.tff_ambiguous = other.gain >= 0.8 * best.gain && other.rb > best.lb && other.lb < best.rb;
-        // Out of step or not around it, the band is the evidence.
-        v.confidence = std::min(1.0, static_cast<double>(counted) / 20.0) * std::min(1.0, best.z / (2 * kSure));
+    v.confidence = std::min(lead(2), evidence * std::min(1.0, 2.0 * (1.0 - v.comb_left)));
+    if (!window_kind) return;
+    const Band& chosen = best[wt];
+    v.kind = ClipKind::Window;
+    v.tff = chosen.tff;
+    v.lb = chosen.lb;
+    v.rb = chosen.rb;
+    v.shift = coarse_shift(chosen.k);
+    v.band_gain = chosen.matched > 0 ? chosen.gain / chosen.matched : 0;
+    v.band_z = chosen.z;
+    const Band& other = best[1 - chosen.tff];
+    v.tff_ambiguous = other.gain >= 0.8 * chosen.gain && other.rb > chosen.lb && other.lb < chosen.rb;
+    // Out of step or not around it, the band is the evidence.
+    v.confidence = std::min(1.0, counted / 20.0) * std::min(1.0, chosen.z / (2 * kSure));
+}
+
+}  // namespace
+
+Verdict judge(const Survey& s, const FrameSet& set) {
+    Verdict v;
+    v.frames = static_cast<long>(set.size());
+    const MotionCount m = motion_and_repeats(s, set);
+    v.moving = m.moving;
+    v.dup_share = v.moving ? static_cast<double>(m.repeats) / static_cast<double>(v.moving) : 0;
+    pulldown_cadence(s, set, v);
+    if (v.moving < std::max<long>(4, v.frames / 5)) {
+        v.kind = set.empty() || m.luma / static_cast<double>(set.size()) >= kBlackLuma ? ClipKind::Still
+                                                                                       : ClipKind::Black;
+        v.black = set.empty() ? 0 : m.luma / static_cast<double>(set.size());
+        v.confidence = 1.0 - static_cast<double>(v.moving) / std::max<long>(1, v.frames);
+        return v;
     }
+    if (v.dup_share >= 0.2 || (v.cadence >= kCadence && v.cadence_lean >= 0.1)) {
+        v.kind = ClipKind::Pulldown;
+        v.confidence = std::max(std::min(1.0, v.dup_share / 0.4), std::min(1.0, v.cadence / (2 * kCadence)));
+        return v;
+    }
+    const GainTable g = gain_table(s, set);
+    Band best[2];
+    band_search(s, g, best);
+    const Readings rd = frame_readings(s, set, best);
+    v.input_share = rd.counted ? static_cast<double>(rd.input_won) / static_cast<double>(rd.counted) : 0;
+    v.gap = median(rd.gaps);
+    v.input_measure = median(rd.input_measures);
+    // How clearly the frames read: where the most combed of the three
+    // weaves combs less than ten times what the least does, grain and a
+    // codec's losses can tip the reading, and the verdict says so in its
+    // confidence (log 1 to log 10 mapped to 0 to 1).
+    const double clear = std::clamp(std::log(std::max(1.0, median(rd.contrasts))) / std::log(10.0), 0.0, 1.0);
+    const double evidence = std::min(1.0, static_cast<double>(rd.counted) / 20.0) * clear;
+    if (rd.counted < 4) {
+        // Movement too slight against the grain to tell any weave from
+        // another: nothing to repair that can be seen.
+        v.kind = ClipKind::Progressive;
+        v.confidence = 0.2;
+        return v;
+    }
+    choose_kind(s, g, best, rd, evidence, v);
     return v;
 }
 

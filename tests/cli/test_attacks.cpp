@@ -221,7 +221,7 @@ TEST(Attacks, FirstTriesGetAnAnswer) {
          "formats as Y4M only with -strict -1",
          ""},
         {"analyze, a truncated last frame", "{P} analyze -q --json cut.y4m", 0, 1,
-         "pelta analyze: warning: truncated last frame: frame 12 has 1000 of 6918 bytes", "{\"kind\": "},
+         "pelta analyze: warning: truncated last frame: frame 12 has 1000 of 6918 bytes", "{\"kind\":"},
         {"analyze, --start beyond its limit", "{P} analyze --start 1073741824 in.y4m", 2, 1,
          "--start takes a frame number from 0 to 1073741823, not '1073741824'", ""},
         {"analyze, --report -", "{P} analyze --report - in.y4m", 2, 1,

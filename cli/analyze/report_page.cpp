@@ -1,5 +1,5 @@
 // The analysis as one self-contained HTML page: no network, the two pictures
-// embedded as PNG data, the profiles as inline SVG.
+// embedded as PNG data, the curves and the segments as inline SVG.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -9,83 +9,11 @@
 
 #include "analyze/analyze.h"
 #include "io/output_file.h"
+#include "io/png.h"
 
 namespace pelta_cli {
 
 namespace {
-
-// ---- PNG, written without compression ---------------------------------------
-// A PNG needs zlib data, which may use stored (uncompressed) blocks; the page
-// is larger than with deflate, but the program needs no compression library,
-// the same on every system it is built for.
-
-uint32_t crc32_of(const uint8_t* p, size_t n, uint32_t crc = 0) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    crc = ~crc;
-    for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
-
-void put32(std::string& s, uint32_t v) {
-    for (int k = 3; k >= 0; --k) s += static_cast<char>((v >> (8 * k)) & 0xFF);
-}
-
-void chunk(std::string& png, const char* type, const std::string& data) {
-    put32(png, static_cast<uint32_t>(data.size()));
-    std::string body = std::string(type, 4) + data;
-    png += body;
-    put32(png, crc32_of(reinterpret_cast<const uint8_t*>(body.data()), body.size()));
-}
-
-// RGB rows (3 bytes a pixel) as a PNG file.
-std::string encode_png(const std::vector<uint8_t>& rgb, int w, int h) {
-    std::string png = "\x89PNG\r\n\x1a\n";
-    std::string ihdr;
-    put32(ihdr, static_cast<uint32_t>(w));
-    put32(ihdr, static_cast<uint32_t>(h));
-    ihdr += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, no filter method, no interlace
-    chunk(png, "IHDR", ihdr);
-
-    // Scanlines with filter byte 0, in stored deflate blocks of up to 65535
-    // bytes, with the Adler-32 of the raw data at the end.
-    std::string raw;
-    raw.reserve(static_cast<size_t>(h) * (static_cast<size_t>(w) * 3 + 1));
-    for (int y = 0; y < h; ++y) {
-        raw += '\0';
-        raw.append(reinterpret_cast<const char*>(rgb.data()) + static_cast<size_t>(y) * w * 3,
-                   static_cast<size_t>(w) * 3);
-    }
-    std::string z = "\x78\x01";
-    for (size_t pos = 0; pos < raw.size() || pos == 0;) {
-        const size_t n = std::min<size_t>(65535, raw.size() - pos);
-        const bool last = pos + n >= raw.size();
-        z += static_cast<char>(last ? 1 : 0);
-        z += static_cast<char>(n & 0xFF);
-        z += static_cast<char>(n >> 8);
-        z += static_cast<char>(~n & 0xFF);
-        z += static_cast<char>((~n >> 8) & 0xFF);
-        z.append(raw, pos, n);
-        pos += n;
-        if (last) break;
-    }
-    uint32_t a = 1, b = 0;
-    for (unsigned char c : raw) {
-        a = (a + c) % 65521;
-        b = (b + a) % 65521;
-    }
-    put32(z, (b << 16) | a);
-    chunk(png, "IDAT", z);
-    chunk(png, "IEND", "");
-    return png;
-}
 
 std::string base64(const std::string& in) {
     static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -225,8 +153,8 @@ std::string timeline(const Analysis& a) {
                     ". pelta filters the segments of its kinds (match, window) with their own settings "
                     "(<code>pelta --plan</code>, <code>pelta --auto</code>); the others pass through.</p>\n";
     h += "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 900 46\" class=\"chart\" id=\"timeline\">";
-    for (size_t i = 0; i < a.segments.size(); ++i) {
-        const Segment& g = a.segments[i];
+    for (const SegmentAnalysis& sa : a.segments) {
+        const Segment& g = sa.segment;
         const double x0 = xs(static_cast<double>(g.start)), x1 = xs(static_cast<double>(g.start + g.frames));
         h += "<rect class=\"segment\" data-kind=\"" + std::string(kind_name(g.kind)) + "\" x=\"" + num(x0) +
              "\" y=\"4\" width=\"" + num(std::max(1.0, x1 - x0)) + "\" height=\"22\" fill=\"" + colour(g.kind) +
@@ -234,30 +162,18 @@ std::string timeline(const Analysis& a) {
         h += "<text x=\"" + num(x0 + 2) + "\" y=\"40\" font-size=\"11\">" + std::to_string(g.start) + "</text>";
     }
     h += "</svg>\n<table id=\"segments\">\n<tr><th>frames</th><th>kind</th><th>settings</th><th>confidence</th></tr>\n";
-    for (const Segment& g : a.segments)
+    for (const SegmentAnalysis& sa : a.segments) {
+        const Segment& g = sa.segment;
         h += "<tr><td>" + std::to_string(g.start) + ".." + std::to_string(g.start + g.frames - 1) + "</td><td>" +
              "<span style=\"color:" + colour(g.kind) + "\">&#9632;</span> " + kind_name(g.kind) + "</td><td><code>" +
              (is_pelta_kind(g.kind) ? html_escape(suggested_command(g.settings)) : std::string("passed through")) +
              "</code></td><td>" + num(g.confidence, "%.2f") + "</td></tr>\n";
+    }
     return h + "</table>\n";
 }
 
-}  // namespace
-
-bool write_analysis_report(const Analysis& a, const std::string& input_name, const std::string& path,
-                           std::string& error) {
-    const SegmentSettings& s = a.settings;
-    const int left = s.left, right = s.left + s.width;
-    const bool window = right > left;
-    const bool pelta_kind = is_pelta_kind(a.kind);
-    // With several segments, the figures and the curve of the columns are
-    // those of the one whose settings these are.
-    std::string of_segment;
-    if (a.segments.size() > 1 && a.focus < a.segments.size())
-        of_segment = " in frames " + std::to_string(a.segments[a.focus].start) + ".." +
-                     std::to_string(a.segments[a.focus].start + a.segments[a.focus].frames - 1) +
-                     " (the segment whose settings these are)";
-    const std::string figures_note = a.figures.defined ? "" : " (too little detail to measure: cannot tell)";
+// The page's head, with its style, and the clip it is about.
+std::string page_head(const Analysis& a, const std::string& input_name) {
     std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>pelta analyze: " +
                     html_escape(input_name) + "</title>\n";
     // The editor's labels are Japanese: a CJK font first for them, then
@@ -272,18 +188,31 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
     h += "<h1>pelta analyze</h1>\n<p>Clip <code>" + html_escape(input_name) + "</code>, " + std::to_string(a.w) +
          "x" + std::to_string(a.h) + ", " + std::to_string(a.frames) + " frames looked at, from frame " +
          std::to_string(a.start) + ".</p>\n";
-    h += "<p class=\"kind\">Verdict: <span id=\"kind\">" + std::string(kind_name(a.kind)) + "</span></p>\n";
-    h += "<p id=\"verdict\">" + html_escape(a.verdict) + "</p>\n<p id=\"evidence\">" + html_escape(a.evidence) +
+    return h;
+}
+
+// The verdict, the evidence, the warnings and the advice.
+std::string verdict_section(const SegmentAnalysis& m) {
+    const Words& w = m.words;
+    std::string h = "<p class=\"kind\">Verdict: <span id=\"kind\">" + std::string(kind_name(m.segment.kind)) +
+                    "</span></p>\n";
+    h += "<p id=\"verdict\">" + html_escape(w.verdict) + "</p>\n<p id=\"evidence\">" + html_escape(w.evidence) +
          "</p>\n";
-    if (!a.warnings.empty()) {
+    if (!w.warnings.empty()) {
         h += "<div id=\"warnings\">\n";
-        for (const std::string& w : a.warnings) h += "<p class=\"warning\">Warning: " + html_escape(w) + "</p>\n";
+        for (const std::string& text : w.warnings) h += "<p class=\"warning\">Warning: " + html_escape(text) + "</p>\n";
         h += "</div>\n";
     }
-    if (!pelta_kind) h += "<p>Use instead: <b id=\"advice\">" + html_escape(a.advice) + "</b></p>\n";
-    h += "<h2>Settings</h2>\n<table>\n<tr><th>option</th><th>editor</th><th>value</th></tr>\n";
+    if (!is_pelta_kind(m.segment.kind)) h += "<p>Use instead: <b id=\"advice\">" + html_escape(w.advice) + "</b></p>\n";
+    return h;
+}
+
+// The settings as options and as the editor's labels, and the command line.
+std::string settings_section(const SegmentAnalysis& m) {
+    const SegmentSettings& s = m.segment.settings;
     const char* on = "\xe3\x82\xaa\xe3\x83\xb3";
     const char* off = "\xe3\x82\xaa\xe3\x83\x95";
+    std::string h = "<h2>Settings</h2>\n<table>\n<tr><th>option</th><th>editor</th><th>value</th></tr>\n";
     h += "<tr><td>--left</td><td class=\"ja\">\xe5\xb7\xa6</td><td id=\"left\">" + std::to_string(s.left) + "</td></tr>\n";
     h += "<tr><td>--width</td><td class=\"ja\">\xe5\xb9\x85</td><td id=\"width\">" + std::to_string(s.width) +
          "</td></tr>\n";
@@ -293,46 +222,81 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
     h += "<tr><td>--lpf</td><td>LPF</td><td><span id=\"lpf\">" + std::to_string(s.lpf) + "</span> <span class=\"ja\">(" +
          (s.lpf ? on : off) + ")</span></td></tr>\n</table>\n";
     h += "<p>Command line: <code id=\"command\">" + html_escape(suggested_command(s)) + "</code>" +
-         (pelta_kind ? "" : " (what <code>--auto --force</code> would use)") + "</p>\n";
-    h += "<p>Confidence: <span id=\"confidence\">" + num(a.confidence, "%.2f") +
-         "</span>. Combing of the frames looked at" + of_segment +
-         " (comb energy across the fields against that within them)" +
-         figures_note + ": input " + num(a.figures.input, "%.2f") + ", field matching alone (no window, low-pass off) " +
-         num(a.figures.matched, "%.2f") + ", with these settings (low-pass " + (s.lpf ? "on" : "off") + ") " +
-         num(a.figures.output, "%.2f") + ".</p>\n";
+         (is_pelta_kind(m.segment.kind) ? "" : " (what <code>--auto --force</code> would use)") + "</p>\n";
+    return h;
+}
 
-    if (!a.segments.empty()) h += timeline(a);
+// The confidence and the figures of combing, of the segment named by
+// `of_segment` where there are several.
+std::string figures_section(const SegmentAnalysis& m, const std::string& of_segment) {
+    const Combing& c = m.combing;
+    const std::string note = c.defined ? "" : " (too little detail to measure: cannot tell)";
+    return "<p>Confidence: <span id=\"confidence\">" + num(m.segment.confidence, "%.2f") +
+           "</span>. Combing of the frames looked at" + of_segment +
+           " (comb energy across the fields against that within them)" + note + ": input " + num(c.input, "%.2f") +
+           ", field matching alone (no window, low-pass off) " + num(c.matched, "%.2f") +
+           ", with these settings (low-pass " + (m.segment.settings.lpf ? "on" : "off") + ") " +
+           num(c.output, "%.2f") + ".</p>\n";
+}
 
-    if (a.picture.frame >= 0) {
-        h += "<h2>Frame " + std::to_string(a.picture.frame) + ", before and after</h2>\n";
-        if (window)
-            h += "<p>The dashed lines mark the processing window, columns " + std::to_string(left) + ".." +
-                 std::to_string(right - 1) + ".</p>\n";
-        const std::string before = encode_png(to_rgb(a.picture.before, a.w, a.h, left, right), a.w, a.h);
-        const std::string after = encode_png(to_rgb(a.picture.after, a.w, a.h, left, right), a.w, a.h);
-        h += "<p>Before (the input):<br><img id=\"before\" alt=\"frame before\" src=\"data:image/png;base64," +
-             base64(before) + "\"></p>\n";
-        h += std::string("<p>After (with the settings above, low-pass ") + (s.lpf ? "on" : "off") +
-             "):<br><img id=\"after\" alt=\"frame after\" src=\"data:image/png;base64," + base64(after) + "\"></p>\n";
-    }
+// The picture before and after, with the window's edges marked.
+std::string picture_section(const Analysis& a, const SegmentSettings& s) {
+    const int left = s.left, right = s.left + s.width;
+    std::string h = "<h2>Frame " + std::to_string(a.picture.frame) + ", before and after</h2>\n";
+    if (right > left)
+        h += "<p>The dashed lines mark the processing window, columns " + std::to_string(left) + ".." +
+             std::to_string(right - 1) + ".</p>\n";
+    const std::string before = encode_png(to_rgb(a.picture.before, a.w, a.h, left, right), a.w, a.h);
+    const std::string after = encode_png(to_rgb(a.picture.after, a.w, a.h, left, right), a.w, a.h);
+    h += "<p>Before (the input):<br><img id=\"before\" alt=\"frame before\" src=\"data:image/png;base64," +
+         base64(before) + "\"></p>\n";
+    h += std::string("<p>After (with the settings above, low-pass ") + (s.lpf ? "on" : "off") +
+         "):<br><img id=\"after\" alt=\"frame after\" src=\"data:image/png;base64," + base64(after) + "\"></p>\n";
+    return h;
+}
+
+// The curves per column and per frame.
+std::string curves_section(const Analysis& a, const SegmentSettings& s, const std::string& of_segment) {
+    const ReportCurves& cv = a.curves;
+    const int left = s.left, right = s.left + s.width;
+    const bool window = right > left;
     const std::string lpf_label = std::string("with the settings (low-pass ") + (s.lpf ? "on" : "off") + ")";
     const std::string plan_label = a.segments.size() > 1
                                        ? "as --plan and --auto filter it (each segment of pelta's kinds with its "
                                          "settings, the others as they came)"
                                        : lpf_label;
-    h += "<h2>Combing per column</h2>\n<p>Over the frames looked at" + of_segment + ", per block of " +
-         std::to_string(a.block_width) +
-         " columns" + (window ? "; the shaded columns are the window." : "; there is no window.") + "</p>\n";
-    h += chart({{&a.column_input, "#999", "input"},
-                {&a.column_matched, "#c33", "field matching alone (no window, low-pass off)"},
-                {&a.column_output, "#26a", lpf_label.c_str()}},
-               "column", a.block_width, a.w, window ? left : 0, window ? right : 0);
+    std::string h = "<h2>Combing per column</h2>\n<p>Over the frames looked at" + of_segment + ", per block of " +
+                    std::to_string(cv.block_width) + " columns" +
+                    (window ? "; the shaded columns are the window." : "; there is no window.") + "</p>\n";
+    h += chart({{&cv.column_input, "#999", "input"},
+                {&cv.column_matched, "#c33", "field matching alone (no window, low-pass off)"},
+                {&cv.column_output, "#26a", lpf_label.c_str()}},
+               "column", cv.block_width, a.w, window ? left : 0, window ? right : 0);
     h += "<h2>Combing per frame</h2>\n";
-    h += chart({{&a.frame_input, "#999", "input"},
-                {&a.frame_matched, "#c33", "field matching alone (no window, low-pass off)"},
-                {&a.frame_output, "#26a", plan_label.c_str()}},
-               "frame looked at, in order", 1.0, static_cast<double>(std::max<size_t>(1, a.frame_input.size()) - 1), 0,
-               0);
+    h += chart({{&cv.frame_input, "#999", "input"},
+                {&cv.frame_matched, "#c33", "field matching alone (no window, low-pass off)"},
+                {&cv.frame_output, "#26a", plan_label.c_str()}},
+               "frame looked at, in order", 1.0, static_cast<double>(std::max<size_t>(1, cv.frame_input.size()) - 1),
+               0, 0);
+    return h;
+}
+
+}  // namespace
+
+bool write_analysis_report(const Analysis& a, const std::string& input_name, const std::string& path,
+                           std::string& error) {
+    const SegmentAnalysis& m = a.main();
+    // With several segments, the figures and the curve of the columns are
+    // those of the one whose settings these are.
+    std::string of_segment;
+    if (a.segments.size() > 1)
+        of_segment = " in frames " + std::to_string(m.segment.start) + ".." +
+                     std::to_string(m.segment.start + m.segment.frames - 1) +
+                     " (the segment whose settings these are)";
+    std::string h = page_head(a, input_name) + verdict_section(m) + settings_section(m) + figures_section(m, of_segment);
+    if (!a.segments.empty()) h += timeline(a);
+    if (a.picture.frame >= 0) h += picture_section(a, m.segment.settings);
+    h += curves_section(a, m.segment.settings, of_segment);
     h += "<p>Made by pelta analyze. Around 1 and above, combing shows; a clean picture measures well below 1.</p>\n";
     h += "</body></html>\n";
 
