@@ -129,25 +129,7 @@ OptionTable analyze_options(AnalyzeOptions& o) {
              },
          .group = &kOptions,
          .help = "also write a self-contained HTML page with pictures and profiles"},
-        {.name = "--raw",
-         .arg = "WxH",
-         .kind = ArgKind::Size,
-         .lo = 1,
-         .hi = kMaxSide,
-         .store =
-             [&o](const OptionValue& v, std::string& error) {
-                 std::string size_error;
-                 if (!check_frame_size(v.w, v.h, size_error)) {
-                     error = "--raw " + std::string(v.text) + ": " + size_error;
-                     return false;
-                 }
-                 o.raw = true;
-                 o.raw_w = v.w;
-                 o.raw_h = v.h;
-                 return true;
-             },
-         .group = &kOptions,
-         .help = "raw frames of W x H pixels, as pelta --raw reads them"},
+        raw_option(o.raw, o.raw_w, o.raw_h, &kOptions, "raw frames of W x H pixels, as pelta --raw reads them"),
         {.name = "--quiet", .alias = "-q", .store = set_flag(o.quiet), .group = &kOptions, .help = "no progress line"},
         {.name = "--help",
          .alias = "-h",
@@ -249,10 +231,10 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
         std::fprintf(stderr, "pelta: --auto: %s\n", error.c_str());
         return 1;
     }
-    std::fprintf(stderr, "pelta: --auto: %s\n", a.verdict.c_str());
+    std::fprintf(stderr, "pelta: --auto: %s\n", a.main().words.verdict.c_str());
     // The segments cover the frames looked at; the first reaches back to
     // the clip's start and the last on to its end.
-    Plan plan = a.segments;
+    Plan plan = a.plan();
     if (!plan.empty()) {
         plan.back().frames = kThroughEnd;
         plan.front().frames = plan.size() == 1 ? kThroughEnd : plan.front().frames + plan.front().start;
@@ -260,7 +242,7 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
     }
     if (!filter_by_plan(opt, plan)) {
         std::fprintf(stderr, "pelta: --auto: not filtering (use instead: %s; --force filters anyway)\n",
-                     a.advice.c_str());
+                     a.main().words.advice.c_str());
         return 1;
     }
     for (const Segment& g : plan) {

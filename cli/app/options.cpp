@@ -113,26 +113,9 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
         check("--mono", CHECK_MONO, "clear the colour in the window"),
         check("--cy", CHECK_CY, "fold the window's colour into luma on a subcarrier"),
         check("--lpf", CHECK_LPF, "vertical low-pass when combing remains"),
-        {.name = "--raw",
-         .arg = "WxH",
-         .kind = ArgKind::Size,
-         .lo = 0,
-         .hi = INT_MAX,
-         .store =
-             [&o](const OptionValue& v, std::string& error) {
-                 std::string size_error;
-                 if (!check_frame_size(v.w, v.h, size_error)) {
-                     error = "--raw " + std::string(v.text) + ": " + size_error;
-                     return false;
-                 }
-                 o.raw = true;
-                 o.raw_w = v.w;
-                 o.raw_h = v.h;
-                 return true;
-             },
-         .group = &kFormatGroup,
-         .help = "read and write raw frames of W x H pixels, three little-endian\n"
-                 "int16 per pixel (y, cb, cr), no conversion at all"},
+        raw_option(o.raw, o.raw_w, o.raw_h, &kFormatGroup,
+                   "read and write raw frames of W x H pixels, three little-endian\n"
+                   "int16 per pixel (y, cb, cr), no conversion at all"),
         {.name = "--out-chroma",
          .arg = "S",
          .kind = ArgKind::Choice,
@@ -269,6 +252,28 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
 }
 
 }  // namespace
+
+OptionRow raw_option(bool& raw, int& w, int& h, const HelpGroup* group, std::string help) {
+    return {.name = "--raw",
+            .arg = "WxH",
+            .kind = ArgKind::Size,
+            .lo = 0,
+            .hi = INT_MAX,
+            .store =
+                [&raw, &w, &h](const OptionValue& v, std::string& error) {
+                    std::string size_error;
+                    if (!check_frame_size(v.w, v.h, size_error)) {
+                        error = "--raw " + std::string(v.text) + ": " + size_error;
+                        return false;
+                    }
+                    raw = true;
+                    w = v.w;
+                    h = v.h;
+                    return true;
+                },
+            .group = group,
+            .help = std::move(help)};
+}
 
 Chroma output_chroma(Chroma in, OutChroma choice) {
     switch (choice) {

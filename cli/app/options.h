@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "app/option_table.h"
 #include "convert/convert.h"
 #include "host/host.h"
 #include "host/plan.h"
@@ -86,6 +87,10 @@ int row_stride(const Options& o, int w, int h, std::string& error);
 // command line to suggest behind ffmpeg.
 std::string header_advice(Y4mReader::HeaderFault fault, const std::string& error, const std::string& input,
                           bool from_pipe, const std::string& from_stdin);
+
+// The --raw row, one for both commands: raw frames of W x H pixels, any
+// size a frame may have (check_frame_size), stored into raw, w and h.
+OptionRow raw_option(bool& raw, int& w, int& h, const HelpGroup* group, std::string help);
 
 // The --help text, made from the same table, with every control's range and
 // default read from `desc`.
