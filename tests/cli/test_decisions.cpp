@@ -1,0 +1,227 @@
+// The analysis's decisions on small synthetic surveys, without reading a
+// clip: what a run of frames is (judge), where one kind of footage ends and
+// the next begins (find_parts), and what the words warn of (describe). Each
+// survey is made of frames whose block energies read plainly as one kind, so
+// that a test fails only where a decision goes wrong.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "analyze/passes.h"
+
+namespace {
+
+using namespace pelta_cli;
+using namespace pelta_cli::analysis;
+
+// How a synthetic frame reads: the frame itself least combed (a whole
+// picture), the weave with the next frame least combed (fields out of step),
+// the frame and one weave nearly alike (true interlacing), one field
+// repeated from the frame before (pulldown), or no motion at all.
+enum class Look { Progressive, Match, Interlaced, Pulldown, Still };
+
+constexpr int kBlocks = 24, kHeight = 48;
+
+FrameRecord synthetic_frame(long f, Look look, bool has_prev, bool has_next) {
+    FrameRecord r;
+    r.frame = f;
+    r.has_prev = has_prev;
+    r.has_next = has_next;
+    r.luma = 2000;
+    r.spread = 500;
+    r.noise = 1;
+    const size_t nb = kBlocks;
+    const bool moves = look != Look::Still;
+    // Each field's change since the frame before: both fields move, or one
+    // repeats the frame before's.
+    const float top = moves ? 200.f : 0.f, bottom = look == Look::Pulldown ? 0.f : top;
+    r.moved.assign(2 * nb, 0.f);
+    for (size_t b = 0; b < nb; ++b) {
+        r.moved[2 * b] = top;
+        r.moved[2 * b + 1] = bottom;
+    }
+    r.change[0] = top;
+    r.change[1] = bottom;
+    float own = 1, with_next[2] = {100, 100};
+    switch (look) {
+        case Look::Progressive: break;
+        case Look::Match: own = 100, with_next[0] = 1; break;
+        case Look::Interlaced: own = 10, with_next[0] = 12; break;
+        case Look::Pulldown:
+        case Look::Still: own = 1, with_next[0] = with_next[1] = 1; break;
+    }
+    r.in_comb.assign(nb, own);
+    r.in_field.assign(nb, 1000.f);
+    for (int p = 0; p < 2; ++p) {
+        r.next_comb[p].assign(nb, with_next[p]);
+        r.chroma_next[p].assign(nb, 0.f);
+    }
+    r.chroma_in.assign(nb, 0.f);
+    return r;
+}
+
+// A clip read whole: frames 0..n-1 of the looks given by `look_of`, with a
+// frame-to-frame change of 2 everywhere but at the frames in `cuts`.
+Survey synthetic_survey(long n, Look (*look_of)(long), const std::vector<long>& cuts = {}) {
+    Survey s;
+    s.w = kBlocks * kBlock;
+    s.h = kHeight;
+    s.blocks = kBlocks;
+    s.noise = 1;
+    s.stretches = {Stretch{0, n}};
+    for (long f = 0; f < n; ++f) {
+        s.frames.push_back(synthetic_frame(f, look_of(f), f > 0, f + 1 < n));
+        if (f > 0) {
+            const bool cut = std::find(cuts.begin(), cuts.end(), f) != cuts.end();
+            s.frame_change.emplace_back(f, cut ? 60.f : 2.f);
+        }
+    }
+    return s;
+}
+
+FrameSet all_records(const Survey& s) {
+    FrameSet set;
+    for (size_t i = 0; i < s.frames.size(); ++i) set.push_back(i);
+    return set;
+}
+
+TEST(AnalysisJudge, ReadsEachKindFromTheWeavesOfItsFrames) {
+    const struct {
+        const char* what;
+        Look (*look)(long);
+        ClipKind kind;
+    } cases[] = {
+        {"the frame itself least combed", [](long) { return Look::Progressive; }, ClipKind::Progressive},
+        {"a weave with the next frame least combed", [](long) { return Look::Match; }, ClipKind::Match},
+        {"the frame and one weave alike", [](long) { return Look::Interlaced; }, ClipKind::Interlaced},
+        {"one field repeated", [](long) { return Look::Pulldown; }, ClipKind::Pulldown},
+        {"nothing moves", [](long) { return Look::Still; }, ClipKind::Still},
+        {"a fifth of the frames move", [](long f) { return f % 10 < 2 ? Look::Match : Look::Still; },
+         ClipKind::Still},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Survey s = synthetic_survey(60, c.look);
+        const Verdict v = judge(s, all_records(s));
+        EXPECT_EQ(kind_name(v.kind), std::string(kind_name(c.kind)));
+        EXPECT_GE(v.confidence, 0.5);
+    }
+    // A still picture of black is black.
+    Survey dark = synthetic_survey(60, [](long) { return Look::Still; });
+    for (FrameRecord& r : dark.frames) r.luma = 50;
+    EXPECT_EQ(judge(dark, all_records(dark)).kind, ClipKind::Black);
+}
+
+// Out of step up to frame 93, whole pictures from there on; the change of
+// kind lies 3 frames into a judging stretch of 30 (90..119), or 16 or more,
+// where the stretch reads as the kind before it. The boundary falls on the
+// cut that comes with the change, wherever it lies against the stretches.
+TEST(AnalysisSegments, BoundaryFallsOnTheCutWhereverItLies) {
+    static long change_at;
+    for (const long at : {93L, 90L, 100L, 110L}) {
+        SCOPED_TRACE(at);
+        change_at = at;
+        const Survey s = synthetic_survey(180, [](long f) { return f < change_at ? Look::Match : Look::Progressive; },
+                                          {at});
+        const Parts parts = find_parts(s, 0, 180, MayRead{});
+        ASSERT_FALSE(parts.wants_reading());
+        ASSERT_EQ(parts.segments.size(), 2u);
+        EXPECT_EQ(parts.segments[0].verdict.kind, ClipKind::Match);
+        EXPECT_EQ(parts.segments[1].verdict.kind, ClipKind::Progressive);
+        EXPECT_EQ(parts.segments[0].stretch.start, 0);
+        EXPECT_EQ(parts.segments[1].stretch.start, at);
+        EXPECT_EQ(parts.segments[1].stretch.end(), 180);
+    }
+}
+
+// Sampled stretches far apart: a file's gap between two kinds is narrowed by
+// a probe inside it, then its frames are read for the cut; the pass asks for
+// these (one at a time) and answers only when nothing more may be read.
+TEST(AnalysisSegments, AsksForWhatItWantsReadAndAnswersWithoutIt) {
+    Survey s = synthetic_survey(400, [](long f) { return f < 200 ? Look::Match : Look::Progressive; });
+    // Keep the frames of two stretches only: 0..29 and 360..389.
+    std::vector<FrameRecord> kept;
+    for (FrameRecord& r : s.frames)
+        if (r.frame < 30 || (r.frame >= 360 && r.frame < 390)) kept.push_back(r);
+    s.frames = kept;
+    s.stretches = {Stretch{0, 30}, Stretch{360, 30}};
+    s.frame_change.clear();
+
+    const Parts probe = find_parts(s, 0, 400, MayRead{true, true});
+    ASSERT_EQ(probe.survey.size(), 1u);
+    EXPECT_GT(probe.survey[0].start, 30);
+    EXPECT_LE(probe.survey[0].end(), 360);
+    const Parts scan = find_parts(s, 0, 400, MayRead{false, true});
+    ASSERT_EQ(scan.changes.size(), 1u);
+    EXPECT_EQ(scan.changes[0].start, 30);
+    EXPECT_EQ(scan.changes[0].end(), 361);
+    const Parts answer = find_parts(s, 0, 400, MayRead{});
+    ASSERT_EQ(answer.segments.size(), 2u);
+    EXPECT_EQ(answer.segments.front().stretch.start, 0);
+    EXPECT_EQ(answer.segments.back().stretch.end(), 400);
+    EXPECT_GE(answer.segments.back().stretch.start, 30);
+    EXPECT_LE(answer.segments.back().stretch.start, 360);
+}
+
+// Each warning speaks where its figure crosses its bar, and only there, and
+// a warning holds the confidence below 0.5.
+TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
+    Verdict match;
+    match.kind = ClipKind::Match;
+    match.confidence = 1;
+    Verdict window = match;
+    window.kind = ClipKind::Window;
+    Refinement quiet;
+    quiet.frames = quiet.moving = 100;
+    quiet.settings = SegmentSettings{1, 0, 0, 0, 0};
+    Refinement torn = quiet;
+    torn.settings = SegmentSettings{1, 64, 128, 8, 0};
+    torn.torn = 10;
+    Refinement misled = quiet;
+    misled.chroma_judged = true;
+    misled.chroma_disagree = 0.6;
+    misled.misled = 10;
+    Combing clean;
+    clean.frames = 100;
+    clean.visible = 9;
+    Combing combed = clean;
+    combed.visible = 10;
+    Combing flat = clean;
+    flat.defined = false;
+    const struct {
+        const char* what;
+        const Verdict& v;
+        const Refinement& r;
+        const Combing& c;
+        const char* warning;  // null: none
+    } cases[] = {
+        {"9 of 100 frames visibly combed", match, quiet, clean, nullptr},
+        {"10 of 100 frames visibly combed", match, quiet, combed, "visibly combed"},
+        {"a tear in 10 of 100 moving frames", window, torn, clean, "a tear at its edges"},
+        {"the same figures without a window", match, torn, clean, nullptr},
+        {"colour that misled field matching", match, misled, clean, "the colour disagrees with luma"},
+        {"too little detail", match, quiet, flat, "too little detail"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Words w = describe(c.v, c.r, c.c);
+        if (!c.warning) {
+            EXPECT_TRUE(w.warnings.empty()) << w.warnings.front();
+            EXPECT_EQ(w.confidence, 1.0);
+            continue;
+        }
+        ASSERT_EQ(w.warnings.size(), 1u);
+        EXPECT_NE(w.warnings[0].find(c.warning), std::string::npos) << w.warnings[0];
+        EXPECT_LT(w.confidence, 0.5);
+    }
+    // Slight evidence says so, where nothing else does.
+    Verdict slight = match;
+    slight.confidence = 0.3;
+    const Words w = describe(slight, quiet, clean);
+    ASSERT_EQ(w.warnings.size(), 1u);
+    EXPECT_NE(w.warnings[0].find("the evidence is slight"), std::string::npos);
+}
+
+}  // namespace
