@@ -70,7 +70,7 @@ bool survey_clip(const AnalysisRequest& rq, Survey& survey, long& end, std::stri
         error = too_few_frames(rq.start, end - rq.start);
         return false;
     }
-    return run_survey(rq, spread_stretches(rq.start, end), survey, error);
+    return run_survey(rq, sampled_stretches(rq.start, end, whole_up_to(rq.w, rq.h)), survey, error);
 }
 
 // The segments, reading what the segments pass asks for (a file only)

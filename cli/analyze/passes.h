@@ -60,6 +60,7 @@ struct FrameRecord {
     std::vector<float> next_comb[2];       // weave with the next frame, rows of parity p from this one
     std::vector<float> chroma_in, chroma_next[2];  // comb energy of the colour, the same pictures
     std::vector<float> moved;              // per block: both fields' change since the previous frame
+    std::vector<float> moved2;             // ... since the frame before that, where it was read
 };
 
 // The window rebuilt over every column on the even frame 2k of a pair, under
@@ -101,6 +102,44 @@ bool survey_stream(const AnalysisRequest& rq, Survey& out, long& length, std::st
 // (tff ^ n) & 1 from frame n-1) as the survey measured it, for the record at
 // `index`: the record of frame n-1 holds it. Null where not measured.
 const std::vector<float>* weave_comb(const Survey& s, size_t index, long n, int tff);
+
+// ---- readings: each frame by itself ----------------------------------------
+
+// A block's change since the frame before (FrameRecord::moved) up to which
+// it counts as still, above the grain.
+double still_change(const Survey& s);
+// Which blocks of a frame moved, and whether the frame did.
+struct Motion {
+    std::vector<bool> block;
+    long blocks = 0;
+    bool frame = false;
+};
+Motion motion_of(const Survey& s, const FrameRecord& r);
+bool frame_moves(const Survey& s, const FrameRecord& r);
+// Whether one field of a moving frame repeats the frame before's.
+bool repeats_a_field(const Survey& s, const FrameRecord& r, const Motion& m);
+// Whether a mean luma is black's.
+bool is_dark(double luma);
+
+// What one frame's own pictures say it is: not moving (Still, or Dark on
+// black), one field repeating the frame before's (Repeat), the frame as it
+// is least combed (Whole), a weave with a neighbour least combed and
+// standing alone (Weave), the least combed tied with the next (Tie), or
+// nothing to tell (Unclear).
+enum class Reading : uint8_t { Still, Dark, Repeat, Whole, Weave, Tie, Unclear };
+
+struct FrameReading {
+    Reading reading = Reading::Unclear;
+    float weight = 1;  // how clearly its pictures stand apart, 0..1
+    int16_t band_lb = 0, band_rb = 0;  // a Weave's band of blocks that stays combed, [lb, rb); empty: none
+};
+
+// The reading of the survey's record i.
+FrameReading read_frame(const Survey& s, size_t i);
+// How much more the blocks [lb, rb) of record i stay combed in the least
+// combed of its pictures than the rest of the frame does (the log of their
+// ratio): well above 0 where a band there is displaced.
+double band_contrast(const Survey& s, size_t i, int lb, int rb);
 
 // ---- verdict -----------------------------------------------------------------
 
@@ -227,10 +266,6 @@ inline double picture_measure(double comb, double field, double floor) { return 
 // the survey measured neither.
 long foreseen_match(const Survey& s, size_t index, int tff, int lb, int rb);
 
-// A block's change since the frame before (FrameRecord::moved) up to which
-// it counts as still, above the grain; and whether a frame moved.
-double still_change(const Survey& s);
-bool frame_moves(const Survey& s, const FrameRecord& r);
 
 // How much less comb energy the rebuilt window has than woven fields of the
 // same content, merely because interpolating the moved field averages its

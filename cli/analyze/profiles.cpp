@@ -173,6 +173,24 @@ void apply_rebuild(const RebuildMap& map, const float* own, const float* partner
     }
 }
 
+void rebuild_comb(const RebuildMap& map, const float* own, const float* partner, int n, std::vector<float>& rows,
+                  float* comb) {
+    const int h = static_cast<int>(map.rows.size());
+    const size_t w = static_cast<size_t>(n);
+    rows.resize(w * static_cast<size_t>(std::max(0, h)));
+    apply_rebuild(map, own, partner, n, rows.data());
+    std::fill(comb, comb + w, 0.f);
+    for (int y = 2; y + 2 < h; ++y) {
+        const float* m1 = rows.data() + static_cast<size_t>(y - 1) * w;
+        const float* c = m1 + w;
+        const float* p1 = c + w;
+        for (size_t i = 0; i < w; ++i) {
+            const float d = m1[i] + p1[i] - 2.f * c[i];
+            comb[i] += d * d;
+        }
+    }
+}
+
 void field_change(const float* now, const float* before, int n, int h, float* change) {
     std::vector<double> sum(2 * static_cast<size_t>(n), 0.0);
     for (int y = 0; y < h; ++y) {

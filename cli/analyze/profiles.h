@@ -75,6 +75,13 @@ RebuildMap rebuild_map(int h, long frame, int tff, int shift);
 // Rows of n values each.
 void apply_rebuild(const RebuildMap& map, const float* own, const float* partner, int n, float* out);
 
+// The comb energy of each column group of the picture `map` rebuilds from
+// `own` and `partner` (rows of n values), as weave_energy measures a
+// picture, in single precision: what the survey weighs every shift by.
+// `rows` is scratch space.
+void rebuild_comb(const RebuildMap& map, const float* own, const float* partner, int n, std::vector<float>& rows,
+                  float* comb);
+
 // Mean absolute change of each field's rows between two pictures' profiles,
 // per column group, per row of the field: change[2 * i + p] (p 0 top, 1
 // bottom).

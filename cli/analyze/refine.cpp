@@ -30,12 +30,28 @@ struct WindowGuess {
     int tff = 1, shift = 0, left = 0, right = 0;
 };
 
-// The frames of a segment whose pair partner is in it too.
+// At most this many of a segment's frame pairs are read again for the shift
+// and the edges, spread over it.
+constexpr size_t kRefinePairs = 48;
+
+// The frames of a segment whose pair partner is in it too, and of them those
+// the refinement reads: both frames of up to kRefinePairs pairs.
 struct PairFrames {
     const Survey& s;
     std::map<long, size_t> record_of;
+    std::vector<long> frames;  // ascending
     bool has(long f) const { return record_of.count(f) > 0; }
-    bool wanted(long f) const { return has(f) && has(f ^ 1) && s.frames.at(record_of.at(f)).has_prev; }
+    bool usable(long f) const { return has(f) && has(f ^ 1) && s.frames.at(record_of.at(f)).has_prev; }
+    void choose() {
+        std::vector<long> pairs;
+        for (const auto& [f, index] : record_of)
+            if ((f & 1) == 0 && usable(f) && usable(f + 1)) pairs.push_back(f);
+        const size_t every = (pairs.size() + kRefinePairs - 1) / std::max<size_t>(1, kRefinePairs);
+        for (size_t i = 0; i < pairs.size(); i += std::max<size_t>(1, every)) {
+            frames.push_back(pairs[i]);
+            frames.push_back(pairs[i] + 1);
+        }
+    }
 };
 
 // The shift to the sixteenth: the band's blocks of every frame pair rebuilt
@@ -73,7 +89,7 @@ bool fine_shift(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
                 for (double c : comb) residual[static_cast<size_t>(ti * shifts + k)] += c;
             }
     };
-    if (!read_stretches(rq, pf.s.stretches, [&](long f) { return pf.wanted(f); }, per_frame, error)) return false;
+    if (!read_frames(rq, pf.frames, per_frame, error)) return false;
     size_t best = static_cast<size_t>(v.shift - s0);
     for (size_t i = 0; i < static_cast<size_t>(ntff * shifts); ++i)
         if (residual[i] < residual[best]) best = i;
@@ -144,7 +160,7 @@ bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
             for (size_t i = 0; i < cols; ++i) z.gain[i].add(m[i] - c[i] - bias);
         }
     };
-    if (!read_stretches(rq, pf.s.stretches, [&](long f) { return pf.wanted(f); }, per_frame, error)) return false;
+    if (!read_frames(rq, pf.frames, per_frame, error)) return false;
     if (zones[0].gain.empty() || zones[0].gain[0].n == 0) return true;
     // A column belongs to the band where the window's gain there is a good
     // part (a quarter) of its gain inside the survey's band, and stands a
@@ -301,7 +317,9 @@ bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<
             if (moves && d.known) out.misled[t] += misled_by(s, index, d.match, t, lb, rb);
         }
     };
-    return read_stretches(rq, s.stretches, [&](long f) { return filtered.count(f) > 0; }, per_frame, error);
+    std::vector<long> frames;
+    for (const auto& [f, index] : filtered) frames.push_back(f);
+    return read_frames(rq, frames, per_frame, error);
 }
 
 // The TFF its own figures favour; where they are alike (within 3%), the one
@@ -352,8 +370,9 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segm
     out = Refinement{};
     const Verdict& v = segment.verdict;
     const int w = rq.w, h = rq.h, nb = block_count(w);
-    PairFrames pf{s, {}};
+    PairFrames pf{s, {}, {}};
     for (size_t i : segment.records) pf.record_of[s.frames[i].frame] = i;
+    pf.choose();
 
     WindowGuess win;
     win.tff = v.tff;

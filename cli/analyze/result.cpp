@@ -66,13 +66,15 @@ struct Sums {
 
 // The report's picture: the frame of the segment shown whose input combs
 // most where its settings work (the window, or the whole frame).
-long picture_frame(const Survey& s, const FoundSegment& shown, const SegmentSettings& st) {
+long picture_frame(const Survey& s, const FoundSegment& shown, const SegmentSettings& st,
+                   const std::map<long, size_t>& measured) {
     const int nb = s.blocks;
     const int flb = st.width > 0 ? st.left / kBlock : 0;
     const int frb = st.width > 0 ? (st.left + st.width + kBlock - 1) / kBlock : nb;
     long picture = -1;
     double most = -1;
     for (size_t k : shown.records) {
+        if (!measured.count(s.frames[k].frame)) continue;
         double c = 0;
         for (int b = flb; b < std::min(frb, nb); ++b) c += s.frames[k].in_comb[static_cast<size_t>(b)];
         if (c > most) {
@@ -119,13 +121,18 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Fo
                 const std::vector<SegmentSettings>& settings, size_t shown, ResultPass& out, std::string& error) {
     const int w = rq.w, h = rq.h, nb = block_count(w);
     const Controls base = default_controls(rq.desc);
-    std::map<long, size_t> segment_of;  // clip frame -> its segment, for the moving ones
-    for (size_t i = 0; i < segments.size(); ++i)
-        if (moving_kind(segments[i].verdict.kind))
-            for (size_t k : segments[i].records) segment_of[s.frames[k].frame] = i;
+    // Up to kResultFrames frames of each moving segment, spread over it.
+    constexpr size_t kResultFrames = 64;
+    std::map<long, size_t> segment_of;  // clip frame -> its segment
+    for (size_t i = 0; i < segments.size(); ++i) {
+        if (!moving_kind(segments[i].verdict.kind)) continue;
+        const FrameSet& recs = segments[i].records;
+        const size_t every = (recs.size() + kResultFrames - 1) / kResultFrames;
+        for (size_t k = 0; k < recs.size(); k += std::max<size_t>(1, every)) segment_of[s.frames[recs[k]].frame] = i;
+    }
     std::vector<SegmentSums> sums(segments.size());
     out = ResultPass{};
-    const long picture = picture_frame(s, segments[shown], settings[shown]);
+    const long picture = picture_frame(s, segments[shown], settings[shown], segment_of);
     ReportCurves& cv = out.curves;
     cv.block_width = kBlock;
     cv.column_input.assign(static_cast<size_t>(nb), 0.0);
@@ -167,8 +174,9 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Fo
             rq.progress("result", 0.85 + 0.15 * static_cast<double>(cv.frame_numbers.size()) /
                                              static_cast<double>(std::max<size_t>(1, segment_of.size())));
     };
-    if (!read_stretches(rq, s.stretches, [&](long f) { return segment_of.count(f) > 0; }, per_frame, error))
-        return false;
+    std::vector<long> frames;
+    for (const auto& [f, i] : segment_of) frames.push_back(f);
+    if (!read_frames(rq, frames, per_frame, error)) return false;
     for (std::vector<double>* c : {&cv.column_input, &cv.column_matched, &cv.column_output})
         for (double& v : *c) v /= static_cast<double>(std::max<long>(1, curve_frames));
     out.combing.resize(segments.size());

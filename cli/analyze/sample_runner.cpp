@@ -103,23 +103,26 @@ PIXEL_YC* SampleRunner::svc_get_frame(void* fp, void* editp, int n, int* w_out, 
     return self->slot(k);
 }
 
-bool read_stretches(const AnalysisRequest& rq, const std::vector<Stretch>& stretches,
-                    const std::function<bool(long)>& wanted,
-                    const std::function<void(SampleRunner&, long)>& per_frame, std::string& error) {
-    for (const Stretch& st : stretches) {
-        bool any = false;
-        for (long f = st.start; f < st.start + st.frames && !any; ++f) any = wanted(f);
-        if (!any) continue;
-        const long first = std::max<long>(0, st.start - 2);
+bool read_frames(const AnalysisRequest& rq, const std::vector<long>& frames,
+                 const std::function<void(SampleRunner&, long)>& per_frame, std::string& error) {
+    // Frames this close are read in one pass; further apart, the clip is
+    // opened again at the next one.
+    constexpr long kReadThrough = 12;
+    for (size_t i = 0; i < frames.size();) {
+        size_t j = i + 1;
+        while (j < frames.size() && frames[j] - frames[j - 1] <= kReadThrough) ++j;
+        const long first = std::max<long>(0, frames[i] - 2);
         std::unique_ptr<FrameInput> in = rq.open(first, error);
         if (!in) return false;
         SampleRunner runner(rq.desc, rq.w, rq.h, first);
-        for (long f = st.start; f < st.start + st.frames; ++f) {
+        for (; i < j; ++i) {
+            const long f = frames[i];
             while (!runner.ended() && runner.loaded() <= f + 2)
                 if (!runner.advance(*in, error) && !runner.ended()) return false;
             if (f >= runner.loaded()) break;
-            if (wanted(f)) per_frame(runner, f);
+            per_frame(runner, f);
         }
+        i = j;
     }
     return true;
 }

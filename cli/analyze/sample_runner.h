@@ -72,12 +72,12 @@ private:
     int hwnd_token_ = 0;
 };
 
-// Reads the stretches (in order) through a SampleRunner each, starting two
-// frames early where the clip has them, and calls per_frame(runner, f) for
-// every frame f of a stretch that `wanted` accepts, with frames f-3 .. f+2
-// in the runner's ring (those the clip has).
-bool read_stretches(const AnalysisRequest& rq, const std::vector<Stretch>& stretches,
-                    const std::function<bool(long)>& wanted,
-                    const std::function<void(SampleRunner&, long)>& per_frame, std::string& error);
+// Reads the frames around each of `frames` (clip frame numbers, ascending)
+// through a SampleRunner and calls per_frame(runner, f) for each, with
+// frames f-3 .. f+2 in the runner's ring (those the clip has). Frames close
+// together are read in one pass; the clip is opened again where the next
+// lies further on.
+bool read_frames(const AnalysisRequest& rq, const std::vector<long>& frames,
+                 const std::function<void(SampleRunner&, long)>& per_frame, std::string& error);
 
 }  // namespace pelta_cli::analysis

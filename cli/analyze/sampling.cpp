@@ -4,27 +4,24 @@
 
 namespace pelta_cli::analysis {
 
-std::vector<Stretch> spread_stretches(long first, long end) {
-    if (end <= first) return {};
-    const long span = end - first;
-    if (span <= kWholeUpTo) return {Stretch{first, span}};
-    const long n = kSampleFrames / kStretchFrames;
-    std::vector<Stretch> out;
-    const double spacing = static_cast<double>(span - kStretchFrames) / static_cast<double>(n - 1);
-    for (long i = 0; i < n; ++i) {
-        long start = first + static_cast<long>(spacing * static_cast<double>(i) + 0.5);
-        start += start & 1;
-        if (!out.empty()) start = std::max(start, out.back().start + out.back().frames);
-        const long frames = std::min(kStretchFrames, end - start);
-        if (frames > 0) out.push_back(Stretch{start, frames});
-    }
-    return out;
+long whole_up_to(int w, int h) {
+    constexpr double kWholePixels = 5400.0 * 720 * 480;
+    return std::max(450L, static_cast<long>(kWholePixels / (std::max(1.0, double(w) * double(h)))));
 }
 
-StreamSampler::StreamSampler(long first, long end)
-    : first_(first + (first & 1)), end_(end), wanted_(kSampleFrames / kStretchFrames) {
+std::vector<Stretch> sampled_stretches(long first, long end, long whole) {
+    if (end <= first) return {};
+    if (end - first <= whole) return {Stretch{first, end - first}};
+    // As a pipe of this length is sampled, read to its end.
+    StreamSampler sampler(first, -1, whole);
+    for (long f = first; f < end; ++f) sampler.read(f);
+    return sampler.stretches(end - 1);
+}
+
+StreamSampler::StreamSampler(long first, long end, long whole)
+    : first_(first + (first & 1)), end_(end), whole_(whole), wanted_(kSampleFrames / kStretchFrames) {
     // A short range is taken whole: its first stretch starts at `first`.
-    if (end_ >= 0 && end_ - first <= kWholeUpTo) first_ = first;
+    if (end_ >= 0 && end_ - first <= whole_) first_ = first;
 }
 
 bool StreamSampler::in_stretch(long f) const {
@@ -46,7 +43,7 @@ std::vector<Stretch> StreamSampler::read(long f) {
     const long done = index(f) + 1;
     const long kept_now = (done + every_ - 1) / every_;
     // A range known to be short is never thinned.
-    if (end_ >= 0 && end_ - first_ <= kWholeUpTo) return dropped;
+    if (end_ >= 0 && end_ - first_ <= whole_) return dropped;
     if (kept_now < 2 * wanted_) return dropped;
     every_ *= 2;
     for (long k = every_ / 2; k < done; k += every_)

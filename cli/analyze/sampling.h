@@ -10,18 +10,23 @@
 
 namespace pelta_cli::analysis {
 
-// About this many frames, in stretches of kStretchFrames; a range of up to
-// kWholeUpTo frames is looked at whole.
+// About this many frames, in stretches of kStretchFrames, where a range is
+// too long to look at whole.
 constexpr long kSampleFrames = 300;
 constexpr long kStretchFrames = 30;
-constexpr long kWholeUpTo = 450;
+// A range of up to this many frames of w x h pixels is looked at whole,
+// every frame: three minutes of 720x480, fewer of larger frames (the
+// survey's time and memory grow with the pixels it reads).
+long whole_up_to(int w, int h);
 // Frames a later pass reads either side of a stretch (the filter's
 // neighbours): see read_stretches().
 constexpr long kAround = 2;
 
-// The stretches over frames [first, end), in order, each starting on an even
-// frame so that it holds whole frame pairs.
-std::vector<Stretch> spread_stretches(long first, long end);
+// The stretches over frames [first, end) that the survey reads: the whole
+// range where it holds no more than `whole` frames, else those a pipe of
+// that length keeps (StreamSampler), so that a file and a pipe of the same
+// frames are read alike.
+std::vector<Stretch> sampled_stretches(long first, long end, long whole);
 
 // The stretches of a pipe, chosen as it is read: one every kStretchFrames
 // frames from `first` at the start, then, whenever twice the wanted number
@@ -29,7 +34,7 @@ std::vector<Stretch> spread_stretches(long first, long end);
 // evenly over what was read.
 class StreamSampler {
 public:
-    StreamSampler(long first, long end);  // end -1: to the pipe's end
+    StreamSampler(long first, long end, long whole);  // end -1: to the pipe's end
     // Whether frame f is needed later: in a kept stretch, or within kAround
     // of one. Only a frame needed now can be needed later.
     bool keep(long f) const;
@@ -45,7 +50,7 @@ public:
 private:
     long index(long f) const { return (f - first_) / kStretchFrames; }
     bool kept(long k) const { return k >= 0 && k % every_ == 0; }
-    long first_, end_;
+    long first_, end_, whole_;
     long every_ = 1;
     long wanted_;
 };

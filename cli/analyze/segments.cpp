@@ -1,9 +1,15 @@
-// The segments pass: the sampled stretches judged one by one, neighbours of
-// one kind joined into parts, and each boundary between two kinds placed
-// where the frames show it: at a cut between them where there is one, else
-// midway. For a file, the gap between two stretches of different kinds is
-// narrowed first by surveying short stretches inside it.
+// The segments pass: where the clip changes from one kind of footage (or one
+// band) to another. Every frame the survey read has a reading of its own
+// (readings.cpp); within each run of consecutive frames the pass finds the
+// cut into pieces whose readings are each most alike (a change-point search
+// over the readings' counts, each boundary paid for, less at a scene cut),
+// judges each piece on its frames, and joins neighbours that the judgement
+// finds of one kind and band. Between two runs the survey did not join (a
+// long file sampled in stretches), it asks for the frames between them to be
+// read where their kinds differ, narrowing the gap until the change lies in
+// frames it read.
 #include <algorithm>
+#include <cmath>
 
 #include "analyze/passes.h"
 #include "analyze/sampling.h"
@@ -12,32 +18,19 @@ namespace pelta_cli::analysis {
 
 namespace {
 
-// Stretches surveyed inside a gap, and the gap they narrow it to.
-constexpr long kProbeFrames = 20;
-constexpr long kNarrowTo = kStretchFrames;
+// A reading's category: the readings themselves, Unclear last.
+constexpr int kUnclear = static_cast<int>(Reading::Unclear);
+constexpr int kCategories = kUnclear + 1;
 
-// What joins stretches into one part: match and window are one class, the
-// band being a matter of the part's settings.
-int class_of(ClipKind kind) {
-    switch (kind) {
-        case ClipKind::Match:
-        case ClipKind::Window: return 0;
-        case ClipKind::Progressive: return 1;
-        case ClipKind::Pulldown: return 2;
-        case ClipKind::Interlaced: return 3;
-        case ClipKind::Still: return 4;
-        case ClipKind::Black: return 5;
-    }
-    return 1;
-}
+int category_of(const FrameReading& r) { return static_cast<int>(r.reading); }
 
-// A stretch of the survey judged by itself: its class and confidence.
-struct JudgedStretch {
-    Stretch stretch;
-    int cls = 0;
-    double confidence = 0;
-};
+// What a boundary costs, in the units of the readings' log-likelihood: a
+// piece must explain its frames this much better than its neighbours do to
+// stand apart. At a scene cut, where footage is most often joined, half.
+constexpr double kBoundary = 12.0;
+constexpr double kBoundaryAtCut = 6.0;
 
+// A segment's frames from the survey: its records in frame order.
 FrameSet frames_in(const Survey& s, long first, long end) {
     FrameSet set;
     for (size_t i = 0; i < s.frames.size(); ++i)
@@ -46,91 +39,97 @@ FrameSet frames_in(const Survey& s, long first, long end) {
     return set;
 }
 
-std::vector<JudgedStretch> judge_stretches(const Survey& s) {
-    std::vector<JudgedStretch> out;
-    // A long stretch (a short clip looked at whole) is judged a second at a
-    // time, the last piece taking in a remainder shorter than half a second.
-    for (const Stretch& whole : s.stretches)
-        for (long at = whole.start; at < whole.start + whole.frames;) {
-            long frames = std::min(kStretchFrames, whole.start + whole.frames - at);
-            if (whole.start + whole.frames - (at + frames) < kStretchFrames / 2) frames = whole.start + whole.frames - at;
-            const Stretch st{at, frames};
-            at += frames;
-            const FrameSet set = frames_in(s, st.start, st.start + st.frames);
-            if (set.empty()) continue;
-            const Verdict v = judge(s, set);
-            out.push_back(JudgedStretch{st, class_of(v.kind), v.confidence});
-        }
-    std::sort(out.begin(), out.end(), [](const JudgedStretch& a, const JudgedStretch& b) { return a.stretch.start < b.stretch.start; });
-    // A stretch judged on slight evidence does not part what is around it:
-    // between two stretches of one class it takes theirs.
-    for (size_t i = 1; i + 1 < out.size(); ++i)
-        if (out[i].confidence < 0.5 && out[i - 1].cls == out[i + 1].cls && out[i].cls != out[i - 1].cls)
-            out[i].cls = out[i - 1].cls;
-    return out;
-}
-
-// Where between frames a (the end of one kind's stretches) and b (the start
-// of the next kind's) the boundary lies: at the frame of the clearest cut,
-// where one stands out of the changes around it, else midway.
-long place_boundary(const Survey& s, long a, long b) {
-    // The last stretch of one kind and the first of the next are judged a
-    // second each: the change may lie up to half of each inside them.
-    const long from = a - kStretchFrames / 2, to = b + kStretchFrames / 2;
-    double most = -1;
-    long at = -1;
-    std::vector<float> around;
-    for (const auto& [f, change] : s.frame_change) {
-        if (f < from - 10 || f > to + 10) continue;
-        around.push_back(change);
-        if (f >= from && f <= to && change > most) {
-            most = change;
-            at = f;
-        }
-    }
-    if (at >= 0 && around.size() >= 5) {
-        std::nth_element(around.begin(), around.begin() + static_cast<long>(around.size() / 2), around.end());
-        const double typical = around[around.size() / 2];
-        // A cut changes the frame by several times what motion does from
-        // one frame to the next, and by more than a quarter of an 8-bit code
-        // on average.
-        if (most >= 4.0 * typical && most >= 8.0) return at;
-    }
-    return a + (b - a) / 2;
-}
-
-// The first gap between two stretches of different kinds wider than a
-// stretch, and the short stretch in its middle to survey; none where every
-// such gap is narrow enough.
-bool next_probe(const std::vector<JudgedStretch>& judged, Stretch& probe) {
-    for (size_t i = 0; i + 1 < judged.size(); ++i) {
-        const long a = judged[i].stretch.end(), b = judged[i + 1].stretch.start;
-        if (judged[i].cls == judged[i + 1].cls || b - a <= kNarrowTo) continue;
-        long mid = a + (b - a - kProbeFrames) / 2;
-        mid += mid & 1;
-        if (mid < a || mid + kProbeFrames > b) continue;
-        probe = Stretch{mid, kProbeFrames};
-        return true;
-    }
-    return false;
-}
-
-// Runs of stretches of one class: the first stretch's start to the last
-// one's end, and the class.
-struct ClassRun {
-    Stretch stretch;
-    int cls = 0;
-};
-
-std::vector<ClassRun> class_runs(const std::vector<JudgedStretch>& judged) {
-    std::vector<ClassRun> runs;
-    for (const JudgedStretch& j : judged) {
-        if (!runs.empty() && runs.back().cls == j.cls)
-            runs.back().stretch.frames = j.stretch.end() - runs.back().stretch.start;
-        else
-            runs.push_back({j.stretch, j.cls});
+// The survey's records over [first, end) as runs of consecutive frames.
+std::vector<FrameSet> runs_of_frames(const Survey& s, long first, long end) {
+    std::vector<FrameSet> runs;
+    for (size_t i : frames_in(s, first, end)) {
+        if (runs.empty() || s.frames[runs.back().back()].frame + 1 != s.frames[i].frame) runs.emplace_back();
+        runs.back().push_back(i);
     }
     return runs;
+}
+
+// The frames where the picture cuts: a change from the frame before that
+// stands several times above the changes around it (the median of the 20
+// nearest), and above a quarter of an 8-bit code on average.
+std::vector<long> cuts_between(const Survey& s, long first, long end) {
+    std::vector<long> cuts;
+    const auto& ch = s.frame_change;
+    for (size_t i = 0; i < ch.size(); ++i) {
+        const auto& [f, change] = ch[i];
+        if (f < first || f >= end || change < 8.0) continue;
+        std::vector<float> around;
+        for (size_t j = i >= 10 ? i - 10 : 0; j < std::min(ch.size(), i + 11); ++j)
+            if (j != i && std::labs(ch[j].first - f) <= 15) around.push_back(ch[j].second);
+        if (around.size() < 4) continue;
+        std::nth_element(around.begin(), around.begin() + static_cast<long>(around.size() / 2), around.end());
+        if (change >= 4.0 * around[around.size() / 2]) cuts.push_back(f);
+    }
+    return cuts;
+}
+
+// Prefix sums of the readings' categories over a run: a frame counts its
+// weight to its category and the rest to Unclear.
+struct Counts {
+    std::vector<double> sum;  // [(k * kCategories) + c]: frames 0..k-1 of the run
+    double n(size_t a, size_t b, int c) const { return sum[b * kCategories + c] - sum[a * kCategories + c]; }
+    // The readings of frames [a, b) explained by their own mix: minus their
+    // log-likelihood under it.
+    double cost(size_t a, size_t b) const {
+        const double total = static_cast<double>(b - a);
+        double h = 0;
+        for (int c = 0; c < kCategories; ++c) {
+            const double k = n(a, b, c);
+            if (k > 1e-9) h -= k * std::log(k / total);
+        }
+        return h;
+    }
+};
+
+Counts count_readings(const Survey& s, const FrameSet& run) {
+    Counts c;
+    c.sum.assign((run.size() + 1) * kCategories, 0.0);
+    for (size_t k = 0; k < run.size(); ++k) {
+        const FrameReading r = read_frame(s, run[k]);
+        double* row = &c.sum[(k + 1) * kCategories];
+        std::copy(row - kCategories, row, row);
+        row[category_of(r)] += r.weight;
+        row[kUnclear] += 1.0 - r.weight;
+    }
+    return c;
+}
+
+// The boundaries within a run (indices into it, ascending) that explain its
+// readings best: optimal partitioning, pruned as PELT prunes it (a start
+// that can no longer win is dropped).
+std::vector<size_t> change_points(const Survey& s, const FrameSet& run) {
+    const size_t n = run.size();
+    const Counts counts = count_readings(s, run);
+    const std::vector<long> cuts = cuts_between(s, s.frames[run.front()].frame, s.frames[run.back()].frame + 1);
+    auto penalty = [&](size_t k) {
+        const long f = s.frames[run[k]].frame;
+        return std::binary_search(cuts.begin(), cuts.end(), f) ? kBoundaryAtCut : kBoundary;
+    };
+    std::vector<double> best(n + 1, 0.0);
+    std::vector<size_t> from(n + 1, 0);
+    std::vector<size_t> starts{0};
+    for (size_t b = 1; b <= n; ++b) {
+        double top = INFINITY;
+        for (size_t a : starts) {
+            const double v = (a == 0 ? 0.0 : best[a] + penalty(a)) + counts.cost(a, b);
+            if (v < top) top = v, from[b] = a;
+        }
+        best[b] = top;
+        std::vector<size_t> kept;
+        for (size_t a : starts)
+            if ((a == 0 ? 0.0 : best[a]) + counts.cost(a, b) <= top + kBoundary) kept.push_back(a);
+        kept.push_back(b);
+        starts = std::move(kept);
+    }
+    std::vector<size_t> bounds;
+    for (size_t b = from[n]; b > 0; b = from[b]) bounds.push_back(b);
+    std::reverse(bounds.begin(), bounds.end());
+    return bounds;
 }
 
 // Whether two neighbours found of one kind hold one band (or neither has
@@ -142,58 +141,206 @@ bool same_kind_and_band(const Verdict& a, const Verdict& b) {
     return a.kind == b.kind && same_band;
 }
 
-// The segments between the boundaries, each judged on its records;
-// neighbours that the verdicts on them together find of one kind and band
-// join.
-std::vector<FoundSegment> segments_between(const Survey& s, const std::vector<long>& bounds, long first, long end) {
+// The pieces of a run between its change points, each judged on its own
+// frames.
+std::vector<FoundSegment> judged_pieces(const Survey& s, const FrameSet& run) {
     std::vector<FoundSegment> out;
-    for (size_t i = 0; i <= bounds.size(); ++i) {
+    std::vector<size_t> bounds = change_points(s, run);
+    bounds.push_back(run.size());
+    size_t a = 0;
+    for (size_t b : bounds) {
         FoundSegment seg;
-        const long a = i == 0 ? first : bounds[i - 1], b = i < bounds.size() ? bounds[i] : end;
-        seg.stretch = Stretch{a, b - a};
-        seg.records = frames_in(s, a, b);
-        if (seg.records.empty()) continue;
+        seg.records.assign(run.begin() + static_cast<long>(a), run.begin() + static_cast<long>(b));
+        const long f0 = s.frames[seg.records.front()].frame;
+        seg.stretch = Stretch{f0, s.frames[seg.records.back()].frame + 1 - f0};
         seg.verdict = judge(s, seg.records);
+        out.push_back(std::move(seg));
+        a = b;
+    }
+    return out;
+}
+
+// ---- bands within out-of-step footage ------------------------------------------
+
+// Frames a band is judged over at a time, and how far apart those windows
+// start: a band must hold for some windows on end to count.
+constexpr size_t kBandWindow = 40, kBandStep = 10;
+constexpr size_t kBandRun = 3;
+
+// The band a window of frames shows, as blocks [lb, rb); empty where it
+// shows none.
+struct BandLabel {
+    int lb = 0, rb = 0;
+    bool none() const { return rb <= lb; }
+    bool same(const BandLabel& o) const {
+        if (none() || o.none()) return none() && o.none();
+        return std::min(rb, o.rb) - std::max(lb, o.lb) >= (std::max(rb - lb, o.rb - o.lb) + 1) / 2;
+    }
+};
+
+// Where within records [from, to) of a segment a band [lb, rb) starts
+// (`appears`) or ends: the split that best parts frames where it stays
+// combed from those where it does not, snapped to a cut within two frames.
+size_t band_change(const Survey& s, const FrameSet& recs, size_t from, size_t to, const BandLabel& band) {
+    std::vector<double> y;
+    for (size_t k = from; k < to; ++k) y.push_back(band_contrast(s, recs[k], band.lb, band.rb));
+    if (y.size() < 2) return from;
+    // The split minimising the squared deviation from each side's mean.
+    std::vector<double> sum(y.size() + 1, 0.0), sum2(y.size() + 1, 0.0);
+    for (size_t k = 0; k < y.size(); ++k) sum[k + 1] = sum[k] + y[k], sum2[k + 1] = sum2[k] + y[k] * y[k];
+    auto spread = [&](size_t a, size_t b) {
+        const double n = static_cast<double>(b - a), m = (sum[b] - sum[a]) / n;
+        return (sum2[b] - sum2[a]) - n * m * m;
+    };
+    size_t best = 1;
+    double least = INFINITY;
+    for (size_t t = 1; t < y.size(); ++t) {
+        const double v = spread(0, t) + spread(t, y.size());
+        if (v < least) least = v, best = t;
+    }
+    const long at = s.frames[recs[from + best]].frame;
+    for (long cut : cuts_between(s, at - 2, at + 3))
+        if (cut - s.frames[recs[from]].frame > 0 && cut - s.frames[recs[from]].frame < static_cast<long>(y.size()))
+            return from + static_cast<size_t>(cut - s.frames[recs[from]].frame);
+    return from + best;
+}
+
+// A segment of out-of-step footage cut where a band appears, ends or moves:
+// windows of its frames judged one by one, runs of windows that agree on
+// the band, and each change placed on the frame.
+std::vector<FoundSegment> split_by_band(const Survey& s, FoundSegment seg) {
+    const FrameSet& recs = seg.records;
+    std::vector<FoundSegment> out;
+    if (recs.size() < 2 * kBandWindow) {
+        out.push_back(std::move(seg));
+        return out;
+    }
+    std::vector<BandLabel> labels;
+    for (size_t w = 0; w + kBandWindow <= recs.size(); w += kBandStep) {
+        const Verdict v = judge(s, FrameSet(recs.begin() + static_cast<long>(w), recs.begin() + static_cast<long>(w + kBandWindow)));
+        labels.push_back(v.kind == ClipKind::Window ? BandLabel{v.lb, v.rb} : BandLabel{});
+    }
+    // Runs of windows of one label; a run too short to count takes the
+    // label of the run before it.
+    std::vector<std::pair<size_t, BandLabel>> runs;  // first window, label
+    for (size_t w = 0; w < labels.size(); ++w)
+        if (runs.empty() || !runs.back().second.same(labels[w])) runs.push_back({w, labels[w]});
+    std::vector<std::pair<size_t, BandLabel>> kept;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const size_t end = i + 1 < runs.size() ? runs[i + 1].first : labels.size();
+        if (end - runs[i].first < kBandRun && !kept.empty()) continue;
+        if (!kept.empty() && kept.back().second.same(runs[i].second)) continue;
+        kept.push_back(runs[i]);
+    }
+    std::vector<size_t> cuts;  // record indices where a new part begins
+    for (size_t i = 1; i < kept.size(); ++i) {
+        const BandLabel& a = kept[i - 1].second;
+        const BandLabel& b = kept[i].second;
+        // The change lies between the last window of the run before and the
+        // first of this one.
+        const size_t from = (kept[i].first - 1) * kBandStep, to = std::min(recs.size(), kept[i].first * kBandStep + kBandWindow);
+        cuts.push_back(band_change(s, recs, from, to, a.none() ? b : a));
+    }
+    size_t a = 0;
+    cuts.push_back(recs.size());
+    for (size_t b : cuts) {
+        if (b <= a) continue;
+        FoundSegment part;
+        part.records.assign(recs.begin() + static_cast<long>(a), recs.begin() + static_cast<long>(b));
+        const long f0 = s.frames[part.records.front()].frame;
+        part.stretch = Stretch{f0, s.frames[part.records.back()].frame + 1 - f0};
+        part.verdict = judge(s, part.records);
+        out.push_back(std::move(part));
+        a = b;
+    }
+    return out;
+}
+
+// Neighbours found of one kind and band joined, and judged together.
+void join_alike(const Survey& s, std::vector<FoundSegment>& segs) {
+    std::vector<FoundSegment> out;
+    for (FoundSegment& seg : segs) {
         if (!out.empty() && same_kind_and_band(out.back().verdict, seg.verdict)) {
             FoundSegment& last = out.back();
-            last.stretch.frames = b - last.stretch.start;
+            last.stretch.frames = seg.stretch.end() - last.stretch.start;
             last.records.insert(last.records.end(), seg.records.begin(), seg.records.end());
             last.verdict = judge(s, last.records);
             continue;
         }
         out.push_back(std::move(seg));
     }
-    if (!out.empty()) {
-        out.back().stretch.frames = end - out.back().stretch.start;
-        out.front().stretch.frames += out.front().stretch.start - first;
-        out.front().stretch.start = first;
-    }
-    return out;
+    segs = std::move(out);
 }
+
+// Where in the gap between frames a (the end of what one kind's run read)
+// and b (the start of the next's) the boundary lies, where the gap cannot be
+// read: at the clearest cut in it, else midway.
+long boundary_in_gap(const Survey& s, long a, long b) {
+    const std::vector<long> cuts = cuts_between(s, a, b + 1);
+    long at = -1;
+    float most = -1;
+    for (const auto& [f, change] : s.frame_change)
+        if (std::binary_search(cuts.begin(), cuts.end(), f) && change > most) most = change, at = f;
+    return at >= 0 ? at : a + (b - a) / 2;
+}
+
+// Frames of a gap read at once: the whole gap where it is this short, else
+// a stretch in its middle.
+constexpr long kReadWhole = 3 * kStretchFrames;
 
 }  // namespace
 
 Parts find_parts(const Survey& s, long first, long end, const MayRead& may) {
     Parts parts;
-    const std::vector<JudgedStretch> judged = judge_stretches(s);
-    if (judged.empty()) return parts;
-    // A file: each gap between two kinds narrowed first by surveying short
-    // stretches inside it, one at a time.
-    Stretch probe;
-    if (may.probes && next_probe(judged, probe)) {
-        parts.survey.push_back(probe);
-        return parts;
+    std::vector<std::vector<FoundSegment>> found;
+    for (const FrameSet& run : runs_of_frames(s, first, end)) {
+        std::vector<FoundSegment> pieces = judged_pieces(s, run);
+        join_alike(s, pieces);
+        std::vector<FoundSegment> split;
+        for (FoundSegment& p : pieces) {
+            if (!is_pelta_kind(p.verdict.kind)) {
+                split.push_back(std::move(p));
+                continue;
+            }
+            for (FoundSegment& q : split_by_band(s, std::move(p))) split.push_back(std::move(q));
+        }
+        join_alike(s, split);
+        found.push_back(std::move(split));
     }
-    const std::vector<ClassRun> runs = class_runs(judged);
-    std::vector<long> bounds;  // where each run after the first begins
-    for (size_t i = 0; i + 1 < runs.size(); ++i) {
-        const long a = runs[i].stretch.end(), b = runs[i + 1].stretch.start;
-        // The frames between two runs, read for a cut where the clip allows.
-        if (may.changes) parts.changes.push_back(Stretch{a, b + 1 - a});
-        bounds.push_back(place_boundary(s, a, b));
+    if (found.empty()) return parts;
+    // Gaps between runs whose kinds differ: read more of them where the clip
+    // allows, the whole gap where it is short, else a stretch in its middle.
+    for (size_t i = 1; i < found.size(); ++i) {
+        const FoundSegment& before = found[i - 1].back();
+        const FoundSegment& after = found[i].front();
+        if (same_kind_and_band(before.verdict, after.verdict)) continue;
+        const long a = before.stretch.end(), b = after.stretch.start;
+        const long mid = a + (b - a - kStretchFrames) / 2;
+        if (may.probes)
+            parts.survey.push_back(b - a <= kReadWhole ? Stretch{a, b - a} : Stretch{mid + (mid & 1), kStretchFrames});
+        else if (may.changes)
+            parts.changes.push_back(Stretch{a, b + 1 - a});
     }
     if (parts.wants_reading()) return parts;
-    parts.segments = segments_between(s, bounds, first, end);
+    // The runs' segments in order, each gap closed: at its cut (or midway)
+    // between kinds that differ, and by joining them where they do not.
+    std::vector<FoundSegment>& all = parts.segments;
+    for (std::vector<FoundSegment>& segs : found) {
+        if (!all.empty()) {
+            FoundSegment& before = all.back();
+            FoundSegment& after = segs.front();
+            const long a = before.stretch.end(), b = after.stretch.start;
+            const long at = same_kind_and_band(before.verdict, after.verdict) ? b : boundary_in_gap(s, a, b);
+            before.stretch.frames = at - before.stretch.start;
+            after.stretch.frames = after.stretch.end() - at;
+            after.stretch.start = at;
+        }
+        for (FoundSegment& seg : segs) all.push_back(std::move(seg));
+    }
+    join_alike(s, all);
+    all.back().stretch.frames = end - all.back().stretch.start;
+    all.front().stretch.frames += all.front().stretch.start - first;
+    all.front().stretch.start = first;
     return parts;
 }
 

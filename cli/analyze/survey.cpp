@@ -176,6 +176,10 @@ public:
             for (size_t b = 0; b < nb_; ++b)
                 for (int p = 0; p < 2; ++p) r.change[p] += r.moved[2 * b + static_cast<size_t>(p)];
             for (double& c : r.change) c /= static_cast<double>(nb_);
+            if (prev2_.frame >= 0 && prev2_.frame == f - 2) {
+                r.moved2.resize(2 * nb_);
+                field_change(cur_.p.y.data(), prev2_.p.y.data(), out_.blocks, rq_.h, r.moved2.data());
+            }
         }
         out_.frames.push_back(std::move(r));
     }
@@ -211,6 +215,10 @@ public:
                 if (r.frame >= out_.stretches[i].start && r.frame < out_.stretches[i].start + out_.stretches[i].frames)
                     r.stretch = static_cast<int>(i);
         std::sort(out_.frame_change.begin(), out_.frame_change.end());
+        out_.frame_change.erase(std::unique(out_.frame_change.begin(), out_.frame_change.end(),
+                                            [](const auto& a, const auto& b) { return a.first == b.first; }),
+                                out_.frame_change.end());
+        sort_records();
         std::vector<double> noise;
         for (const FrameRecord& r : out_.frames)
             if (r.noise >= 0) noise.push_back(r.noise);
@@ -223,10 +231,31 @@ public:
     long recorded() const { return recorded_; }
 
 private:
+    // The records in frame order (a stretch surveyed later may lie before
+    // those read earlier), the pairs following their frames' records.
+    void sort_records() {
+        std::vector<size_t> order(out_.frames.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return out_.frames[a].frame < out_.frames[b].frame; });
+        std::vector<size_t> moved_to(order.size());
+        std::vector<FrameRecord> sorted;
+        sorted.reserve(order.size());
+        for (size_t k = 0; k < order.size(); ++k) {
+            moved_to[order[k]] = k;
+            sorted.push_back(std::move(out_.frames[order[k]]));
+        }
+        out_.frames = std::move(sorted);
+        for (PairRecord& p : out_.pairs) p.record = moved_to[p.record];
+        std::sort(out_.pairs.begin(), out_.pairs.end(),
+                  [](const PairRecord& a, const PairRecord& b) { return a.record < b.record; });
+    }
+
     // The grain on every fourth recorded frame.
     static constexpr long kNoiseEvery = 4;
 
     void remember(long f, const PIXEL_YC* frame, int stride) {
+        std::swap(prev2_, prev_);
         std::swap(prev_, cur_);
         cur_.frame = f;
         make_profiles(frame, stride, 0, rq_.w, rq_.h, kBlock, true, cur_.p);
@@ -237,20 +266,19 @@ private:
         r.has_next = true;
         for (int p = 0; p < 2; ++p) weave_blocks(prev_.p, cur_.p, p, r.next_comb[p], nullptr, &r.chroma_next[p]);
         if (r.frame % 2 != 0 || pairs_seen_++ % pair_every_ != 0) return;
-        rebuilt_.resize(nb_ * static_cast<size_t>(rq_.h));
         PairRecord pr;
         pr.record = index;
         pr.comb.resize(maps_.size() * nb_);
-        for (size_t m = 0; m < maps_.size(); ++m) {
-            apply_rebuild(maps_[m], prev_.p.y.data(), cur_.p.y.data(), out_.blocks, rebuilt_.data());
-            std::fill(energy_.begin(), energy_.end(), 0.0);
-            weave_energy(rebuilt_.data(), rebuilt_.data(), 0, out_.blocks, rq_.h, energy_.data(), nullptr);
-            std::copy(energy_.begin(), energy_.end(), pr.comb.begin() + static_cast<long>(m * nb_));
-        }
+        for (size_t m = 0; m < maps_.size(); ++m)
+            rebuild_comb(maps_[m], prev_.p.y.data(), cur_.p.y.data(), out_.blocks, rebuilt_, pr.comb.data() + m * nb_);
         out_.pairs.push_back(std::move(pr));
-        if (out_.pairs.size() >= 2 * want_pairs_) {
-            for (size_t i = 1; 2 * i < out_.pairs.size(); ++i) out_.pairs[i] = std::move(out_.pairs[2 * i]);
-            out_.pairs.resize((out_.pairs.size() + 1) / 2);
+        // However long the clip, at least one pair in four is kept, so that
+        // every stretch of it has pairs of its own to show a band.
+        // (Only this reading's own pairs: those of an earlier one stay.)
+        const size_t own = out_.pairs.size() - first_pair_;
+        if (own >= 2 * std::max(want_pairs_, static_cast<size_t>(pairs_seen_))) {
+            for (size_t i = 1; 2 * i < own; ++i) out_.pairs[first_pair_ + i] = std::move(out_.pairs[first_pair_ + 2 * i]);
+            out_.pairs.resize(first_pair_ + (own + 1) / 2);
             pair_every_ *= 2;
         }
     }
@@ -259,9 +287,10 @@ private:
     Survey& out_;
     size_t nb_;
     size_t want_pairs_ = 16;
+    size_t first_pair_ = out_.pairs.size();  // the pairs of earlier readings come before
     long pair_every_ = 1, pairs_seen_ = 0, recorded_ = 0;
     bool recorded_last_ = false;
-    Seen prev_, cur_;
+    Seen prev2_, prev_, cur_;
     ChangeMeter meter_;
     std::vector<RebuildMap> maps_;  // [tff * kCoarseShifts + k], for an even frame
     std::vector<float> rebuilt_;
@@ -303,7 +332,7 @@ bool run_survey(const AnalysisRequest& rq, const std::vector<Stretch>& stretches
 bool survey_stream(const AnalysisRequest& rq, Survey& out, long& length, std::string& error) {
     out = Survey{};
     SurveyBuilder b(rq, out);
-    StreamSampler sampler(rq.start, rq.frames < 0 ? -1 : rq.start + rq.frames);
+    StreamSampler sampler(rq.start, rq.frames < 0 ? -1 : rq.start + rq.frames, whole_up_to(rq.w, rq.h));
     std::vector<PIXEL_YC> pixels;  // grows with the first frame that arrives
     long f = 0;
     for (;; ++f) {

@@ -16,21 +16,6 @@ namespace pelta_cli::analysis {
 
 namespace {
 
-// A block's change since the frame before, per profile row, below which it
-// counts as still whatever the grain: a quarter of an 8-bit code per pixel,
-// the same over the block's columns (the 0..4096 scale: 16 a code).
-constexpr double kStillChange = 4.0 * kBlock;
-// The mean change white grain of standard deviation 1 gives a profile row:
-// the difference of two sums of kBlock samples, sqrt(2 * kBlock) * sqrt(2/pi).
-const double kGrainChange = std::sqrt(4.0 * kBlock / std::numbers::pi);
-// Mean luma below which a still stretch is black (10 codes above black on
-// the 8-bit scale).
-constexpr double kBlackLuma = 10.0 * 4096.0 / 219.0;
-// A picture whose block means spread less than this (two 8-bit codes) shows
-// nothing: black, a blue screen. Whatever changes in it from frame to frame
-// (grain, a codec's block flicker) is not motion that combing could show.
-constexpr double kBlankSpread = 2.0 * 4096.0 / 219.0;
-
 // The phases of five frames lean apart this many times more than chance
 // makes them (the F ratio of their means): the cadence of pulldown.
 constexpr double kCadence = 12.0;
@@ -54,31 +39,6 @@ double median(std::vector<double> v) {
     const size_t m = v.size() / 2;
     std::nth_element(v.begin(), v.begin() + static_cast<long>(m), v.end());
     return v[m];
-}
-
-// Which blocks of a frame moved, and whether the frame did.
-struct Motion {
-    std::vector<bool> block;
-    long blocks = 0;
-    bool frame = false;
-};
-
-Motion motion_of(const Survey& s, const FrameRecord& r, double floor) {
-    Motion m;
-    m.block.assign(static_cast<size_t>(s.blocks), false);
-    if (!r.has_prev) return m;
-    for (int b = 0; b < s.blocks; ++b) {
-        const size_t i = 2 * static_cast<size_t>(b);
-        if (std::max(r.moved[i], r.moved[i + 1]) > floor) {
-            m.block[static_cast<size_t>(b)] = true;
-            ++m.blocks;
-        }
-    }
-    // Grain of deviation sigma spreads block means by sigma / sqrt(kBlock);
-    // a picture holds something only well beyond that.
-    const bool blank = r.spread < std::max(kBlankSpread, 3.0 * s.noise / std::sqrt(double(kBlock)));
-    m.frame = !blank && m.blocks >= std::max<long>(2, s.blocks / 32);
-    return m;
 }
 
 }  // namespace
@@ -148,13 +108,6 @@ long foreseen_match(const Survey& s, size_t index, int tff, int lb, int rb) {
     return n;
 }
 
-// A block moved when its change stands half again above what the grain
-// alone gives: a change averaged over a block's rows scatters by a few
-// percent of its mean, so grain reaches that only where the estimate of it
-// falls short.
-double still_change(const Survey& s) { return std::max(kStillChange, 1.5 * kGrainChange * s.noise); }
-
-bool frame_moves(const Survey& s, const FrameRecord& r) { return motion_of(s, r, still_change(s)).frame; }
 
 namespace {
 
@@ -169,22 +122,13 @@ struct MotionCount {
 
 MotionCount motion_and_repeats(const Survey& s, const FrameSet& set) {
     MotionCount m;
-    const double grain = kGrainChange * s.noise;
-    const double still = still_change(s);
     for (size_t i : set) {
         const FrameRecord& r = s.frames[i];
         m.luma += r.luma;
-        const Motion mo = motion_of(s, r, still);
+        const Motion mo = motion_of(s, r);
         if (!mo.frame) continue;
         ++m.moving;
-        // A frame repeats one field of the frame before when that field
-        // changed by little more than the grain while the other moved.
-        double change[2] = {0, 0};
-        for (int b = 0; b < s.blocks; ++b)
-            if (mo.block[static_cast<size_t>(b)])
-                for (int p = 0; p < 2; ++p)
-                    change[p] += std::max(0.0, r.moved[2 * static_cast<size_t>(b) + static_cast<size_t>(p)] - grain);
-        if (std::min(change[0], change[1]) < 0.25 * std::max(change[0], change[1])) ++m.repeats;
+        m.repeats += repeats_a_field(s, r, mo);
     }
     return m;
 }
@@ -257,12 +201,11 @@ struct GainTable {
 
 GainTable gain_table(const Survey& s, const FrameSet& set) {
     GainTable g;
-    const double still = still_change(s);
     const int nb = s.blocks;
     std::vector<bool> in_set(s.frames.size(), false);
     for (size_t i : set) in_set[i] = true;
     for (const PairRecord& p : s.pairs)
-        if (in_set[p.record] && motion_of(s, s.frames[p.record], still).frame) g.pairs.push_back(&p);
+        if (in_set[p.record] && motion_of(s, s.frames[p.record]).frame) g.pairs.push_back(&p);
     g.cells = 2 * static_cast<size_t>(kCoarseShifts) * static_cast<size_t>(nb);
     g.n.assign(g.cells, 0);
     g.sum.assign(g.cells, 0);
@@ -414,7 +357,6 @@ struct Readings {
 // best: interlaced again.
 Readings frame_readings(const Survey& s, const FrameSet& set, const Band best[2]) {
     const int nb = s.blocks;
-    const double still = still_change(s);
     std::vector<bool> banded(static_cast<size_t>(nb), false);
     for (int t = 0; t < 2; ++t)
         if (2 * (best[t].rb - best[t].lb) < nb)
@@ -422,7 +364,7 @@ Readings frame_readings(const Survey& s, const FrameSet& set, const Band best[2]
     Readings rd;
     for (size_t i : set) {
         const FrameRecord& r = s.frames[i];
-        if (!r.has_next || !motion_of(s, r, still).frame) continue;
+        if (!r.has_next || !motion_of(s, r).frame) continue;
         double c[3] = {0, 0, 0}, field = 0;
         int blocks = 0;
         for (int b = 0; b < nb; ++b) {
@@ -511,8 +453,11 @@ void choose_kind(const Survey& s, const GainTable& g, const Band best[2], const 
     // Interlacing ties the best weave with the next best; a sure band's
     // window is pelta's kind unless the rest of the picture ties crisply,
     // for where the rest moves too slowly to read clearly a codec's lighter
-    // losses within a frame pass for a loose tie.
-    const bool window_kind = with_window && 2 * rd.crisp_ties < rd.counted;
+    // losses within a frame pass for a loose tie. Nor where the rest reads
+    // as whole pictures more often than out of step: field matching would
+    // comb them, and a picture that a weave with a neighbour and a shift
+    // also restores (a pan straight up or down) needs nothing.
+    const bool window_kind = with_window && 2 * rd.crisp_ties < rd.counted && share[2] > share[0];
     if (!window_kind) {
         if (share[1] >= share[0] && share[1] >= share[2]) {
             v.kind = ClipKind::Interlaced;
@@ -554,7 +499,7 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     v.dup_share = v.moving ? static_cast<double>(m.repeats) / static_cast<double>(v.moving) : 0;
     pulldown_cadence(s, set, v);
     if (v.moving < std::max<long>(4, v.frames / 5)) {
-        v.kind = set.empty() || m.luma / static_cast<double>(set.size()) >= kBlackLuma ? ClipKind::Still
+        v.kind = set.empty() || !is_dark(m.luma / static_cast<double>(set.size())) ? ClipKind::Still
                                                                                        : ClipKind::Black;
         v.black = set.empty() ? 0 : m.luma / static_cast<double>(set.size());
         v.confidence = 1.0 - static_cast<double>(v.moving) / std::max<long>(1, v.frames);

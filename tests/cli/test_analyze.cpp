@@ -505,35 +505,43 @@ TEST(AnalyzeProfiles, RebuildAsTheFilterDoes) {
 }
 
 // Which frames are looked at: a file's stretches lie within the range, in
-// order, a second long on even frames, and cover it evenly; a pipe's, chosen
-// as it is read, stay about as many however long it runs, spread over all of
-// it, and every frame of them was kept (with its neighbours) when read.
+// order, and are those a pipe of the same frames keeps, so that both are
+// read alike; a short range is read whole. A pipe's, chosen as it is read,
+// stay about as many however long it runs, spread over all of it, and every
+// frame of them was kept (with its neighbours) when read.
 TEST(AnalyzeSampling, StretchesSpreadOverTheClip) {
     using namespace pelta_cli::analysis;
     using pelta_cli::Stretch;
-    for (const auto& [first, end] : {std::pair<long, long>{0, 300}, {7, 460}, {0, 107892}, {1000, 1200}}) {
+    constexpr long kWhole = 450;
+    for (const auto& [first, end] : {std::pair<long, long>{0, 300}, {7, 460}, {0, 107892}, {1000, 1200}, {3, 2000}}) {
         SCOPED_TRACE(testing::Message() << first << ".." << end);
-        const std::vector<Stretch> st = spread_stretches(first, end);
+        const std::vector<Stretch> st = sampled_stretches(first, end, kWhole);
         ASSERT_FALSE(st.empty());
         long frames = 0;
         for (size_t i = 0; i < st.size(); ++i) {
             EXPECT_GE(st[i].start, first);
-            EXPECT_LE(st[i].start + st[i].frames, end);
+            EXPECT_LE(st[i].end(), end);
             if (i) {
-                EXPECT_GE(st[i].start, st[i - 1].start + st[i - 1].frames);
+                EXPECT_GE(st[i].start, st[i - 1].end());
             }
             frames += st[i].frames;
         }
-        if (end - first <= kWholeUpTo) {
+        if (end - first <= kWhole) {
             EXPECT_EQ(frames, end - first);
-        } else {
-            EXPECT_EQ(frames, kSampleFrames);
-            EXPECT_GE(st.back().start + st.back().frames, end - kStretchFrames);  // to the end
+            continue;
+        }
+        StreamSampler pipe(first, -1, kWhole);
+        for (long f = first; f < end; ++f) pipe.read(f);
+        const std::vector<Stretch> piped = pipe.stretches(end - 1);
+        ASSERT_EQ(piped.size(), st.size());
+        for (size_t i = 0; i < st.size(); ++i) {
+            EXPECT_EQ(piped[i].start, st[i].start);
+            EXPECT_EQ(piped[i].frames, st[i].frames);
         }
     }
     for (long length : {200L, 650L, 5000L, 107892L}) {
         SCOPED_TRACE(length);
-        StreamSampler sampler(0, -1);
+        StreamSampler sampler(0, -1, kWhole);
         std::vector<bool> kept(static_cast<size_t>(length), false);
         for (long f = 0; f < length; ++f) {
             kept[static_cast<size_t>(f)] = sampler.keep(f);
