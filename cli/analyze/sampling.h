@@ -46,6 +46,8 @@ public:
     // read (`last`).
     std::vector<Stretch> stretches(long last) const;
     bool done(long f) const { return end_ >= 0 && f >= end_; }
+    // Frames from one kept stretch's start to the next's.
+    long spacing() const { return every_ * kStretchFrames; }
 
 private:
     long index(long f) const { return (f - first_) / kStretchFrames; }

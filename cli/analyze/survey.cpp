@@ -145,13 +145,15 @@ public:
     // The next frame read, f: `record` when it belongs to a stretch,
     // `needed` when it or a neighbour does (otherwise only its change from
     // the frame before is kept, for the cuts).
-    void add(long f, const PIXEL_YC* frame, int stride, bool record, bool needed) {
+    // ... and answers the frame's change from the one before (-1 where that
+    // was not read), kept in the survey unless `keep_change` is false.
+    double add(long f, const PIXEL_YC* frame, int stride, bool record, bool needed, bool keep_change = true) {
         const double change = meter_.measure(f, frame, stride, rq_.w, rq_.h);
-        if (change >= 0) out_.frame_change.emplace_back(f, static_cast<float>(change));
+        if (change >= 0 && keep_change) out_.frame_change.emplace_back(f, static_cast<float>(change));
         if (!needed) {
             cur_.frame = -1;
             recorded_last_ = false;
-            return;
+            return change;
         }
         remember(f, frame, stride);
         const bool after_prev = prev_.frame >= 0 && prev_.frame == f - 1;
@@ -160,7 +162,7 @@ public:
         if (after_prev && recorded_last_ && !out_.frames.empty() && out_.frames.back().frame == prev_.frame)
             link_next(out_.frames.size() - 1);
         recorded_last_ = record;
-        if (!record) return;
+        if (!record) return change;
         FrameRecord r;
         r.frame = f;
         double luma = 0;
@@ -182,6 +184,7 @@ public:
             }
         }
         out_.frames.push_back(std::move(r));
+        return change;
     }
 
     // The records of frames [first, end) and their pairs are no longer
@@ -329,29 +332,95 @@ bool run_survey(const AnalysisRequest& rq, const std::vector<Stretch>& stretches
     return true;
 }
 
+namespace {
+
+// How far from a kept stretch a long pipe's frame-to-frame changes are all
+// kept: where its boundary with a neighbour of another kind is sought.
+constexpr long kNearCut = 45;
+
+// The frame-to-frame changes of a long pipe's frames between its sampled
+// stretches, where a cut between two of them may lie: the largest change in
+// each stretch of the sampler's spacing, so that they stay as few as the
+// stretches however long the pipe runs.
+class CutCandidates {
+public:
+    void add(long f, long spacing, float change) {
+        const long slot = f / spacing;
+        if (!kept_.empty() && kept_.back().first / spacing == slot) {
+            if (change > kept_.back().second) kept_.back() = {f, change};
+            return;
+        }
+        kept_.push_back({f, change});
+    }
+    // After the spacing doubled: the larger of each two neighbours.
+    void thin(long spacing) {
+        std::vector<std::pair<long, float>> out;
+        for (const auto& c : kept_) {
+            if (!out.empty() && out.back().first / spacing == c.first / spacing) {
+                if (c.second > out.back().second) out.back() = c;
+            } else {
+                out.push_back(c);
+            }
+        }
+        kept_ = std::move(out);
+    }
+    const std::vector<std::pair<long, float>>& kept() const { return kept_; }
+
+private:
+    std::vector<std::pair<long, float>> kept_;
+};
+
+}  // namespace
+
 bool survey_stream(const AnalysisRequest& rq, Survey& out, long& length, std::string& error) {
     out = Survey{};
     SurveyBuilder b(rq, out);
-    StreamSampler sampler(rq.start, rq.frames < 0 ? -1 : rq.start + rq.frames, whole_up_to(rq.w, rq.h));
+    const long end = rq.frames < 0 ? -1 : rq.start + rq.frames;
+    const long whole = whole_up_to(rq.w, rq.h);
+    StreamSampler sampler(rq.start, -1, whole);
+    // Up to `whole` frames from the start every frame is read and kept, as
+    // a file of that length is read; a longer pipe is then thinned to the
+    // stretches the sampler keeps, and read on as it samples.
+    bool dense = true;
+    CutCandidates candidates;
     std::vector<PIXEL_YC> pixels;  // grows with the first frame that arrives
     long f = 0;
     for (;; ++f) {
-        if (sampler.done(f)) break;
-        const ReadStatus status = rq.clip->next(pixels, sampler.keep(f), error);
+        if (end >= 0 && f >= end) break;
+        if (dense && f >= rq.start + whole) {
+            dense = false;
+            for (long g = rq.start; g < f; ++g) {
+                if (!sampler.in_stretch(g)) b.drop(g, g + 1);
+                if (!sampler.keep(g)) rq.clip->forget(g, g + 1);
+            }
+        }
+        const bool keep = dense ? f >= rq.start - kAround : sampler.keep(f);
+        const ReadStatus status = rq.clip->next(pixels, keep, error);
         if (status == ReadStatus::Error) return false;
         if (status == ReadStatus::End) break;
-        b.add(f, pixels.data(), rq.w, sampler.in_stretch(f), sampler.keep(f));
-        for (const Stretch& d : sampler.read(f)) {
-            b.drop(d.start, d.start + d.frames);
-            // Its frames and neighbours, but those a kept stretch beside it
-            // still reads.
-            for (long g = d.start - kAround; g < d.start + d.frames + kAround; ++g)
-                if (!sampler.keep(g)) rq.clip->forget(g, g + 1);
-        }
+        // The changes near kept stretches are all kept; elsewhere only cut
+        // candidates.
+        const bool near = dense || sampler.keep(f - kNearCut) || sampler.keep(f + kNearCut) || keep;
+        const double change = b.add(f, pixels.data(), rq.w, dense ? f >= rq.start : sampler.in_stretch(f), keep, near);
+        const long spacing = sampler.spacing();
+        if (!near && change >= 0) candidates.add(f, spacing, static_cast<float>(change));
+        const std::vector<Stretch> dropped = sampler.read(f);
+        if (!dense)
+            for (const Stretch& d : dropped) {
+                b.drop(d.start, d.start + d.frames);
+                // Its frames and neighbours, but those a kept stretch beside
+                // it still reads.
+                for (long g = d.start - kAround; g < d.start + d.frames + kAround; ++g)
+                    if (!sampler.keep(g)) rq.clip->forget(g, g + 1);
+            }
+        if (sampler.spacing() != spacing) candidates.thin(sampler.spacing());
         if (rq.progress && f % 32 == 0) rq.progress("reading", 0.0);
     }
     length = f;
-    b.finish(f > 0 ? sampler.stretches(f - 1) : std::vector<Stretch>{});
+    for (const auto& c : candidates.kept()) out.frame_change.push_back(c);
+    b.finish(f <= rq.start ? std::vector<Stretch>{}
+             : dense       ? std::vector<Stretch>{Stretch{rq.start, f - rq.start}}
+                           : sampler.stretches(f - 1));
     return true;
 }
 
