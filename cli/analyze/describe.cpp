@@ -122,6 +122,23 @@ void other_kind_words(const Verdict& v, const Combing& c, Words& w) {
     }
 }
 
+// A tear at the window's edges, where the filtered output shows one in a
+// tenth of the moving frames or more (measured there: tear.h), and what
+// removes it where something tried did.
+template <typename Warn>
+void add_tear_warning(const Tear& t, const Warn& warn) {
+    if (t.moving <= 0 || t.torn * 10 < t.moving) return;
+    std::string text = "in " + of(t.torn, t.moving) +
+                       " moving frames the filtered picture steps across the window's edges where the input does "
+                       "not (a tear: the window shows another moment than the picture around it); ";
+    if (!t.remedy.empty())
+        text += t.remedy + " removes it without combing more: try it";
+    else
+        text += "no setting tried removes it (the other TFF, the edges 8 columns further out or in, the low-pass): "
+                "check the band's edges by eye";
+    warn(text);
+}
+
 // What the figures themselves cast doubt on; each warning bounds the
 // confidence.
 void add_warnings(ClipKind kind, const Refinement& r, const Combing& c, Words& w) {
@@ -136,11 +153,7 @@ void add_warnings(ClipKind kind, const Refinement& r, const Combing& c, Words& w
         warn("the settings leave " + of(c.visible, c.frames) +
              " sampled frames visibly combed (measure 1 or more): look at them (--report), and analyse a stretch "
              "that combs by itself (--start, --frames) if the clip changes kind");
-    if (kind == ClipKind::Window && r.moving > 0 && r.torn * 10 >= r.moving)
-        warn("in " + of(r.torn, r.moving) +
-             " moving frames the window shows other frames than the picture around it (a tear at its edges): the "
-             "band does not keep step with the rest of the picture; check its edges by eye, or filter without the "
-             "window (--width 0)");
+    if (kind == ClipKind::Window) add_tear_warning(c.tear, warn);
     if (r.chroma_judged && r.chroma_disagree >= 0.5 && r.moving > 0 && r.misled * 10 >= r.moving)
         warn("the colour disagrees with luma about which fields belong together (" + percent(r.chroma_disagree) +
              " of the colour's votes), and misled field matching in " + of(r.misled, r.moving) +

@@ -11,6 +11,15 @@
 
 namespace pelta_cli {
 
+// A tear at the window's edges as the filtered output shows it (tear.h):
+// the moving frames whose output steps across an edge beyond what the input
+// shows there, and what removes it.
+struct Tear {
+    long torn = 0, moving = 0;  // moving frames torn, of the moving frames measured
+    bool remedy_tried = false;  // the other settings were tried (where it tears in a tenth or more)
+    std::string remedy;         // the options that remove it, "--tff 0"; empty: none of those tried
+};
+
 // The combing of one segment's sampled frames, on the analysis's own measure
 // (comb energy across the fields against that within them, on block
 // profiles; a clean picture measures well below 1, visible combing 1 and
@@ -23,6 +32,7 @@ struct Combing {
     long frames = 0;                            // frames measured
     long visible = 0;                           // of them left visibly combed by the settings
     bool defined = true;  // false: the frames' energies were too small to mean anything
+    Tear tear;            // a window's segment: the tear at its edges
 };
 
 // A segment in words, and the confidence the words leave it.

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "analyze/passes.h"
+#include "analyze/tear.h"
 
 namespace pelta_cli::analysis {
 
@@ -120,9 +121,16 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Fo
     const int w = rq.w, h = rq.h, nb = block_count(w);
     const Controls base = default_controls(rq.desc);
     std::map<long, size_t> segment_of;  // clip frame -> its segment, for the moving ones
+    std::map<long, size_t> record_of;   // clip frame -> its survey record
     for (size_t i = 0; i < segments.size(); ++i)
         if (moving_kind(segments[i].verdict.kind))
-            for (size_t k : segments[i].records) segment_of[s.frames[k].frame] = i;
+            for (size_t k : segments[i].records) {
+                segment_of[s.frames[k].frame] = i;
+                record_of[s.frames[k].frame] = k;
+            }
+    // A window's segment: the tear at its edges, on its moving frames.
+    std::vector<Tear> tears(segments.size());
+    std::vector<std::vector<long>> moving_frames(segments.size());
     std::vector<SegmentSums> sums(segments.size());
     out = ResultPass{};
     const long picture = picture_frame(s, segments[shown], settings[shown]);
@@ -149,6 +157,11 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Fo
         const PIXEL_YC* o = r.run(controls_for(base, st.tff, st.left, st.width, st.shift, st.lpf), f);
         const Split so = measure(o, r.stride(), w, h, lb, rb, p, curves ? &cv.column_output : nullptr);
         sums[i].output.add(so);
+        if (segments[i].verdict.kind == ClipKind::Window && st.width > 0 && frame_moves(s, s.frames[record_of[f]])) {
+            ++tears[i].moving;
+            tears[i].torn += torn_frame(r.input(f), o, r.stride(), w, h, st.left, std::min(w, st.left + st.width), s.noise);
+            moving_frames[i].push_back(f);
+        }
         const double om = picture_measure(so.comb[0] + so.comb[1], so.field[0] + so.field[1], frame_floor);
         sums[i].visible += om >= 1.0;
         cv.frame_numbers.push_back(f);
@@ -172,8 +185,20 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Fo
     for (std::vector<double>* c : {&cv.column_input, &cv.column_matched, &cv.column_output})
         for (double& v : *c) v /= static_cast<double>(std::max<long>(1, curve_frames));
     out.combing.resize(segments.size());
-    for (size_t i = 0; i < segments.size(); ++i)
-        if (moving_kind(segments[i].verdict.kind)) out.combing[i] = sums[i].combing(h);
+    for (size_t i = 0; i < segments.size(); ++i) {
+        if (!moving_kind(segments[i].verdict.kind)) continue;
+        out.combing[i] = sums[i].combing(h);
+        // Where the output tears in a tenth of the moving frames or more:
+        // what, tried with the filter on up to 96 of them, removes it.
+        Tear& t = tears[i];
+        if (t.moving > 0 && t.torn * 10 >= t.moving) {
+            std::vector<long> tried;
+            const size_t every = (moving_frames[i].size() + 95) / 96;
+            for (size_t k = 0; k < moving_frames[i].size(); k += every) tried.push_back(moving_frames[i][k]);
+            if (!tear_remedy(rq, s, tried, settings[i], t, error)) return false;
+        }
+        out.combing[i].tear = t;
+    }
     return true;
 }
 
