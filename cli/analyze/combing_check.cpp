@@ -61,6 +61,7 @@ CombingCheck::CombingCheck(const FilterSchedule& schedule, int w, int h) : w_(w)
         const int left = std::clamp(s.controls.track[pelta::TRACK_LEFT], 0, w);
         const int right = std::clamp(left + s.controls.track[pelta::TRACK_WIDTH], left, w);
         windows_.emplace_back(left, right);
+        starts_.push_back(s.start);
     }
     for (Side* side : {&in_, &out_}) {
         side->sums.assign(schedule.size(), PlaceEnergy{});
@@ -69,8 +70,13 @@ CombingCheck::CombingCheck(const FilterSchedule& schedule, int w, int h) : w_(w)
     }
 }
 
+bool CombingCheck::measured(size_t stretch, long frame) const {
+    const long k = frame - starts_[stretch];
+    return k < kEveryFrameUpTo || k % kThenEvery == 0;
+}
+
 void CombingCheck::add(Side& side, size_t stretch, long frame, const PIXEL_YC* pixels, int stride) {
-    if (stretch >= windows_.size()) return;
+    if (stretch >= windows_.size() || !measured(stretch, frame)) return;
     const auto [left, right] = windows_[stretch];
     side.sums[stretch].add(side.meter.measure(pixels, stride, left, right));
     if (side.first[stretch] < 0) side.first[stretch] = frame;

@@ -60,8 +60,8 @@ struct CombingChange {
 // Whether `after` is more combed than `before`, beyond kWorseTolerance.
 inline bool more_combed(double before, double after) { return after > before * (1.0 + kWorseTolerance); }
 
-// The probe the filter run shows its stretches to: it measures each filtered
-// frame's input on the reader's side and its output on the writer's side,
+// The probe the filter run shows its stretches to: it measures filtered
+// frames' input on the reader's side and their output on the writer's side,
 // into sums of their own, so the two sides share nothing while the run
 // goes. Read changes() after the run.
 class CombingCheck : public StretchProbe {
@@ -72,7 +72,13 @@ public:
     // Every stretch that saw frames, in order.
     std::vector<CombingChange> changes() const;
 
+    // The frames measured: every frame of a segment's first
+    // kEveryFrameUpTo, then every kThenEvery-th, the same frames before and
+    // after, so that a long segment costs a quarter of its frames' measures.
+    static constexpr long kEveryFrameUpTo = 16, kThenEvery = 4;
+
 private:
+    bool measured(size_t stretch, long frame) const;
     struct Side {
         explicit Side(int w, int h) : meter(w, h) {}
         PlaceMeter meter;
@@ -82,6 +88,7 @@ private:
     void add(Side& side, size_t stretch, long frame, const PIXEL_YC* pixels, int stride);
     int w_, h_;
     std::vector<std::pair<int, int>> windows_;  // per stretch, clamped to the picture
+    std::vector<long> starts_;                   // per stretch, its first frame
     Side in_, out_;
 };
 
