@@ -1,6 +1,7 @@
 // The analysis as a terminal shows it and as JSON: the lines of the verdict,
 // the suggested command line and the editor's labels, and one JSON object
 // written with the library that reads plans.
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -55,6 +56,32 @@ Plan Analysis::plan() const {
     return p;
 }
 
+const Figure* find_figure(const Words& words, const std::string& key) {
+    for (const Figure& f : words.figures)
+        if (f.key == key) return &f;
+    return nullptr;
+}
+
+std::vector<std::pair<long, long>> combed_ranges(const Analysis& a, size_t i) {
+    std::vector<std::pair<long, long>> ranges;
+    if (i >= a.segments.size()) return ranges;
+    const Segment& g = a.segments[i].segment;
+    std::vector<long> frames;
+    const ReportCurves& cv = a.curves;
+    for (size_t k = 0; k < cv.frame_numbers.size() && k < cv.frame_output.size(); ++k) {
+        const long f = cv.frame_numbers[k];
+        if (f >= g.start && f - g.start < g.frames && cv.frame_output[k] >= 1.0) frames.push_back(f);
+    }
+    std::sort(frames.begin(), frames.end());
+    for (long f : frames) {
+        if (!ranges.empty() && ranges.back().second + 1 >= f)
+            ranges.back().second = std::max(ranges.back().second, f);
+        else
+            ranges.emplace_back(f, f);
+    }
+    return ranges;
+}
+
 std::string analysis_json(const Analysis& a) {
     const SegmentAnalysis& m = a.main();
     Json j;
@@ -71,8 +98,12 @@ std::string analysis_json(const Analysis& a) {
     j["span"] = a.span;
     j["frame_width"] = a.w;
     j["frame_height"] = a.h;
-    j["input_comb"] = m.combing.defined ? Json(printed(m.combing.input, 3)) : Json(nullptr);
-    j["output_comb"] = m.combing.defined ? Json(printed(m.combing.output, 3)) : Json(nullptr);
+    // The figures as the text prints them, from the same fields.
+    auto figure_json = [](const Figure* f) { return f && f->told() ? Json(f->printed()) : Json(nullptr); };
+    j["input_comb"] = figure_json(find_figure(m.words, "input"));
+    j["output_comb"] = figure_json(find_figure(m.words, "output"));
+    j["figures"] = Json::object();
+    for (const Figure& f : m.words.figures) j["figures"][f.key] = figure_json(&f);
     j["segments"] = Json::array();
     for (const SegmentAnalysis& s : a.segments) {
         const Segment& g = s.segment;
@@ -82,6 +113,11 @@ std::string analysis_json(const Analysis& a) {
         o["kind"] = kind_name(g.kind);
         put_settings(o, g.settings);
         o["confidence"] = printed(g.confidence, 2);
+        o["figures"] = Json::object();
+        for (const Figure& f : s.words.figures) o["figures"][f.key] = figure_json(&f);
+        o["combed"] = Json::array();
+        for (const auto& [first, last] : combed_ranges(a, static_cast<size_t>(&s - a.segments.data())))
+            o["combed"].push_back(Json::array({first, last}));
         j["segments"].push_back(std::move(o));
     }
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);

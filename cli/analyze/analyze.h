@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analyze/clip_reader.h"
@@ -45,6 +46,15 @@ struct Analysis {
 // Runs the analysis. False with a one-line `error` when the clip cannot be
 // read or judged (too few frames, no motion).
 bool analyze_clip(const AnalysisRequest& request, Analysis& out, std::string& error);
+
+// A segment's figure by its key (Figure::key), or null.
+const Figure* find_figure(const Words& words, const std::string& key);
+
+// The frames looked at in segment `i` that stay visibly combed as --plan
+// gives them (the segments of pelta's kinds filtered with their settings,
+// the others as they came): those whose per-frame curve (frame_output)
+// reaches 1, as ranges [first, last] of consecutive frames.
+std::vector<std::pair<long, long>> combed_ranges(const Analysis& a, size_t i);
 
 // The analysis as one JSON object (no trailing newline).
 std::string analysis_json(const Analysis& a);

@@ -16,9 +16,20 @@ std::string fmt(const char* format, double v) {
     return buf;
 }
 
-// A figure of the measure, or "cannot tell" where its energies were too
-// small to mean anything.
-std::string figure(double v, bool defined) { return defined && std::isfinite(v) ? fmt("%.2f", v) : "cannot tell"; }
+// A figure the words quote, recorded in w.figures under its key with what it
+// is, so that the text, the JSON and the page show the one value; answers
+// its text.
+std::string quote(Words& w, const std::string& key, const std::string& label, double v, bool defined) {
+    for (const Figure& f : w.figures)
+        if (f.key == key) return f.text();
+    w.figures.push_back(Figure{key, label, v, defined});
+    return w.figures.back().text();
+}
+
+// Over which frames a figure was measured: the refinement's filter runs, or
+// every sampled frame of the segment (the result pass).
+std::string on_filtered(const Refinement& r) { return ", on the " + std::to_string(r.frames) + " frames the filter ran on"; }
+std::string on_looked(const Combing& c) { return ", over the " + std::to_string(c.frames) + " frames looked at"; }
 
 // "41%": a share as people read it.
 std::string percent(double v) { return fmt("%.0f%%", 100.0 * v); }
@@ -57,11 +68,16 @@ void pelta_kind_words(ClipKind kind, const Refinement& r, const Combing& c, Word
     const SegmentSettings& s = r.settings;
     const bool def = c.defined;
     const std::string tail = tff_tie_sentence(kind, r) + lowpass_sentence(r);
+    const std::string input = quote(w, "input", "the input" + on_looked(c), c.input, def);
+    const std::string tff = "TFF " + on_off(s.tff), other_tff = "TFF " + on_off(1 - s.tff);
     if (kind == ClipKind::Match) {
         w.verdict = "match: the fields are out of step; pelta's field matching repairs them without a window.";
-        w.evidence = "field matching with TFF " + on_off(s.tff) + " leaves combing " + figure(r.tff_comb[s.tff], def) +
-                     " (TFF " + on_off(1 - s.tff) + ": " + figure(r.tff_comb[1 - s.tff], def) + "), against " +
-                     figure(c.input, def) + " in the input (low-pass off; a clean picture measures well below 1)." +
+        const std::string settings = quote(w, "settings", "field matching with " + tff + ", low-pass off" + on_filtered(r),
+                                           r.tff_comb[s.tff], def);
+        const std::string other = quote(w, "other_tff", "field matching with " + other_tff + ", low-pass off" + on_filtered(r),
+                                        r.tff_comb[1 - s.tff], def);
+        w.evidence = "field matching with " + tff + " leaves combing " + settings + " (" + other_tff + ": " + other +
+                     "), against " + input + " in the input (low-pass off; a clean picture measures well below 1)." +
                      tail;
         return;
     }
@@ -70,12 +86,19 @@ void pelta_kind_words(ClipKind kind, const Refinement& r, const Combing& c, Word
     w.verdict = "window: the fields are out of step, and " + columns +
                 " hold a band whose fields are displaced against each other; pelta repairs both with the "
                 "settings below.";
-    w.evidence = "field matching alone leaves combing " + figure(c.band_matched, def) + " in " + columns + " and " +
-                 figure(c.rest_matched, def) + " in the rest; with this window (shift " + std::to_string(s.shift) +
-                 ", TFF " + on_off(s.tff) + ") " + figure(r.band_comb[s.tff], def) + " and " +
-                 figure(r.rest_comb[s.tff], def) + " (TFF " + on_off(1 - s.tff) + ": " +
-                 figure(r.band_comb[1 - s.tff], def) + " and " + figure(r.rest_comb[1 - s.tff], def) +
-                 "), against " + figure(c.input, def) +
+    const std::string matched = "field matching alone, low-pass off, ";
+    const std::string window = "with this window and " + tff + ", low-pass off, ";
+    const std::string other = "with this window and " + other_tff + ", low-pass off, ";
+    // Quoted in the order the sentence reads.
+    const std::string mb = quote(w, "matched_band", matched + "in " + columns + on_looked(c), c.band_matched, def);
+    const std::string mr = quote(w, "matched_rest", matched + "in the rest" + on_looked(c), c.rest_matched, def);
+    const std::string sb = quote(w, "settings_band", window + "in " + columns + on_filtered(r), r.band_comb[s.tff], def);
+    const std::string sr = quote(w, "settings_rest", window + "in the rest" + on_filtered(r), r.rest_comb[s.tff], def);
+    const std::string ob = quote(w, "other_tff_band", other + "in " + columns + on_filtered(r), r.band_comb[1 - s.tff], def);
+    const std::string orr = quote(w, "other_tff_rest", other + "in the rest" + on_filtered(r), r.rest_comb[1 - s.tff], def);
+    w.evidence = "field matching alone leaves combing " + mb + " in " + columns + " and " + mr +
+                 " in the rest; with this window (shift " + std::to_string(s.shift) + ", " + tff + ") " + sb + " and " +
+                 sr + " (" + other_tff + ": " + ob + " and " + orr + "), against " + input +
                  " in the input (low-pass off throughout; a clean picture measures well below 1)." + tail;
 }
 
@@ -94,22 +117,28 @@ void other_kind_words(const Verdict& v, const Combing& c, Words& w) {
         case ClipKind::Interlaced:
             w.verdict = "interlaced: each field is its own moment, and no weave of neighbouring fields removes the "
                         "combing; that is not pelta's job.";
+            quote(w, "matched", "field matching alone, low-pass off" + on_looked(c), c.matched, def);
+            quote(w, "input", "the input" + on_looked(c), c.input, def);
             w.evidence = "each field combs about as much woven with the field before it as with the one after it "
                          "(the second-best weave stands " +
                          fmt("%.2f", v.gap) +
                          " of the way from the best to the worst; out-of-step fields give 0.25 and more): field "
                          "matching alone leaves combing " +
-                         figure(c.matched, def) + " (low-pass off), against " + figure(c.input, def) +
+                         quote(w, "matched", "field matching alone, low-pass off" + on_looked(c), c.matched, def) +
+                         " (low-pass off), against " + quote(w, "input", "the input" + on_looked(c), c.input, def) +
                          " in the input" + clean + ".";
             w.advice = "a deinterlacer: ffmpeg -vf bwdif; in the editor, its own deinterlacing";
             return;
         case ClipKind::Progressive:
             w.verdict = "progressive: the frames are not combed, so there is nothing for pelta to repair (its "
                         "weaves would comb them).";
+            quote(w, "matched", "field matching alone, low-pass off" + on_looked(c), c.matched, def);
+            quote(w, "input", "the input" + on_looked(c), c.input, def);
             w.evidence = "in " + percent(v.input_share) +
                          " of the moving frames the frame as it is combs less than either weave with the next frame; "
                          "field matching would leave combing " +
-                         figure(c.matched, def) + ", against " + figure(c.input, def) +
+                         quote(w, "matched", "field matching alone, low-pass off" + on_looked(c), c.matched, def) +
+                         ", against " + quote(w, "input", "the input" + on_looked(c), c.input, def) +
                          " in the input: they are whole pictures, and pelta would replace one field of each with a "
                          "neighbour's.";
             w.advice = "nothing: use the clip as it is, or filter only a stretch that is combed";
@@ -120,6 +149,23 @@ void other_kind_words(const Verdict& v, const Combing& c, Words& w) {
             w.evidence = "fewer than one in five frames moved by more than the grain.";
             w.advice = "nothing: pass these frames through";
     }
+}
+
+// A tear at the window's edges, where the filtered output shows one in a
+// tenth of the moving frames or more (measured there: tear.h), and what
+// removes it where something tried did.
+template <typename Warn>
+void add_tear_warning(const Tear& t, const Warn& warn) {
+    if (t.moving <= 0 || t.torn * 10 < t.moving) return;
+    std::string text = "in " + of(t.torn, t.moving) +
+                       " moving frames the filtered picture steps across the window's edges where the input does "
+                       "not (a tear: the window shows another moment than the picture around it); ";
+    if (!t.remedy.empty())
+        text += t.remedy + " removes it without combing more: try it";
+    else
+        text += "no setting tried removes it (the other TFF, the edges 8 columns further out or in, the low-pass): "
+                "check the band's edges by eye";
+    warn(text);
 }
 
 // What the figures themselves cast doubt on; each warning bounds the
@@ -136,11 +182,7 @@ void add_warnings(ClipKind kind, const Refinement& r, const Combing& c, Words& w
         warn("the settings leave " + of(c.visible, c.frames) +
              " sampled frames visibly combed (measure 1 or more): look at them (--report), and analyse a stretch "
              "that combs by itself (--start, --frames) if the clip changes kind");
-    if (kind == ClipKind::Window && r.moving > 0 && r.torn * 10 >= r.moving)
-        warn("in " + of(r.torn, r.moving) +
-             " moving frames the window shows other frames than the picture around it (a tear at its edges): the "
-             "band does not keep step with the rest of the picture; check its edges by eye, or filter without the "
-             "window (--width 0)");
+    if (kind == ClipKind::Window) add_tear_warning(c.tear, warn);
     if (r.chroma_judged && r.chroma_disagree >= 0.5 && r.moving > 0 && r.misled * 10 >= r.moving)
         warn("the colour disagrees with luma about which fields belong together (" + percent(r.chroma_disagree) +
              " of the colour's votes), and misled field matching in " + of(r.misled, r.moving) +
@@ -152,6 +194,28 @@ void add_warnings(ClipKind kind, const Refinement& r, const Combing& c, Words& w
              "more motion (--start, --frames) or check the result by eye");
 }
 
+// The result pass's figures beside those the evidence quotes: field
+// matching alone and the settings as suggested (the low-pass as it says),
+// over every frame looked at, which the page's curves show too.
+void add_result_figures(ClipKind kind, const Refinement& r, const Combing& c, Words& w) {
+    if (!moving_kind(kind)) return;
+    const bool def = c.defined;
+    const std::string looked = on_looked(c);
+    quote(w, "input", "the input" + looked, c.input, def);
+    quote(w, "matched", "field matching alone, low-pass off" + looked, c.matched, def);
+    if (!is_pelta_kind(kind)) return;
+    const SegmentSettings& s = r.settings;
+    const std::string with = "with the settings (low-pass " + on_off(s.lpf) + "), ";
+    if (s.width > 0) {
+        const std::string columns = "columns " + std::to_string(s.left) + ".." + std::to_string(s.left + s.width - 1);
+        quote(w, "matched_band", "field matching alone, low-pass off, in " + columns + looked, c.band_matched, def);
+        quote(w, "matched_rest", "field matching alone, low-pass off, in the rest" + looked, c.rest_matched, def);
+        quote(w, "output_band", with + "in " + columns + looked, c.band_output, def);
+        quote(w, "output_rest", with + "in the rest" + looked, c.rest_output, def);
+    }
+    quote(w, "output", with + "the whole frame" + looked, c.output, def);
+}
+
 }  // namespace
 
 Words describe(const Verdict& v, const Refinement& r, const Combing& c) {
@@ -160,6 +224,7 @@ Words describe(const Verdict& v, const Refinement& r, const Combing& c) {
         pelta_kind_words(v.kind, r, c, w);
     else
         other_kind_words(v, c, w);
+    add_result_figures(v.kind, r, c, w);
     w.confidence = v.confidence;
     add_warnings(v.kind, r, c, w);
     w.confidence = std::clamp(w.confidence, 0.0, 1.0);

@@ -17,7 +17,13 @@ void make_profiles(const PIXEL_YC* frame, int stride, int x0, int x1, int h, int
     for (int row = 0; row < h; ++row) {
         const PIXEL_YC* p = frame + static_cast<size_t>(row) * static_cast<size_t>(stride);
         float* oy = out.y.data() + static_cast<size_t>(row) * n;
-        for (int i = 0; i < out.n; ++i) {
+        int i = 0;
+        if (block == kBlock)  // whole blocks of kBlock columns, unrolled
+            for (const int whole = (x1 - x0) / kBlock; i < whole; ++i) {
+                const PIXEL_YC* q = p + x0 + i * kBlock;
+                oy[i] = static_cast<float>(int32_t{q[0].y} + q[1].y + q[2].y + q[3].y + q[4].y + q[5].y + q[6].y + q[7].y);
+            }
+        for (; i < out.n; ++i) {
             const int a = x0 + i * block, b = std::min(x1, a + block);
             int32_t s = 0;
             for (int x = a; x < b; ++x) s += p[x].y;

@@ -76,38 +76,69 @@ std::string num(double v, const char* format = "%.1f") {
     return buf;
 }
 
-// A line chart of several series on a logarithmic scale of the measure, with
-// an optional shaded range of x.
+// A line chart of several series on a logarithmic scale of the measure,
+// over an x axis in the clip's own units (frames, columns) with ticks and
+// their numbers.
 struct Series {
     const std::vector<double>* values;
     const char* colour;
     const char* label;
 };
 
-// x runs over 0..n-1 of each series, drawn at x_scale times its index (a
-// block's values at its first column); band_lo..band_hi (in the same units
-// as x_scale * index) is shaded when not empty.
-std::string chart(const std::vector<Series>& series, const char* x_label, double x_scale, double x_end, int band_lo,
-                  int band_hi) {
-    const double W = 900, H = 260, L = 50, R = 10, T = 10, B = 40;
-    size_t n = 0;
-    double hi = 1.0, lo = 0.01;
-    for (const Series& s : series) {
-        n = std::max(n, s.values->size());
+// A figure drawn as a dashed level over a range of x, named by its key.
+struct Level {
+    const Figure* figure;
+    double x0, x1;
+    const char* colour;
+};
+
+// Ticks for [lo, hi]: a step of 1, 2 or 5 times a power of ten, about eight
+// of them, on multiples of the step.
+std::vector<long> ticks(double lo, double hi) {
+    const double raw = std::max(1.0, (hi - lo) / 8.0);
+    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = mag;
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * mag >= raw) {
+            step = m * mag;
+            break;
+        }
+    std::vector<long> t;
+    for (double v = std::ceil(lo / step) * step; v <= hi + 1e-9; v += step) t.push_back(std::lround(v));
+    return t;
+}
+
+struct ChartSpec {
+    std::string id;                 // the chart's id on the page
+    const char* x_label = "";
+    std::vector<double> x;          // each value's x, in the axis's units
+    double x_lo = 0, x_hi = 1;      // the axis's range
+    double gap = 0;                 // consecutive x further apart than this break the line (0: never)
+    double band_lo = 0, band_hi = 0;  // shaded range of x (the window), empty: none
+    std::vector<Level> levels;
+    // Marked points: (x, value) of the frames that stay combed.
+    std::vector<std::pair<double, double>> marks;
+};
+
+std::string chart(const std::vector<Series>& series, const ChartSpec& c) {
+    const double W = 900, H = 270, L = 50, R = 10, T = 10, B = 48;
+    double hi = 1.0;
+    const double lo = 0.01;
+    for (const Series& s : series)
         for (double v : *s.values)
             if (std::isfinite(v)) hi = std::max(hi, v);
-    }
     const double l0 = std::log10(lo), l1 = std::log10(hi) + 0.1;
-    const double span = std::max(1.0, x_end);
-    auto xs = [&](double x) { return L + (W - L - R) * std::clamp(x / span, 0.0, 1.0); };
+    const double span = std::max(1e-9, c.x_hi - c.x_lo);
+    auto xs = [&](double x) { return L + (W - L - R) * std::clamp((x - c.x_lo) / span, 0.0, 1.0); };
     auto ys = [&](double v) {
         const double lv = std::log10(std::clamp(v, lo, hi));
         return T + (H - T - B) * (1.0 - (lv - l0) / (l1 - l0));
     };
-    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 900 260\" class=\"chart\">";
-    if (band_hi > band_lo)
-        svg += "<rect class=\"band\" x=\"" + num(xs(band_lo)) + "\" y=\"" + num(T) + "\" width=\"" +
-               num(std::max(1.0, xs(band_hi) - xs(band_lo))) + "\" height=\"" + num(H - T - B) +
+    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 900 270\" class=\"chart\" id=\"" + c.id +
+                      "\">";
+    if (c.band_hi > c.band_lo)
+        svg += "<rect class=\"band\" x=\"" + num(xs(c.band_lo)) + "\" y=\"" + num(T) + "\" width=\"" +
+               num(std::max(1.0, xs(c.band_hi) - xs(c.band_lo))) + "\" height=\"" + num(H - T - B) +
                "\" fill=\"#ffe9a8\"/>";
     for (double g = std::ceil(l0); g <= l1; g += 1) {
         const double y = ys(std::pow(10.0, g));
@@ -115,15 +146,44 @@ std::string chart(const std::vector<Series>& series, const char* x_label, double
                "\" stroke=\"" + (g == 0 ? "#999" : "#ddd") + "\"/><text x=\"" + num(L - 6) + "\" y=\"" +
                num(y + 4) + "\" text-anchor=\"end\" font-size=\"11\">" + num(std::pow(10.0, g), "%g") + "</text>";
     }
-    svg += "<text x=\"" + num((W + L) / 2) + "\" y=\"" + num(H - 8) + "\" text-anchor=\"middle\" font-size=\"12\">" +
-           x_label + "</text>";
+    // The x axis: a line, and ticks with the clip's numbers.
+    const double axis_y = H - B;
+    svg += "<line x1=\"" + num(L) + "\" x2=\"" + num(W - R) + "\" y1=\"" + num(axis_y) + "\" y2=\"" + num(axis_y) +
+           "\" stroke=\"#666\"/>";
+    for (long t : ticks(c.x_lo, c.x_hi)) {
+        const double x = xs(static_cast<double>(t));
+        svg += "<line x1=\"" + num(x) + "\" x2=\"" + num(x) + "\" y1=\"" + num(axis_y) + "\" y2=\"" + num(axis_y + 5) +
+               "\" stroke=\"#666\"/><text class=\"tick\" data-value=\"" + std::to_string(t) + "\" x=\"" + num(x) +
+               "\" y=\"" + num(axis_y + 17) + "\" text-anchor=\"middle\" font-size=\"11\">" + std::to_string(t) +
+               "</text>";
+    }
+    svg += "<text x=\"" + num((W + L) / 2) + "\" y=\"" + num(H - 6) + "\" text-anchor=\"middle\" font-size=\"12\">" +
+           c.x_label + "</text>";
     for (const Series& s : series) {
         std::string pts;
-        for (size_t i = 0; i < s.values->size(); ++i)
-            pts += num(xs(x_scale * static_cast<double>(i))) + "," + num(ys((*s.values)[i])) + " ";
-        svg += "<polyline fill=\"none\" stroke-width=\"1.3\" stroke=\"" + std::string(s.colour) + "\" points=\"" +
-               pts + "\"/>";
+        auto flush = [&] {
+            if (!pts.empty())
+                svg += "<polyline fill=\"none\" stroke-width=\"1.3\" stroke=\"" + std::string(s.colour) +
+                       "\" points=\"" + pts + "\"/>";
+            pts.clear();
+        };
+        for (size_t i = 0; i < s.values->size() && i < c.x.size(); ++i) {
+            if (i > 0 && c.gap > 0 && c.x[i] - c.x[i - 1] > c.gap) flush();
+            pts += num(xs(c.x[i])) + "," + num(ys((*s.values)[i])) + " ";
+        }
+        flush();
     }
+    for (const Level& l : c.levels) {
+        if (!l.figure || !l.figure->told() || l.x1 <= l.x0) continue;
+        const double y = ys(l.figure->value);
+        svg += "<line class=\"level\" data-figure=\"" + l.figure->key + "\" x1=\"" + num(xs(l.x0)) + "\" x2=\"" +
+               num(xs(l.x1)) + "\" y1=\"" + num(y) + "\" y2=\"" + num(y) + "\" stroke=\"" + l.colour +
+               "\" stroke-width=\"1.5\" stroke-dasharray=\"6 3\"><title>" + html_escape(l.figure->label) + ": " +
+               l.figure->text() + "</title></line>";
+    }
+    for (const auto& [x, v] : c.marks)
+        svg += "<circle class=\"combed\" data-frame=\"" + std::to_string(std::lround(x)) + "\" cx=\"" + num(xs(x)) +
+               "\" cy=\"" + num(ys(v)) + "\" r=\"3\" fill=\"none\" stroke=\"#d00\" stroke-width=\"1.2\"/>";
     svg += "</svg><p class=\"legend\">";
     for (const Series& s : series)
         svg += "<span style=\"color:" + std::string(s.colour) + "\">&#9632;</span> " + s.label + " &nbsp; ";
@@ -226,17 +286,20 @@ std::string settings_section(const SegmentAnalysis& m) {
     return h;
 }
 
-// The confidence and the figures of combing, of the segment named by
-// `of_segment` where there are several.
+// The confidence, and every figure of the segment: those the evidence
+// quotes and the result pass's, each with what it is and over which frames,
+// printed as the text and the JSON print them.
 std::string figures_section(const SegmentAnalysis& m, const std::string& of_segment) {
-    const Combing& c = m.combing;
-    const std::string note = c.defined ? "" : " (too little detail to measure: cannot tell)";
-    return "<p>Confidence: <span id=\"confidence\">" + num(m.segment.confidence, "%.2f") +
-           "</span>. Combing of the frames looked at" + of_segment +
-           " (comb energy across the fields against that within them)" + note + ": input " + num(c.input, "%.2f") +
-           ", field matching alone (no window, low-pass off) " + num(c.matched, "%.2f") +
-           ", with these settings (low-pass " + (m.segment.settings.lpf ? "on" : "off") + ") " +
-           num(c.output, "%.2f") + ".</p>\n";
+    std::string h = "<p>Confidence: <span id=\"confidence\">" + num(m.segment.confidence, "%.2f") + "</span>.</p>\n";
+    if (m.words.figures.empty()) return h;
+    h += "<h2>Figures</h2>\n<p>Combing" + of_segment +
+         ", on the analysis's measure: comb energy across the fields against that within them, summed over the "
+         "frames and columns named (a clean picture measures well below 1, visible combing 1 and more). The "
+         "evidence above quotes these.</p>\n<table id=\"figures\">\n<tr><th>what</th><th>measure</th></tr>\n";
+    for (const Figure& f : m.words.figures)
+        h += "<tr><td>" + html_escape(f.label) + "</td><td class=\"figure\" data-figure=\"" + f.key + "\">" + f.text() +
+             "</td></tr>\n";
+    return h + "</table>\n";
 }
 
 // The picture before and after, with the window's edges marked.
@@ -255,30 +318,103 @@ std::string picture_section(const Analysis& a, const SegmentSettings& s) {
     return h;
 }
 
-// The curves per column and per frame.
-std::string curves_section(const Analysis& a, const SegmentSettings& s, const std::string& of_segment) {
+// "120..125, 130": ranges of frames.
+std::string ranges_text(const std::vector<std::pair<long, long>>& ranges) {
+    std::string t;
+    for (const auto& [a, b] : ranges)
+        t += (t.empty() ? "" : ", ") + std::to_string(a) + (b > a ? ".." + std::to_string(b) : "");
+    return t;
+}
+
+// The curves per column and per frame, and the frames that stay combed.
+std::string curves_section(const Analysis& a, const SegmentAnalysis& m, const std::string& of_segment) {
     const ReportCurves& cv = a.curves;
-    const int left = s.left, right = s.left + s.width;
-    const bool window = right > left;
+    const SegmentSettings& s = m.segment.settings;
+    const int left = s.left, right = std::min(a.w, s.left + s.width);
+    const bool window = right > left && is_pelta_kind(m.segment.kind);
     const std::string lpf_label = std::string("with the settings (low-pass ") + (s.lpf ? "on" : "off") + ")";
-    const std::string plan_label = a.segments.size() > 1
-                                       ? "as --plan and --auto filter it (each segment of pelta's kinds with its "
-                                         "settings, the others as they came)"
-                                       : lpf_label;
-    std::string h = "<h2>Combing per column</h2>\n<p>Over the frames looked at" + of_segment + ", per block of " +
-                    std::to_string(cv.block_width) + " columns" +
+    const std::string plan_label = "as --plan filters it (each match or window segment with its settings, the "
+                                   "other frames as they came)";
+    std::string h = "<h2>Combing per column</h2>\n<p>Over the frames looked at" + of_segment + ": each block of " +
+                    std::to_string(cv.block_width) +
+                    " columns' measure, its comb energy summed over the frames against its field energy summed, as "
+                    "the figures take theirs; the dashed lines are the figures of the table above over their "
+                    "columns" +
                     (window ? "; the shaded columns are the window." : "; there is no window.") + "</p>\n";
+    ChartSpec columns;
+    columns.id = "columns-chart";
+    columns.x_label = "column";
+    for (size_t b = 0; b < cv.column_input.size(); ++b) columns.x.push_back(static_cast<double>(b) * cv.block_width);
+    columns.x_lo = 0;
+    columns.x_hi = a.w;
+    if (window) {
+        columns.band_lo = left;
+        columns.band_hi = right;
+    }
+    const Words& words = m.words;
+    if (window) {
+        for (const auto& [key, colour] : {std::pair<const char*, const char*>{"matched_band", "#c33"}, {"output_band", "#26a"}})
+            columns.levels.push_back({find_figure(words, key), static_cast<double>(left), static_cast<double>(right), colour});
+        for (const auto& [key, colour] : {std::pair<const char*, const char*>{"matched_rest", "#c33"}, {"output_rest", "#26a"}}) {
+            columns.levels.push_back({find_figure(words, key), 0.0, static_cast<double>(left), colour});
+            columns.levels.push_back({find_figure(words, key), static_cast<double>(right), static_cast<double>(a.w), colour});
+        }
+    } else {
+        columns.levels.push_back({find_figure(words, "matched"), 0.0, static_cast<double>(a.w), "#c33"});
+        columns.levels.push_back({find_figure(words, "output"), 0.0, static_cast<double>(a.w), "#26a"});
+    }
     h += chart({{&cv.column_input, "#999", "input"},
                 {&cv.column_matched, "#c33", "field matching alone (no window, low-pass off)"},
                 {&cv.column_output, "#26a", lpf_label.c_str()}},
-               "column", cv.block_width, a.w, window ? left : 0, window ? right : 0);
-    h += "<h2>Combing per frame</h2>\n";
-    h += chart({{&cv.frame_input, "#999", "input"},
-                {&cv.frame_matched, "#c33", "field matching alone (no window, low-pass off)"},
-                {&cv.frame_output, "#26a", plan_label.c_str()}},
-               "frame looked at, in order", 1.0, static_cast<double>(std::max<size_t>(1, cv.frame_input.size()) - 1),
-               0, 0);
-    return h;
+               columns);
+
+    // Per frame, in the clip's frame numbers: the points in frame order,
+    // the line broken between sampled stretches.
+    std::vector<size_t> order(cv.frame_numbers.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t x, size_t y) { return cv.frame_numbers[x] < cv.frame_numbers[y]; });
+    std::vector<double> input, matched, output;
+    ChartSpec frames;
+    frames.id = "frames-chart";
+    frames.x_label = "frame";
+    frames.x_lo = static_cast<double>(a.start);
+    frames.x_hi = static_cast<double>(a.start + std::max(1L, a.span) - 1);
+    frames.gap = 1;
+    for (size_t i : order) {
+        if (i >= cv.frame_input.size() || i >= cv.frame_matched.size() || i >= cv.frame_output.size()) continue;
+        frames.x.push_back(static_cast<double>(cv.frame_numbers[i]));
+        input.push_back(cv.frame_input[i]);
+        matched.push_back(cv.frame_matched[i]);
+        output.push_back(cv.frame_output[i]);
+        if (cv.frame_output[i] >= 1.0) frames.marks.emplace_back(static_cast<double>(cv.frame_numbers[i]), cv.frame_output[i]);
+    }
+    h += "<h2>Combing per frame</h2>\n<p>Each frame looked at, at its number in the clip (the gaps are frames not "
+         "looked at): its measure over the whole frame. The circles mark the frames that stay visibly combed "
+         "(1 or more) " + plan_label + ".</p>\n";
+    h += chart({{&input, "#999", "input"},
+                {&matched, "#c33", "field matching alone (no window, low-pass off)"},
+                {&output, "#26a", plan_label.c_str()}},
+               frames);
+
+    // The same frames listed, by segment.
+    h += "<h2>Frames that stay combed</h2>\n<p>Of the frames looked at, those that measure 1 or more " + plan_label +
+         ", by segment:</p>\n<ul id=\"combed\">\n";
+    for (size_t i = 0; i < a.segments.size(); ++i) {
+        const Segment& g = a.segments[i].segment;
+        const auto ranges = combed_ranges(a, i);
+        long looked = 0, combed = 0;
+        for (long f : cv.frame_numbers) looked += f >= g.start && f - g.start < g.frames;
+        for (const auto& [x, y] : ranges) combed += y - x + 1;
+        h += "<li data-segment=\"" + std::to_string(i) + "\">frames " + std::to_string(g.start) + ".." +
+             std::to_string(g.start + g.frames - 1) + " (" + kind_name(g.kind) +
+             (is_pelta_kind(g.kind) ? ", filtered" : ", passed through") + "): ";
+        if (ranges.empty())
+            h += "none";
+        else
+            h += "<span class=\"frames\">" + ranges_text(ranges) + "</span>";
+        h += " (" + std::to_string(combed) + " of " + std::to_string(looked) + " frames looked at)</li>\n";
+    }
+    return h + "</ul>\n";
 }
 
 }  // namespace
@@ -296,7 +432,7 @@ bool write_analysis_report(const Analysis& a, const std::string& input_name, con
     std::string h = page_head(a, input_name) + verdict_section(m) + settings_section(m) + figures_section(m, of_segment);
     if (!a.segments.empty()) h += timeline(a);
     if (a.picture.frame >= 0) h += picture_section(a, m.segment.settings);
-    h += curves_section(a, m.segment.settings, of_segment);
+    h += curves_section(a, m, of_segment);
     h += "<p>Made by pelta analyze. Around 1 and above, combing shows; a clean picture measures well below 1.</p>\n";
     h += "</body></html>\n";
 

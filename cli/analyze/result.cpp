@@ -6,14 +6,11 @@
 #include <map>
 
 #include "analyze/passes.h"
+#include "analyze/tear.h"
 
 namespace pelta_cli::analysis {
 
 namespace {
-
-// The most a block's measure counts for in one frame of the report's curve
-// of the columns: a few badly combed frames must not outweigh many clean ones.
-constexpr double kCap = 8.0;
 
 // Comb and field energy of a picture per block, and the sums over the
 // window's blocks and the rest.
@@ -22,20 +19,27 @@ struct Split {
     int blocks[2] = {0, 0};
 };
 
-Split measure(const PIXEL_YC* frame, int stride, int w, int h, int lb, int rb, Profiles& p,
-              std::vector<double>* curve) {
+// Each block's comb and field energy, summed over the frames: the report's
+// curve of the columns, each block's measure as the figures take theirs.
+struct BlockSums {
+    std::vector<double> comb, field;
+};
+
+Split measure(const PIXEL_YC* frame, int stride, int w, int h, int lb, int rb, Profiles& p, BlockSums* curve) {
     make_profiles(frame, stride, 0, w, h, kBlock, false, p);
     std::vector<double> comb(static_cast<size_t>(p.n), 0.0), field(static_cast<size_t>(p.n), 0.0);
     weave_energy(p.y.data(), p.y.data(), 0, p.n, h, comb.data(), field.data());
     Split s;
-    const double floor = energy_floor(1, h);
     for (int b = 0; b < p.n; ++b) {
         const double c = comb[static_cast<size_t>(b)], f = field[static_cast<size_t>(b)];
         const int side = b >= lb && b < rb ? 0 : 1;
         s.comb[side] += c;
         s.field[side] += f;
         ++s.blocks[side];
-        if (curve) (*curve)[static_cast<size_t>(b)] += std::min(kCap, picture_measure(c, f, floor));
+        if (curve) {
+            curve->comb[static_cast<size_t>(b)] += c;
+            curve->field[static_cast<size_t>(b)] += f;
+        }
     }
     return s;
 }
@@ -109,6 +113,8 @@ struct SegmentSums {
         c.band_matched = matched.part(0, h);
         c.rest_matched = matched.part(1, h);
         c.output = output.whole(h);
+        c.band_output = output.part(0, h);
+        c.rest_output = output.part(1, h);
         c.visible = visible;
         c.defined = input.defined(h);
         return c;
@@ -124,20 +130,29 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Fo
     // Up to kResultFrames frames of each moving segment, spread over it.
     constexpr size_t kResultFrames = 64;
     std::map<long, size_t> segment_of;  // clip frame -> its segment
+    std::map<long, size_t> record_of;   // clip frame -> its survey record
     for (size_t i = 0; i < segments.size(); ++i) {
         if (!moving_kind(segments[i].verdict.kind)) continue;
         const FrameSet& recs = segments[i].records;
         const size_t every = (recs.size() + kResultFrames - 1) / kResultFrames;
-        for (size_t k = 0; k < recs.size(); k += std::max<size_t>(1, every)) segment_of[s.frames[recs[k]].frame] = i;
+        for (size_t k = 0; k < recs.size(); k += std::max<size_t>(1, every)) {
+            segment_of[s.frames[recs[k]].frame] = i;
+            record_of[s.frames[recs[k]].frame] = recs[k];
+        }
     }
+    // A window's segment: the tear at its edges, on its moving frames.
+    std::vector<Tear> tears(segments.size());
+    std::vector<std::vector<long>> moving_frames(segments.size());
     std::vector<SegmentSums> sums(segments.size());
     out = ResultPass{};
     const long picture = picture_frame(s, segments[shown], settings[shown], segment_of);
     ReportCurves& cv = out.curves;
     cv.block_width = kBlock;
-    cv.column_input.assign(static_cast<size_t>(nb), 0.0);
-    cv.column_matched.assign(static_cast<size_t>(nb), 0.0);
-    cv.column_output.assign(static_cast<size_t>(nb), 0.0);
+    BlockSums column_sums[3];  // input, field matching alone, the settings
+    for (BlockSums& b : column_sums) {
+        b.comb.assign(static_cast<size_t>(nb), 0.0);
+        b.field.assign(static_cast<size_t>(nb), 0.0);
+    }
     long curve_frames = 0;
 
     Profiles p;
@@ -148,14 +163,19 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Fo
         const int lb = st.width > 0 ? st.left / kBlock : 0;
         const int rb = st.width > 0 ? (st.left + st.width + kBlock - 1) / kBlock : 0;
         const bool curves = i == shown;
-        const Split in = measure(r.input(f), r.stride(), w, h, lb, rb, p, curves ? &cv.column_input : nullptr);
+        const Split in = measure(r.input(f), r.stride(), w, h, lb, rb, p, curves ? &column_sums[0] : nullptr);
         sums[i].input.add(in);
         const Split m = measure(r.run(controls_for(base, st.tff, 0, 0, 0, 0), f), r.stride(), w, h, lb, rb, p,
-                                curves ? &cv.column_matched : nullptr);
+                                curves ? &column_sums[1] : nullptr);
         sums[i].matched.add(m);
         const PIXEL_YC* o = r.run(controls_for(base, st.tff, st.left, st.width, st.shift, st.lpf), f);
-        const Split so = measure(o, r.stride(), w, h, lb, rb, p, curves ? &cv.column_output : nullptr);
+        const Split so = measure(o, r.stride(), w, h, lb, rb, p, curves ? &column_sums[2] : nullptr);
         sums[i].output.add(so);
+        if (segments[i].verdict.kind == ClipKind::Window && st.width > 0 && frame_moves(s, s.frames[record_of[f]])) {
+            ++tears[i].moving;
+            tears[i].torn += torn_frame(r.input(f), o, r.stride(), w, h, st.left, std::min(w, st.left + st.width), s.noise);
+            moving_frames[i].push_back(f);
+        }
         const double om = picture_measure(so.comb[0] + so.comb[1], so.field[0] + so.field[1], frame_floor);
         sums[i].visible += om >= 1.0;
         cv.frame_numbers.push_back(f);
@@ -177,11 +197,28 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Fo
     std::vector<long> frames;
     for (const auto& [f, i] : segment_of) frames.push_back(f);
     if (!read_frames(rq, frames, per_frame, error)) return false;
-    for (std::vector<double>* c : {&cv.column_input, &cv.column_matched, &cv.column_output})
-        for (double& v : *c) v /= static_cast<double>(std::max<long>(1, curve_frames));
+    std::vector<double>* columns[3] = {&cv.column_input, &cv.column_matched, &cv.column_output};
+    const double block_floor = static_cast<double>(std::max<long>(1, curve_frames)) * energy_floor(1, h);
+    for (int k = 0; k < 3; ++k) {
+        columns[k]->assign(static_cast<size_t>(nb), 0.0);
+        for (size_t b = 0; b < static_cast<size_t>(nb); ++b)
+            (*columns[k])[b] = picture_measure(column_sums[k].comb[b], column_sums[k].field[b], block_floor);
+    }
     out.combing.resize(segments.size());
-    for (size_t i = 0; i < segments.size(); ++i)
-        if (moving_kind(segments[i].verdict.kind)) out.combing[i] = sums[i].combing(h);
+    for (size_t i = 0; i < segments.size(); ++i) {
+        if (!moving_kind(segments[i].verdict.kind)) continue;
+        out.combing[i] = sums[i].combing(h);
+        // Where the output tears in a tenth of the moving frames or more:
+        // what, tried with the filter on up to 96 of them, removes it.
+        Tear& t = tears[i];
+        if (t.moving > 0 && t.torn * 10 >= t.moving) {
+            std::vector<long> tried;
+            const size_t every = (moving_frames[i].size() + 95) / 96;
+            for (size_t k = 0; k < moving_frames[i].size(); k += every) tried.push_back(moving_frames[i][k]);
+            if (!tear_remedy(rq, s, tried, settings[i], t, error)) return false;
+        }
+        out.combing[i].tear = t;
+    }
     return true;
 }
 

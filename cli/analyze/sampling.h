@@ -19,7 +19,7 @@ constexpr long kStretchFrames = 30;
 // survey's time and memory grow with the pixels it reads).
 long whole_up_to(int w, int h);
 // Frames a later pass reads either side of a stretch (the filter's
-// neighbours): see read_stretches().
+// neighbours): see read_frames().
 constexpr long kAround = 2;
 
 // The stretches over frames [first, end) that the survey reads: the whole

@@ -73,10 +73,6 @@ bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, lon
     return ok;
 }
 
-// --auto from a pipe reads this many frames (after --start) before it
-// filters, and analyses those: a pipe is read once.
-constexpr long kAutoPipeFrames = 300;
-
 struct AnalyzeOptions {
     std::string input, report;
     long frames = -1, start = 0;
@@ -209,6 +205,34 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
     return print_to_stdout(text, "pelta analyze");
 }
 
+std::vector<std::string> auto_segment_lines(const Options& opt) {
+    std::vector<std::string> lines;
+    for (const Segment& g : opt.plan) {
+        char confidence[16];
+        std::snprintf(confidence, sizeof confidence, "%.2f", g.confidence);
+        std::string line = "frames " + std::to_string(g.start) + ".." +
+                           (g.frames == kThroughEnd ? std::string("end") : std::to_string(g.start + g.frames - 1)) +
+                           " (" + kind_name(g.kind) + ", confidence " + confidence + "): ";
+        const SegmentFate fate = segment_fate(opt, g);
+        if (is_filtered(fate)) {
+            const Controls c = segment_controls(opt, g);
+            line += "filtering with --left " + std::to_string(c.track[TRACK_LEFT]) + " --width " +
+                    std::to_string(c.track[TRACK_WIDTH]) + " --shift " + std::to_string(c.track[TRACK_SHIFT]) +
+                    " --tff " + std::to_string(c.check[CHECK_TFF]) + " --lpf " + std::to_string(c.check[CHECK_LPF]);
+            if (fate == SegmentFate::FilterForced)
+                line += is_pelta_kind(g.kind) ? " (doubtful; --force)" : " (not pelta's kind; --force)";
+        } else {
+            char sure[16];
+            std::snprintf(sure, sizeof sure, "%.2f", kSureConfidence);
+            line += fate == SegmentFate::PassDoubtful
+                        ? std::string("passed through (doubtful: below ") + sure + "; --force filters it)"
+                        : std::string("passed through (not pelta's kind)");
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string& from_stdin,
                         std::unique_ptr<ByteSource>& replay) {
     AnalysisInput input;
@@ -232,6 +256,11 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
         return 1;
     }
     std::fprintf(stderr, "pelta: --auto: %s\n", a.main().words.verdict.c_str());
+    // From a pipe the analysis saw only what was read before filtering.
+    if (opt.input == "-")
+        std::fprintf(stderr, "pelta: --auto: from a pipe it judged frames %ld..%ld (read before filtering); the frames "
+                             "after them go with the last segment\n",
+                     a.start, a.start + a.span - 1);
     // The segments cover the frames looked at; the first reaches back to
     // the clip's start and the last on to its end.
     Plan plan = a.plan();
@@ -245,18 +274,9 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string&
                      a.main().words.advice.c_str());
         return 1;
     }
-    for (const Segment& g : plan) {
-        const std::string frames =
-            g.frames == kThroughEnd ? std::to_string(g.start) + "..end" : std::to_string(g.start) + ".." + std::to_string(g.start + g.frames - 1);
-        if (is_pelta_kind(g.kind) || opt.plan_filters_every_segment) {
-            const Controls c = segment_controls(opt, g);
-            std::fprintf(stderr, "pelta: --auto: frames %s (%s): filtering with --left %d --width %d --shift %d --tff %d --lpf %d\n",
-                         frames.c_str(), kind_name(g.kind), c.track[TRACK_LEFT], c.track[TRACK_WIDTH],
-                         c.track[TRACK_SHIFT], c.check[CHECK_TFF], c.check[CHECK_LPF]);
-        } else {
-            std::fprintf(stderr, "pelta: --auto: frames %s (%s): passed through\n", frames.c_str(), kind_name(g.kind));
-        }
-    }
+    for (const std::string& line : auto_segment_lines(opt)) std::fprintf(stderr, "pelta: --auto: %s\n", line.c_str());
+    if (plan_schedule(opt).empty())
+        std::fputs("pelta: --auto: no segment is filtered: the output is the input\n", stderr);
     replay = input.replay();
     return -1;
 }

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "abi/host_records.h"
 #include "app/options.h"
@@ -13,6 +14,15 @@ namespace pelta_cli {
 // `pelta analyze [OPTIONS] INPUT`: argv[0] is "analyze". Answers the exit
 // status.
 int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc);
+
+// --auto from a pipe reads this many frames (after --start) before it
+// filters, and analyses those: a pipe is read once.
+inline constexpr long kAutoPipeFrames = 300;
+
+// --auto's line for each segment of opt.plan, in order: its frames, kind and
+// confidence, and what the run does with it (filtering with which settings,
+// or passed through, and why).
+std::vector<std::string> auto_segment_lines(const Options& opt);
 
 // --auto: analyses the start of opt.input and sets the controls that were not
 // given explicitly to what the analysis suggests, telling on standard error

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "analyze/combing_check.h"
 #include "app/analyze_cmd.h"
 #include "app/options.h"
 #include "app/plan_cmd.h"
@@ -151,7 +152,14 @@ struct FilterRun {
     std::optional<FilterSchedule> schedule;
     // --auto: when its analysis began.
     std::optional<Clock::time_point> analysis_start;
+    // A plan's filtered segments, before and after the filter.
+    std::vector<CombingChange> combing;
 };
+
+// The exit status of a run by a plan (--plan, --auto) in which a filtered
+// segment came out more combed than it went in; the output is complete and
+// written all the same.
+constexpr int kMadeWorse = 3;
 
 std::string see_help() { return std::string(" (see ") + program_name() + " --help)"; }
 
@@ -373,9 +381,16 @@ int stream(FilterRun& r, FrameStreams& frames, RunStats& stats) {
         const bool planned = r.schedule && !r.schedule->empty();
         EditorHost host(r.desc, r.w, r.h, r.max_w, planned ? r.schedule->front().controls : r.opt.controls,
                         r.opt.saving, r.opt.threads ? r.opt.threads : default_threads());
-        if (r.schedule) host.follow(*r.schedule);
+        // With a plan, each filtered segment's combing before and after.
+        std::optional<CombingCheck> check;
+        if (r.schedule) {
+            host.follow(*r.schedule);
+            check.emplace(*r.schedule, r.w, r.h);
+            host.probe(&*check);
+        }
         ok = host.run(*frames.in, *frames.out, on_frame, error);
         stats = host.stats();
+        if (check) r.combing = check->changes();
     }
     progress.clear();
     if (!ok) return write_failed(r, error);
@@ -421,9 +436,18 @@ int report(const FilterRun& r, const RunStats& stats, const Truncation& cut) {
         line += wrote;
         std::fprintf(stderr, "%s\n", line.c_str());
     }
+    // Warnings, like the truncation above: they stay with --quiet.
+    const std::vector<std::string> worse = worse_lines(r.combing, filtered_kinds(opt));
+    for (const std::string& line : worse) std::fprintf(stderr, "pelta: warning: %s\n", line.c_str());
     if (opt.strict && stats.failed > 0) return fail(std::to_string(stats.failed) + " frame(s) failed (--strict)");
     if (opt.strict && cut.happened()) return fail("the input's last frame was incomplete (--strict)");
     if (opt.strict && no_frames) return fail("the input held no frames (--strict)");
+    if (!worse.empty()) {
+        std::fprintf(stderr, "pelta: %s filtered by %s came out more combed than %s went in (exit status %d)\n",
+                     plural(static_cast<long>(worse.size()), "segment", "segments").c_str(), shown_plan(opt).c_str(),
+                     worse.size() == 1 ? "it" : "they", kMadeWorse);
+        return kMadeWorse;
+    }
     return 0;
 }
 

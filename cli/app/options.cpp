@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "app/analyze_cmd.h"
 #include "app/option_table.h"
 #include "host/plugin.h"
 #include "pelta_version.h"
@@ -177,9 +178,12 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
         {.name = "--auto",
          .store = set_flag(o.auto_settings),
          .group = &kHostGroup,
-         .help = "analyse the clip's first 300 frames as pelta analyze does and filter\n"
-                 "with the settings it suggests (--left, --width, --shift, --tff); options\n"
-                 "given explicitly win; refuses clips that are not pelta's kind"},
+         .help = "analyse the clip as pelta analyze does (a file to its end, sampled\n"
+                 "where long; a pipe by its first " + std::to_string(kAutoPipeFrames) +
+                 " frames, read before filtering), then\n"
+                 "filter each match or window segment of confidence 0.5 or more with\n"
+                 "its settings and pass every other frame through; options given\n"
+                 "explicitly win; refuses a clip with no match or window segment"},
         {.name = "--plan",
          .arg = "FILE",
          .kind = ArgKind::Text,
@@ -191,7 +195,8 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
         {.name = "--force",
          .store = set_flag(o.force),
          .group = &kHostGroup,
-         .help = "with --auto: filter such a clip all the same"},
+         .help = "with --auto: filter the doubtful segments (confidence below 0.5)\n"
+                 "too, and every segment of a clip with no match or window segment"},
         {.name = "--frames",
          .arg = "N",
          .kind = ArgKind::Number,
@@ -199,7 +204,8 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
          .hi = 100000,
          .store = set_number(o.auto_frames),
          .group = &kHostGroup,
-         .help = "with --auto: the sample to analyse (default 300 frames from 0)"},
+         .help = "with --auto: the frames from --start (default 0) to analyse\n"
+                 "(default: a file to its end, a pipe " + std::to_string(kAutoPipeFrames) + ")"},
         {.name = "--start",
          .arg = "F",
          .kind = ArgKind::Number,
@@ -442,7 +448,8 @@ std::string help_text(const FILTER_DLL* desc) {
            "--range is what the output shows unless --saving, as in the editor's preview.\n"
            "\n"
            "Exit status: 0 done, 1 error (or a failed frame or an incomplete last frame with\n"
-           "--strict), 2 usage error.\n";
+           "--strict), 2 usage error, 3 a segment that --plan or --auto filtered came out more\n"
+           "combed than it went in (by more than 2%; the output is complete all the same).\n";
 }
 
 }  // namespace pelta_cli

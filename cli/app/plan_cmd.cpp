@@ -263,11 +263,24 @@ Controls segment_controls(const Options& opt, const Segment& segment) {
     return c;
 }
 
+SegmentFate segment_fate(const Options& opt, const Segment& segment) {
+    if (!is_pelta_kind(segment.kind))
+        return opt.plan_filters_every_segment ? SegmentFate::FilterForced : SegmentFate::PassOtherKind;
+    if (!opt.auto_settings || segment.confidence >= kSureConfidence) return SegmentFate::Filter;
+    return opt.force ? SegmentFate::FilterForced : SegmentFate::PassDoubtful;
+}
+
+std::vector<std::string> filtered_kinds(const Options& opt) {
+    std::vector<std::string> kinds;
+    for (const Segment& s : opt.plan)
+        if (is_filtered(segment_fate(opt, s))) kinds.emplace_back(kind_name(s.kind));
+    return kinds;
+}
+
 FilterSchedule plan_schedule(const Options& opt) {
     FilterSchedule schedule;
     for (const Segment& s : opt.plan)
-        if (is_pelta_kind(s.kind) || opt.plan_filters_every_segment)
-            schedule.push_back({s.start, s.frames, segment_controls(opt, s)});
+        if (is_filtered(segment_fate(opt, s))) schedule.push_back({s.start, s.frames, segment_controls(opt, s)});
     return schedule;
 }
 

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "abi/host_records.h"
 #include "app/options.h"
@@ -56,6 +57,28 @@ long first_segment_beyond(const Plan& plan, long frames);
 // does); without, nothing is changed and the answer is false: the caller
 // refuses the clip (exit status 1).
 bool filter_by_plan(Options& opt, Plan plan);
+
+// The least confidence at which --auto filters a segment of pelta's kinds;
+// below it the segment is doubtful and passes through, unless --force.
+constexpr double kSureConfidence = 0.5;
+
+// What a filter run by a plan does with one of its segments, and why.
+enum class SegmentFate {
+    Filter,         // of pelta's kinds (with --auto: at kSureConfidence or above)
+    FilterForced,   // --auto --force: doubtful, or of a clip with no segment of pelta's kinds
+    PassOtherKind,  // not of pelta's kinds
+    PassDoubtful,   // --auto: of pelta's kinds, below kSureConfidence
+};
+inline bool is_filtered(SegmentFate f) { return f == SegmentFate::Filter || f == SegmentFate::FilterForced; }
+
+// The fate of a segment of opt.plan. A plan file's segments of pelta's kinds
+// are all filtered (the file's confidence is not read: whoever wrote or kept
+// the plan chose them); --auto's only where its analysis is sure of them.
+SegmentFate segment_fate(const Options& opt, const Segment& segment);
+
+// The kinds of the segments that opt.plan filters, in order: one for each
+// stretch of plan_schedule(opt).
+std::vector<std::string> filtered_kinds(const Options& opt);
 
 // The controls a segment is filtered with: opt.controls, with the segment's
 // settings where the command line gave none.

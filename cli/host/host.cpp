@@ -95,12 +95,22 @@ PIXEL_YC* EditorHost::ring_slot(long n) {
 }
 
 ReadStatus EditorHost::read_frame(FrameInput& in, long n, std::string& error) {
+    ReadStatus status;
     try {
-        return in.next_into([this, n] { return ring_slot(n); }, max_w_, error);
+        status = in.next_into([this, n] { return ring_slot(n); }, max_w_, error);
     } catch (const std::bad_alloc&) {
         error = kNoFrameMemory;
         return ReadStatus::Error;
     }
+    const long stretch = status == ReadStatus::Frame && probe_ ? stretch_index(n) : -1;
+    if (stretch >= 0) probe_->input(static_cast<size_t>(stretch), n, ring_frame(n), max_w_);
+    return status;
+}
+
+long EditorHost::stretch_index(long f) const {
+    if (!schedule_) return -1;
+    const FilterStretch* s = stretch_at(*schedule_, f);
+    return s ? static_cast<long>(s - schedule_->data()) : -1;
 }
 
 BOOL EditorHost::svc_is_saving(void* editp) {

@@ -94,6 +94,20 @@ using FilterSchedule = std::vector<FilterStretch>;
 // The stretch that holds frame f, or null.
 const FilterStretch* stretch_at(const FilterSchedule& schedule, long f);
 
+// Sees the frames of a schedule's stretches on their way through a run:
+// each filtered frame as it was read (input) and as it goes to the output
+// (output), with the index of its stretch in the schedule. input() is called
+// where frames are read (the reader thread, with threads), output() where
+// they are written (the writer thread), each in frame order; the two may run
+// at the same time, so an implementation keeps what each of them touches
+// apart. Passed frames are not shown.
+class StretchProbe {
+public:
+    virtual ~StretchProbe() = default;
+    virtual void input(size_t stretch, long frame, const PIXEL_YC* pixels, int stride) = 0;
+    virtual void output(size_t stretch, long frame, const PIXEL_YC* pixels, int stride) = 0;
+};
+
 class EditorHost {
 public:
     // Loads the filter from its descriptor (what GetFilterTable returned) for
@@ -126,6 +140,9 @@ public:
     // output is its input. It stays in the ring all the same, since filtered
     // frames beside it read it.
     void follow(FilterSchedule schedule);
+    // With follow(), before run(): shows `probe` every frame of the
+    // schedule's stretches, read and filtered.
+    void probe(StretchProbe* probe) { probe_ = probe; }
 
     const RunStats& stats() const { return stats_; }
     // The most frame buffers of max_w x h pixels a run holds: 7 on one
@@ -197,6 +214,9 @@ private:
     FILTER filter_{};
     int hwnd_token_ = 0;
     std::optional<FilterSchedule> schedule_;  // none: every frame is filtered
+    StretchProbe* probe_ = nullptr;
+    // The index of the schedule's stretch that holds frame f, or -1.
+    long stretch_index(long f) const;
 
     int threads_;
     // Frame buffers of max_w x h pixels, allocated without a first fill: the

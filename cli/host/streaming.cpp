@@ -105,6 +105,8 @@ PIXEL_YC* EditorHost::take_buffer(bool for_reader) {
 
 bool EditorHost::deliver(FrameOutput& out, const std::function<void(const FrameReport&)>& on_frame, OutputItem& item,
                          std::string& error) {
+    const long stretch = probe_ && !item.report.passed ? stretch_index(item.report.frame) : -1;
+    if (stretch >= 0) probe_->output(static_cast<size_t>(stretch), item.report.frame, item.frame, max_w_);
     const bool ok = out.put(item.frame, max_w_, error);
     if (ok) on_frame(item.report);
     std::lock_guard<std::mutex> lock(mu_);

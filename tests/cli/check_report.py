@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """The pages of `pelta analyze --report` in a real browser.
 
-Makes two clips, the sample (one segment with a window) and one of two
-kinds (a progressive stretch, then fields out of step), analyses each with
+Makes two clips, the sample (one segment with a window) and one of three
+kinds (a progressive stretch, fields out of step, true interlacing), analyses each with
 --json and --report, opens each page in headless Chromium through Selenium
 and checks that every picture decodes, the console shows no error, the page
 fetched nothing, the settings, warnings and segments it shows are those of
-the JSON, the window is shaded only where there is one, and the editor's
+the JSON, every figure and the evidence are the JSON's, both charts have
+numbers on their x axis (columns, and the clip's frames), the frames that
+stay combed are listed by segment and marked on the chart as the JSON has
+them, the window is shaded only where there is one, and the editor's
 Japanese labels have a font that draws them. A screenshot of each page is
 left in SHOTS_DIR when given, to look at.
 
@@ -53,7 +56,8 @@ def start_driver(log):
 
 
 def make_clips(source, make_clip, work):
-    """The sample, and a progressive stretch followed by fields out of step."""
+    """The sample, and a progressive stretch, fields out of step, and true
+    interlacing (which passes through combed)."""
     clips = {}
     sample = os.path.join(work, "sample.y4m")
     subprocess.run([os.path.join(source, "scripts", "make_sample.sh"), sample, "2"], check=True)
@@ -63,7 +67,7 @@ def make_clips(source, make_clip, work):
                     "mandelbrot=s=700x500:end_pts=1:start_scale=0.5:end_scale=0.5", "-frames:v", "1",
                     "-pix_fmt", "rgb24", picture], check=True)
     parts = []
-    for kind, extra in (("progressive", []), ("match", ["--late", "alternate"])):
+    for kind, extra in (("progressive", []), ("match", ["--late", "alternate"]), ("interlaced", [])):
         part = os.path.join(work, kind + ".y4m")
         with open(part, "wb") as out:
             subprocess.run([make_clip, "--kind", kind, "--picture", picture, "--size", "320x240",
@@ -113,6 +117,48 @@ def check_page(driver, page, expected, shot):
     kinds = [r.get_attribute("data-kind") for r in driver.find_elements(By.CSS_SELECTOR, "#timeline rect.segment")]
     if kinds != [g["kind"] for g in expected["segments"]]:
         failures.append(f"the timeline shows {kinds!r}, the JSON's segments {expected['segments']!r}")
+    # Every figure the page shows is the JSON's, printed as the text prints
+    # it, and the evidence is the JSON's word for word.
+    figures = expected["figures"]
+    def printed(v):
+        return "cannot tell" if v is None else f"{v:.2f}"
+    cells = driver.find_elements(By.CSS_SELECTOR, "td.figure")
+    if not cells:
+        failures.append("the page shows no figures")
+    for cell in cells:
+        key = cell.get_attribute("data-figure")
+        if key not in figures:
+            failures.append(f"the page's figure {key} is not in the JSON's {sorted(figures)}")
+        elif cell.text.strip() != printed(figures[key]):
+            failures.append(f"the page's figure {key} reads {cell.text.strip()!r}, the JSON's {figures[key]!r}")
+    evidence = driver.find_element(By.ID, "evidence").text.strip()
+    if evidence != expected["evidence"]:
+        failures.append(f"the page's evidence {evidence!r} is not the JSON's {expected['evidence']!r}")
+    # Both charts carry numbers on their x axis: columns within the frame,
+    # frames within the range looked at.
+    last = expected["start"] + expected["span"] - 1
+    for chart, lo, hi in (("columns-chart", 0, expected["frame_width"]), ("frames-chart", expected["start"], last)):
+        ticks = [int(t.get_attribute("data-value"))
+                 for t in driver.find_elements(By.CSS_SELECTOR, f"#{chart} text.tick")]
+        shown = [t.text for t in driver.find_elements(By.CSS_SELECTOR, f"#{chart} text.tick")]
+        if len(ticks) < 3 or any(not lo <= t <= hi for t in ticks) or shown != [str(t) for t in ticks]:
+            failures.append(f"{chart}: ticks {shown!r} (values {ticks!r}) for {lo}..{hi}")
+    # The frames that stay combed: listed by segment as the JSON has them,
+    # and one circle on the per-frame chart for each.
+    items = driver.find_elements(By.CSS_SELECTOR, "#combed li")
+    if len(items) != len(expected["segments"]):
+        failures.append(f"{len(items)} segments in the list of combed frames, {len(expected['segments'])} in the JSON")
+    marked = 0
+    for item, g in zip(items, expected["segments"]):
+        want = ", ".join(f"{a}..{b}" if b > a else f"{a}" for a, b in g["combed"]) or "none"
+        listed = item.find_elements(By.CSS_SELECTOR, ".frames")
+        got = listed[0].text if listed else "none"
+        if got != want:
+            failures.append(f"combed frames of segment {g['start']}: the page lists {got!r}, the JSON {want!r}")
+        marked += sum(b - a + 1 for a, b in g["combed"])
+    circles = len(driver.find_elements(By.CSS_SELECTOR, "#frames-chart circle.combed"))
+    if circles != marked:
+        failures.append(f"{circles} frames marked combed on the chart, {marked} in the JSON")
     shaded = len(driver.find_elements(By.CSS_SELECTOR, "rect.band"))
     if (shaded > 0) != (expected["width"] > 0):
         failures.append(f"{shaded} shaded window ranges with a window {expected['width']} wide")
@@ -169,8 +215,10 @@ def main():
                 found, images = check_page(driver, page, expected, shot)
                 failures += [f"{name}: {f}" for f in found]
                 if not found:
+                    combed = sum(b - a + 1 for g in expected["segments"] for a, b in g["combed"])
                     print(f"check_report: {name}: {expected['kind']} page, {images} pictures decoded, "
-                          f"{len(expected['segments'])} segments, settings as the JSON")
+                          f"{len(expected['segments'])} segments, settings and figures as the JSON, "
+                          f"{combed} frames listed and marked combed")
         finally:
             driver.quit()
             for proc in (service, browser):

@@ -18,6 +18,7 @@
 #include "analyze/profiles.h"
 #include "analyze/sample_runner.h"
 #include "analyze/sampling.h"
+#include "analyze/tear.h"
 #include "cli_test_util.h"
 #include "io/y4m.h"
 #include "native/host_side.h"
@@ -103,10 +104,10 @@ ScratchDir* AnalyzeClips::dir_ = nullptr;
 // A value of the flat JSON object pelta analyze prints: the text after
 // "key": up to the next comma or brace (integers), or between quotes.
 std::string json_value(const std::string& json, const std::string& key) {
-    const std::string tag = "\"" + key + "\": ";
+    const std::string tag = "\"" + key + "\":";
     const size_t at = json.find(tag);
     if (at == std::string::npos) return "";
-    const size_t from = at + tag.size();
+    const size_t from = json.find_first_not_of(' ', at + tag.size());
     if (json[from] == '"') return json.substr(from + 1, json.find('"', from + 1) - from - 1);
     return json.substr(from, json.find_first_of(",}", from) - from);
 }
@@ -337,6 +338,10 @@ TEST_F(AnalyzeClips, InputsItCannotJudgeAndTheWaysOfReading) {
     r = run_shell(dir_->path(), "cat w.y4m | '" + pelta_bin() + "' --quiet --auto - - > piped.y4m");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(dir_->path() + "/piped.y4m"), read_file(dir_->path() + "/want.y4m"));
+    // From a pipe it says which frames it judged: here all 40 the pipe held.
+    EXPECT_NE(r.err.find("pelta: --auto: from a pipe it judged frames 0..39 (read before filtering)"),
+              std::string::npos)
+        << r.err;
     r = run_pelta(dir_->path(), "--quiet --auto --width 0 w.y4m auto0.y4m");
     EXPECT_NE(r.err.find("--width 0 "), std::string::npos) << r.err;
 
@@ -387,8 +392,8 @@ TEST_F(AnalyzeClips, CutsAClipOfSeveralKindsIntoItsSegments) {
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string json = read_file(dir_->path() + "/" + into);
         std::vector<std::pair<long, std::string>> got;
-        for (size_t at = json.find("\"segments\""); (at = json.find("{\"start\": ", at)) != std::string::npos; ++at)
-            got.emplace_back(std::stol(json.substr(at + 10)), json_value(json.substr(at), "kind"));
+        for (size_t at = json.find("\"segments\""); (at = json.find("{\"start\":", at)) != std::string::npos; ++at)
+            got.emplace_back(std::stol(json.substr(at + 9)), json_value(json.substr(at), "kind"));
         EXPECT_EQ(got, want) << json;
         EXPECT_EQ(json_text(json, "kind"), "match") << json;  // pelta's kind holds a third of the clip and more
     }
@@ -423,11 +428,12 @@ TEST_F(AnalyzeClips, WarnsWhereTheResultIsDoubtful) {
         // picture of strong colours misleads the filter's own count.
         {"colour", "--kind window --late alternate --band 200,96 --shift 5 --tff 1 --size 480x360 --picture testsrc2.ppm",
          "colour disagrees with luma", -1},
-        // A band whose late field stays the bottom one while the rest
-        // changes shows other frames than the picture around it.
-        {"tear", "--kind window --late alternate --band 240,160 --shift 8 --tff 1 --band-motion late --size 480x360 "
-                 "--chroma 420i --picture mandelbrot.ppm",
-         "tear at its edges", -1},
+        // A band of the picture around it whose late field stays the
+        // bottom one while the rest changes shows other moments than its
+        // surroundings, and its edges step where the picture moves.
+        {"tear", "--kind window --late alternate --band 240,160 --shift 8 --tff 1 --band-motion late "
+                 "--band-scene same --size 480x360 --chroma 420i --picture mandelbrot.ppm",
+         "a tear:", -1},
         {"clean", "--kind match --late alternate --size 480x360 --chroma 420i --picture mandelbrot.ppm", "", 0},
     };
     for (const Doubt& d : doubts) {
@@ -443,7 +449,7 @@ TEST_F(AnalyzeClips, WarnsWhereTheResultIsDoubtful) {
             EXPECT_NE(warnings.find(d.warning), std::string::npos) << r.out;
             EXPECT_LT(confidence, 0.5) << r.out;
         } else {
-            EXPECT_EQ(warnings, "\"warnings\": [], ") << r.out;
+            EXPECT_EQ(warnings, "\"warnings\":[],") << r.out;
             EXPECT_GE(confidence, 0.5) << r.out;
         }
         if (d.lpf >= 0) {
@@ -644,3 +650,167 @@ TEST(AnalyzeRunner, FiltersEveryFrameAsTheWholeClipRunDoes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The frames of a Y4M stream after its header line, FRAME lines included.
+std::string after_header(const std::string& y4m) { return y4m.substr(y4m.find('\n') + 1); }
+
+}  // namespace
+
+// --auto filters a segment of pelta's kinds only where the analysis is sure
+// of it (confidence 0.5 or more): a doubtful one (here a band whose colour,
+// averaged across the fields, misleads the filter) passes through byte for
+// byte, each segment named with what was done with it; --force filters it
+// as its settings say.
+TEST_F(AnalyzeClips, AutoPassesADoubtfulSegmentThroughUnlessForced) {
+    RunResult r = run_shell(dir_->path(), "'" + std::string(PELTA_MAKE_CLIP) +
+                                              "' --frames 60 --kind window --late alternate --band 200,96 --shift 5 "
+                                              "--tff 1 --size 480x360 --picture testsrc2.ppm > doubt.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const RunResult analysis = run_pelta(dir_->path(), "analyze --json doubt.y4m");
+    ASSERT_EQ(analysis.status, 0) << analysis.err;
+    ASSERT_LT(std::stod(json_value(analysis.out, "confidence")), 0.5) << analysis.out;
+    const std::string in = read_file(path("doubt.y4m"));
+
+    r = run_pelta(dir_->path(), "--auto -q doubt.y4m passed.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("pelta: --auto: frames 0..end (window, confidence 0.4"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("): passed through (doubtful: below 0.50; --force filters it)\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(after_header(read_file(path("passed.y4m"))) == after_header(in));
+
+    r = run_pelta(dir_->path(), "--auto --force -q doubt.y4m forced.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string cmd = json_text(analysis.out, "command");
+    EXPECT_NE(r.err.find("filtering with " + cmd.substr(6) + " (doubtful; --force)\n"), std::string::npos) << r.err;
+    r = run_pelta(dir_->path(), "-q " + cmd.substr(6) + " doubt.y4m want.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(read_file(path("forced.y4m")) == read_file(path("want.y4m")));
+}
+
+namespace {
+
+// Every frame of a Y4M stream in the filter's samples, w pixels a row.
+std::vector<std::vector<PIXEL_YC>> yc_frames(const std::string& y4m, int& w, int& h) {
+    pelta_cli::MemorySource src(reinterpret_cast<const uint8_t*>(y4m.data()), y4m.size());
+    pelta_cli::Y4mReader reader(src);
+    std::string error;
+    EXPECT_TRUE(reader.read_header(error)) << error;
+    const pelta_cli::Y4mHeader& hd = reader.header();
+    w = hd.width;
+    h = hd.height;
+    std::vector<std::vector<PIXEL_YC>> frames;
+    std::vector<uint8_t> planes;
+    while (reader.read_frame(planes, error) == pelta_cli::ReadStatus::Frame) {
+        frames.emplace_back(static_cast<size_t>(w) * static_cast<size_t>(h));
+        pelta_cli::planes_to_yc(planes.data(), hd.chroma, w, h, frames.back().data(), w, hd.depth);
+    }
+    return frames;
+}
+
+// A picture with detail in both directions, w x h, columns from `dx` on
+// moved `move` pixels along the row, plus grain of `sigma` (the filter's
+// samples) from `seed`.
+std::vector<PIXEL_YC> scene(int w, int h, int dx, double move, double sigma, unsigned seed, double content = 0) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> grain(0.0, sigma);
+    std::vector<PIXEL_YC> p(static_cast<size_t>(w) * static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double u = x + (x >= dx ? move : 0.0);
+            // From dx on, with `content`, another picture: brighter, and of
+            // other detail.
+            const double other = x >= dx ? content : 0.0;
+            const double v = 2048 + 900 * other + 600 * std::sin(0.37 * u + 0.11 * y + other) +
+                             400 * std::cos(0.05 * u * (1 + other) - 0.23 * y) + (sigma > 0 ? grain(rng) : 0.0);
+            p[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = PIXEL_YC{static_cast<int16_t>(v), 0, 0};
+        }
+    return p;
+}
+
+}  // namespace
+
+// A tear, measured in the output: a step across an edge of the window that
+// the input does not show there, beyond the columns beside it and beyond the
+// grain. An edge where the content itself changes (the same in input and
+// output) is no tear, nor is an edge outside the picture.
+TEST(AnalyzeTear, AStepAcrossTheWindowEdgeThatTheInputDoesNotShow) {
+    constexpr int w = 64, h = 40;
+    const struct {
+        const char* name;
+        std::vector<PIXEL_YC> input, output;
+        int left, right;
+        double grain;
+        bool torn;
+    } cases[] = {
+        {"the picture moved 3 pixels from the window on", scene(w, h, 0, 0, 0, 1), scene(w, h, 24, 3, 0, 1), 24, 48, 0,
+         true},
+        {"... at the window's right edge", scene(w, h, 0, 0, 0, 1), scene(w, h, 40, 3, 0, 1), 8, 40, 0, true},
+        {"... with grain", scene(w, h, 0, 0, 16, 1), scene(w, h, 24, 3, 16, 2), 24, 48, 16, true},
+        {"no step", scene(w, h, 0, 0, 16, 1), scene(w, h, 0, 0, 16, 2), 24, 48, 16, false},
+        {"a step the input shows too", scene(w, h, 24, 3, 0, 1), scene(w, h, 24, 3, 0, 1), 24, 48, 0, false},
+        {"another picture from the edge on, in both", scene(w, h, 24, 0, 0, 1, 1.3), scene(w, h, 24, 2, 0, 1, 1.3), 24,
+         48, 0, false},
+        {"a step drowned in grain", scene(w, h, 0, 0, 400, 1), scene(w, h, 24, 0.3, 400, 2), 24, 48, 400, false},
+        {"the step outside the window's edges", scene(w, h, 0, 0, 0, 1), scene(w, h, 30, 3, 0, 1), 24, 48, 0, false},
+        {"a window whose left edge is the picture's", scene(w, h, 0, 0, 0, 1), scene(w, h, 1, 3, 0, 1), 0, 48, 0, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(pelta_cli::analysis::torn_frame(c.input.data(), c.output.data(), w, w, h, c.left, c.right, c.grain),
+                  c.torn)
+            << c.name;
+    }
+}
+
+// The same on generated bands that show the picture around them (their
+// edges show no change of content), filtered by pelta under each TFF: a band
+// whose late field is the one the setting moves is restored and does not
+// tear, and under the other TFF it tears; a band with one picture per frame
+// pair is restored by either setting, but under TFF off shows the pair's
+// other moment than the picture around it, and tears; with the rest late
+// the other way the band never keeps step with it. The analysis warns of a
+// tear exactly where its own settings' output tears, and names the other
+// TFF where that removes it.
+TEST_F(AnalyzeClips, TearsMeasuredInTheFilteredOutput) {
+    const std::string common = "--kind window --picture mandelbrot.ppm --size 480x360 --chroma 420i --frames 60 "
+                               "--band 160,128 --shift 8 --tff 1 --pan 2,0.5 --grain 1 --band-scene same ";
+    const struct {
+        const char* name;
+        const char* clip;
+        bool torn[2];  // under TFF off, on
+    } cases[] = {
+        {"late band", "--late bottom --band-motion late", {true, false}},
+        {"pair band", "--late bottom --band-motion pair", {true, false}},
+        {"late band, the rest late the other way", "--late top --band-motion late", {true, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunResult r = run_shell(dir_->path(), "'" + std::string(PELTA_MAKE_CLIP) + "' " + common + c.clip + " > tear.y4m");
+        ASSERT_EQ(r.status, 0) << r.err;
+        int w = 0, h = 0;
+        const auto in = yc_frames(read_file(path("tear.y4m")), w, h);
+        for (int tff = 0; tff < 2; ++tff) {
+            r = run_pelta(dir_->path(), "-q --left 160 --width 128 --shift 8 --lpf 0 --tff " + std::to_string(tff) +
+                                            " tear.y4m torn.y4m");
+            ASSERT_EQ(r.status, 0) << r.err;
+            const auto out = yc_frames(read_file(path("torn.y4m")), w, h);
+            ASSERT_EQ(in.size(), out.size());
+            long torn = 0;
+            for (size_t f = 0; f < in.size(); ++f)
+                torn += pelta_cli::analysis::torn_frame(in[f].data(), out[f].data(), w, w, h, 160, 288, 16.0);
+            EXPECT_EQ(torn * 10 >= static_cast<long>(in.size()), c.torn[tff])
+                << "TFF " << tff << ": " << torn << " of " << in.size() << " frames torn";
+        }
+        r = run_pelta(dir_->path(), "analyze --json tear.y4m");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const int tff = json_int(r.out, "tff");
+        ASSERT_TRUE(tff == 0 || tff == 1) << r.out;
+        EXPECT_EQ(r.out.find("a tear:") != std::string::npos, c.torn[tff]) << r.out;
+        if (c.torn[tff] && !c.torn[1 - tff]) {
+            EXPECT_NE(r.out.find("--tff " + std::to_string(1 - tff) + " removes it"), std::string::npos) << r.out;
+        }
+        if (c.torn[tff] && c.torn[1 - tff]) {
+            EXPECT_EQ(r.out.find("removes it without"), std::string::npos) << r.out;
+        }
+    }
+}

@@ -176,9 +176,11 @@ TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
     Refinement quiet;
     quiet.frames = quiet.moving = 100;
     quiet.settings = SegmentSettings{1, 0, 0, 0, 0};
-    Refinement torn = quiet;
-    torn.settings = SegmentSettings{1, 64, 128, 8, 0};
-    torn.torn = 10;
+    Refinement banded = quiet;
+    banded.settings = SegmentSettings{1, 64, 128, 8, 0};
+    // The old count of frames whose window came from other frames than the
+    // weave around it: no tear by itself, where the output shows none.
+    banded.torn = 50;
     Refinement misled = quiet;
     misled.chroma_judged = true;
     misled.chroma_disagree = 0.6;
@@ -190,6 +192,10 @@ TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
     combed.visible = 10;
     Combing flat = clean;
     flat.defined = false;
+    Combing torn = clean, torn_less = clean, mended = clean;
+    torn.tear = Tear{10, 100, true, ""};
+    torn_less.tear = Tear{9, 100, false, ""};
+    mended.tear = Tear{10, 100, true, "--tff 0"};
     const struct {
         const char* what;
         const Verdict& v;
@@ -199,8 +205,11 @@ TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
     } cases[] = {
         {"9 of 100 frames visibly combed", match, quiet, clean, nullptr},
         {"10 of 100 frames visibly combed", match, quiet, combed, "visibly combed"},
-        {"a tear in 10 of 100 moving frames", window, torn, clean, "a tear at its edges"},
-        {"the same figures without a window", match, torn, clean, nullptr},
+        {"the output torn in 10 of 100 moving frames", window, banded, torn, "no setting tried removes it"},
+        {"... and the other TFF removes it", window, banded, mended, "--tff 0 removes it"},
+        {"the output torn in 9 of 100", window, banded, torn_less, nullptr},
+        {"the window's frames off the weave's, the output not torn", window, banded, clean, nullptr},
+        {"the same figures without a window", match, banded, torn, nullptr},
         {"colour that misled field matching", match, misled, clean, "the colour disagrees with luma"},
         {"too little detail", match, quiet, flat, "too little detail"},
     };

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "analyze/combing_check.h"
+#include "app/plan_cmd.h"
 #include "cli_test_util.h"
 
 using namespace cli_test;
@@ -251,5 +253,170 @@ TEST_F(PlanClip, RefusesAPlanThatDoesNotFitBeforeWritingAnything) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(file_exists(path("out.y4m")));
         EXPECT_EQ(read_file(path("p.json")), c.plan);
+    }
+}
+
+namespace {
+
+// A picture in the filter's samples, w x h with rows w apart: a pattern with
+// detail in both directions, its rows of one parity taken from the same
+// pattern moved `comb` pixels along the row (fields of two moments), only
+// in columns [x0, x1).
+std::vector<PIXEL_YC> pattern(int w, int h, double comb, int x0, int x1, double scale = 1.0) {
+    std::vector<PIXEL_YC> p(static_cast<size_t>(w) * static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double dx = (y & 1) && x >= x0 && x < x1 ? comb : 0.0;
+            const double v = 2048 + scale * (700 * std::sin(0.45 * (x + dx) + 0.3 * y) + 500 * std::cos(0.2 * y - 0.1 * (x + dx)));
+            p[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = PIXEL_YC{static_cast<int16_t>(v), 0, 0};
+        }
+    return p;
+}
+
+}  // namespace
+
+// The check a plan's run makes of each filtered segment: more combed after
+// than before, over the whole frame or, with a window, in its columns or in
+// the rest, beyond 2%; equal combing, combing removed and pictures too flat
+// to tell are not reported.
+TEST(CombingCheck, ReportsWhereAFilteredSegmentCameOutMoreCombed) {
+    constexpr int w = 96, h = 48;
+    const auto clean = [] { return pattern(w, h, 0, 0, w); };
+    const struct {
+        const char* name;
+        std::vector<PIXEL_YC> before, after;
+        int left, width;       // the stretch's window
+        bool worse[3];         // whole, window, rest
+    } cases[] = {
+        {"a clean picture combed", clean(), pattern(w, h, 5, 0, w), 0, 0, {true, false, false}},
+        {"a combed picture restored", pattern(w, h, 5, 0, w), clean(), 0, 0, {false, false, false}},
+        {"the same picture", pattern(w, h, 2, 0, w), pattern(w, h, 2, 0, w), 0, 0, {false, false, false}},
+        {"1% more combed, within the tolerance", pattern(w, h, 5, 0, w), pattern(w, h, 5, 0, w, 1.005), 0, 0,
+         {false, false, false}},
+        {"combed in the window's columns only", clean(), pattern(w, h, 5, 32, 64), 32, 32, {true, true, false}},
+        {"the window restored, the rest combed", pattern(w, h, 5, 32, 64), pattern(w, h, 5, 0, 32), 32, 32,
+         {false, false, true}},
+        {"a window reaching beyond the picture", pattern(w, h, 5, 0, 64), pattern(w, h, 5, 64, w), 64, 500,
+         {false, true, false}},
+        {"flat pictures cannot tell", std::vector<PIXEL_YC>(w * h, PIXEL_YC{256, 0, 0}),
+         std::vector<PIXEL_YC>(w * h, PIXEL_YC{300, 0, 0}), 0, 0, {false, false, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        pelta_cli::FilterSchedule schedule(2);
+        schedule[0].start = 10;
+        schedule[0].frames = 4;
+        schedule[1].start = 20;
+        schedule[1].frames = pelta_cli::kThroughEnd;
+        schedule[1].controls.track[pelta::TRACK_LEFT] = c.left;
+        schedule[1].controls.track[pelta::TRACK_WIDTH] = c.width;
+        pelta_cli::CombingCheck check(schedule, w, h);
+        // Stretch 0 holds frames that stay as they are; stretch 1 the case.
+        for (long f = 10; f < 14; ++f) {
+            check.input(0, f, c.after.data(), w);
+            check.output(0, f, c.after.data(), w);
+        }
+        for (long f = 20; f < 25; ++f) {
+            check.input(1, f, c.before.data(), w);
+            check.output(1, f, c.after.data(), w);
+        }
+        const std::vector<pelta_cli::CombingChange> changes = check.changes();
+        ASSERT_EQ(changes.size(), 2u);
+        EXPECT_FALSE(changes[0].any_worse());
+        EXPECT_EQ(changes[0].first, 10);
+        EXPECT_EQ(changes[0].last, 13);
+        const pelta_cli::CombingChange& g = changes[1];
+        EXPECT_EQ(g.first, 20);
+        EXPECT_EQ(g.last, 24);
+        for (int p = 0; p < 3; ++p) EXPECT_EQ(g.worse[p], c.worse[p]) << "place " << p << ": " << g.before[p] << " -> " << g.after[p];
+        const std::vector<std::string> lines = pelta_cli::worse_lines(changes, {"match", "window"});
+        ASSERT_EQ(lines.size(), g.any_worse() ? 1u : 0u);
+        if (g.any_worse()) {
+            EXPECT_EQ(lines[0].rfind("frames 20..24 (window) came out more combed than they went in: ", 0), 0u)
+                << lines[0];
+        }
+    }
+}
+
+// What a run by a plan does with each segment: a plan file's segments of
+// pelta's kinds are filtered whatever their confidence; --auto's only at
+// 0.5 or above, unless --force, which also filters every segment of a clip
+// with none of pelta's kinds.
+TEST(SegmentFate, AutoFiltersOnlyTheSegmentsItIsSureOf) {
+    using pelta_cli::ClipKind;
+    using pelta_cli::SegmentFate;
+    const struct {
+        bool from_auto, force, every;
+        ClipKind kind;
+        double confidence;
+        SegmentFate fate;
+    } cases[] = {
+        {false, false, false, ClipKind::Match, 0.0, SegmentFate::Filter},
+        {false, false, false, ClipKind::Window, 0.3, SegmentFate::Filter},
+        {false, false, false, ClipKind::Progressive, 1.0, SegmentFate::PassOtherKind},
+        {true, false, false, ClipKind::Window, 0.5, SegmentFate::Filter},
+        {true, false, false, ClipKind::Match, 0.49, SegmentFate::PassDoubtful},
+        {true, true, false, ClipKind::Match, 0.49, SegmentFate::FilterForced},
+        {true, true, false, ClipKind::Match, 0.9, SegmentFate::Filter},
+        {true, false, false, ClipKind::Interlaced, 0.9, SegmentFate::PassOtherKind},
+        {true, true, false, ClipKind::Interlaced, 0.9, SegmentFate::PassOtherKind},
+        {true, true, true, ClipKind::Interlaced, 0.2, SegmentFate::FilterForced},
+    };
+    for (const auto& c : cases) {
+        pelta_cli::Options opt;
+        opt.auto_settings = c.from_auto;
+        opt.force = c.force;
+        opt.plan_filters_every_segment = c.every;
+        pelta_cli::Segment s;
+        s.kind = c.kind;
+        s.confidence = c.confidence;
+        EXPECT_EQ(pelta_cli::segment_fate(opt, s), c.fate)
+            << pelta_cli::kind_name(c.kind) << " " << c.confidence << (c.from_auto ? " --auto" : " --plan")
+            << (c.force ? " --force" : "");
+    }
+}
+
+// A run by a plan measures each filtered segment before and after: the
+// progressive frames filtered as out of step come out more combed, which is
+// said by segment and ends the run with status 3, the output complete and
+// the passed frames as they came; the frames the plan restores are not
+// reported. --quiet keeps the warning.
+TEST_F(PlanClip, SaysWhereAFilteredSegmentCameOutMoreCombed) {
+    const std::string match = R"("kind": "match", "tff": 1, "left": 0, "width": 0, "shift": 0, "lpf": 0)";
+    const struct {
+        const char* name;
+        std::string segment;
+        long first, end;  // the frames it filters
+        int status;
+        const char* message;  // "" none
+    } cases[] = {
+        {"progressive frames called match", R"({"start": 0, "frames": 10, )" + match + "}", 0, 10, 3,
+         "pelta: warning: frames 0..9 (match) came out more combed than they went in: the whole frame "},
+        {"the frames out of step", R"({"start": 10, "frames": 20, )" + match + "}", 10, 30, 0, ""},
+        {"the band with its window",
+         R"({"start": 31, "frames": 19, "kind": "window", "tff": 1, "left": 96, "width": 128, "shift": 24, "lpf": 0})",
+         31, 50, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(path("p.json"), R"({"segments": [)" + c.segment + "]}");
+        std::remove(path("out.y4m").c_str());
+        const RunResult r = run_shell(dir_->path(), with_pelta("{P} --plan p.json clip.y4m out.y4m"));
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (*c.message) {
+            EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
+            EXPECT_NE(r.err.find("pelta: 1 segment filtered by plan 'p.json' came out more combed than it went in "
+                                 "(exit status 3)\n"),
+                      std::string::npos)
+                << r.err;
+        } else {
+            EXPECT_EQ(r.err, "");
+        }
+        const std::vector<std::string> frames = frames_of(read_file(path("out.y4m")));
+        ASSERT_EQ(frames.size(), 60u);
+        for (long f = 0; f < 60; ++f)
+            if (f < c.first || f >= c.end) {
+                EXPECT_TRUE(frames[static_cast<size_t>(f)] == input_[static_cast<size_t>(f)]) << f;
+            }
     }
 }
