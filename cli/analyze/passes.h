@@ -163,6 +163,7 @@ struct Verdict {
     double band_gain = 0;    // share of field matching's combing in the band that the window removes
     double band_z = 0;       // how surely (standard errors of the mean, least over the band's blocks)
     bool tff_ambiguous = false;  // the band restores alike under both settings
+    int other_shift = -1;    // the coarse shift of the other TFF setting's band over the same columns (-1: none)
     double confidence = 0;
 };
 

@@ -10,6 +10,7 @@
 #include <numeric>
 
 #include "analyze/passes.h"
+#include "analyze/tear.h"
 
 namespace pelta_cli::analysis {
 
@@ -24,10 +25,12 @@ constexpr int kFineReach = 8;
 // sought from 24 columns inside the survey's band to 128 outside it.
 constexpr int kEdgeInside = 24, kEdgeOutside = 128;
 
-// The window as the refinement settles it: TFF, the shift, and the band's
-// columns [left, right).
+// The window as the refinement settles it: TFF, the shift that fits best
+// under each TFF setting, and the band's columns [left, right).
 struct WindowGuess {
-    int tff = 1, shift = 0, left = 0, right = 0;
+    int tff = 1, left = 0, right = 0;
+    int shifts[2] = {0, 0};
+    int shift() const { return shifts[tff]; }
 };
 
 // At most this many of a segment's frame pairs are read again for the shift
@@ -54,22 +57,29 @@ struct PairFrames {
     }
 };
 
-// The shift to the sixteenth: the band's blocks of every frame pair rebuilt
-// under every shift near the survey's coarse one, under TFF (and the other
-// setting too, where the survey found the band alike under both); the one
-// whose moved field fits the kept one best.
+// The shift to the sixteenth under each TFF setting: the band's blocks of
+// the frame pairs rebuilt under every shift near the survey's coarse one for
+// that setting; the one whose moved field fits the kept one best. Where the
+// picture moves straight up or down, the other setting with another shift
+// can fit as well (the partner's field then comes from another moment, which
+// the filter's output shows as a tear): both are kept for the filter to
+// tell apart. TFF becomes the setting that fits best.
 bool fine_shift(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& v, WindowGuess& w,
                 std::string& error) {
     const int h = rq.h;
-    const int s0 = std::max(0, v.shift - kFineReach), s1 = std::min(kShiftMax, v.shift + kFineReach);
-    const int shifts = s1 - s0 + 1;
-    const int tffs[2] = {v.tff, 1 - v.tff};
-    const int ntff = v.tff_ambiguous ? 2 : 1;
-    std::vector<RebuildMap> maps[2][2];  // [tff slot][frame parity][shift]
-    for (int ti = 0; ti < ntff; ++ti)
+    int centre[2];
+    centre[v.tff] = v.shift;
+    centre[1 - v.tff] = v.other_shift >= 0 ? v.other_shift : v.shift;
+    int s0[2], shifts[2];
+    std::vector<RebuildMap> maps[2][2];  // [tff][frame parity][shift]
+    for (int t = 0; t < 2; ++t) {
+        s0[t] = std::max(0, centre[t] - kFineReach);
+        shifts[t] = std::min(kShiftMax, centre[t] + kFineReach) - s0[t] + 1;
         for (int parity = 0; parity < 2; ++parity)
-            for (int sh = s0; sh <= s1; ++sh) maps[ti][parity].push_back(rebuild_map(h, parity, tffs[ti], sh));
-    std::vector<double> residual(static_cast<size_t>(2 * shifts), 0.0);
+            for (int k = 0; k < shifts[t]; ++k) maps[t][parity].push_back(rebuild_map(h, parity, t, s0[t] + k));
+    }
+    std::vector<double> residual[2] = {std::vector<double>(static_cast<size_t>(shifts[0]), 0.0),
+                                       std::vector<double>(static_cast<size_t>(shifts[1]), 0.0)};
     const int x0 = v.lb * kBlock, x1 = std::min(rq.w, v.rb * kBlock);
     Profiles own, partner;
     std::vector<float> rebuilt;
@@ -80,21 +90,27 @@ bool fine_shift(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
         make_profiles(r.input(f ^ 1), r.stride(), x0, x1, h, kBlock, false, partner);
         rebuilt.resize(own.y.size());
         comb.assign(static_cast<size_t>(own.n), 0.0);
-        for (int ti = 0; ti < ntff; ++ti)
-            for (int k = 0; k < shifts; ++k) {
-                apply_rebuild(maps[ti][f & 1][static_cast<size_t>(k)], own.y.data(), partner.y.data(), own.n,
+        for (int t = 0; t < 2; ++t)
+            for (int k = 0; k < shifts[t]; ++k) {
+                apply_rebuild(maps[t][f & 1][static_cast<size_t>(k)], own.y.data(), partner.y.data(), own.n,
                               rebuilt.data());
                 std::fill(comb.begin(), comb.end(), 0.0);
                 smoothed_comb(rebuilt.data(), own.n, h, comb.data());
-                for (double c : comb) residual[static_cast<size_t>(ti * shifts + k)] += c;
+                for (double c : comb) residual[t][static_cast<size_t>(k)] += c;
             }
     };
     if (!read_frames(rq, pf.frames, per_frame, error)) return false;
-    size_t best = static_cast<size_t>(v.shift - s0);
-    for (size_t i = 0; i < static_cast<size_t>(ntff * shifts); ++i)
-        if (residual[i] < residual[best]) best = i;
-    w.tff = tffs[best / static_cast<size_t>(shifts)];
-    w.shift = s0 + static_cast<int>(best % static_cast<size_t>(shifts));
+    double least[2];
+    for (int t = 0; t < 2; ++t) {
+        size_t best = static_cast<size_t>(centre[t] - s0[t]);
+        for (size_t k = 0; k < residual[t].size(); ++k)
+            if (residual[t][k] < residual[t][best]) best = k;
+        w.shifts[t] = s0[t] + static_cast<int>(best);
+        least[t] = residual[t][best];
+    }
+    // Only where the survey found the band under both settings may the
+    // other one take over here.
+    w.tff = v.tff_ambiguous && least[1 - v.tff] < least[v.tff] ? 1 - v.tff : v.tff;
     return true;
 }
 
@@ -122,7 +138,7 @@ struct Tally {
 // (right) the window's mean gain over field matching adds up most.
 bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& v, WindowGuess& guess,
                 std::string& error) {
-    const int w = rq.w, h = rq.h, tff = guess.tff, shift = guess.shift;
+    const int w = rq.w, h = rq.h, tff = guess.tff, shift = guess.shift();
     int& left = guess.left;
     int& right = guess.right;
     const int lz0 = std::max(0, left - kEdgeOutside), lz1 = std::min(w, left + kEdgeInside);
@@ -237,6 +253,7 @@ struct TffTally {
     double comb[2][3] = {{0, 0, 0}, {0, 0, 0}}, field[2][3] = {{0, 0, 0}, {0, 0, 0}};  // whole, band, rest
     long visible[2] = {0, 0}, lowpassed[2] = {0, 0}, lowpassed_clean[2] = {0, 0}, torn[2] = {0, 0};
     long misled[2] = {0, 0}, off_pair[2] = {0, 0};
+    long seen_torn[2] = {0, 0};  // moving frames whose output shows a tear at the window's edges
     long frames = 0, moving = 0;
 };
 
@@ -280,8 +297,8 @@ bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<
                      const WindowGuess& win, TffTally& out, std::string& error) {
     const int w = rq.w, h = rq.h, nb = block_count(w);
     const Controls base = default_controls(rq.desc);
-    const Controls controls[2] = {controls_for(base, 0, win.left, win.right - win.left, win.shift, 0),
-                                  controls_for(base, 1, win.left, win.right - win.left, win.shift, 0)};
+    const Controls controls[2] = {controls_for(base, 0, win.left, win.right - win.left, win.shifts[0], 0),
+                                  controls_for(base, 1, win.left, win.right - win.left, win.shifts[1], 0)};
     const bool window = win.right > win.left;
     const int lb = win.left / kBlock, rb = window ? (win.right + kBlock - 1) / kBlock : lb;
     const std::map<long, size_t> filtered = frames_to_filter(record_of);
@@ -295,7 +312,8 @@ bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<
         for (int t = 0; t < 2; ++t) {
             Decision d;
             double c[3] = {0, 0, 0}, fe[3] = {0, 0, 0};
-            split_energy(r.run(controls[t], f, &d), r.stride(), w, h, lb, rb, p, c, fe);
+            const PIXEL_YC* output = r.run(controls[t], f, &d);
+            split_energy(output, r.stride(), w, h, lb, rb, p, c, fe);
             for (int k = 0; k < 3; ++k) {
                 out.comb[t][k] += c[k];
                 out.field[t][k] += fe[k];
@@ -314,6 +332,8 @@ bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<
                 out.off_pair[t] += d.match != pair;
                 out.torn[t] += steady ? (d.match < pair - 1 || d.match > pair + 1) : d.match != pair;
             }
+            if (window && moves)
+                out.seen_torn[t] += torn_frame(r.input(f), output, r.stride(), w, h, win.left, win.right, s.noise);
             if (moves && d.known) out.misled[t] += misled_by(s, index, d.match, t, lb, rb);
         }
     };
@@ -324,8 +344,16 @@ bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<
 
 // The TFF its own figures favour; where they are alike (within 3%), the one
 // whose window keeps step with the picture around it: whose window and
-// surroundings come from the same frames more often.
+// surroundings come from the same frames more often. A tear seen in the
+// output under one setting (in a tenth of the moving frames) and not under
+// the other decides first, where the other combs no more than half again as
+// much: a tear is the plainer fault.
 int settle_tff(const Refinement& r, const TffTally& t, int tff) {
+    const bool tears[2] = {t.seen_torn[0] * 10 >= std::max<long>(1, t.moving), t.seen_torn[1] * 10 >= std::max<long>(1, t.moving)};
+    if (tears[0] != tears[1]) {
+        const int clean = tears[0] ? 1 : 0;
+        if (r.tff_comb[clean] <= 1.5 * r.tff_comb[1 - clean] + 0.05) return clean;
+    }
     const double a = r.tff_comb[tff], b = r.tff_comb[1 - tff];
     if (std::fabs(a - b) <= 0.03 * std::max(a, b)) {
         if (t.torn[1 - tff] < t.torn[tff] || (t.torn[1 - tff] == t.torn[tff] && t.off_pair[1 - tff] < t.off_pair[tff]))
@@ -404,7 +432,7 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segm
     const long combed_reached = out.lowpassed - out.lowpassed_clean;
     const bool lpf = out.visible * 20 >= t.frames && out.visible > 0 && 2 * combed_reached >= out.visible;
     const bool window = win.right > win.left;
-    out.settings = SegmentSettings{tff, window ? win.left : 0, win.right - win.left, window ? win.shift : 0, lpf ? 1 : 0};
+    out.settings = SegmentSettings{tff, window ? win.left : 0, win.right - win.left, window ? win.shifts[tff] : 0, lpf ? 1 : 0};
     colour_vote(s, segment.records, tff, lb, rb, out);
     return true;
 }

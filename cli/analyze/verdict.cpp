@@ -485,6 +485,7 @@ void choose_kind(const Survey& s, const GainTable& g, const Band best[2], const 
     v.band_z = chosen.z;
     const Band& other = best[1 - chosen.tff];
     v.tff_ambiguous = other.gain >= 0.8 * chosen.gain && other.rb > chosen.lb && other.lb < chosen.rb;
+    if (other.rb > chosen.lb && other.lb < chosen.rb) v.other_shift = coarse_shift(other.k);
     // Out of step or not around it, the band is the evidence.
     v.confidence = std::min(1.0, counted / 20.0) * std::min(1.0, chosen.z / (2 * kSure));
 }
