@@ -253,14 +253,16 @@ std::string beyond_the_end(const Options& opt, long segment) {
 }
 
 // --plan: the plan file, read and checked whole before anything is written.
-// An output or log that is the plan file would destroy it.
+// An output or log that is the plan file would destroy it, also when the
+// plan comes on standard input redirected from that file.
 int read_plan(FilterRun& r) {
     Options& opt = r.opt;
     if (opt.plan_file.empty()) return kGoOn;
     std::string error;
-    if (opt.plan_file != "-" &&
-        !check_outputs(platform::file_info(opt.plan_file),
-                       {option_output("OUTPUT", opt.output), option_output("--log", opt.log)}, error, "the plan file"))
+    const bool from_stdin = opt.plan_file == "-";
+    if (!check_outputs(from_stdin ? platform::stream_info(stdin) : platform::file_info(opt.plan_file),
+                       {option_output("OUTPUT", opt.output), option_output("--log", opt.log)}, error,
+                       from_stdin ? "the plan on standard input" : "the plan file"))
         return fail(error);
     PlanFile file;
     if (!read_plan_file(opt.plan_file, r.desc, file, error)) return fail(error);
