@@ -447,13 +447,14 @@ static int run(int argc, char** argv) {
     install_signal_cleanup();
     if ((status = open_input(r)) != kGoOn || (status = read_plan(r)) != kGoOn) return status;
 
-    // --auto: the settings from the clip's start; from a pipe, the filter
-    // then reads again what the analysis read, and the rest after it.
+    // --auto: the settings from the clip's start; from a pipe (any input
+    // that cannot seek), the filter then reads again what the analysis
+    // read, and the rest after it.
     FileSource file_source(r.in);
     std::unique_ptr<ByteSource> replay;
     if (r.opt.auto_settings) {
         r.analysis_start = Clock::now();
-        status = apply_auto_settings(r.opt, desc, command_from_stdin(argc, argv, r.opt), replay);
+        status = apply_auto_settings(r.opt, desc, r.in, command_from_stdin(argc, argv, r.opt), replay);
         if (status >= 0) return status;
     }
     ByteSource& source = replay ? *replay : file_source;
