@@ -186,7 +186,7 @@ TEST(PeltaExe, CtrlCLeavesNothing) {
         pelta_exe() + " --raw 8x4 --left 0 --log log.csv - out.raw <" + quote(fifo) + " & pid=$!\n"
         "exec 3>" + quote(fifo) + "\n"
         "head -c 384 /dev/zero >&3\n"
-        "i=0; while [ $i -lt 600 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
+        "i=0; while [ $i -lt 2400 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
         "ls | grep -c pelta-tmp\n"
         "kill -INT $pid; wait $pid; echo status $?\n"
         "exec 3>&-";
