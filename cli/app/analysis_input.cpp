@@ -149,10 +149,21 @@ public:
     long frames_read() const { return raw_ ? raw_reader_.frames_read() : y4m_.frames_read(); }
     // Where the reader's truncation goes when a pass reaches the clip's end.
     void note_truncation_in(Truncation* cut) { cut_ = cut; }
+    // A Y4M file read by seeking, where frame f was taken to start at a
+    // fixed offset: every frame must come with a bare FRAME line. One with
+    // parameters, or a read that finds no FRAME line where one should be,
+    // means the frames differ in size after all: the read fails and
+    // `*misread` is set.
+    void expect_bare_frames(bool* misread) { misread_ = misread; }
 
 private:
     ReadStatus read(std::string& error) {
-        const ReadStatus s = raw_ ? raw_reader_.read_frame(error) : y4m_.read_frame(planes_, error);
+        ReadStatus s = raw_ ? raw_reader_.read_frame(error) : y4m_.read_frame(planes_, error);
+        if (misread_ && (s == ReadStatus::Error || (s == ReadStatus::Frame && !y4m_.frame_params().empty()))) {
+            *misread_ = true;
+            error = "the input's FRAME lines differ in length, so its frames cannot be found by seeking";
+            return ReadStatus::Error;
+        }
         if (s == ReadStatus::End && cut_) {
             const Truncation& t = raw_ ? raw_reader_.truncation() : y4m_.truncation();
             if (t.happened()) *cut_ = t;
@@ -175,6 +186,7 @@ private:
     RawReader raw_reader_;
     std::vector<uint8_t> planes_;
     Truncation* cut_ = nullptr;
+    bool* misread_ = nullptr;
 };
 
 namespace {
@@ -210,14 +222,11 @@ bool AnalysisInput::make_scratch(std::string& error) {
     return true;
 }
 
-bool AnalysisInput::start_reader(std::unique_ptr<ByteSource> src, const std::string& name,
-                                 const std::string& from_stdin, std::string& error) {
+bool AnalysisInput::start_reader(std::unique_ptr<ByteSource> src, std::string& error) {
     reader_ = std::make_unique<ClipFrames>(std::move(src), raw_, w_, h_);
     reader_->note_truncation_in(&cut_);
     if (!reader_->start(error)) {
-        error = header_advice(reader_->y4m().header_fault(), error, name,
-                              name == "-" && platform::stream_info(stdin).kind == platform::FileKind::Pipe,
-                              from_stdin);
+        error = header_advice(reader_->y4m().header_fault(), error, name_, from_pipe_, from_stdin_);
         return false;
     }
     if (!raw_) {
@@ -233,57 +242,83 @@ bool AnalysisInput::start_reader(std::unique_ptr<ByteSource> src, const std::str
 }
 
 bool AnalysisInput::open_input(const std::string& name, bool raw, int raw_w, int raw_h, const std::string& from_stdin,
-                               long prefix, std::string& error) {
+                               long prefix, std::string& error, std::FILE* opened) {
     name_ = name;
     raw_ = raw;
     w_ = raw_w;
     h_ = raw_h;
-    if (name == "-") {
-        if (platform::is_terminal(stdin)) {
-            error = "standard input is a terminal: pipe a video into pelta or name an input file";
-            usage_ = true;
-            return false;
-        }
-        stdin_source_ = std::make_unique<FileSource>(stdin);
-        if (prefix <= 0) {
-            // Read once, as the analysis goes; kept frames into the scratch
-            // file.
-            mode_ = Mode::Stream;
-            return start_reader(std::make_unique<OwnedFileSource>(stdin, false), name, from_stdin, error);
-        }
-        // --auto: the first frames whole into the scratch copy, read as a
-        // file from then on, and again by the filter run.
-        if (!make_scratch(error)) return false;
-        if (!start_reader(std::make_unique<TeeSource>(*stdin_source_, scratch_), name, from_stdin, error)) return false;
-        const long long head = static_cast<long long>(std::ftell(scratch_));
-        bool bare = true;
-        long n = 0;
-        for (; n < prefix; ++n) {
-            // The frames' bytes only; nothing is converted.
-            if (!reader_->skip(1, error)) return false;
-            if (reader_->frames_read() == n) break;  // the end of the pipe
-            if (!raw_ && !reader_->y4m().frame_params().empty()) bare = false;
-        }
-        if (std::fflush(scratch_) != 0) {
-            error = std::string("cannot keep a copy of the input in a temporary file (TMPDIR): ") + std::strerror(errno);
-            return false;
-        }
-        reader_.reset();
-        shared_ = scratch_;
-        mode_ = Mode::Seek;
-        data_at_ = raw_ ? 0 : head;
-        record_ = bare ? (raw_ ? payload_ : payload_ + 6) : 0;
-        length_ = n;
-        peak_slots_ = n;
-        return true;
-    }
-    std::FILE* f = std::fopen(name.c_str(), "rb");
-    if (!f) {
-        error = "cannot open input '" + name + "': " + std::strerror(errno);
+    from_stdin_ = from_stdin;
+    if (name == "-" && platform::is_terminal(stdin)) {
+        error = "standard input is a terminal: pipe a video into pelta or name an input file";
+        usage_ = true;
         return false;
     }
-    const long long size = platform::stream_info(f).size;
-    if (!start_reader(std::make_unique<OwnedFileSource>(f), name, from_stdin, error)) return false;
+    std::FILE* f = name == "-" ? stdin : opened;
+    bool own = false;
+    if (!f) {
+        f = std::fopen(name.c_str(), "rb");
+        if (!f) {
+            error = "cannot open input '" + name + "': " + std::strerror(errno);
+            return false;
+        }
+        own = true;
+    }
+    // What the input is decides how it is read, whatever its name: a regular
+    // file by seeking; anything that cannot seek (standard input, a named
+    // pipe, /dev/stdin, a shell's <(...)) once, front to back.
+    const platform::FileInfo info = platform::stream_info(f);
+    from_pipe_ = info.kind == platform::FileKind::Pipe;
+    if (name == "-" || info.kind != platform::FileKind::Regular)
+        return open_stream(std::make_unique<OwnedFileSource>(f, own), prefix, error);
+    if (!own) {
+        // The caller reads its stream again from the start: this reads a
+        // stream of its own.
+        f = std::fopen(name.c_str(), "rb");
+        if (!f) {
+            error = "cannot open input '" + name + "': " + std::strerror(errno);
+            return false;
+        }
+    }
+    return open_file(f, info.size, error);
+}
+
+bool AnalysisInput::open_stream(std::unique_ptr<ByteSource> src, long prefix, std::string& error) {
+    if (prefix <= 0) {
+        // Read once, as the analysis goes; kept frames into the scratch
+        // file.
+        mode_ = Mode::Stream;
+        return start_reader(std::move(src), error);
+    }
+    // --auto: the first frames whole into the scratch copy, read as a file
+    // from then on, and again by the filter run, before the rest.
+    stream_source_ = std::move(src);
+    if (!make_scratch(error)) return false;
+    if (!start_reader(std::make_unique<TeeSource>(*stream_source_, scratch_), error)) return false;
+    const long long head = static_cast<long long>(std::ftell(scratch_));
+    bool bare = true;
+    long n = 0;
+    for (; n < prefix; ++n) {
+        // The frames' bytes only; nothing is converted.
+        if (!reader_->skip(1, error)) return false;
+        if (reader_->frames_read() == n) break;  // the end of the pipe
+        if (!raw_ && !reader_->y4m().frame_params().empty()) bare = false;
+    }
+    if (std::fflush(scratch_) != 0) {
+        error = std::string("cannot keep a copy of the input in a temporary file (TMPDIR): ") + std::strerror(errno);
+        return false;
+    }
+    reader_.reset();
+    shared_ = scratch_;
+    mode_ = Mode::Seek;
+    data_at_ = raw_ ? 0 : head;
+    record_ = bare ? (raw_ ? payload_ : payload_ + 6) : 0;
+    length_ = n;
+    peak_slots_ = n;
+    return true;
+}
+
+bool AnalysisInput::open_file(std::FILE* f, long long size, std::string& error) {
+    if (!start_reader(std::make_unique<OwnedFileSource>(f), error)) return false;
     if (raw_) {
         mode_ = Mode::Seek;
         record_ = payload_;
@@ -291,25 +326,51 @@ bool AnalysisInput::open_input(const std::string& name, bool raw, int raw_w, int
         reader_.reset();
         return true;
     }
-    // A Y4M file whose first FRAME line is bare is taken to have frames of
-    // one size, and is read by seeking; otherwise it is read as a pipe is.
+    // A Y4M file whose FRAME lines are all bare has frames of one size, and
+    // is read by seeking; otherwise it is read as a pipe is. The first
+    // frame's line, and the line where the last frame would start, tell
+    // (parameters on any line before it move it); the readers that seek
+    // check every line they read besides (expect_bare_frames).
     data_at_ = static_cast<long long>(reader_->y4m().header_bytes());
     std::string e;
     const bool first_bare = reader_->skip(1, e) && reader_->frames_read() == 1 && reader_->y4m().frame_params().empty();
     if (first_bare || reader_->frames_read() == 0) {
-        mode_ = Mode::Seek;
+        reader_.reset();
         record_ = payload_ + 6;
         length_ = static_cast<long>(std::max(0LL, size - data_at_) / static_cast<long long>(record_));
-        reader_.reset();
-        return true;
+        if (length_ <= 1 || bare_frame_line_at(length_ - 1)) {
+            mode_ = Mode::Seek;
+            return true;
+        }
     }
-    f = std::fopen(name.c_str(), "rb");
+    return read_as_stream(error);
+}
+
+bool AnalysisInput::bare_frame_line_at(long frame) {
+    std::FILE* f = std::fopen(name_.c_str(), "rb");
+    if (!f) return false;
+    char line[6] = {};
+    const bool bare = platform::seek_file(f, data_at_ + static_cast<long long>(frame) * static_cast<long long>(record_)) &&
+                      std::fread(line, 1, sizeof line, f) == sizeof line && std::memcmp(line, "FRAME\n", 6) == 0;
+    std::fclose(f);
+    return bare;
+}
+
+bool AnalysisInput::read_as_stream(std::string& error) {
+    std::FILE* f = std::fopen(name_.c_str(), "rb");
     if (!f) {
-        error = "cannot open input '" + name + "' again: " + std::strerror(errno);
+        error = "cannot open input '" + name_ + "' again: " + std::strerror(errno);
         return false;
     }
     mode_ = Mode::Stream;
-    return start_reader(std::make_unique<OwnedFileSource>(f), name, from_stdin, error);
+    length_ = -1;
+    record_ = 0;
+    misread_ = false;
+    cut_ = Truncation{};
+    slot_of_.clear();
+    free_slots_.clear();
+    slots_ = peak_slots_ = 0;
+    return start_reader(std::make_unique<OwnedFileSource>(f), error);
 }
 
 std::unique_ptr<FrameInput> AnalysisInput::open(long first, std::string& error) {
@@ -340,6 +401,7 @@ std::unique_ptr<FrameInput> AnalysisInput::open(long first, std::string& error) 
     if (!raw_) src = std::make_unique<ChainSource>(std::make_unique<OwnedMemorySource>(header_), std::move(src));
     auto frames = std::make_unique<ClipFrames>(std::move(src), raw_, w_, h_);
     if (!frames->start(error)) return nullptr;
+    if (!raw_ && record_ && !shared_) frames->expect_bare_frames(&misread_);
     // Frames of differing sizes: read from the first one on.
     if (!record_ && !frames->skip(first, error)) return nullptr;
     frames->note_truncation_in(&cut_);
@@ -403,8 +465,7 @@ std::unique_ptr<ByteSource> AnalysisInput::replay() {
     std::FILE* copy = shared_;
     shared_ = nullptr;
     scratch_ = nullptr;  // the replay owns it now
-    return std::make_unique<ChainSource>(std::make_unique<OwnedFileSource>(copy),
-                                         std::make_unique<FileSource>(stdin));
+    return std::make_unique<ChainSource>(std::make_unique<OwnedFileSource>(copy), std::move(stream_source_));
 }
 
 }  // namespace pelta_cli

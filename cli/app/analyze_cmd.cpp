@@ -68,7 +68,13 @@ bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, lon
     rq.frames = frames;
     rq.clip = &input;
     rq.progress = progress_line(show_progress, who);
-    const bool ok = analyze_clip(rq, a, error);
+    bool ok = analyze_clip(rq, a, error);
+    if (!ok && input.misread()) {
+        // A file's FRAME lines carried parameters where the first did not:
+        // its frames differ in size, and it is read once through instead.
+        a = Analysis{};
+        ok = input.read_as_stream(error) && analyze_clip(rq, a, error);
+    }
     clear_progress(show_progress);
     return ok;
 }
@@ -233,14 +239,14 @@ std::vector<std::string> auto_segment_lines(const Options& opt) {
     return lines;
 }
 
-int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string& from_stdin,
+int apply_auto_settings(Options& opt, const FILTER_DLL* desc, std::FILE* in, const std::string& from_stdin,
                         std::unique_ptr<ByteSource>& replay) {
     AnalysisInput input;
     std::string error;
     // From a pipe, the first frames are read whole before the analysis, to
     // be filtered after it; the analysis looks at those.
-    const long prefix = opt.input == "-" ? opt.auto_start + (opt.auto_frames ? opt.auto_frames : kAutoPipeFrames) : 0;
-    if (!input.open_input(opt.input, opt.raw, opt.raw_w, opt.raw_h, from_stdin, prefix, error)) {
+    const long prefix = opt.auto_start + (opt.auto_frames ? opt.auto_frames : kAutoPipeFrames);
+    if (!input.open_input(opt.input, opt.raw, opt.raw_w, opt.raw_h, from_stdin, prefix, error, in)) {
         std::fprintf(stderr, "pelta: %s\n", error.c_str());
         return input.usage_error() ? 2 : 1;
     }

@@ -1,6 +1,7 @@
 // `pelta analyze` and the settings step of `pelta --auto`.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,11 +28,11 @@ std::vector<std::string> auto_segment_lines(const Options& opt);
 // --auto: analyses the start of opt.input and sets the controls that were not
 // given explicitly to what the analysis suggests, telling on standard error
 // what it chose. Answers -1 to go on filtering, or an exit status to end with.
-// Where the input is standard input, `replay` is set to a source that gives
-// the bytes the analysis read and then the rest of standard input.
-// `from_stdin` is the command line to suggest behind ffmpeg when the input is
-// not Y4M.
-int apply_auto_settings(Options& opt, const FILTER_DLL* desc, const std::string& from_stdin,
+// `in` is the input as the filter run opened it. Where it cannot seek (a
+// pipe, standard input or named), `replay` is set to a source that gives the
+// bytes the analysis read and then the rest of `in`. `from_stdin` is the
+// command line to suggest behind ffmpeg when the input is not Y4M.
+int apply_auto_settings(Options& opt, const FILTER_DLL* desc, std::FILE* in, const std::string& from_stdin,
                         std::unique_ptr<ByteSource>& replay);
 
 }  // namespace pelta_cli

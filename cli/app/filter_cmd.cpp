@@ -265,14 +265,16 @@ std::string beyond_the_end(const Options& opt, long segment) {
 }
 
 // --plan: the plan file, read and checked whole before anything is written.
-// An output or log that is the plan file would destroy it.
+// An output or log that is the plan file would destroy it, also when the
+// plan comes on standard input redirected from that file.
 int read_plan(FilterRun& r) {
     Options& opt = r.opt;
     if (opt.plan_file.empty()) return kGoOn;
     std::string error;
-    if (opt.plan_file != "-" &&
-        !check_outputs(platform::file_info(opt.plan_file),
-                       {option_output("OUTPUT", opt.output), option_output("--log", opt.log)}, error, "the plan file"))
+    const bool from_stdin = opt.plan_file == "-";
+    if (!check_outputs(from_stdin ? platform::stream_info(stdin) : platform::file_info(opt.plan_file),
+                       {option_output("OUTPUT", opt.output), option_output("--log", opt.log)}, error,
+                       from_stdin ? "the plan on standard input" : "the plan file"))
         return fail(error);
     PlanFile file;
     if (!read_plan_file(opt.plan_file, r.desc, file, error)) return fail(error);
@@ -460,13 +462,14 @@ int run_filter(int argc, char** argv, const FILTER_DLL* desc) {
     install_signal_cleanup();
     if ((status = open_input(r)) != kGoOn || (status = read_plan(r)) != kGoOn) return status;
 
-    // --auto: the settings from the clip's start; from a pipe, the filter
-    // then reads again what the analysis read, and the rest after it.
+    // --auto: the settings from the clip's start; from a pipe (any input
+    // that cannot seek), the filter then reads again what the analysis
+    // read, and the rest after it.
     FileSource file_source(r.in);
     std::unique_ptr<ByteSource> replay;
     if (r.opt.auto_settings) {
         r.analysis_start = Clock::now();
-        status = apply_auto_settings(r.opt, desc, command_from_stdin(argc, argv, r.opt), replay);
+        status = apply_auto_settings(r.opt, desc, r.in, command_from_stdin(argc, argv, r.opt), replay);
         if (status >= 0) return status;
     }
     ByteSource& source = replay ? *replay : file_source;

@@ -10,6 +10,7 @@
 #include "app/analyze_cmd.h"
 #include "app/option_table.h"
 #include "host/plugin.h"
+#include "io/output_file.h"
 #include "pelta_version.h"
 #include "platform/platform.h"
 
@@ -379,6 +380,7 @@ int print_to_stdout(const std::string& text, const char* who) {
     errno = 0;
     if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return 0;
     const int err = errno ? errno : EIO;
+    if (platform::is_closed_pipe(err, stdout)) end_for_closed_pipe();
     std::fprintf(stderr, "%s: cannot write standard output: %s\n", who, std::strerror(err));
     return 1;
 }

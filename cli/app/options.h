@@ -68,10 +68,12 @@ std::string quote_arg(const std::string& s);
 // True for the subcommand's name, in either spelling: "analyze", "analyse".
 bool is_analyze_command(const char* arg);
 
-// Writes help or version text to standard output. Answers the exit status:
-// 0, or 1 with a line on standard error ("WHO: cannot write standard
-// output: ...") when the text could not all be written (a full disk,
-// /dev/full, a closed descriptor).
+// Writes help or version text, or the analysis's verdict, to standard
+// output. Answers the exit status: 0, or 1 with a line on standard error
+// ("WHO: cannot write standard output: ...") when the text could not all be
+// written (a full disk, /dev/full, a closed descriptor). When the reader of
+// a pipe went away it ends the process quietly, as the filter does
+// (end_for_closed_pipe).
 int print_to_stdout(const std::string& text, const char* who);
 
 // The host's row stride for frames of w x h: --max-w, or by default the

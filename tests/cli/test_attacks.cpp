@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -254,4 +255,156 @@ TEST(Attacks, FirstTriesGetAnAnswer) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("\rpelta --auto: "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("pelta analyze"), std::string::npos) << r.out;
+}
+
+namespace {
+
+// A 600-frame clip (longer than the 450 frames the analysis reads whole, so
+// it seeks) whose FRAME line for frame f is "FRAME" + params(f) + "\n".
+template <class Params>
+std::string clip_with_frame_lines(Params params) {
+    const std::vector<std::string> planes = field_shifted_planes(96, 48, 600);
+    std::string s = "YUV4MPEG2 W96 H48 F30000:1001 It C420jpeg\n";
+    for (size_t f = 0; f < planes.size(); ++f) s += "FRAME" + params(f) + "\n" + planes[f];
+    return s;
+}
+
+// The analysis's JSON "span" (the frames the clip holds from --start).
+long span_of(const std::string& json) {
+    const size_t at = json.find("\"span\":");
+    return at == std::string::npos ? -1 : std::stol(json.substr(at + 7));
+}
+
+}  // namespace
+
+// What the plan, the analysis's input and its standard output let through,
+// as a table: a plan nested deeper than 16 levels, followed by a NUL byte and
+// junk or by junk, larger than 4 MB, or on standard input redirected from the
+// file an output would replace; a Y4M file with a bad FRAME line; and the
+// analysis's standard output gone, are each refused in one line with status
+// 1, or end quietly by SIGPIPE as the filter does, and no file changes.
+// Named pipes, /dev/stdin fed by a pipe, a shell's <(...) and Y4M files
+// whose later FRAME lines carry parameters are read right: as standard
+// input from a pipe is read, to the byte.
+TEST(Attacks, PlansPipesAndFrameLinesAreRefusedOrReadRight) {
+    ScratchDir dir;
+    write_file(dir / "in.y4m", judged_clip(60));
+    const std::string plan =
+        R"({"segments": [{"start": 0, "frames": 60, "kind": "match", "tff": 1, "left": 0, "width": 0, "shift": 0}]})";
+    write_file(dir / "p.json", plan);
+    write_file(dir / "deep.json", "{\"segments\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
+    write_file(dir / "zero.json", plan + std::string(1, '\0') + "junk");
+    write_file(dir / "junk.json", plan + " junk");
+    write_file(dir / "big.json", plan.substr(0, plan.size() - 1) + ", \"note\": \"" + std::string(4 << 20, 'x') + "\"}");
+    // First FRAME line bare, the others with parameters (as ffmpeg reads
+    // them: up to 80 bytes a line).
+    auto later = [](size_t f) { return f ? " Ip XMARK=" + std::to_string(f) + " X" + std::string(50, 'p') : ""; };
+    write_file(dir / "later.y4m", clip_with_frame_lines(later));
+    // Parameters on frames 100 to 198 only, one frame's bytes in all: the
+    // line where the last frame would start is a bare FRAME line all the
+    // same, so only the reading finds them.
+    write_file(dir / "middle.y4m", clip_with_frame_lines([](size_t f) {
+                   return f < 100 || f > 198 ? std::string() : " X" + std::string(f < 198 ? 68 : 56, 'q');
+               }));
+    ASSERT_EQ(read_file(dir / "middle.y4m").size(),
+              read_file(dir / "middle.y4m").find('\n') + 1 + 601 * (96 * 48 * 3 / 2 + 6));
+    std::string bad = read_file(dir / "later.y4m");
+    const size_t line500 = bad.find("FRAME Ip XMARK=500 ");
+    ASSERT_NE(line500, std::string::npos);
+    bad[line500 + 4] = 'X';
+    write_file(dir / "bad.y4m", bad);
+
+    struct Case {
+        const char* what;
+        const char* command;  // {P}: the pelta binary; bash where it says so
+        int status;
+        // 1: refused in one line holding this; 141: ended by SIGPIPE
+        // without a word; 0: read right, its standard output and out.y4m
+        // the same as those of `same_as`.
+        const char* message;
+        const char* same_as;
+    };
+    const char* const from_pipe = "cat in.y4m | {P} analyze -q --json -";
+    const char* const auto_from_pipe = "cat in.y4m | {P} -q --auto --force - out.y4m";
+    const Case cases[] = {
+        {"a plan nested 100000 levels deep", "{P} --plan deep.json in.y4m out.y4m", 1,
+         "pelta: plan 'deep.json' is not a plan: its values nest more than 16 levels deep (a plan needs 3)", nullptr},
+        {"the same on standard input", "cat deep.json | {P} --plan - in.y4m out.y4m", 1,
+         "pelta: the plan on standard input is not a plan: its values nest more than 16 levels deep", nullptr},
+        {"JSON, a NUL byte and junk", "{P} --plan zero.json in.y4m out.y4m", 1,
+         "pelta: plan 'zero.json' is not JSON: a NUL byte at line 1, column 105", nullptr},
+        {"JSON and junk", "{P} --plan junk.json in.y4m out.y4m", 1,
+         "pelta: plan 'junk.json' is not JSON: parse error at line 1, column 106: syntax error", nullptr},
+        {"a plan over 4 MB", "{P} --plan big.json in.y4m out.y4m", 1,
+         "pelta: plan 'big.json' is not a plan: it is larger than 4 MB", nullptr},
+        {"--plan - onto its file", "{P} --plan - in.y4m p.json < p.json", 1,
+         "pelta: 'p.json' is the plan on standard input; write to another file", nullptr},
+        {"--plan - with --log onto its file", "{P} --plan - --log p.json in.y4m out.y4m < p.json", 1,
+         "pelta: 'p.json' is the plan on standard input; write to another file", nullptr},
+        {"--plan - with standard output onto its file", "{P} --plan - in.y4m - < p.json >> p.json", 1,
+         "pelta: standard output is the plan on standard input; write to another file", nullptr},
+        {"a bad FRAME line in a file with parameters", "{P} analyze -q bad.y4m", 1,
+         "pelta analyze: bad Y4M frame header at frame 500 (expected FRAME)", nullptr},
+        {"analyze's standard output gone",
+         "mkfifo gone && exec 3<>gone 4>gone 3<&- && rm gone && {P} analyze -q in.y4m >&4", 141, "", nullptr},
+        {"analyze --json's standard output gone",
+         "mkfifo gone && exec 3<>gone 4>gone 3<&- && rm gone && {P} analyze -q --json in.y4m >&4", 141, "", nullptr},
+        {"analyze <(...)", "bash -c \"{P} analyze -q --json <(cat in.y4m)\"", 0, "", from_pipe},
+        {"analyze a named pipe",
+         "mkfifo fifo && { cat in.y4m > fifo & } && {P} analyze -q --json fifo; s=$?; rm fifo; exit $s", 0, "",
+         from_pipe},
+        {"analyze /dev/stdin fed by a pipe", "cat in.y4m | {P} analyze -q --json /dev/stdin", 0, "", from_pipe},
+        {"--auto <(...)", "bash -c \"{P} -q --auto --force <(cat in.y4m) out.y4m\"", 0, "", auto_from_pipe},
+        {"--auto from a named pipe",
+         "mkfifo fifo && { cat in.y4m > fifo & } && {P} -q --auto --force fifo out.y4m; s=$?; rm fifo; exit $s", 0,
+         "", auto_from_pipe},
+        {"--auto from /dev/stdin fed by a pipe", "cat in.y4m | {P} -q --auto --force /dev/stdin out.y4m", 0, "",
+         auto_from_pipe},
+        {"analyze, parameters on later FRAME lines", "{P} analyze -q --json later.y4m", 0, "",
+         "cat later.y4m | {P} analyze -q --json -"},
+        {"analyze, parameters found only by reading", "{P} analyze -q --json middle.y4m", 0, "",
+         "cat middle.y4m | {P} analyze -q --json -"},
+        {"--plan by the analysis of such a file",
+         "{P} analyze -q --json later.y4m > plan.json && {P} -q --plan plan.json later.y4m out.y4m", 0, "",
+         "cat later.y4m | {P} analyze -q --json - > plan.json && cat later.y4m | {P} -q --plan plan.json - out.y4m"},
+        {"--auto on such a file", "{P} -q --auto --force later.y4m out.y4m", 0, "",
+         "cat later.y4m | {P} analyze -q --json - > plan.json && {P} -q --plan plan.json later.y4m out.y4m"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.status == 1) {
+            expect_refused(dir, command(c.command), 1, c.message);
+            continue;
+        }
+        const std::map<std::string, std::string> before = contents(dir);
+        const RunResult r = run_shell(dir.path(), command(c.command));
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (c.status == 141) {
+            EXPECT_EQ(r.err, "");
+            EXPECT_TRUE(contents(dir) == before) << "a file was changed, made or left behind";
+            continue;
+        }
+        const std::string out = file_exists(dir / "out.y4m") ? read_file(dir / "out.y4m") : "";
+        ASSERT_EQ(run_shell(dir.path(), "rm -f out.y4m plan.json").status, 0);
+        const RunResult want = run_shell(dir.path(), command(c.same_as));
+        EXPECT_EQ(want.status, 0) << want.err;
+        EXPECT_NE(r.out + out, "");
+        EXPECT_TRUE(r.out == want.out) << r.out << "\nwhere " << c.same_as << " gives\n" << want.out;
+        EXPECT_TRUE(out == (file_exists(dir / "out.y4m") ? read_file(dir / "out.y4m") : ""))
+            << "out.y4m differs from that of " << c.same_as;
+        ASSERT_EQ(run_shell(dir.path(), "rm -f out.y4m plan.json").status, 0);
+        EXPECT_TRUE(contents(dir) == before) << "a file was changed, made or left behind";
+    }
+
+    // ffmpeg reads the files with parameters as 600 frames, and so does the
+    // analysis.
+    if (run_shell(dir.path(), "command -v ffprobe").status != 0) GTEST_SKIP() << "ffprobe is not installed";
+    for (const char* name : {"later.y4m", "middle.y4m"}) {
+        SCOPED_TRACE(name);
+        const RunResult probe = run_shell(
+            dir.path(), std::string("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 ") +
+                            name);
+        EXPECT_EQ(probe.out, "600\n") << probe.err;
+        EXPECT_EQ(span_of(run_shell(dir.path(), command(std::string("{P} analyze -q --json ") + name)).out), 600);
+    }
 }

@@ -691,7 +691,7 @@ TEST(CliErrors, InterruptedRunLeavesNothing) {
             "'" + pelta_bin() + "' --raw 8x4 --log log.csv '" + fifo + "' out.raw & pid=$!\n"
             "exec 3>'" + fifo + "'\n"
             "head -c 384 /dev/zero >&3\n"
-            "i=0; while [ $i -lt 200 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
+            "i=0; while [ $i -lt 2400 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
             "ls | grep -c pelta-tmp\n"
             "kill -" + std::string(sig) + " $pid; wait $pid; echo status $?\n"
             "exec 3>&-";

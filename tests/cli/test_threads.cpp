@@ -138,13 +138,14 @@ TEST(CliThreads, StopsWhileTheInputStalls) {
     ASSERT_EQ(run_shell(fifo_dir.path(), "mkfifo input").status, 0);
     // The run is started on the pipe, five frames are sent and nothing more
     // while the pipe stays open, `then` runs, and the run is waited for
-    // (killed if still running after ten seconds).
+    // (killed if still running after two minutes: the waits end as soon as
+    // what they wait for happens, and only a run that hangs meets them).
     auto stalled = [&](const std::string& dir, const std::string& args, const std::string& bytes,
                        const std::string& then) {
         return run_shell(dir, "'" + pelta_bin() + "' " + args + " & pid=$!\n"
                               "exec 3>'" + fifo + "'\n"
                               "head -c " + bytes + " /dev/zero >&3 2>/dev/null\n" + then +
-                              "i=0; while kill -0 $pid 2>/dev/null && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
+                              "i=0; while kill -0 $pid 2>/dev/null && [ $i -lt 2400 ]; do sleep 0.05; i=$((i+1)); done\n"
                               "kill -0 $pid 2>/dev/null && { echo still running; kill -KILL $pid; }\n"
                               "wait $pid; echo status $?\n"
                               "exec 3>&-");
@@ -166,7 +167,7 @@ TEST(CliThreads, StopsWhileTheInputStalls) {
             ScratchDir dir;
             const RunResult r = stalled(
                 dir.path(), threads(n) + "--raw 8x4 --log log.csv '" + fifo + "' out.raw", "960",
-                "i=0; while [ $i -lt 200 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
+                "i=0; while [ $i -lt 2400 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
                 "sleep 0.2; kill -TERM $pid\n");
             EXPECT_EQ(r.out, "status 143\n") << r.err;
             EXPECT_TRUE(dir.list().empty());

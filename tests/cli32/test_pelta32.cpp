@@ -140,6 +140,34 @@ TEST(Pelta32, PluginAndOwnBuildMatchNativePeltaByteForByte) {
     EXPECT_EQ(compared, static_cast<int>(std::size(kClips) * std::size(kSettings) * runners().size()));
 }
 
+// A plan nested 100000 levels deep, and a plan followed by a NUL byte and
+// junk, are refused by every 32-bit route as by the native pelta: the same
+// one line, status 1, no output. (The plan is read by code they share; the
+// deep one crashed the 32-bit builds, whose stacks are smaller.)
+TEST(Pelta32, RefusesADeepPlanAndTrailingJunkAsNativePeltaDoes) {
+    ScratchDir dir;
+    write_clip(kClips[0], dir / "in.y4m");
+    const std::string plan =
+        R"({"segments": [{"start": 0, "frames": 4, "kind": "match", "tff": 1, "left": 0, "width": 0, "shift": 0}]})";
+    write_file(dir / "deep.json", "{\"segments\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
+    write_file(dir / "zero.json", plan + std::string(1, '\0') + "junk");
+    const std::vector<std::string> before = dir.list();
+    for (const char* name : {"deep.json", "zero.json"}) {
+        SCOPED_TRACE(name);
+        const std::string args = std::string(" --plan ") + name + " in.y4m out.y4m";
+        const RunResult want = run_pelta(dir.path(), args);
+        EXPECT_EQ(want.status, 1);
+        EXPECT_EQ(std::count(want.err.begin(), want.err.end(), '\n'), 1) << want.err;
+        for (const Runner& r : runners()) {
+            SCOPED_TRACE(r.name);
+            const RunResult got = run_shell(dir.path(), r.command + args);
+            EXPECT_EQ(got.status, 1);
+            EXPECT_EQ(got.err, want.err);
+            EXPECT_EQ(dir.list(), before) << "an output or temporary file was left";
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Bad plug-in files
 

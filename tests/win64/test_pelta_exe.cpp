@@ -64,6 +64,12 @@ void write_inputs(const ScratchDir& dir) {
         "width": 0, "shift": 0}, {"start": 10, "frames": 10, "kind": "interlaced"}, {"start": 20, "frames": 10,
         "kind": "window", "tff": 0, "left": 100, "width": 64, "shift": 24, "lpf": 0}]})");
     write_file(dir / "beyond.json", R"({"segments": [{"start": 30, "frames": 11, "kind": "still"}]})");
+    // Nested deeper than the 1 MB stack of Windows' main thread could
+    // recurse, and a plan followed by a NUL byte and junk (not named nul.*:
+    // Windows takes that for the null device).
+    write_file(dir / "deep.json", "{\"segments\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
+    write_file(dir / "zero.json", R"({"segments": [{"start": 0, "frames": 5, "kind": "still"}]})" + std::string(1, '\0') +
+                                     "junk");
 }
 
 struct SameCase {
@@ -89,6 +95,8 @@ const SameCase kSameCases[] = {
     {"error: the log is the output, named another way", "{P} --log out.y4m in.y4m ./out.y4m"},
     {"error: an unknown option", "{P} --bogus in.y4m out.y4m"},
     {"error: a plan beyond the input's end", "{P} --plan beyond.json in.y4m out.y4m"},
+    {"error: a plan nested 100000 levels deep", "{P} --plan deep.json in.y4m out.y4m"},
+    {"error: a plan followed by a NUL byte and junk", "{P} --plan zero.json in.y4m out.y4m"},
     {"error: a missing input", "{P} nosuch.y4m out.y4m"},
 };
 
@@ -178,7 +186,7 @@ TEST(PeltaExe, CtrlCLeavesNothing) {
         pelta_exe() + " --raw 8x4 --left 0 --log log.csv - out.raw <" + quote(fifo) + " & pid=$!\n"
         "exec 3>" + quote(fifo) + "\n"
         "head -c 384 /dev/zero >&3\n"
-        "i=0; while [ $i -lt 600 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
+        "i=0; while [ $i -lt 2400 ] && [ $(ls | grep -c pelta-tmp) -lt 2 ]; do sleep 0.05; i=$((i+1)); done\n"
         "ls | grep -c pelta-tmp\n"
         "kill -INT $pid; wait $pid; echo status $?\n"
         "exec 3>&-";
