@@ -66,14 +66,16 @@ bool analyze_input(AnalysisInput& input, const FILTER_DLL* desc, long start, lon
     rq.h = input.h();
     rq.start = start;
     rq.frames = frames;
-    rq.clip = &input;
+    rq.clip = &input.clip();
     rq.progress = progress_line(show_progress, who);
     bool ok = analyze_clip(rq, a, error);
     if (!ok && input.misread()) {
         // A file's FRAME lines carried parameters where the first did not:
         // its frames differ in size, and it is read once through instead.
         a = Analysis{};
-        ok = input.read_as_stream(error) && analyze_clip(rq, a, error);
+        ok = input.read_as_stream(error);
+        rq.clip = &input.clip();
+        ok = ok && analyze_clip(rq, a, error);
     }
     clear_progress(show_progress);
     return ok;
@@ -198,7 +200,7 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc) {
         return fail(error);
 
     AnalysisInput input;
-    if (!input.open_input(o.input, o.raw, o.raw_w, o.raw_h, command_from_stdin(argc, argv, input_at, "analyze"), 0,
+    if (!input.open_input(o.input, o.raw, o.raw_w, o.raw_h, command_from_stdin(argc, argv, input_at, "analyze"), nullptr,
                           error))
         return fail(error, input.usage_error() ? 2 : 1);
 
@@ -245,8 +247,8 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, std::FILE* in, con
     std::string error;
     // From a pipe, the first frames are read whole before the analysis, to
     // be filtered after it; the analysis looks at those.
-    const long prefix = opt.auto_start + (opt.auto_frames ? opt.auto_frames : kAutoPipeFrames);
-    if (!input.open_input(opt.input, opt.raw, opt.raw_w, opt.raw_h, from_stdin, prefix, error, in)) {
+    const AutoCopy copy{opt.auto_start, opt.auto_frames};
+    if (!input.open_input(opt.input, opt.raw, opt.raw_w, opt.raw_h, from_stdin, &copy, error, in)) {
         std::fprintf(stderr, "pelta: %s\n", error.c_str());
         return input.usage_error() ? 2 : 1;
     }
@@ -261,9 +263,19 @@ int apply_auto_settings(Options& opt, const FILTER_DLL* desc, std::FILE* in, con
         std::fprintf(stderr, "pelta: --auto: %s\n", error.c_str());
         return 1;
     }
-    std::fprintf(stderr, "pelta: --auto: %s\n", a.main().words.verdict.c_str());
+    // One kind: its verdict; several: the segments follow, each with what
+    // the run does with it.
+    if (a.segments.size() == 1)
+        std::fprintf(stderr, "pelta: --auto: %s\n", a.main().words.verdict.c_str());
+    else
+        std::fprintf(stderr, "pelta: --auto: the clip holds %zu segments of different kinds or settings\n",
+                     a.segments.size());
     // From a pipe the analysis saw only what was read before filtering.
-    if (opt.input == "-")
+    if (input.copied() && input.copy_reached_end())
+        std::fprintf(stderr, "pelta: --auto: from a pipe it judged frames %ld..%ld, all it held (read before "
+                             "filtering)\n",
+                     a.start, a.start + a.span - 1);
+    else if (input.copied())
         std::fprintf(stderr, "pelta: --auto: from a pipe it judged frames %ld..%ld (read before filtering); the frames "
                              "after them go with the last segment\n",
                      a.start, a.start + a.span - 1);

@@ -180,8 +180,8 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
          .store = set_flag(o.auto_settings),
          .group = &kHostGroup,
          .help = "analyse the clip as pelta analyze does (a file to its end, sampled\n"
-                 "where long; a pipe by its first " + std::to_string(kAutoPipeFrames) +
-                 " frames, read before filtering), then\n"
+                 "where long; a pipe by as many frames as a file is read whole, " + std::to_string(kAutoPipeFrames) +
+                 "\nof 720x480, read before filtering), then\n"
                  "filter each match or window segment of confidence 0.5 or more with\n"
                  "its settings and pass every other frame through; options given\n"
                  "explicitly win; refuses a clip with no match or window segment"},
@@ -206,7 +206,7 @@ OptionTable pelta_options(const FILTER_DLL* desc, Options& o) {
          .store = set_number(o.auto_frames),
          .group = &kHostGroup,
          .help = "with --auto: the frames from --start (default 0) to analyse\n"
-                 "(default: a file to its end, a pipe " + std::to_string(kAutoPipeFrames) + ")"},
+                 "(default: a file to its end, a pipe " + std::to_string(kAutoPipeFrames) + " of 720x480)"},
         {.name = "--start",
          .arg = "F",
          .kind = ArgKind::Number,
