@@ -120,6 +120,9 @@ bool frame_moves(const Survey& s, const FrameRecord& r);
 bool repeats_a_field(const Survey& s, const FrameRecord& r, const Motion& m);
 // Whether a mean luma is black's.
 bool is_dark(double luma);
+// The frames in [first, end) where the picture cuts (its change from the
+// frame before stands several times above the changes around it), in order.
+std::vector<long> cuts_between(const Survey& s, long first, long end);
 
 // What one frame's own pictures say it is: not moving (Still, or Dark on
 // black), one field repeating the frame before's (Repeat), the frame as it
@@ -134,6 +137,13 @@ struct FrameReading {
     int16_t band_lb = 0, band_rb = 0;  // a Weave's band of blocks that stays combed, [lb, rb); empty: none
 };
 
+// The comb energy of record i's three pictures, summed over its blocks but
+// those `skip` marks: c[0] the frame itself, c[1] and c[2] the weaves that
+// take the field of parity 0 or 1 from the earlier frame (the less combed of
+// the weave with the frame before and the one with the frame after, where
+// measured); and its field energy over the same blocks. False where no
+// weave was measured.
+bool frame_pictures(const Survey& s, size_t i, const std::vector<bool>* skip, double c[3], double* field);
 // The reading of the survey's record i.
 FrameReading read_frame(const Survey& s, size_t i);
 // How much more the blocks [lb, rb) of record i stay combed in the least

@@ -106,6 +106,40 @@ void find_band(const Survey& s, const FrameRecord& r, const Candidates& k, int& 
 
 }  // namespace
 
+bool frame_pictures(const Survey& s, size_t i, const std::vector<bool>* skip, double c[3], double* field) {
+    const Candidates k = candidates_of(s, i);
+    c[0] = c[1] = c[2] = 0;
+    if (field) *field = 0;
+    if (!k.any_weave) return false;
+    const FrameRecord& r = s.frames[i];
+    for (int b = 0; b < s.blocks; ++b) {
+        const size_t j = static_cast<size_t>(b);
+        if (skip && (*skip)[j]) continue;
+        for (int n = 0; n < 3; ++n) c[n] += k.c[n][j];
+        if (field) *field += r.in_field[j];
+    }
+    return std::isfinite(c[1]) && std::isfinite(c[2]);
+}
+
+// The frames where the picture cuts: a change from the frame before that
+// stands several times above the changes around it (the median of the 20
+// nearest), and above a quarter of an 8-bit code on average.
+std::vector<long> cuts_between(const Survey& s, long first, long end) {
+    std::vector<long> cuts;
+    const auto& ch = s.frame_change;
+    for (size_t i = 0; i < ch.size(); ++i) {
+        const auto& [f, change] = ch[i];
+        if (f < first || f >= end || change < 8.0) continue;
+        std::vector<float> around;
+        for (size_t j = i >= 10 ? i - 10 : 0; j < std::min(ch.size(), i + 11); ++j)
+            if (j != i && std::labs(ch[j].first - f) <= 15) around.push_back(ch[j].second);
+        if (around.size() < 4) continue;
+        std::nth_element(around.begin(), around.begin() + static_cast<long>(around.size() / 2), around.end());
+        if (change >= 4.0 * around[around.size() / 2]) cuts.push_back(f);
+    }
+    return cuts;
+}
+
 // A block moved when its change stands half again above what the grain
 // alone gives: a change averaged over a block's rows scatters by a few
 // percent of its mean, so grain reaches that only where the estimate of it

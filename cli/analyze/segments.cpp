@@ -49,25 +49,6 @@ std::vector<FrameSet> runs_of_frames(const Survey& s, long first, long end) {
     return runs;
 }
 
-// The frames where the picture cuts: a change from the frame before that
-// stands several times above the changes around it (the median of the 20
-// nearest), and above a quarter of an 8-bit code on average.
-std::vector<long> cuts_between(const Survey& s, long first, long end) {
-    std::vector<long> cuts;
-    const auto& ch = s.frame_change;
-    for (size_t i = 0; i < ch.size(); ++i) {
-        const auto& [f, change] = ch[i];
-        if (f < first || f >= end || change < 8.0) continue;
-        std::vector<float> around;
-        for (size_t j = i >= 10 ? i - 10 : 0; j < std::min(ch.size(), i + 11); ++j)
-            if (j != i && std::labs(ch[j].first - f) <= 15) around.push_back(ch[j].second);
-        if (around.size() < 4) continue;
-        std::nth_element(around.begin(), around.begin() + static_cast<long>(around.size() / 2), around.end());
-        if (change >= 4.0 * around[around.size() / 2]) cuts.push_back(f);
-    }
-    return cuts;
-}
-
 // Prefix sums of the readings' categories over a run: a frame counts its
 // weight to its category and the rest to Unclear.
 struct Counts {

@@ -5,6 +5,7 @@
 // alike, cancel; what is left to chance is judged by how often and how
 // surely the difference shows over many blocks and frames.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <numbers>
 #include <numeric>
@@ -203,9 +204,20 @@ GainTable gain_table(const Survey& s, const FrameSet& set) {
     GainTable g;
     const int nb = s.blocks;
     std::vector<bool> in_set(s.frames.size(), false);
-    for (size_t i : set) in_set[i] = true;
+    long first = LONG_MAX, last = LONG_MIN;
+    for (size_t i : set) {
+        in_set[i] = true;
+        first = std::min(first, s.frames[i].frame);
+        last = std::max(last, s.frames[i].frame);
+    }
+    // A pair whose frames lie either side of a cut shows two scenes under
+    // any window: no evidence of a band, and its energies would swamp the
+    // rest.
+    const std::vector<long> cuts = set.empty() ? std::vector<long>{} : cuts_between(s, first, last + 2);
     for (const PairRecord& p : s.pairs)
-        if (in_set[p.record] && motion_of(s, s.frames[p.record]).frame) g.pairs.push_back(&p);
+        if (in_set[p.record] && motion_of(s, s.frames[p.record]).frame &&
+            !std::binary_search(cuts.begin(), cuts.end(), s.frames[p.record].frame + 1))
+            g.pairs.push_back(&p);
     g.cells = 2 * static_cast<size_t>(kCoarseShifts) * static_cast<size_t>(nb);
     g.n.assign(g.cells, 0);
     g.sum.assign(g.cells, 0);
@@ -321,7 +333,11 @@ void band_search(const Survey& s, const GainTable& g, Band best[2]) {
                                     (lean[static_cast<size_t>(end)] == 0 && end + 1 < nb &&
                                      lean[static_cast<size_t>(end + 1)] == 1)))
                     ++end;
-                if (end - start >= 2) {
+                // Two blocks at the least, and no more than three quarters of
+                // the picture: a "band" over most of it is a whole picture
+                // that a neighbour's field, moved, happens to fit (a pan
+                // straight up or down).
+                if (end - start >= 2 && 4 * (end - start) <= 3 * nb) {
                     const Band band = judge_run(s, g, t, k, start, end);
                     if (band.z >= kSure && band.gain >= kMinGain * band.matched && beats_the_input(s, g, band) &&
                         band.gain > best[t].gain)
@@ -362,20 +378,12 @@ Readings frame_readings(const Survey& s, const FrameSet& set, const Band best[2]
         if (2 * (best[t].rb - best[t].lb) < nb)
             for (int b = best[t].lb; b < best[t].rb; ++b) banded[static_cast<size_t>(b)] = true;
     Readings rd;
+    const int blocks = static_cast<int>(std::count(banded.begin(), banded.end(), false));
     for (size_t i : set) {
         const FrameRecord& r = s.frames[i];
-        if (!r.has_next || !motion_of(s, r).frame) continue;
-        double c[3] = {0, 0, 0}, field = 0;
-        int blocks = 0;
-        for (int b = 0; b < nb; ++b) {
-            const size_t k = static_cast<size_t>(b);
-            if (banded[k]) continue;
-            c[0] += r.in_comb[k];
-            c[1] += r.next_comb[0][k];
-            c[2] += r.next_comb[1][k];
-            field += r.in_field[k];
-            ++blocks;
-        }
+        if (!motion_of(s, r).frame) continue;
+        double c[3], field = 0;
+        if (!frame_pictures(s, i, &banded, c, &field)) continue;
         const int winner = static_cast<int>(std::min_element(c, c + 3) - c);
         const double measure = picture_measure(c[0], field, energy_floor(blocks, s.h));
         std::sort(c, c + 3);
