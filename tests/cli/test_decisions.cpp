@@ -165,6 +165,53 @@ TEST(AnalysisSegments, AsksForWhatItWantsReadAndAnswersWithoutIt) {
     EXPECT_LE(answer.segments.back().stretch.start, 360);
 }
 
+// Out-of-step footage whose frames 100..199 hold a band (blocks 8..12 stay
+// combed in every weave, and the window rebuilt under TFF on and a coarse
+// shift of 12 makes them clean): the band's frames are a segment of their
+// own, a window over those blocks, with its ends on the frames where the
+// band starts and stops; it is not swallowed by the match around it.
+TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
+    constexpr float U = 1e4f;  // energies well above the grain's
+    constexpr int kLb = 8, kRb = 13, kShift = 3;  // coarse_shift(3) == 12
+    static_assert(coarse_shift(kShift) == 12);
+    Survey s = synthetic_survey(300, [](long) { return Look::Match; });
+    auto banded = [](long f) { return f >= 100 && f < 200; };
+    for (FrameRecord& r : s.frames) {
+        for (size_t b = 0; b < kBlocks; ++b) {
+            r.in_comb[b] *= U;
+            r.in_field[b] *= U;
+            for (int p = 0; p < 2; ++p) r.next_comb[p][b] *= U;
+        }
+        // A weave that takes a field from a frame with the band combs there.
+        for (size_t b = kLb; b < kRb; ++b) {
+            if (banded(r.frame) || banded(r.frame + 1)) r.next_comb[0][b] = r.next_comb[1][b] = 100 * U;
+            if (banded(r.frame)) r.in_comb[b] = 100 * U;
+        }
+    }
+    for (size_t i = 0; i < s.frames.size(); i += 2) {
+        PairRecord p;
+        p.record = i;
+        p.comb.assign(2 * kCoarseShifts * kBlocks, 100 * U);
+        if (banded(s.frames[i].frame))
+            for (size_t b = kLb; b < kRb; ++b) p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = 2 * U;
+        s.pairs.push_back(p);
+    }
+    const Parts parts = find_parts(s, 0, 300, MayRead{});
+    ASSERT_EQ(parts.segments.size(), 3u);
+    const ClipKind kinds[] = {ClipKind::Match, ClipKind::Window, ClipKind::Match};
+    const long starts[] = {0, 100, 200};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(kind_name(parts.segments[i].verdict.kind), std::string(kind_name(kinds[i])));
+        EXPECT_EQ(parts.segments[i].stretch.start, starts[i]);
+    }
+    const Verdict& band = parts.segments[1].verdict;
+    EXPECT_EQ(band.lb, kLb);
+    EXPECT_EQ(band.rb, kRb);
+    EXPECT_EQ(band.shift, 12);
+    EXPECT_EQ(band.tff, 1);
+}
+
 // Each warning speaks where its figure crosses its bar, and only there, and
 // a warning holds the confidence below 0.5.
 TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
