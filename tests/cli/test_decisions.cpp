@@ -185,7 +185,9 @@ TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
         // A weave that takes a field from a frame with the band combs there.
         for (size_t b = kLb; b < kRb; ++b) {
             if (banded(r.frame) || banded(r.frame + 1)) r.next_comb[0][b] = r.next_comb[1][b] = 100 * U;
-            if (banded(r.frame)) r.in_comb[b] = 100 * U;
+            // Little detail there: the band combs visibly, and the frame's
+            // own reading, taken outside it, is the match around it.
+            if (banded(r.frame)) r.in_comb[b] = 100 * U, r.in_field[b] = 10 * U;
         }
     }
     for (size_t i = 0; i < s.frames.size(); i += 2) {
