@@ -5,8 +5,13 @@
 namespace pelta_cli::analysis {
 
 long whole_up_to(int w, int h) {
-    constexpr double kWholePixels = 5400.0 * 720 * 480;
-    return std::max(450L, static_cast<long>(kWholePixels / (std::max(1.0, double(w) * double(h)))));
+    // The survey's time grows with the pixels it reads (three minutes of
+    // 720x480), what it keeps of each frame with the picture's width (two
+    // minutes of 720).
+    constexpr double kWholePixels = 5400.0 * 720 * 480, kWholeColumns = 3600.0 * 720;
+    const double by_time = kWholePixels / std::max(1.0, double(w) * double(h));
+    const double by_memory = kWholeColumns / std::max(1.0, double(w));
+    return std::max(450L, static_cast<long>(std::min(by_time, by_memory)));
 }
 
 std::vector<Stretch> sampled_stretches(long first, long end, long whole) {

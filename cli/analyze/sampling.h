@@ -15,8 +15,9 @@ namespace pelta_cli::analysis {
 constexpr long kSampleFrames = 300;
 constexpr long kStretchFrames = 30;
 // A range of up to this many frames of w x h pixels is looked at whole,
-// every frame: three minutes of 720x480, fewer of larger frames (the
-// survey's time and memory grow with the pixels it reads).
+// every frame: two minutes of 720x480 (3600 frames), 900 of 1920x1080 (the
+// survey's time grows with the pixels it reads, what it keeps with the
+// columns).
 long whole_up_to(int w, int h);
 // Frames a later pass reads either side of a stretch (the filter's
 // neighbours): see read_frames().

@@ -139,7 +139,6 @@ public:
         want_pairs_ = std::max<size_t>(16, static_cast<size_t>(kPairPixels / (double(rq.w) * rq.h)));
         for (int t = 0; t < 2; ++t)
             for (int k = 0; k < kCoarseShifts; ++k) maps_.push_back(rebuild_map(rq.h, 0, t, coarse_shift(k)));
-        energy_.resize(nb_);
     }
 
     // The next frame read, f: `record` when it belongs to a stretch,
@@ -272,8 +271,11 @@ private:
         PairRecord pr;
         pr.record = index;
         pr.comb.resize(maps_.size() * nb_);
-        for (size_t m = 0; m < maps_.size(); ++m)
-            rebuild_comb(maps_[m], prev_.p.y.data(), cur_.p.y.data(), out_.blocks, rebuilt_, pr.comb.data() + m * nb_);
+        energy_f_.resize(nb_);
+        for (size_t m = 0; m < maps_.size(); ++m) {
+            rebuild_comb(maps_[m], prev_.p.y.data(), cur_.p.y.data(), out_.blocks, rebuilt_, energy_f_.data());
+            for (size_t b = 0; b < nb_; ++b) pr.comb[m * nb_ + b] = pack_energy(energy_f_[b]);
+        }
         out_.pairs.push_back(std::move(pr));
         // However long the clip, at least one pair in four is kept, so that
         // every stretch of it has pairs of its own to show a band.
@@ -297,10 +299,24 @@ private:
     ChangeMeter meter_;
     std::vector<RebuildMap> maps_;  // [tff * kCoarseShifts + k], for an even frame
     std::vector<float> rebuilt_;
-    std::vector<double> energy_;
+    std::vector<float> energy_f_;
 };
 
 }  // namespace
+
+uint16_t pack_energy(double e) {
+    const double v = std::round(std::log1p(std::max(0.0, e)) * 2048.0);
+    return static_cast<uint16_t>(std::clamp(v, 0.0, 65535.0));
+}
+
+float unpack_energy(uint16_t v) {
+    static const std::vector<float> table = [] {
+        std::vector<float> t(65536);
+        for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<float>(std::expm1(static_cast<double>(i) / 2048.0));
+        return t;
+    }();
+    return table[v];
+}
 
 bool run_survey(const AnalysisRequest& rq, const std::vector<Stretch>& stretches, Survey& out, std::string& error,
                 bool append) {

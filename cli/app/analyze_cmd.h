@@ -19,7 +19,7 @@ int run_analyze(int argc, const char* const* argv, const FILTER_DLL* desc);
 // --auto from a pipe reads as many frames (after --start) before it filters
 // as the analysis reads a file whole, and analyses those: a pipe is read
 // once. This many of 720x480, fewer of larger frames (whole_up_to).
-inline constexpr long kAutoPipeFrames = 5400;
+inline constexpr long kAutoPipeFrames = 3600;
 
 // --auto's line for each segment of opt.plan, in order: its frames, kind and
 // confidence, and what the run does with it (filtering with which settings,

@@ -193,9 +193,9 @@ TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
     for (size_t i = 0; i < s.frames.size(); i += 2) {
         PairRecord p;
         p.record = i;
-        p.comb.assign(2 * kCoarseShifts * kBlocks, 100 * U);
+        p.comb.assign(2 * kCoarseShifts * kBlocks, pack_energy(100 * U));
         if (banded(s.frames[i].frame))
-            for (size_t b = kLb; b < kRb; ++b) p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = 2 * U;
+            for (size_t b = kLb; b < kRb; ++b) p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy(2 * U);
         s.pairs.push_back(p);
     }
     const Parts parts = find_parts(s, 0, 300, MayRead{});
