@@ -99,7 +99,7 @@ bool segment_clip(const AnalysisRequest& rq, Survey& survey, long end, std::vect
 
 // Each moving segment's settings from its refinement; the others' are
 // those --auto --force would use.
-bool refine_segments(const AnalysisRequest& rq, const Survey& survey, const std::vector<FoundSegment>& found,
+bool refine_segments(const AnalysisRequest& rq, const Survey& survey, std::vector<FoundSegment>& found,
                      std::vector<Refinement>& refs, std::string& error) {
     refs.assign(found.size(), Refinement{});
     for (size_t i = 0; i < found.size(); ++i) {
@@ -108,6 +108,11 @@ bool refine_segments(const AnalysisRequest& rq, const Survey& survey, const std:
             continue;
         }
         if (!refine(rq, survey, found[i], refs[i], error)) return false;
+        const ClipKind k = found[i].verdict.kind;
+        if ((k == ClipKind::Match || k == ClipKind::Window) && !repairs(refs[i])) {
+            found[i].verdict = unrepaired(found[i].verdict, refs[i]);
+            refs[i].settings = SegmentSettings{1, 0, 0, 0, 0};
+        }
     }
     return true;
 }

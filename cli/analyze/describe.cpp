@@ -119,11 +119,16 @@ void other_kind_words(const Verdict& v, const Combing& c, Words& w) {
                         "combing; that is not pelta's job.";
             quote(w, "matched", "field matching alone, low-pass off" + on_looked(c), c.matched, def);
             quote(w, "input", "the input" + on_looked(c), c.input, def);
-            w.evidence = "each field combs about as much woven with the field before it as with the one after it "
-                         "(the second-best weave stands " +
-                         fmt("%.2f", v.gap) +
-                         " of the way from the best to the worst; out-of-step fields give 0.25 and more): field "
-                         "matching alone leaves combing " +
+            // Where the weaves read as out of step but the filter combed
+            // more than the input, the filter's own result is the evidence.
+            w.evidence = (v.gap < 0.25 ? "each field combs about as much woven with the field before it as with the "
+                                         "one after it (the second-best weave stands " +
+                                             fmt("%.2f", v.gap) +
+                                             " of the way from the best to the worst; out-of-step fields give 0.25 "
+                                             "and more)"
+                                       : std::string("a neighbour's field fits better than the frame's own in "
+                                                     "places, yet no weave repairs the frames")) +
+                         ": field matching alone leaves combing " +
                          quote(w, "matched", "field matching alone, low-pass off" + on_looked(c), c.matched, def) +
                          " (low-pass off), against " + quote(w, "input", "the input" + on_looked(c), c.input, def) +
                          " in the input" + clean + ".";

@@ -235,6 +235,7 @@ struct Refinement {
     double tff_comb[2] = {0, 0};   // the whole frame's combing after the settings under each TFF, low-pass off
     double band_comb[2] = {0, 0};  // ... in the band
     double rest_comb[2] = {0, 0};  // ... outside it
+    double input_comb = 0;         // the whole frame's combing in the input, on the same frames
     long frames = 0;               // frames the filter ran on
     long visible = 0;              // frames left visibly combed (measure >= 1), low-pass off
     long lowpassed = 0;            // frames the low-pass would filter
@@ -250,6 +251,13 @@ struct Refinement {
 // under both TFF settings settles TFF and the low-pass.
 bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segment, Refinement& out,
             std::string& error);
+
+// Whether a refined segment's settings repair it: they leave less combing
+// than the input holds (low-pass off). Where they do not, the fields were
+// never out of step, and unrepaired gives the verdict the input's own
+// picture earns: interlaced where it is visibly combed, else progressive.
+bool repairs(const Refinement& r);
+Verdict unrepaired(const Verdict& v, const Refinement& r);
 
 // What the result pass found: the combing of each segment (default for
 // those it did not measure), and the report's curves and picture.

@@ -255,6 +255,7 @@ struct TffTally {
     long misled[2] = {0, 0}, off_pair[2] = {0, 0};
     long seen_torn[2] = {0, 0};  // moving frames whose output shows a tear at the window's edges
     long frames = 0, moving = 0;
+    double in_comb = 0, in_field = 0;  // the input's, whole frame
 };
 
 // The columns of one frame's output: its comb and field energy over the
@@ -309,6 +310,12 @@ bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<
         const size_t index = record_of.at(f);
         const bool moves = frame_moves(s, s.frames[index]);
         out.moving += moves;
+        {
+            double c[3] = {0, 0, 0}, fe[3] = {0, 0, 0};
+            split_energy(r.input(f), r.stride(), w, h, lb, rb, p, c, fe);
+            out.in_comb += c[0];
+            out.in_field += fe[0];
+        }
         for (int t = 0; t < 2; ++t) {
             Decision d;
             double c[3] = {0, 0, 0}, fe[3] = {0, 0, 0};
@@ -418,6 +425,7 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segm
         out.band_comb[k] = picture_measure(t.comb[k][1], t.field[k][1], n * energy_floor(rb - lb, h));
         out.rest_comb[k] = picture_measure(t.comb[k][2], t.field[k][2], n * energy_floor(nb - (rb - lb), h));
     }
+    out.input_comb = picture_measure(t.in_comb, t.in_field, n * energy_floor(nb, h));
     const int tff = settle_tff(out, t, win.tff);
     out.misled = t.misled[tff];
     out.frames = t.frames;
@@ -435,6 +443,17 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segm
     out.settings = SegmentSettings{tff, window ? win.left : 0, win.right - win.left, window ? win.shifts[tff] : 0, lpf ? 1 : 0};
     colour_vote(s, segment.records, tff, lb, rb, out);
     return true;
+}
+
+bool repairs(const Refinement& r) { return r.tff_comb[r.settings.tff & 1] < r.input_comb; }
+
+Verdict unrepaired(const Verdict& v, const Refinement& r) {
+    Verdict out = v;
+    out.kind = r.input_comb >= 1.0 ? ClipKind::Interlaced : ClipKind::Progressive;
+    out.lb = out.rb = out.shift = 0;
+    out.other_shift = -1;
+    out.tff_ambiguous = false;
+    return out;
 }
 
 }  // namespace pelta_cli::analysis

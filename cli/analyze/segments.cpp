@@ -152,6 +152,7 @@ constexpr size_t kBandRun = 3;
 // shows none.
 struct BandLabel {
     int lb = 0, rb = 0;
+    int tff = 1, k = 0;  // the TFF setting and coarse shift (its index) that restore it
     bool none() const { return rb <= lb; }
     bool same(const BandLabel& o) const {
         if (none() || o.none()) return none() && o.none();
@@ -159,13 +160,48 @@ struct BandLabel {
     }
 };
 
-// Where within records [from, to) of a segment a band [lb, rb) starts
-// (`appears`) or ends: the split that best parts frames where it stays
-// combed from those where it does not, snapped to a cut within two frames.
-size_t band_change(const Survey& s, const FrameSet& recs, size_t from, size_t to, const BandLabel& band) {
+BandLabel band_of(const Verdict& v) {
+    if (v.kind != ClipKind::Window) return {};
+    BandLabel b{v.lb, v.rb, v.tff, 0};
+    while (b.k + 1 < kCoarseShifts && coarse_shift(b.k) < v.shift) ++b.k;
+    return b;
+}
+
+// How much the band's window takes off field matching's combing in its
+// blocks on the pair whose even frame is record i (as the band search weighs
+// each pair), or NaN where the survey holds no such pair.
+double pair_gain(const Survey& s, size_t i, const BandLabel& band) {
+    if (band.none()) return 0;
+    const auto p = std::lower_bound(s.pairs.begin(), s.pairs.end(), i,
+                                    [](const PairRecord& r, size_t at) { return r.record < at; });
+    if (p == s.pairs.end() || p->record != i) return NAN;
+    const long n = foreseen_match(s, i, band.tff, 0, 0);
+    const std::vector<float>* chosen = n > 0 ? weave_comb(s, i, n, band.tff) : nullptr;
+    if (!chosen) return NAN;
+    double m = 0, wc = 0;
+    for (int b = band.lb; b < band.rb; ++b) {
+        m += (*chosen)[static_cast<size_t>(b)];
+        wc += s.pair_comb(*p, band.tff, band.k, b);
+    }
+    return m + wc > 0 ? (m - wc) / (m + wc) : 0;
+}
+
+// Where within records [from, to) of a segment the band `before` gives way
+// to `after` (either may be none): on the frame pairs there, the split that
+// best parts those where the first band's window takes more off field
+// matching's combing than the second's from those where it takes less,
+// snapped to a cut within two frames.
+size_t band_change(const Survey& s, const FrameSet& recs, size_t from, size_t to, const BandLabel& before,
+                   const BandLabel& after) {
     std::vector<double> y;
-    for (size_t k = from; k < to; ++k) y.push_back(band_contrast(s, recs[k], band.lb, band.rb));
-    if (y.size() < 2) return from;
+    std::vector<size_t> at;  // the record index (into recs) of each pair
+    for (size_t k = from; k < to; ++k) {
+        const double g = pair_gain(s, recs[k], before) - pair_gain(s, recs[k], after);
+        if (!std::isfinite(g)) continue;
+        y.push_back(g);
+        at.push_back(k);
+    }
+    if (y.size() < 2) return from + (to - from) / 2;
     // The split minimising the squared deviation from each side's mean.
     std::vector<double> sum(y.size() + 1, 0.0), sum2(y.size() + 1, 0.0);
     for (size_t k = 0; k < y.size(); ++k) sum[k + 1] = sum[k] + y[k], sum2[k + 1] = sum2[k] + y[k] * y[k];
@@ -179,11 +215,13 @@ size_t band_change(const Survey& s, const FrameSet& recs, size_t from, size_t to
         const double v = spread(0, t) + spread(t, y.size());
         if (v < least) least = v, best = t;
     }
-    const long at = s.frames[recs[from + best]].frame;
-    for (long cut : cuts_between(s, at - 2, at + 3))
-        if (cut - s.frames[recs[from]].frame > 0 && cut - s.frames[recs[from]].frame < static_cast<long>(y.size()))
-            return from + static_cast<size_t>(cut - s.frames[recs[from]].frame);
-    return from + best;
+    // At the first pair of the second band (a pair is frames 2k and 2k+1:
+    // where the change falls on an odd frame, one frame early).
+    const size_t split = at[best];
+    const long f0 = s.frames[recs[from]].frame, f = s.frames[recs[split]].frame;
+    for (long cut : cuts_between(s, f - 2, f + 3))
+        if (cut - f0 > 0 && cut - f0 < static_cast<long>(to - from)) return from + static_cast<size_t>(cut - f0);
+    return split;
 }
 
 // A segment of out-of-step footage cut where a band appears, ends or moves:
@@ -199,7 +237,7 @@ std::vector<FoundSegment> split_by_band(const Survey& s, FoundSegment seg) {
     std::vector<BandLabel> labels;
     for (size_t w = 0; w + kBandWindow <= recs.size(); w += kBandStep) {
         const Verdict v = judge(s, FrameSet(recs.begin() + static_cast<long>(w), recs.begin() + static_cast<long>(w + kBandWindow)));
-        labels.push_back(v.kind == ClipKind::Window ? BandLabel{v.lb, v.rb} : BandLabel{});
+        labels.push_back(band_of(v));
     }
     // Runs of windows of one label; a run too short to count takes the
     // label of the run before it.
@@ -220,7 +258,7 @@ std::vector<FoundSegment> split_by_band(const Survey& s, FoundSegment seg) {
         // The change lies between the last window of the run before and the
         // first of this one.
         const size_t from = (kept[i].first - 1) * kBandStep, to = std::min(recs.size(), kept[i].first * kBandStep + kBandWindow);
-        cuts.push_back(band_change(s, recs, from, to, a.none() ? b : a));
+        cuts.push_back(band_change(s, recs, from, to, a, b));
     }
     size_t a = 0;
     cuts.push_back(recs.size());

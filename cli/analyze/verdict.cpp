@@ -34,6 +34,12 @@ constexpr double kTie = 0.12;
 constexpr double kSure = 4.0;
 constexpr double kLean = 1.0;
 constexpr double kMinGain = 0.1;
+// The share of field matching's combing in the band that the window must
+// take away for the footage to be a window's: a displaced field put back
+// leaves little but the grain, while interpolating the moved field (the
+// fractional shifts) takes a sixth or so off any picture, slow footage and
+// a codec's texture above all, whose fields belong together already.
+constexpr double kWindowGain = 0.4;
 
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
@@ -465,7 +471,9 @@ void choose_kind(const Survey& s, const GainTable& g, const Band best[2], const 
     // as whole pictures more often than out of step: field matching would
     // comb them, and a picture that a weave with a neighbour and a shift
     // also restores (a pan straight up or down) needs nothing.
-    const bool window_kind = with_window && 2 * rd.crisp_ties < rd.counted && share[2] > share[0];
+    const Band& fit = best[wt];
+    const bool window_kind = with_window && 2 * rd.crisp_ties < rd.counted && share[2] > share[0] &&
+                             fit.gain >= kWindowGain * fit.matched;
     if (!window_kind) {
         if (share[1] >= share[0] && share[1] >= share[2]) {
             v.kind = ClipKind::Interlaced;

@@ -283,3 +283,35 @@ TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
 }
 
 }  // namespace
+
+// Settings that leave as much combing as the input repairs nothing: the
+// segment then reads as the input's own picture, never as pelta's kind.
+TEST(AnalysisRefine, SettingsThatCombAsMuchAsTheInputRepairNothing) {
+    struct Row {
+        double left[2], input;
+        int tff;
+        bool repairs;
+        ClipKind kind;  // the verdict unrepaired gives
+    };
+    const Row rows[] = {
+        {{0.2, 3.0}, 4.0, 0, true, ClipKind::Interlaced},   // the chosen TFF repairs
+        {{0.2, 3.0}, 2.0, 1, false, ClipKind::Interlaced},  // the other TFF would, not this one
+        {{4.0, 4.0}, 4.0, 0, false, ClipKind::Interlaced},  // no less than the input
+        {{0.9, 0.9}, 0.5, 1, false, ClipKind::Progressive}, // input not visibly combed
+    };
+    for (const Row& row : rows) {
+        Refinement r;
+        r.tff_comb[0] = row.left[0];
+        r.tff_comb[1] = row.left[1];
+        r.input_comb = row.input;
+        r.settings.tff = row.tff;
+        EXPECT_EQ(repairs(r), row.repairs) << row.input << " tff " << row.tff;
+        Verdict v;
+        v.kind = ClipKind::Window;
+        v.lb = 3, v.rb = 9, v.shift = 4, v.confidence = 0.8;
+        const Verdict u = unrepaired(v, r);
+        EXPECT_EQ(u.kind, row.kind);
+        EXPECT_EQ(u.rb - u.lb, 0);
+        EXPECT_EQ(u.confidence, 0.8);
+    }
+}
