@@ -17,6 +17,7 @@ Used by bench/long_captures.sh (which builds the corpus) and bench/segments.sh
   long_corpus.py stored DIR NAME      the compressed file of a clip
   long_corpus.py decode DIR NAME      the clip as Y4M on standard output
   long_corpus.py frame-size Y4M       the bytes of one frame, FRAME line included
+  long_corpus.py table DIR            the clips of a corpus as a Markdown table
   long_corpus.py measure --input Y4M TRUTH.json < OUTPUT.y4m
         per true stretch, the frames of OUTPUT that differ from the input and
         the combing left in them (of pelta --auto's output, say)
@@ -90,6 +91,7 @@ HARDSHIPS = [
     ("pairband", "band of one picture per frame pair (both TFF restore it)"),
     ("samescene", "band shows the picture around it"),
     ("window-window", "a window next to a window with other settings"),
+    ("faintband", "field matching alone leaves the band below 1"),
     ("late-bottom", "match/window: bottom field late"),
     ("late-top", "match/window: top field late"),
     ("late-alternate", "match/window: the late field alternates"),
@@ -595,12 +597,15 @@ def frame_columns(data, w, h):
 
 
 def region_combing(C, D, f0, f1, left, right):
-    """The combing of frames f0..f1-1: the mean over the frames of the ratio
-    of the two energies in columns [left, right) (the band) and in the rest,
-    and how many frames measure 1 or more (visibly combed) in either."""
+    """The combing of frames f0..f1-1: per frame the ratio of the two
+    energies in columns [left, right) (the band) and in the rest; their
+    median over the frames ("band", "rest"; one frame whose band shows
+    almost no detail within its fields can raise the mean tenfold), their
+    mean (bench/corpus.py's figure), and how many frames measure 1 or more
+    (visibly combed) in either."""
     import numpy as np
     if f1 <= f0:
-        return {"band": None, "rest": None, "visible_frames": 0, "frames": 0}
+        return {"band": None, "rest": None, "band_mean": None, "rest_mean": None, "visible_frames": 0, "frames": 0}
     ct, dt = C[f0:f1].sum(axis=1), D[f0:f1].sum(axis=1)
     if right > left:
         cb, db = C[f0:f1, left:right].sum(axis=1), D[f0:f1, left:right].sum(axis=1)
@@ -610,7 +615,9 @@ def region_combing(C, D, f0, f1, left, right):
     rb = np.where(db > 0, cb / np.maximum(db, 1e-12), 0.0)
     rr = np.where(dr > 0, cr / np.maximum(dr, 1e-12), 0.0)
     visible = (rr >= 1) | ((rb >= 1) & (right > left))
-    return {"band": round(float(rb.mean()), 3) if right > left else None, "rest": round(float(rr.mean()), 3),
+    band = right > left
+    return {"band": round(float(np.median(rb)), 3) if band else None, "rest": round(float(np.median(rr)), 3),
+            "band_mean": round(float(rb.mean()), 3) if band else None, "rest_mean": round(float(rr.mean()), 3),
             "visible_frames": int(visible.sum()), "frames": f1 - f0}
 
 
@@ -625,12 +632,14 @@ def ranges_of(frames):
     return out
 
 
-def measure_stream(out_stream, input_path, n_expected=None):
+def measure_stream(out_stream, input_path, wanted=None):
     """Reads a Y4M output stream and the input file in step: per frame,
-    whether its bytes differ from the input's, and its column energies.
+    whether its bytes differ from the input's, and its column energies
+    (only where wanted(frame number, changed) says so; zeros elsewhere).
     Returns (C, D, changed, frames read, header)."""
     import numpy as np
     rows_c, rows_d, changed = [], [], []
+    zeros = None
     out = Y4M(out_stream)
     with open(input_path, "rb") as fi:
         inp = Y4M(fi)
@@ -640,7 +649,12 @@ def measure_stream(out_stream, input_path, n_expected=None):
         for data in out.frames():
             ref = next(src, None)
             changed.append(ref is None or ref != data)
-            c, d = frame_columns(data, out.w, out.h)
+            if wanted is None or wanted(len(changed) - 1, changed[-1]):
+                c, d = frame_columns(data, out.w, out.h)
+            else:
+                if zeros is None:
+                    zeros = np.zeros(out.w)
+                c = d = zeros
             rows_c.append(c)
             rows_d.append(d)
     w = out.w
@@ -748,20 +762,46 @@ def check_truth(truth, clip, pelta):
         check["doubts"].append("the clip holds %d frames, the truth %d" % (n_frames, truth["frames"]))
     C, D = file_columns(clip)
     runs = {}
-    pelta_stretches = [s for s in truth["stretches"] if s["kind"] in PELTA_KINDS]
+    in_pelta = [False] * truth["frames"]
+    for s in truth["stretches"]:
+        if s["kind"] in PELTA_KINDS:
+            in_pelta[s["start"]:s["start"] + s["frames"]] = [True] * s["frames"]
+    wanted = lambda f, changed: f < len(in_pelta) and in_pelta[f]
     with tempfile.TemporaryDirectory() as tmp:
-        for t in ((0, 1) if pelta_stretches else (1,)):
+        # (Without a stretch of pelta's kinds there is nothing to filter.)
+        for t in ((0, 1) if any(in_pelta) else ()):
             plan = os.path.join(tmp, "plan.json")
             log = os.path.join(tmp, "log.csv")
             with open(plan, "w") as f:
                 json.dump(plan_of(truth, lambda s, t=t: t), f)
             p = subprocess.Popen([pelta, "--quiet", "--lpf", "0", "--plan", plan, "--log", log, clip, "-"],
                                  stdout=subprocess.PIPE)
-            OC, OD, changed, got, _ = measure_stream(p.stdout, clip)
+            OC, OD, changed, got, _ = measure_stream(p.stdout, clip, wanted)
             p.stdout.close()
             if p.wait() != 0:
                 raise RuntimeError("pelta --plan failed on %s (status %d)" % (clip, p.returncode))
             runs[t] = (OC, OD, changed, read_log(log))
+        # Field matching alone in the window stretches (--width 0, their
+        # own TFF or 1): where it leaves the band barely combed, the band
+        # hardly shows.
+        in_window = [False] * truth["frames"]
+        for s in truth["stretches"]:
+            if s["kind"] == "window":
+                in_window[s["start"]:s["start"] + s["frames"]] = [True] * s["frames"]
+        alone = None
+        if any(in_window):
+            plan = os.path.join(tmp, "alone.json")
+            with open(plan, "w") as f:
+                pl = plan_of(truth, lambda s: 1 if s["tff"] is None else s["tff"])
+                for g in pl["segments"]:
+                    if g["kind"] == "window":
+                        g.update(kind="match", left=0, width=0, shift=0)
+                json.dump(pl, f)
+            p = subprocess.Popen([pelta, "--quiet", "--lpf", "0", "--plan", plan, clip, "-"], stdout=subprocess.PIPE)
+            alone = measure_stream(p.stdout, clip, lambda f, changed: f < len(in_window) and in_window[f])
+            p.stdout.close()
+            if p.wait() != 0:
+                raise RuntimeError("pelta --plan failed on %s (status %d)" % (clip, p.returncode))
     per = []
     for s in truth["stretches"]:
         f0, f1 = s["start"], s["start"] + s["frames"]
@@ -785,6 +825,13 @@ def check_truth(truth, clip, pelta):
                 doubts.append("TFF %d does not restore more frames than %d" % (s["tff"], 1 - s["tff"]))
             t = s["tff"] if s["tff"] is not None else (0 if b0 <= b1 else 1)
             sc["true_tff"] = t
+            if s["kind"] == "window" and alone is not None:
+                sc["matching_alone"] = region_combing(alone[0], alone[1], f0, f1, left, right)
+                faint = sc["matching_alone"]["band"] < 1
+                if faint and "faintband" not in s["tags"]:
+                    s["tags"].append("faintband")
+                elif not faint and "faintband" in s["tags"]:
+                    s["tags"].remove("faintband")
             sc["true"] = sc["tff%d" % t]
             if len(bad[t]) > s["frames"] // 10:
                 doubts.append("the true settings leave %d of %d frames mismatched" % (len(bad[t]), s["frames"]))
@@ -950,6 +997,7 @@ def cmd_make(a):
         truth["lossless"] = {"frames_md5": want, "decoded_md5": got}
         checked = joined
     else:
+        os.remove(joined)
         checked = os.path.join(work, "decoded.y4m")
         with open(checked, "wb") as f:
             run(decode_cmd(tmp_stored), stdout=f)
@@ -974,8 +1022,10 @@ def check_line(truth):
     for s, sc in zip(truth["stretches"], ch["stretches"]):
         b = "%s%s" % (s["kind"][:3], "" if s["tff"] is None else s["tff"])
         if s["kind"] in PELTA_KINDS:
-            b += "(%s->%s mism %d)" % (fmt_comb(sc["input"]), fmt_comb(sc["true"]),
-                                       sc["tff%d" % sc["true_tff"]]["mismatched_frames"])
+            b += "(%s->%s mism %d%s)" % (fmt_comb(sc["input"]), fmt_comb(sc["true"]),
+                                         sc["tff%d" % sc["true_tff"]]["mismatched_frames"],
+                                         ", matching alone %s" % fmt_comb(sc["matching_alone"])
+                                         if "matching_alone" in sc else "")
         bits.append(b)
     steps = truth.get("seconds_by_step", {})
     line = "%-44s %5d frames %6.1f s (%s)  %s" % (truth["name"], truth["frames"], truth.get("seconds_to_make", 0),
@@ -1019,6 +1069,51 @@ def cmd_decode(a):
     os.execvp("ffmpeg", decode_cmd(stored))
 
 
+def cmd_table(a):
+    """The clips of a corpus directory as a Markdown table: frames,
+    stretches (kind and length; / a join with a scene cut, + one without),
+    the clip's hardships and its check."""
+    names = open(os.path.join(a.dir, "clips.txt")).read().split()
+    print("| clip | frames | stretches (`/` a cut at the join, `+` the picture carries on) | hardships of the clip | of its stretches | check |")
+    print("|---|---|---|---|---|---|")
+    short = {"progressive": "prog", "pulldown": "pull", "interlaced": "int", "match": "match", "window": "window",
+             "still": "still", "black": "black"}
+    for name in names:
+        p = os.path.join(a.dir, name + ".truth.json")
+        if not os.path.exists(p):
+            continue
+        with open(p) as f:
+            t = json.load(f)
+        parts = []
+        tags = set()
+        for s in t["stretches"]:
+            d = short[s["kind"]]
+            if s["kind"] == "window":
+                d += " %d@%d s%d" % (s["width"], s["left"], s["shift"])
+            if s.get("title"):
+                d += " (%s)" % s["title"]
+            d += " %d" % s["frames"]
+            if s.get("join"):
+                d = ("+ " if s["join"] == "same" else "/ ") + d
+            parts.append(d)
+            tags |= set(s["tags"]) - {"late-bottom", "late-top", "late-alternate", "late-random", "pairband",
+                                      "cut-join", "samescene-join"}
+        codec = {"none": "FFV1", "mpeg2": "MPEG-2 %gM" % t["codec_param"],
+                 "h264": "H.264 CRF %s" % t["codec_param"]}[t["codec"]]
+        if t.get("tier") == "clean":
+            codec = {"none": "FFV1", "mpeg2": "MPEG-2 6M progressive", "h264": "H.264 CRF 24 progressive"}[t["codec"]]
+        hard = [t["size"], t["chroma"].replace("420", "4:2:0").replace("422", "4:2:2"), codec]
+        if t["grain"]:
+            hard.append("grain %g" % t["grain"])
+        ch = t.get("check", {})
+        mism = [sc["tff%d" % sc["true_tff"]]["mismatched_frames"] for s, sc in zip(t["stretches"], ch.get("stretches", []))
+                if s["kind"] in PELTA_KINDS]
+        check = ("mismatched %s" % ",".join(map(str, mism)) if mism else "-") + \
+            ("; %d doubts" % len(ch["doubts"]) if ch.get("doubts") else "")
+        print("| %s | %d | %s | %s | %s | %s |" % (name, t["frames"], " ".join(parts), ", ".join(hard),
+                                                  ", ".join(sorted(tags)) or "-", check))
+
+
 def cmd_frame_size(a):
     print(y4m_frame_count(a.y4m)[1])
 
@@ -1033,8 +1128,14 @@ def cmd_measure(a):
     with open(a.truth) as f:
         truth = json.load(f)
     result = {"frames_out": 0, "stretches": []}
+    in_pelta = [False] * truth["frames"]
+    for s in truth["stretches"]:
+        if s["kind"] in PELTA_KINDS:
+            in_pelta[s["start"]:s["start"] + s["frames"]] = [True] * s["frames"]
+    # The combing of frames that need nothing matters only where they changed.
+    wanted = lambda f, changed: changed or (f < len(in_pelta) and in_pelta[f])
     try:
-        C, D, changed, n, header = measure_stream(sys.stdin.buffer, a.input)
+        C, D, changed, n, header = measure_stream(sys.stdin.buffer, a.input, wanted)
     except (ValueError, StopIteration) as e:
         result["error"] = "no output to measure (%s)" % e
         print(json.dumps(result))
@@ -1045,8 +1146,8 @@ def cmd_measure(a):
         f0, f1 = s["start"], min(s["start"] + s["frames"], n)
         left, right = stretch_region(s)
         moved = [f0 + k for k, c in enumerate(changed[f0:f1]) if c]
-        result["stretches"].append({"changed": len(moved), "changed_ranges": ranges_of(moved)[:20],
-                                    "comb": region_combing(C, D, f0, f1, left, right)})
+        comb = region_combing(C, D, f0, f1, left, right) if s["kind"] in PELTA_KINDS or moved else None
+        result["stretches"].append({"changed": len(moved), "changed_ranges": ranges_of(moved)[:20], "comb": comb})
     print(json.dumps(result))
 
 
@@ -1276,7 +1377,9 @@ def agreement(a, b, n):
 def harm(line, run):
     """--auto's output per true stretch: frames that need nothing must come
     out as they went in; a stretch of pelta's kinds must not come out more
-    combed than it went in (by more than 5%, at least 0.05)."""
+    combed than it went in: its median combing in the band or the rest up by
+    more than 5% (at least 0.05), or more frames visibly combed (by more than
+    2 and 5% of its frames)."""
     m = run.get("measure", {})
     out = []
     for s, ms in zip(line["stretches"], m.get("stretches", [])):
@@ -1288,6 +1391,8 @@ def harm(line, run):
             for k in ("band", "rest"):
                 if b.get(k) is not None and a.get(k) is not None and a[k] > b[k] + max(0.05, 0.05 * b[k]):
                     r["worse"] = True
+            if a["visible_frames"] > b["visible_frames"] + max(2, 0.05 * a["frames"]):
+                r["worse"] = True
         elif ms["changed"]:
             r["worse"] = True
         out.append(r)
@@ -1557,6 +1662,9 @@ def main():
     s.add_argument("results", nargs="+")
     s.add_argument("--per-clip", action="store_true")
     s.set_defaults(func=cmd_score)
+    s = sub.add_parser("table")
+    s.add_argument("dir")
+    s.set_defaults(func=cmd_table)
     s = sub.add_parser("frame-size")
     s.add_argument("y4m")
     s.set_defaults(func=cmd_frame_size)

@@ -71,9 +71,11 @@
 // (--picture, --picture2, --size, --frames, --pan, --zoom, --cut, --still,
 // --soft, --fit, --seed), not on the kind or the band, so that parts made with
 // those options the same and different kinds or bands join into one
-// continuous picture: the band is placed (from a stream of its own) where its
-// path during the part fits, and mirrored beyond the picture's edges where it
-// does not. The truth then lists the part's frames only, numbered in the
+// continuous picture. A band showing another place of the picture is placed
+// (from a stream of its own) where its path during the part's frames fits,
+// mirrored beyond the picture's edges where it does not: it depends on the
+// part, so parts of one window clip join into one picture around the band
+// but not in it. The truth then lists the part's frames only, numbered in the
 // longer clip ("part": [FIRST, COUNT]).
 // Pictures smaller than the pan needs (the frame plus 64 pixels for the fixed
 // drift, the whole path with --pan etc.) are enlarged with cubic (Catmull-Rom)
