@@ -596,14 +596,18 @@ def frame_columns(data, w, h):
     return (c * c).sum(axis=0, dtype=np.float64), (d * d).sum(axis=0, dtype=np.float64)
 
 
-def region_combing(C, D, f0, f1, left, right):
+def region_combing(C, D, f0, f1, left, right, only=None):
     """The combing of frames f0..f1-1: per frame the ratio of the two
     energies in columns [left, right) (the band) and in the rest; their
     median over the frames ("band", "rest"; one frame whose band shows
     almost no detail within its fields can raise the mean tenfold), their
     mean (bench/corpus.py's figure), and how many frames measure 1 or more
-    (visibly combed) in either."""
+    (visibly combed) in either. `only`: the frames of f0..f1-1 to count
+    (booleans), all without it."""
     import numpy as np
+    if only is not None:
+        keep = np.flatnonzero(np.asarray(only, dtype=bool)) + f0
+        C, D, f0, f1 = C[keep], D[keep], 0, len(keep)
     if f1 <= f0:
         return {"band": None, "rest": None, "band_mean": None, "rest_mean": None, "visible_frames": 0, "frames": 0}
     ct, dt = C[f0:f1].sum(axis=1), D[f0:f1].sum(axis=1)
@@ -632,11 +636,13 @@ def ranges_of(frames):
     return out
 
 
-def measure_stream(out_stream, input_path, wanted=None):
+def measure_stream(out_stream, input_path, wanted=None, inputs=None):
     """Reads a Y4M output stream and the input file in step: per frame,
     whether its bytes differ from the input's, and its column energies
     (only where wanted(frame number, changed) says so; zeros elsewhere).
-    Returns (C, D, changed, frames read, header)."""
+    Returns (C, D, changed, frames read, header). With a list `inputs`, the
+    input frames' energies where the output's differ go there as (frame
+    number, c, d)."""
     import numpy as np
     rows_c, rows_d, changed = [], [], []
     zeros = None
@@ -649,6 +655,8 @@ def measure_stream(out_stream, input_path, wanted=None):
         for data in out.frames():
             ref = next(src, None)
             changed.append(ref is None or ref != data)
+            if inputs is not None and changed[-1] and ref is not None:
+                inputs.append((len(changed) - 1,) + frame_columns(ref, out.w, out.h))
             if wanted is None or wanted(len(changed) - 1, changed[-1]):
                 c, d = frame_columns(data, out.w, out.h)
             else:
@@ -1124,7 +1132,10 @@ def cmd_frame_size(a):
 
 def cmd_measure(a):
     """Per true stretch of the truth: how many frames of the output on
-    standard input differ from the input's, and the combing left in them."""
+    standard input differ from the input's; the combing left in a stretch of
+    pelta's kinds, and in the frames changed of the others (before and
+    after)."""
+    import numpy as np
     with open(a.truth) as f:
         truth = json.load(f)
     result = {"frames_out": 0, "stretches": []}
@@ -1134,8 +1145,9 @@ def cmd_measure(a):
             in_pelta[s["start"]:s["start"] + s["frames"]] = [True] * s["frames"]
     # The combing of frames that need nothing matters only where they changed.
     wanted = lambda f, changed: changed or (f < len(in_pelta) and in_pelta[f])
+    inputs = []
     try:
-        C, D, changed, n, header = measure_stream(sys.stdin.buffer, a.input, wanted)
+        C, D, changed, n, header = measure_stream(sys.stdin.buffer, a.input, wanted, inputs)
     except (ValueError, StopIteration) as e:
         result["error"] = "no output to measure (%s)" % e
         print(json.dumps(result))
@@ -1146,8 +1158,17 @@ def cmd_measure(a):
         f0, f1 = s["start"], min(s["start"] + s["frames"], n)
         left, right = stretch_region(s)
         moved = [f0 + k for k, c in enumerate(changed[f0:f1]) if c]
-        comb = region_combing(C, D, f0, f1, left, right) if s["kind"] in PELTA_KINDS or moved else None
-        result["stretches"].append({"changed": len(moved), "changed_ranges": ranges_of(moved)[:20], "comb": comb})
+        r = {"changed": len(moved), "changed_ranges": ranges_of(moved)[:20],
+             "comb": region_combing(C, D, f0, f1, left, right) if s["kind"] in PELTA_KINDS else None}
+        if moved and s["kind"] not in PELTA_KINDS:
+            # The frames it changed, before and after.
+            only = [c for c in changed[f0:f1]]
+            IC, ID = np.zeros_like(C), np.zeros_like(D)
+            for f, c, d in inputs:
+                IC[f], ID[f] = c, d
+            r["changed_before"] = region_combing(IC, ID, f0, f1, left, right, only)
+            r["changed_after"] = region_combing(C, D, f0, f1, left, right, only)
+        result["stretches"].append(r)
     print(json.dumps(result))
 
 
@@ -1385,7 +1406,9 @@ def harm(line, run):
     for s, ms in zip(line["stretches"], m.get("stretches", [])):
         r = {"stretch": describe_stretch(s), "kind": s["kind"], "changed": ms["changed"],
              "changed_ranges": ms.get("changed_ranges", []), "after": ms["comb"], "before": s.get("before"),
-             "true": s.get("true"), "worse": False, "tags": s.get("tags", [])}
+             "true": s.get("true"), "worse": False, "tags": s.get("tags", []), "frames": s["frames"]}
+        if "changed_after" in ms:  # a stretch that needs nothing: the frames changed
+            r["before"], r["after"], r["true"] = ms["changed_before"], ms["changed_after"], ms["changed_before"]
         if s["kind"] in PELTA_KINDS and s.get("before"):
             b, a = s["before"], ms["comb"]
             for k in ("band", "rest"):
@@ -1397,6 +1420,15 @@ def harm(line, run):
             r["worse"] = True
         out.append(r)
     return out
+
+
+def describe_harm(h):
+    if h["kind"] in PELTA_KINDS:
+        return "%-34s changed %d, combing %s -> %s (true settings %s)" % (
+            h["stretch"], h["changed"], fmt_comb(h["before"]), fmt_comb(h["after"]), fmt_comb(h["true"]))
+    return "%-34s changed %d frames (%s), their combing %s -> %s" % (
+        h["stretch"], h["changed"], ", ".join("%d..%d" % tuple(r) for r in h["changed_ranges"][:4]) +
+        (", ..." if len(h["changed_ranges"]) > 4 else ""), fmt_comb(h["before"]), fmt_comb(h["after"]))
 
 
 # ---- The tables
@@ -1444,9 +1476,12 @@ def cmd_score(a):
                 worse = [h for h in hs if h["worse"]]
                 print("  %-9s status %s, %d frames out, %.1f s, %d stretches made worse%s" % (
                     mode, r["status"], r["measure"].get("frames_out", 0), r["seconds"] or 0, len(worse),
-                    "".join("\n         WORSE %-34s changed %d, combing %s -> %s (true settings %s)" % (
-                        h["stretch"], h["changed"], fmt_comb(h["before"]), fmt_comb(h["after"]), fmt_comb(h["true"]))
-                        for h in worse)))
+                    "".join("\n         WORSE " + describe_harm(h) for h in worse)))
+                err = [x for x in r.get("stderr", "").splitlines() if x.strip()]
+                for x in err[:12]:
+                    print("         | " + x[:160])
+                if len(err) > 12:
+                    print("         | ... (%d lines more)" % (len(err) - 12))
             print()
 
     # Stretches right, by kind and by hardship.
@@ -1567,7 +1602,7 @@ def cmd_score(a):
             len([l for l in long_clips if mode in l["runs"]])))
         print("  stretches that need nothing, frames changed: %d of %d stretches, %d of %d frames" % (
             sum(1 for h in nn if h["changed"]), len(nn), sum(h["changed"] for h in nn),
-            sum(h["before"]["frames"] if h.get("before") else 0 for h in nn)))
+            sum(h["frames"] for h in nn)))
         print("  match/window stretches made more combed: %s" % share(sum(h["worse"] for h in pk), len(pk)))
         left = [h for h in pk if h["true"] and h["after"]["visible_frames"] > h["true"]["visible_frames"] +
                 max(2, 0.1 * h["after"]["frames"])]
@@ -1576,9 +1611,7 @@ def cmd_score(a):
         if a.per_clip:
             for h in hs:
                 if h["worse"]:
-                    print("    WORSE %s %s: changed %d, combing %s -> %s (true settings %s)" % (
-                        h["clip"], h["stretch"], h["changed"], fmt_comb(h["before"]), fmt_comb(h["after"]),
-                        fmt_comb(h["true"])))
+                    print("    WORSE %s %s" % (h["clip"], describe_harm(h)))
     print()
 
     # The clean set.

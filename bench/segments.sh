@@ -106,6 +106,9 @@ one() {  # score one clip: its runs in $work/NAME.*, one JSON line in $work/NAME
     clip="$work/$name.y4m"
     local decode=(ffmpeg -nostdin -hide_banner -loglevel error -i "$stored" -fps_mode passthrough -f yuv4mpegpipe -)
     "${decode[@]}" > "$clip"
+    # Into a pipe, ffmpeg's complaints (a broken pipe when pelta stops
+    # reading, as --auto does when it refuses) go to a file.
+    decode+=(-loglevel fatal)
     t0=$(now); status=0
     "$pelta" analyze --quiet --json "$clip" > "$work/$name.file.json" 2> "$work/$name.file.err" || status=$?
     echo "$status $(since "$t0")" > "$work/$name.file.meta"
