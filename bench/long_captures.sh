@@ -3,7 +3,7 @@
 # truth, for scoring `pelta analyze`, `pelta --auto` and `pelta --plan` on
 # programmes that change kind (bench/segments.sh).
 #
-# Each clip is 600 to 2050 frames (1920x1080: 600 to 900): 4 to 6 stretches of
+# Each clip is 600 to about 2000 frames (1920x1080: 600 to 900): 4 to 6 stretches of
 # 60 to 400 frames, each of one kind (progressive, pulldown, interlaced, match
 # with every late-field pattern, window with bands from 40 px, shifts from
 # 3/16, both band motions, both band scenes and both TFF settings, still,
@@ -159,16 +159,15 @@ while IFS= read -r name; do
 done <<<"$list"
 while [ "$running" -gt 0 ]; do wait -n || failed=$((failed + 1)); running=$((running - 1)); done
 # corpus.txt: every clip's check, from its truth.
-"$py" - "$dir" "$lc" <<'EOF' > "$dir/corpus.txt"
-import importlib.util, json, os, sys
-d, lc = sys.argv[1], sys.argv[2]
-spec = importlib.util.spec_from_file_location("long_corpus", lc)
-m = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(m)
+"$py" - "$dir" "$repo/bench" <<'EOF' > "$dir/corpus.txt"
+import json, os, sys
+d = sys.argv[1]
+sys.path.insert(0, sys.argv[2])
+import long_corpus
 for name in open(os.path.join(d, "clips.txt")).read().split():
     p = os.path.join(d, name + ".truth.json")
     if os.path.exists(p):
-        print(m.check_line(json.load(open(p))))
+        print(long_corpus.check_line(json.load(open(p))))
 EOF
 end=$(date +%s.%N)
 printf 'long_captures.sh: %s clips in %.0f s, %d failed; %s (%s)\n' "$(grep -c . <<<"$list")" \

@@ -183,21 +183,35 @@ def deal_kinds(rng, tier):
 
 
 def stretch_lengths(rng, kinds, target):
-    """Lengths of 60 to 400 frames summing to the target; stills, blacks and
-    titles up to 200."""
+    """Lengths of 60 to 400 frames (stills and blacks up to 200) summing to
+    the target, or to what the caps leave room for: none pressed against its
+    cap, and no join on a multiple of 10 frames, so that the joins fall on no
+    grid."""
     caps = [200 if k in ("still", "black") else 400 for k in kinds]
+    target = min(target, int(0.88 * sum(caps)))
     weights = [rng.uniform(0.25, 1.0) * (0.5 if k in ("still", "black") else 1) for k in kinds]
     total = sum(weights)
-    lengths = [min(c, max(60, int(round(w * target / total)))) for w, c in zip(weights, caps)]
+    lengths = [min(c - 5, max(60, int(round(w * target / total)))) for w, c in zip(weights, caps)]
     diff = target - sum(lengths)
     guard = 0
     while diff and guard < 100000:
         i = rng.randrange(len(lengths))
         step = 1 if diff > 0 else -1
-        if 60 <= lengths[i] + step <= caps[i]:
+        if 60 <= lengths[i] + step <= caps[i] - 5:
             lengths[i] += step
             diff -= step
         guard += 1
+    # A join on a multiple of 10 moves by 1 to 4 frames (the stretch before it
+    # longer or shorter, the one after it the other way).
+    for i in range(1, len(lengths)):
+        start = sum(lengths[:i])
+        if start % 10:
+            continue
+        for d in rng.sample([1, -1, 2, -2, 3, -3, 4, -4], 8):
+            if 60 <= lengths[i - 1] + d <= caps[i - 1] - 5 and 60 <= lengths[i] - d <= caps[i] - 5:
+                lengths[i - 1] += d
+                lengths[i] -= d
+                break
     return lengths
 
 
@@ -211,6 +225,9 @@ def pan_of(rng, motion):
 
 
 def clip_list(seed=DEFAULT_SEED, quick=False):
+    """The corpus: per tier, each hardship in fixed proportions over its clips
+    and stretches, the combinations drawn from the seed; then the clean set.
+    --quick keeps the quick tier and the clean set."""
     rng = random.Random(seed)
     clips = []
     number = 0
@@ -227,7 +244,7 @@ def clip_list(seed=DEFAULT_SEED, quick=False):
         targets = [0] * n
         for i, t in zip(by_count, sorted(tier["targets"])):
             targets[i] = t
-        fw, fh = map(int, tier["size"].split("x"))
+        fw = int(tier["size"].split("x")[0])
         # Per tier, in fixed proportions over its stretches and groups.
         joins = Deck(rng, ["cut", "same"])
         motions = Deck(rng, ["normal", "normal", "slow", "fast", "vertical"])
@@ -383,7 +400,6 @@ def clip_list(seed=DEFAULT_SEED, quick=False):
 def finish_clip(c):
     """Every stretch's pelta_make_clip options, its truth settings and its
     tags; the clip's tags."""
-    fw = int(c["size"].split("x")[0])
     c["tags"] = [t for t, on in (("grain", c["grain"] >= 1), ("mpeg2", c["codec"] == "mpeg2"),
                                  ("h264", c["codec"] == "h264"), ("lossless", c["codec"] == "none"),
                                  ("422", c["chroma"] == "422"), ("1080", c["size"] == "1920x1080")) if on]
@@ -908,10 +924,12 @@ def assemble_truth(c, parts, seed):
             "groups": [{k: g[k] for k in ("start", "frames", "pad", "motion", "pan", "picture", "soft", "seed",
                                           "zoom", "cuts", "still", "black") if k in g} for g in c["groups"]],
             "field_times": field_times, "band_field_times": band_times, "frame_group": frame_group,
-            "frame_stretch": frame_stretch, "spec_md5": spec_md5(c)}
+            "frame_stretch": frame_stretch, "recipe_md5": recipe_md5(c)}
 
 
-def spec_md5(c):
+def recipe_md5(c):
+    """The fingerprint of a clip's entry in the list: a clip made from
+    another entry is made again."""
     return hashlib.md5(json.dumps(c, sort_keys=True).encode()).hexdigest()
 
 
@@ -947,7 +965,7 @@ def cmd_make(a):
         try:
             with open(truth_path) as f:
                 old = json.load(f)
-            if old.get("spec_md5") == spec_md5(c) and "check" in old:
+            if old.get("recipe_md5") == recipe_md5(c) and "check" in old:
                 print("%-44s kept" % c["name"])
                 return
         except ValueError:
