@@ -10,7 +10,7 @@
 //                   [--pan VX,VY] [--band-pan VX,VY] [--zoom Z] [--cut F[,F...]]
 //                   [--picture2 FILE.ppm] [--still A,B]... [--black A,B]...
 //                   [--grain SIGMA] [--soft SIGMA[,SIGMAV]] [--fit scale|mirror]
-//                   [--seed N] [--truth FILE.json] > clip.y4m
+//                   [--seed N] [--part FIRST,COUNT] [--truth FILE.json] > clip.y4m
 //
 // Kinds, each at 29.97 frames a second, top field first:
 //   progressive  every frame one picture of a pan
@@ -62,6 +62,21 @@
 //                     default SIGMA; "0,1.2" is vertical-only) before panning; with
 //                     exact positions at least 0.6 both ways, so that every
 //                     sub-pixel position is equally sharp
+// Parts of a longer clip (--part FIRST,COUNT): writes frames FIRST..FIRST+COUNT-1
+// of the clip of --frames frames that the other options describe (exact
+// positions), and renders no other frame. Every frame keeps its number in
+// that clip: its source times, its grain, its late field, the --cut, --still
+// and --black frames. The picture's enlargement and each scene's place then
+// depend only on the options that shape the picture around the band
+// (--picture, --picture2, --size, --frames, --pan, --zoom, --cut, --still,
+// --soft, --fit, --seed), not on the kind or the band, so that parts made with
+// those options the same and different kinds or bands join into one
+// continuous picture. A band showing another place of the picture is placed
+// (from a stream of its own) where its path during the part's frames fits,
+// mirrored beyond the picture's edges where it does not: it depends on the
+// part, so parts of one window clip join into one picture around the band
+// but not in it. The truth then lists the part's frames only, numbered in the
+// longer clip ("part": [FIRST, COUNT]).
 // Pictures smaller than the pan needs (the frame plus 64 pixels for the fixed
 // drift, the whole path with --pan etc.) are enlarged with cubic (Catmull-Rom)
 // resampling (--fit scale, the default), or mirrored beyond their edges
@@ -518,6 +533,7 @@ int main(int argc, char** argv) {
     double pan_vx = 3, pan_vy = 1, band_vx = -2, band_vy = 0.25;
     std::vector<double> cuts;
     std::vector<Range> stills, blacks;
+    int part_first = 0, part_count = -1;  // --part: the frames written (all without it)
     std::vector<std::string> args(argv + 1, argv + argc);
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -578,12 +594,25 @@ int main(int argc, char** argv) {
         } else if (a == "--fit") fit = v;
         else if (a == "--seed") seed = std::strtoull(v.c_str(), nullptr, 10);
         else if (a == "--truth") truth_path = v;
+        else if (a == "--part") {
+            double x, y;
+            pair_of(x, y);
+            if (x < 0 || y < 1 || x != std::floor(x) || y != std::floor(y))
+                die("--part takes FIRST,COUNT: a frame number and a positive count");
+            part_first = static_cast<int>(x);
+            part_count = static_cast<int>(y);
+            free_motion = true;
+        }
         else die("unknown option " + a);
     }
     if (picture_path.empty()) die("--picture is needed");
     if (depth < 8 || depth > 16) die("--depth takes 8 to 16");
     if (frames < 1) die("--frames takes a positive number");
     if (w < 8 || h < 8) die("--size must be at least 8x8");
+    const bool part = part_count > 0;
+    if (!part) part_count = frames;
+    if (part && part_first + part_count > frames) die("--part reaches beyond --frames");
+    const int part_end = part_first + part_count;
     Chroma chroma;
     if (chroma_name == "420") chroma = Chroma::C420;
     else if (chroma_name == "420i") chroma = Chroma::C420i;
@@ -774,14 +803,19 @@ int main(int argc, char** argv) {
         // the band's columns) at every moment of the scene, scaled by the
         // zoom about the frame's centre.
         constexpr double kMinSoft = 0.6;
-        const double cx = w / 2.0, cy = h / 2.0, margin = 4 + std::abs(shift / 8.0);
+        // (Without --part the band's displacement widens the margin of
+        // both; with it only the band's, so that the picture does not
+        // depend on the band.)
+        const double cx = w / 2.0, cy = h / 2.0, band_margin = 4 + std::abs(shift / 8.0);
+        const double main_margin = part ? 4.0 : band_margin;
         struct Box {
             double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
         };
-        auto footprint = [&](const Pan& p, double length, int c0, int c1, bool zoomed) {
+        // The path over the scene's times u0..u1 (from the scene's start).
+        auto footprint = [&](const Pan& p, double u0, double u1, int c0, int c1, bool zoomed, double margin) {
             Box b;
             for (int k = 0; k <= 64; ++k) {
-                const double u = length * k / 64.0;
+                const double u = u0 + (u1 - u0) * k / 64.0;
                 const double z = zoomed ? std::pow(1 + p.zoom, u) : 1;
                 const double ax = p.vx * u + cx - cx / z, ay = p.vy * u + cy - cy / z;
                 b.x0 = std::min(b.x0, ax + c0 / z - margin);
@@ -792,17 +826,29 @@ int main(int argc, char** argv) {
             return b;
         };
         std::vector<Box> main_box(static_cast<size_t>(scenes)), band_box(static_cast<size_t>(scenes));
+        // With --part: whether the band shows in scene s during the part, and
+        // whether its path there is too large for the picture (then mirrored).
+        std::vector<char> band_shown(static_cast<size_t>(scenes), 1), band_mirror(static_cast<size_t>(scenes), 0);
         double need[2] = {1, 1};
         for (int s = 0; s < scenes; ++s) {
             const double len = scene_length(s);
             Pan& m = main_pan[static_cast<size_t>(s)];
-            main_box[static_cast<size_t>(s)] = footprint(m, len, 0, w, true);
+            main_box[static_cast<size_t>(s)] = footprint(m, 0, len, 0, w, true, main_margin);
             const Box& mb = main_box[static_cast<size_t>(s)];
             const Picture& pm = pics[static_cast<size_t>(m.picture)];
             need[m.picture] = std::max({need[m.picture], (mb.x1 - mb.x0 + 16) / pm.w, (mb.y1 - mb.y0 + 16) / pm.h});
-            if (band && band_scene == "other") {
+            if (band && band_scene == "other" && part) {
+                // Only the part's frames show the band: its path over their
+                // source times (a late field shows the frame before).
+                const double u0 = std::max(0.0, held(std::max(0, part_first - 1)) - scene_start(s));
+                const double u1 = std::min(len, held(part_end - 0.5) - scene_start(s));
+                band_shown[static_cast<size_t>(s)] = u0 <= u1;
+                if (u0 <= u1)
+                    band_box[static_cast<size_t>(s)] =
+                        footprint(band_pan[static_cast<size_t>(s)], u0, u1, band_left, band_right, false, band_margin);
+            } else if (band && band_scene == "other") {
                 Pan& b = band_pan[static_cast<size_t>(s)];
-                band_box[static_cast<size_t>(s)] = footprint(b, len, band_left, band_right, false);
+                band_box[static_cast<size_t>(s)] = footprint(b, 0, len, band_left, band_right, false, band_margin);
                 const Box& bb = band_box[static_cast<size_t>(s)];
                 need[b.picture] = std::max({need[b.picture], (bb.x1 - bb.x0 + 16) / pm.w, (bb.y1 - bb.y0 + 16) / pm.h});
             }
@@ -823,13 +869,13 @@ int main(int argc, char** argv) {
         // eight drawn, the one whose path crosses the most vertical detail,
         // so that a scene rarely lies on a flat part of the picture, where no
         // setting can be told from another.
-        auto place = [&](Pan& p, const Box& b) {
+        auto place = [&](Pan& p, const Box& b, Stream& draws, bool mirror) {
             const Picture& pic = pics[static_cast<size_t>(p.picture)];
             const double room_x = pic.w - (b.x1 - b.x0) - 16, room_y = pic.h - (b.y1 - b.y0) - 16;
             double best = -1, best_x = 0, best_y = 0;
             for (int k = 0; k < 8; ++k) {
-                const double ox = 8 - b.x0 + (mirror ? rng.range(0, pic.w) : rng.range(0, std::max(0.0, room_x)));
-                const double oy = 8 - b.y0 + (mirror ? rng.range(0, pic.h) : rng.range(0, std::max(0.0, room_y)));
+                const double ox = 8 - b.x0 + (mirror ? draws.range(0, pic.w) : draws.range(0, std::max(0.0, room_x)));
+                const double oy = 8 - b.y0 + (mirror ? draws.range(0, pic.h) : draws.range(0, std::max(0.0, room_y)));
                 double detail = 0;
                 for (double y = b.y0 + 2; y < b.y1 - 2; y += 4)
                     for (double x = b.x0; x < b.x1; x += 4) {
@@ -848,9 +894,21 @@ int main(int argc, char** argv) {
             p.ox = best_x;
             p.oy = best_y;
         };
+        // With --part the band's places come from a stream of their own, so
+        // that the scenes' places do not depend on the band.
+        Stream band_draws(seed * 13 + 5);
         for (int s = 0; s < scenes; ++s) {
-            place(main_pan[static_cast<size_t>(s)], main_box[static_cast<size_t>(s)]);
-            if (band && band_scene == "other") place(band_pan[static_cast<size_t>(s)], band_box[static_cast<size_t>(s)]);
+            const size_t i = static_cast<size_t>(s);
+            place(main_pan[i], main_box[i], rng, mirror);
+            if (!band || band_scene != "other") continue;
+            if (!part) {
+                place(band_pan[i], band_box[i], rng, mirror);
+            } else if (band_shown[i]) {
+                const Picture& pic = pics[static_cast<size_t>(band_pan[i].picture)];
+                const Box& b = band_box[i];
+                band_mirror[i] = mirror || b.x1 - b.x0 + 16 > pic.w || b.y1 - b.y0 + 16 > pic.h;
+                place(band_pan[i], b, band_draws, band_mirror[i]);
+            }
         }
 
         std::printf("YUV4MPEG2 W%d H%d F30000:1001 It A1:1 C%s\n", w, h, tag.c_str());
@@ -865,9 +923,10 @@ int main(int argc, char** argv) {
             const Pan& p = (band_pan_here ? band_pan : main_pan)[static_cast<size_t>(s)];
             const double z = band_pan_here ? 1 : std::pow(1 + p.zoom, u);
             const double ax = p.ox + p.vx * u + cx - cx / z, ay = p.oy + p.vy * u + cy - cy / z;
-            render_field(f, pics[static_cast<size_t>(p.picture)], parity, x0, x1, ax, 1 / z, ay, 1 / z, dy, mirror);
+            render_field(f, pics[static_cast<size_t>(p.picture)], parity, x0, x1, ax, 1 / z, ay, 1 / z, dy,
+                         mirror || (band_pan_here && band_mirror[static_cast<size_t>(s)]));
         };
-        for (int n = 0; n < frames; ++n) {
+        for (int n = part_first; n < part_end; ++n) {
             if (is_black(n)) {
                 flat_black(f);
                 out.write(f, n);
@@ -920,7 +979,8 @@ int main(int argc, char** argv) {
         add("left", std::to_string(band ? band_left : 0));
         add("width", std::to_string(band ? band_right - band_left : 0));
         add("shift", std::to_string(band ? shift : 0));
-        add("frames", std::to_string(frames));
+        add("frames", std::to_string(part_count));
+        if (part) add("part", "[" + std::to_string(part_first) + ", " + std::to_string(part_count) + "]");
         add("frame_width", std::to_string(w));
         add("frame_height", std::to_string(h));
         add("chroma", json_string(chroma_name));
@@ -928,10 +988,10 @@ int main(int argc, char** argv) {
         add("chroma_trap", chroma == Chroma::C420 && kind != "progressive" ? "true" : "false");
         std::string lt = "[";
         if (kind == "match" || kind == "window")
-            for (int n = 0; n < frames; ++n)
-                if (n == 0 || bottom_late[static_cast<size_t>(n)] != bottom_late[static_cast<size_t>(n - 1)]) {
+            for (int n = part_first; n < part_end; ++n)
+                if (n == part_first || bottom_late[static_cast<size_t>(n)] != bottom_late[static_cast<size_t>(n - 1)]) {
                     int e = n;
-                    while (e + 1 < frames && bottom_late[static_cast<size_t>(e + 1)] == bottom_late[static_cast<size_t>(n)]) ++e;
+                    while (e + 1 < part_end && bottom_late[static_cast<size_t>(e + 1)] == bottom_late[static_cast<size_t>(n)]) ++e;
                     lt += std::string(lt.size() > 1 ? ", " : "") + "[" + std::to_string(n) + ", " + std::to_string(e) +
                           ", " + json_string(bottom_late[static_cast<size_t>(n)] ? "bottom" : "top") + "]";
                 }
@@ -958,7 +1018,8 @@ int main(int argc, char** argv) {
         add("picture_scale", "[" + json_number(scale[0]) + ", " + json_number(scale[1]) + "]");
         auto times = [&](const std::vector<std::array<double, 2>>& t) {
             std::string r = "[";
-            for (const std::array<double, 2>& x : t) {
+            for (int n = part_first; n < part_end; ++n) {
+                const std::array<double, 2>& x = t[static_cast<size_t>(n)];
                 r += r.size() > 1 ? ", [" : "[";
                 for (size_t k = 0; k < 2; ++k)
                     r += std::string(k ? ", " : "") + (std::isnan(x[k]) ? "null" : json_number(x[k]));
