@@ -175,7 +175,8 @@ void add_tear_warning(const Tear& t, const Warn& warn) {
 
 // What the figures themselves cast doubt on; each warning bounds the
 // confidence.
-void add_warnings(ClipKind kind, const Refinement& r, const Combing& c, Words& w) {
+void add_warnings(const Verdict& v, const Refinement& r, const Combing& c, Words& w) {
+    const ClipKind kind = v.kind;
     auto warn = [&](const std::string& text) {
         w.warnings.push_back(text);
         w.confidence = std::min(w.confidence, kWarned);
@@ -193,6 +194,11 @@ void add_warnings(ClipKind kind, const Refinement& r, const Combing& c, Words& w
              " of the colour's votes), and misled field matching in " + of(r.misled, r.moving) +
              " moving frames: the colour was probably converted without regard to the fields, as ffmpeg's -pix_fmt "
              "yuv420p does from 4:2:2; decode again with -vf scale=interl=1,format=yuv420p, or keep 4:2:2");
+    if (v.unlike.frames > 0)
+        warn("judged alone, frames " + std::to_string(v.unlike.start) + ".." + std::to_string(v.unlike.end() - 1) +
+             " read as " + kind_name(v.unlike_kind) +
+             ", not as the segment reads: it may hold a change that the analysis could not place; analyse those "
+             "frames alone (--start, --frames) and check the result by eye");
     if (w.warnings.empty() && w.confidence < 0.5)
         warn("the evidence is slight: too few frames move clearly, or the weaves of neighbouring fields differ too "
              "little, to tell the kinds apart surely (grain and a codec's losses can tip them); analyse a stretch with "
@@ -231,7 +237,7 @@ Words describe(const Verdict& v, const Refinement& r, const Combing& c) {
         other_kind_words(v, c, w);
     add_result_figures(v.kind, r, c, w);
     w.confidence = v.confidence;
-    add_warnings(v.kind, r, c, w);
+    add_warnings(v, r, c, w);
     w.confidence = std::clamp(w.confidence, 0.0, 1.0);
     return w;
 }

@@ -21,6 +21,7 @@
 // analyze.cpp runs them in order; describe.cpp puts the outcome into words.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -182,6 +183,10 @@ struct Verdict {
     bool tff_ambiguous = false;  // the band restores alike under both settings
     int other_shift = -1;    // the coarse shift of the other TFF setting's band over the same columns (-1: none)
     double confidence = 0;
+    // Set by the segments pass: a third of the segment that, judged alone,
+    // reads surely as another kind or band (frames = 0: none).
+    Stretch unlike;
+    ClipKind unlike_kind = ClipKind::Still;
 };
 
 // The verdict on a set of survey records (frames of one clip, any order):
@@ -235,7 +240,12 @@ struct Refinement {
     double tff_comb[2] = {0, 0};   // the whole frame's combing after the settings under each TFF, low-pass off
     double band_comb[2] = {0, 0};  // ... in the band
     double rest_comb[2] = {0, 0};  // ... outside it
-    double input_comb = 0;         // the whole frame's combing in the input, on the same frames
+    // Frame by frame, against the input: how many frames the settings under
+    // each TFF leave less combed, and how many more (low-pass off); and the
+    // median frame's combing in the input. Counted frame by frame, one frame
+    // torn at a cut cannot outweigh the rest as it does in the sums.
+    long better[2] = {0, 0}, worse[2] = {0, 0};
+    double input_typical = 0;
     long frames = 0;               // frames the filter ran on
     long visible = 0;              // frames left visibly combed (measure >= 1), low-pass off
     long lowpassed = 0;            // frames the low-pass would filter
@@ -252,8 +262,9 @@ struct Refinement {
 bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segment, Refinement& out,
             std::string& error);
 
-// Whether a refined segment's settings repair it: they leave less combing
-// than the input holds (low-pass off). Where they do not, the fields were
+// Whether a refined segment's settings repair it: they leave more frames
+// less combed than the input than more, by more than chance gives (twice
+// the standard deviation of a fair coin's lead). Where they do not, the fields were
 // never out of step, and unrepaired gives the verdict the input's own
 // picture earns: interlaced where it is visibly combed, else progressive.
 bool repairs(const Refinement& r);
@@ -304,5 +315,14 @@ Words describe(const Verdict& v, const Refinement& r, const Combing& c);
 
 // Whether frames of this kind move (every kind but still and black).
 inline bool moving_kind(ClipKind k) { return k != ClipKind::Still && k != ClipKind::Black; }
+
+// The middle value (the upper of the two middle ones), 0 for none.
+template <typename T>
+T median_of(std::vector<T> v) {
+    if (v.empty()) return T{};
+    const auto m = v.begin() + static_cast<long>(v.size() / 2);
+    std::nth_element(v.begin(), m, v.end());
+    return *m;
+}
 
 }  // namespace pelta_cli::analysis

@@ -255,7 +255,9 @@ struct TffTally {
     long misled[2] = {0, 0}, off_pair[2] = {0, 0};
     long seen_torn[2] = {0, 0};  // moving frames whose output shows a tear at the window's edges
     long frames = 0, moving = 0;
-    double in_comb = 0, in_field = 0;  // the input's, whole frame
+    // Each frame's whole-picture measure, in the input and under each TFF
+    // (low-pass off).
+    std::vector<double> input_frames, output_frames[2];
 };
 
 // The columns of one frame's output: its comb and field energy over the
@@ -313,8 +315,7 @@ bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<
         {
             double c[3] = {0, 0, 0}, fe[3] = {0, 0, 0};
             split_energy(r.input(f), r.stride(), w, h, lb, rb, p, c, fe);
-            out.in_comb += c[0];
-            out.in_field += fe[0];
+            out.input_frames.push_back(picture_measure(c[0], fe[0], energy_floor(nb, h)));
         }
         for (int t = 0; t < 2; ++t) {
             Decision d;
@@ -325,7 +326,8 @@ bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<
                 out.comb[t][k] += c[k];
                 out.field[t][k] += fe[k];
             }
-            const bool combed = picture_measure(c[0], fe[0], energy_floor(nb, h)) >= 1.0;
+            out.output_frames[t].push_back(picture_measure(c[0], fe[0], energy_floor(nb, h)));
+            const bool combed = out.output_frames[t].back() >= 1.0;
             out.visible[t] += combed;
             if (d.known && d.comb >= d.comb_th) {
                 ++out.lowpassed[t];
@@ -425,7 +427,12 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segm
         out.band_comb[k] = picture_measure(t.comb[k][1], t.field[k][1], n * energy_floor(rb - lb, h));
         out.rest_comb[k] = picture_measure(t.comb[k][2], t.field[k][2], n * energy_floor(nb - (rb - lb), h));
     }
-    out.input_comb = picture_measure(t.in_comb, t.in_field, n * energy_floor(nb, h));
+    for (int k = 0; k < 2; ++k)
+        for (size_t f = 0; f < t.input_frames.size(); ++f) {
+            out.better[k] += t.output_frames[k][f] < t.input_frames[f];
+            out.worse[k] += t.output_frames[k][f] > t.input_frames[f];
+        }
+    out.input_typical = median_of(t.input_frames);
     const int tff = settle_tff(out, t, win.tff);
     out.misled = t.misled[tff];
     out.frames = t.frames;
@@ -445,11 +452,15 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segm
     return true;
 }
 
-bool repairs(const Refinement& r) { return r.tff_comb[r.settings.tff & 1] < r.input_comb; }
+bool repairs(const Refinement& r) {
+    const int t = r.settings.tff & 1;
+    const long lead = r.better[t] - r.worse[t];
+    return lead > 0 && static_cast<double>(lead) * static_cast<double>(lead) > 4.0 * static_cast<double>(r.better[t] + r.worse[t]);
+}
 
 Verdict unrepaired(const Verdict& v, const Refinement& r) {
     Verdict out = v;
-    out.kind = r.input_comb >= 1.0 ? ClipKind::Interlaced : ClipKind::Progressive;
+    out.kind = r.input_typical >= 1.0 ? ClipKind::Interlaced : ClipKind::Progressive;
     out.lb = out.rb = out.shift = 0;
     out.other_shift = -1;
     out.tff_ambiguous = false;

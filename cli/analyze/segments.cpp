@@ -303,6 +303,27 @@ long boundary_in_gap(const Survey& s, long a, long b) {
     return at >= 0 ? at : a + (b - a) / 2;
 }
 
+// A segment judged in thirds (of 60 frames at the least): the first third
+// whose own verdict, sure in itself, names another kind or band than the
+// whole, where either is pelta's: a change the segments could not place,
+// which the segment's confidence must not hide.
+void judge_thirds(const Survey& s, FoundSegment& seg) {
+    constexpr size_t kThird = 2 * kStretchFrames;
+    const size_t n = seg.records.size();
+    if (!moving_kind(seg.verdict.kind) || n < 3 * kThird) return;
+    for (size_t k = 0; k < 3; ++k) {
+        const FrameSet part(seg.records.begin() + static_cast<long>(k * n / 3),
+                            seg.records.begin() + static_cast<long>((k + 1) * n / 3));
+        const Verdict v = judge(s, part);
+        if (!moving_kind(v.kind) || v.confidence < 0.5 || same_kind_and_band(v, seg.verdict)) continue;
+        if (!is_pelta_kind(v.kind) && !is_pelta_kind(seg.verdict.kind)) continue;
+        const long first = s.frames[part.front()].frame, last = s.frames[part.back()].frame;
+        seg.verdict.unlike = Stretch{first, last + 1 - first};
+        seg.verdict.unlike_kind = v.kind;
+        return;
+    }
+}
+
 // Frames of a gap read at once: the whole gap where it is this short, else
 // a stretch in its middle.
 constexpr long kReadWhole = 3 * kStretchFrames;
@@ -357,6 +378,7 @@ Parts find_parts(const Survey& s, long first, long end, const MayRead& may) {
         for (FoundSegment& seg : segs) all.push_back(std::move(seg));
     }
     join_alike(s, all);
+    for (FoundSegment& seg : all) judge_thirds(s, seg);
     all.back().stretch.frames = end - all.back().stretch.start;
     all.front().stretch.frames += all.front().stretch.start - first;
     all.front().stretch.start = first;

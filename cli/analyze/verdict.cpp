@@ -41,13 +41,6 @@ constexpr double kMinGain = 0.1;
 // a codec's texture above all, whose fields belong together already.
 constexpr double kWindowGain = 0.4;
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    const size_t m = v.size() / 2;
-    std::nth_element(v.begin(), v.begin() + static_cast<long>(m), v.end());
-    return v[m];
-}
-
 }  // namespace
 
 double energy_floor(int blocks, int h) {
@@ -532,13 +525,13 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     band_search(s, g, best);
     const Readings rd = frame_readings(s, set, best);
     v.input_share = rd.counted ? static_cast<double>(rd.input_won) / static_cast<double>(rd.counted) : 0;
-    v.gap = median(rd.gaps);
-    v.input_measure = median(rd.input_measures);
+    v.gap = median_of(rd.gaps);
+    v.input_measure = median_of(rd.input_measures);
     // How clearly the frames read: where the most combed of the three
     // weaves combs less than ten times what the least does, grain and a
     // codec's losses can tip the reading, and the verdict says so in its
     // confidence (log 1 to log 10 mapped to 0 to 1).
-    const double clear = std::clamp(std::log(std::max(1.0, median(rd.contrasts))) / std::log(10.0), 0.0, 1.0);
+    const double clear = std::clamp(std::log(std::max(1.0, median_of(rd.contrasts))) / std::log(10.0), 0.0, 1.0);
     const double evidence = std::min(1.0, static_cast<double>(rd.counted) / 20.0) * clear;
     if (rd.counted < 4) {
         // Movement too slight against the grain to tell any weave from

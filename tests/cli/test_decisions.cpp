@@ -284,28 +284,32 @@ TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
 
 }  // namespace
 
-// Settings that leave as much combing as the input repairs nothing: the
-// segment then reads as the input's own picture, never as pelta's kind.
+// Settings that leave frames no less combed than the input, frame for frame,
+// repair nothing: the segment then reads as the input's own picture, never
+// as pelta's kind. A lead that chance gives is no repair either.
 TEST(AnalysisRefine, SettingsThatCombAsMuchAsTheInputRepairNothing) {
     struct Row {
-        double left[2], input;
+        long better[2], worse[2];
+        double input;
         int tff;
         bool repairs;
         ClipKind kind;  // the verdict unrepaired gives
     };
     const Row rows[] = {
-        {{0.2, 3.0}, 4.0, 0, true, ClipKind::Interlaced},   // the chosen TFF repairs
-        {{0.2, 3.0}, 2.0, 1, false, ClipKind::Interlaced},  // the other TFF would, not this one
-        {{4.0, 4.0}, 4.0, 0, false, ClipKind::Interlaced},  // no less than the input
-        {{0.9, 0.9}, 0.5, 1, false, ClipKind::Progressive}, // input not visibly combed
+        // better {TFF off, on}, worse {TFF off, on}
+        {{58, 2}, {1, 57}, 4.0, 0, true, ClipKind::Interlaced},     // the chosen TFF repairs
+        {{58, 2}, {1, 57}, 4.0, 1, false, ClipKind::Interlaced},    // the other TFF would, not this one
+        {{30, 29}, {30, 31}, 4.0, 0, false, ClipKind::Interlaced},  // as often worse as better
+        {{37, 0}, {23, 0}, 4.0, 0, false, ClipKind::Interlaced},    // 14 ahead of 60: chance (2 sd is 15.5)
+        {{39, 0}, {21, 0}, 4.0, 0, true, ClipKind::Interlaced},     // 18 ahead of 60
+        {{0, 0}, {0, 0}, 0.5, 1, false, ClipKind::Progressive},     // nothing changed, input not visibly combed
     };
     for (const Row& row : rows) {
         Refinement r;
-        r.tff_comb[0] = row.left[0];
-        r.tff_comb[1] = row.left[1];
-        r.input_comb = row.input;
+        for (int t = 0; t < 2; ++t) r.better[t] = row.better[t], r.worse[t] = row.worse[t];
+        r.input_typical = row.input;
         r.settings.tff = row.tff;
-        EXPECT_EQ(repairs(r), row.repairs) << row.input << " tff " << row.tff;
+        EXPECT_EQ(repairs(r), row.repairs) << row.better[row.tff] << " better, tff " << row.tff;
         Verdict v;
         v.kind = ClipKind::Window;
         v.lb = 3, v.rb = 9, v.shift = 4, v.confidence = 0.8;
