@@ -4,7 +4,8 @@
 #   scripts/package.sh [--out DIR] [--binaries AUF EXE]   (default DIR: dist/)
 #   DIR/pelta-VERSION-win32.zip: LICENSE, README.ja.txt (the Japanese guide
 #   as a Notepad text file, from scripts/readme_txt.py), pelta.auf, pelta.exe
-#   and SHA256SUMS (their SHA-256 sums, for sha256sum -c), in that order.
+#   and SHA256SUMS (their SHA-256 sums, for sha256sum -c), in that order; the
+#   three text files with CRLF line ends.
 # VERSION is the one the build sets (CMakeLists.txt). The package is
 # reproducible: the binaries carry no time stamp or build path, and every file in
 # the zip has mode 0644 and the time SOURCE_DATE_EPOCH (default: the time of
@@ -22,7 +23,7 @@ while [ $# -gt 0 ]; do
     --out) out=${2:?--out needs a directory}; shift 2 ;;
     --binaries) auf=${2:?--binaries needs pelta.auf and pelta.exe} exe=${3:?--binaries needs pelta.auf and pelta.exe}
                 shift 3 ;;
-    -h|--help) sed -n '2,13p' "$src/scripts/package.sh" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$src/scripts/package.sh" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "package.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -58,10 +59,12 @@ fi
 
 stage="$work/stage"
 mkdir "$stage"
-cp "$auf" "$exe" LICENSE "$stage/"
+cp "$auf" "$exe" "$stage/"
+# The text files with CRLF line ends, which every Notepad shows as lines.
+sed 's/\r*$/\r/' LICENSE > "$stage/LICENSE"
 python3 scripts/readme_txt.py README.ja.md "$stage/README.ja.txt"
 files="LICENSE README.ja.txt pelta.auf pelta.exe"
-(cd "$stage" && sha256sum $files > SHA256SUMS)
+(cd "$stage" && sha256sum $files | sed 's/$/\r/' > SHA256SUMS)
 chmod 0644 "$stage"/*
 touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
 

@@ -9,24 +9,29 @@ text) counts two columns.
 The Markdown is turned into plain text as a reader would want it: headings
 become marked lines, links show their text (and their address, when it is
 one), code marks and emphasis are dropped, list items get hanging indents,
-tables are aligned when they fit and otherwise written one row a block, and
+tables are aligned when they fit and otherwise written one row a block,
 indented or fenced code is kept line for line, and HTML comments (the
-markers of the output examples) are dropped. In an output example (a code
-block after an `<!-- example: ... -->` marker) the command line stays whole
-and the program's lines are folded at spaces to fit, since they are for
-reading; any other line of code wider than 80 columns is an error.
+markers of the output examples) are dropped. An output example (a code
+block after an `<!-- example: ... -->` marker) is kept line for line too,
+each of the program's lines whole however wide, as the program prints it;
+any other line of code wider than 80 columns is an error.
 
-Prose breaks at spaces and between Japanese characters, at word and phrase
-boundaries as a reader needs them: never inside an inline code span (an
-option with its value, a command, a file name), never inside a quoted string
-(「...」, 『...』, "..."), and never where ASCII touches another character
-without a space (閾Y, 縞/512, pelta.auf」), so that what a reader must match
-or type stays on one line; nor at a space beside × or ÷ in a formula.
-Closing punctuation may hang one character past
-the margin rather than begin a line, and an opening bracket moves down with
-what follows it, as Japanese typesetting has it. A line of code, or one of
-those unbreakable pieces, wider than a line is an error: the guide must be
-written so that it fits.
+Prose breaks only where a reader of Japanese expects a line to end, so that
+Notepad's search still finds every word: at a space, after 、。 and closing
+brackets, before an opening bracket, and after the hiragana that ends a
+phrase (a particle, the end of a verb) where a kanji or katakana word
+follows (素材の|種類). Never inside a katakana or kanji word (フィルタ,
+処理範囲), between a word and its okurigana or particle (組み合わせ, 範囲を),
+inside an inline code span (an option with its value, a command, a file
+name) or a quoted string (「...」, 『...』, "..."), where ASCII touches
+another character without a space (閾Y, 縞/512, pelta.auf」), between two
+ASCII words (pelta analyze, Ut Video, 3.579545 MHz), between a number or an
+ASCII word and the Japanese word after it (120 フレーム, TFF オン), between a
+label and its number (左 320), before a particle (pelta は), or at a space
+beside × or ÷ in a formula. Closing punctuation may hang past the margin
+rather than begin a line, as Japanese typesetting has it. A line of code, or
+one of those unbreakable pieces, wider than a line is an error: the guide
+must be written so that it fits.
 """
 import re
 import sys
@@ -36,6 +41,7 @@ WIDTH = 80
 PROSE = WIDTH - 2  # prose wraps here, so that hanging punctuation stays within WIDTH
 GLUE = "\x01"  # stands for a space inside an unbreakable piece while lines are broken
 OPEN, CLOSE = "\x02", "\x03"  # mark a code span or quoted string while lines are broken
+OUTPUT = "\x05"  # marks a line of a program's output, which is never folded
 
 # Characters that must not begin a line, and ones that must not end it.
 NO_START = set("、。，．・：；？！）」』】〕〉》ー…ぁぃぅぇぉっゃゅょゎァィゥェォッャュョヮヵヶ々")
@@ -116,38 +122,94 @@ def mark_quotes(text):
     return "".join(out)
 
 
+# Character kinds, for where a line may break.
+def kind(ch):
+    if ch == "":
+        return ""
+    if ch == GLUE or "\x21" <= ch <= "\x7e":
+        return "ascii"
+    if "\u3041" <= ch <= "\u309f":
+        return "hira"
+    if "\u30a1" <= ch <= "\u30ff" and ch != "・" or ch == "ー":
+        return "kata"
+    if "\u4e00" <= ch <= "\u9fff" or ch in "々〆":
+        return "kanji"
+    return "other"
+
+
+# A line may end after these hiragana, which end a phrase (particles, the
+# ends of verbs and adjectives that precede a noun), when a kanji or katakana
+# word follows: 素材の|種類, 処理して|確かめる. Never after the others, which
+# run on inside a word: 組み|合わせ, 入れ|替え, 書き|出す.
+PHRASE_END = set("のをにはがでともへやかてばらどつくたるうすず")
+# A line may end after these always (when what follows may begin a line).
+AFTER_ALWAYS = set("、。，．：；？！")
+CLOSING = set("）」』】〕〉》")
+OPENING = set("（「『【〔〈《")
+
+
+def may_break(a, b):
+    """Whether a line may break between the characters a and b, which touch."""
+    if b in NO_START or a in OPENING:
+        return False
+    if a in AFTER_ALWAYS:
+        return True
+    if a in CLOSING:
+        return kind(b) != "hira"
+    if b in OPENING:
+        return True
+    return a in PHRASE_END and kind(b) in ("kanji", "kata")
+
+
+def space_breaks(a, b):
+    """Whether the space between the characters a and b may break the line.
+    Not before hiragana or closing punctuation (pelta は, 0 に), not between
+    two ASCII words (a command, a name, a number with its unit: pelta
+    analyze, 3.579545 MHz, Ut Video), not between a number or an ASCII word
+    and the Japanese word after it (120 フレーム, TFF オン), nor between a
+    Japanese word and the number after it (左 320), nor beside × or ÷."""
+    ka, kb = kind(a), kind(b)
+    if kb == "hira" or b in NO_START or a in OPENING:
+        return False
+    if a in OPERATORS or b in OPERATORS:
+        return False
+    if ka == "ascii" and kb in ("ascii", "kanji", "kata"):
+        return False
+    if ka in ("kanji", "kata") and b.isdigit():
+        return False
+    return True
+
+
 def tokens(text):
-    """Splits prose into pieces between which a line may break: a marked
-    code span or quoted string, a run of ASCII without spaces, one space, or
-    one other character; then joins neighbours that touch with ASCII on
-    either side (閾Y, 縞/512, pelta.auf）), since no line breaks there, except
-    after closing punctuation and before an opening bracket, where Japanese
-    text may break. A space beside × or ÷ does not break either."""
-    atoms = re.findall(f"{OPEN}[^{CLOSE}]*{CLOSE}|[\\x21-\\x7e\\x01]+| |[^\\x20-\\x7e]", text)
-    # A space beside × or ÷ holds a formula together (画素数 × 縞 ÷ 512).
-    for i in range(1, len(atoms) - 1):
-        if atoms[i] == " " and (visible(atoms[i - 1])[-1:] in OPERATORS or visible(atoms[i + 1])[:1] in OPERATORS):
-            atoms[i] = GLUE
-    glued = []
-    for atom in atoms:
-        if glued and (atom == GLUE or glued[-1].endswith(GLUE)):
-            glued[-1] += atom
-        else:
-            glued.append(atom)
-    atoms = glued
+    """Splits prose into the pieces between which a line may break, and
+    single spaces where it may break at a space. A marked code span or
+    quoted string is one piece with what touches it; Japanese text breaks
+    only at phrase boundaries (may_break), never inside a word, and spaces
+    hold together what space_breaks says."""
+    atoms = re.findall(f"{OPEN}[^{CLOSE}]*{CLOSE}| |.", text)
     out = []
-    for atom in atoms:
-        if out and atom != " " and out[-1] != " ":
-            last, first = visible(out[-1])[-1:], visible(atom)[:1]
-            if (is_ascii(last) or is_ascii(first)) and last not in NO_START and first not in NO_END:
-                out[-1] += atom
-                continue
-        out.append(atom)
+    held = False  # the last piece ends in a space that does not break
+    for i, atom in enumerate(atoms):
+        if atom == " ":
+            nxt = visible(atoms[i + 1])[:1] if i + 1 < len(atoms) else ""
+            if not out or out[-1] == " " or held:
+                continue  # a space at the start, or a second one
+            if nxt and not space_breaks(visible(out[-1])[-1:], nxt):
+                out[-1] += GLUE
+                held = True
+            else:
+                out.append(" ")
+            continue
+        if out and out[-1] != " " and (held or not may_break(visible(out[-1])[-1:], visible(atom)[:1])):
+            out[-1] += atom
+        else:
+            out.append(atom)
+        held = False
     return out
 
 
 def visible(piece):
-    return piece.replace(OPEN, "").replace(CLOSE, "")
+    return piece.replace(OPEN, "").replace(CLOSE, "").replace(GLUE, " ")
 
 
 def is_ascii(ch):
@@ -163,7 +225,9 @@ def wrap(text, first, rest):
             continue  # no space at the start of a continued line
         w = cols(tok)
         fits = width + w <= PROSE
-        hangs = tok in NO_START and width + w <= WIDTH
+        # Closing punctuation at the end of a piece may hang past the margin.
+        core = tok.rstrip("".join(NO_START - set("ー")))
+        hangs = width + cols(core) <= PROSE and width + w <= WIDTH
         if fits or hangs or line.strip() == "":
             line, width = line + tok, width + w
             continue
@@ -178,21 +242,6 @@ def wrap(text, first, rest):
         width = cols(line)
     lines.append(line.rstrip())
     return lines
-
-
-def fold(line):
-    """A line of a program's output in an example, folded at spaces to fit,
-    its continuation lines indented under the text after its label
-    ("verdict:    ..."). The command above it is never folded."""
-    m = re.match(r" *([A-Za-z][A-Za-z ]{0,14}: +)?", line)
-    rest = " " * min(len(m.group(0)), 24)
-    lines, cur = [], ""
-    for word in re.split(r"(?<= )", line):
-        if cur.strip() and cols(cur + word.rstrip()) > WIDTH:
-            lines.append(cur.rstrip())
-            cur = rest
-        cur += word
-    return lines + [cur.rstrip()]
 
 
 def table(rows):
@@ -265,10 +314,9 @@ def convert(md):
             blank()
             first = True
             while i < len(src) and (src[i].startswith("    ") or not src[i].strip()):
-                if example and not first:
-                    out += fold(src[i].rstrip())
-                else:
-                    out.append(src[i].rstrip())
+                # A program's output stays as it prints it, an item a line,
+                # however wide: marked, so the width check passes it over.
+                out.append((OUTPUT if example and not first and src[i].strip() else "") + src[i].rstrip())
                 first = False
                 i += 1
             example = False
@@ -309,10 +357,10 @@ def convert(md):
         out.pop()
     out = [line.replace(GLUE, " ").replace(OPEN, "").replace(CLOSE, "") for line in out]
     for n, line in enumerate(out, 1):
-        if cols(line) > WIDTH:
+        if cols(line) > WIDTH and not line.startswith(OUTPUT):
             raise SystemExit(f"readme_txt.py: output line {n} is {cols(line)} columns wide "
                              f"(at most {WIDTH}): {line.strip()[:60]}")
-    return out
+    return [line.replace(OUTPUT, "") for line in out]
 
 
 def main():

@@ -13,7 +13,10 @@
 #     SHA256SUMS, in that order, all with mode 0644 and the SOURCE_DATE_EPOCH
 #     time;
 #   - its pelta.auf and pelta.exe are byte-identical to PELTA_AUF and
-#     PELTA_EXE, the build's own, and its LICENSE to the source's;
+#     PELTA_EXE, the build's own, and its LICENSE is the source's with CRLF
+#     line ends;
+#   - its text files (LICENSE, README.ja.txt, SHA256SUMS) end every line in
+#     CRLF, so that every Notepad shows them as lines;
 #   - README.ja.txt is README.ja.md as Notepad reads it (check_readme_txt.py:
 #     UTF-8 with a byte-order mark, CRLF, at most 80 columns, no text lost,
 #     nothing split that a reader types);
@@ -53,7 +56,16 @@ bad=$(unzip -Z -T "$zip" | awk -v t="$stamp" 'NF >= 9 && $1 ~ /^-/ && ($1 != "-r
 
 unzip -p "$zip" pelta.auf | cmp -s - "$auf" || fail "the package's pelta.auf differs from the build's $auf"
 unzip -p "$zip" pelta.exe | cmp -s - "$exe" || fail "the package's pelta.exe differs from the build's $exe"
-unzip -p "$zip" LICENSE | cmp -s - "$src/LICENSE" || fail "the package's LICENSE differs from the source's"
+sed 's/\r*$/\r/' "$src/LICENSE" > "$work/LICENSE.crlf"
+unzip -p "$zip" LICENSE | cmp -s - "$work/LICENSE.crlf" ||
+  fail "the package's LICENSE is not the source's with CRLF line ends"
+for f in LICENSE README.ja.txt SHA256SUMS; do
+  # Every line ends in CRLF: as many CR LF pairs as LFs, and the last byte a LF.
+  lf=$(unzip -p "$zip" "$f" | tr -cd '\n' | wc -c)
+  crlf=$(unzip -p "$zip" "$f" | grep -c "$(printf '\r')\$")
+  last=$(unzip -p "$zip" "$f" | tail -c 1 | od -An -tx1 | tr -d ' ')
+  [ "$lf" -gt 0 ] && [ "$lf" = "$crlf" ] && [ "$last" = 0a ] || fail "$f has lines without CRLF ($crlf of $lf)"
+done
 mkdir "$work/x" && (cd "$work/x" && unzip -q "$zip") || fail "cannot unpack $zip"
 python3 "$src/tests/check_readme_txt.py" "$src/README.ja.md" "$work/x/README.ja.txt" ||
   fail "README.ja.txt is not the guide as Notepad should show it"
@@ -63,6 +75,6 @@ done
 outside=$(grep -n -E '(^|[^A-Za-z0-9_.])(docs|bench|scripts|tests|src|cli|native|cmake)/|README\.md' "$work/x/README.ja.txt")
 [ -z "$outside" ] || fail "README.ja.txt refers to files the zip does not hold: $outside"
 (cd "$work/x" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not verify"
-sums=$(awk '{ print $2 }' "$work/x/SHA256SUMS" | sed 's/^\*//' | tr '\n' ' ')
+sums=$(tr -d '\r' < "$work/x/SHA256SUMS" | awk '{ print $2 }' | sed 's/^\*//' | tr '\n' ' ')
 [ "$sums" = "LICENSE README.ja.txt pelta.auf pelta.exe " ] || fail "SHA256SUMS covers: $sums"
 echo "check_package: $zipname is reproducible, lists the five files, refers to nothing else and verifies"

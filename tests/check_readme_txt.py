@@ -3,14 +3,22 @@
     check_readme_txt.py GUIDE.md GUIDE.txt
 - it is UTF-8 with a byte-order mark, every line ends in CRLF (no bare CR
   or LF), and no line is wider than 80 columns, characters of East Asian
-  width (wide, full-width, ambiguous) counting two;
+  width (wide, full-width, ambiguous) counting two, but for the lines of a
+  program's output in an example, which stand whole, as it prints them;
 - no Markdown is left: no link syntax, code marks, emphasis, heading marks,
   table rows or HTML comments (the output examples' markers);
-- nothing is lost: every line of code appears as a line, and the text of
-  every heading, paragraph, list item, table cell and line of an output
-  example (which the text may fold) appears, spaces and line breaks aside,
-  in the same order as in the source (a table's column labels aside, which a
-  table too wide for the page repeats in each row);
+- nothing is lost: every line of code and of an output example appears as
+  a line, and the text of every heading, paragraph, list item and table cell
+  appears, spaces and line breaks aside, in the same order as in the source
+  (a table's column labels aside, which a table too wide for the page
+  repeats in each row);
+- no line of prose ends inside a word, so that Notepad's search finds every
+  word: not inside a katakana or kanji word (フィ|ルタ), not between a word
+  and its okurigana or particle, not after hiragana that does not end a
+  phrase (組み|合わせ), not inside ASCII words that belong together (pelta
+  analyze, 3.579545 MHz), not between a number and its counter
+  (120 フレーム) or a label and its number (左 320), and no line begins
+  with closing punctuation or a small kana or ends with an opening bracket;
 - nothing a reader must match or type is split across lines: every inline
   code span (an option, a command, a file name), every quoted string
   (「...」, 『...』, "..."), every run where ASCII touches a Japanese
@@ -20,8 +28,10 @@ Prints each failure and exits 1 if there is any.
 
     check_readme_txt.py --self-test
 runs scripts/readme_txt.py over a table of paragraphs that put each kind of
-unbreakable piece across the margin at every column, and checks the result
-as above; and checks that a text with such a piece split is caught."""
+unbreakable piece (a code span, a quoted string, a katakana or kanji word, a
+verb with its okurigana, a command, a number with its unit, a label with its
+number) across the margin at every column, and checks the result as above;
+and checks that a text with such a piece split is caught."""
 import os
 import re
 import sys
@@ -99,14 +109,76 @@ def blocks(md):
 
 
 def pieces(md):
-    """What must survive, in order: ('code', line) and ('text', words)."""
+    """What must survive, in order: ('code', line) for each line of code and
+    of a program's output, ('text', words) for the rest."""
     out = []
     for kind, what in blocks(md):
-        if kind == "code":
+        if kind in ("code", "output"):
             out.append(("code", what))
-        elif kind in ("text", "output") and plain(what):
+        elif kind == "text" and plain(what):
             out.append(("text", plain(what)))
     return out
+
+
+# Where a line of Japanese prose may end and the next begin. a is the last
+# character of a line, b the first of the next (spaces and indents aside).
+HIRA = r"[\u3041-\u309f]"
+WORD = r"[\u30a1-\u30fa\u30fc\u4e00-\u9fff\u3005]"  # katakana (and ー) or kanji
+NOT_AT_START = set("、。，．・：；？！）」』】〕〉》ー…ぁぃぅぇぉっゃゅょゎァィゥェォッャュョヮヵヶ々")
+NOT_AT_END = set("（「『【〔〈《")
+# The hiragana that end a phrase: a line may end after them (素材の|種類),
+# not after the others, which run on inside a word (組み|合わせ, 入れ|替え).
+PHRASE_END = set("のをにはがでともへやかてばらどつくたるうすず")
+
+
+def bad_break(a, b):
+    """Why a line must not end with a and the next begin with b, or None."""
+    if b in NOT_AT_START:
+        return "a line begins with closing punctuation or a small kana"
+    if a in NOT_AT_END:
+        return "a line ends with an opening bracket"
+    word_a, word_b = re.fullmatch(WORD, a), re.fullmatch(WORD, b)
+    if word_a and word_b:
+        return "a katakana or kanji word is broken"
+    if re.fullmatch(HIRA, b) and a not in "、。，．：；？！":
+        return "a particle or okurigana is parted from its word"
+    if re.fullmatch(HIRA, a) and word_b and a not in PHRASE_END:
+        return "a line ends inside a word, not at a phrase's end"
+    ascii_a, ascii_b = re.fullmatch(r"[\x21-\x7e]", a), re.fullmatch(r"[\x21-\x7e]", b)
+    if ascii_a and ascii_b:
+        return "a command, a name or a number with its unit is broken"
+    if ascii_a and word_b:
+        return "a number or name is parted from the word after it"
+    if word_a and b.isdigit():
+        return "a label is parted from its number"
+    return None
+
+
+def broken_words(md, lines):
+    """Every line break inside a block of prose that falls inside a word, a
+    command or a number with its unit, as (line number, why, the two
+    lines' meeting)."""
+    flat, starts = [], {}
+    for n, line in enumerate(lines, 1):
+        part = re.sub(r"\s+", "", line)
+        if part:
+            starts[sum(map(len, flat))] = n
+            flat.append(part)
+    flat = "".join(flat)
+    found, at = [], 0
+    for kind, what in pieces(md):
+        if kind != "text":
+            continue
+        f = flat.find(what, at)
+        if f < 0:
+            continue  # reported as lost elsewhere
+        at = f + len(what)
+        for p in range(f + 1, at):
+            if p in starts:
+                why = bad_break(flat[p - 1], flat[p])
+                if why:
+                    found.append((starts[p], why, flat[max(f, p - 8):p] + "|" + flat[p:p + 8]))
+    return found
 
 
 LETTER = r"[\u3041-\u309f\u30a1-\u30fa\u4e00-\u9fff]"
@@ -140,11 +212,15 @@ def check(md, raw):
     if re.search(r"\r(?!\n)|(?<!\r)\n", text):
         errors.append("a line ends without CRLF")
     lines = text.split("\r\n")[:-1]
+    output = {what for kind, what in blocks(md) if kind == "output"}
     for n, line in enumerate(lines, 1):
-        if width(line) > 80:
+        if width(line) > 80 and line not in output:
             errors.append(f"line {n} is {width(line)} columns wide: {line[:40]}")
-        if re.search(r"\]\(|`|\*\*|<!--", line) or re.match(r"#|\|", line):
+        if re.search(r"\]\(|`|\*\*|<!--", line) or re.match(r"#|\|.*\|\s*$", line):
             errors.append(f"line {n} holds Markdown: {line[:40]}")
+
+    for n, why, where in broken_words(md, lines):
+        errors.append(f"line {n}: {why}: {where}")
 
     code = set(lines)
     flat = re.sub(r"\s+", "", text)
@@ -194,6 +270,16 @@ SELF_TEST = [
      "pelta analyze --start 900 capture.y4m"),
     ("a formula", "割合は{pad}画素数 × 縞 ÷ 512 で決めます。", "数 × 縞 ÷ 512"),
     ("a quote in a numbered step", "3. {pad}「ファイル」→「AVI出力」で書き出します。", "「AVI出力」"),
+    ("a katakana word", "{pad}フィールドマッチングのフィルタです。", "フィールドマッチング"),
+    ("a katakana word in a list item", "- {pad}コマンドプロンプトを開きます。", "コマンドプロンプト"),
+    ("a kanji word", "{pad}処理範囲外の画素を数えます。", "処理範囲外"),
+    ("a verb with its okurigana", "{pad}組み合わせ直します。", "組み合わせ直します"),
+    ("a number with its unit", "周波数は{pad}3.579545 MHz です。", "3.579545 MHz"),
+    ("a number with its counter", "{pad}120 フレームすべてを戻しました。", "120 フレーム"),
+    ("a command in prose", "{pad}pelta analyze で調べます。", "pelta analyze"),
+    ("a label and its number", "{pad}左 320、幅 320 にします。", "左 320"),
+    ("a setting and its value", "{pad}TFF オンにします。", "TFF オン"),
+    ("a name and its particle", "{pad}pelta は映像だけを扱います。", "pelta は"),
 ]
 
 
@@ -202,8 +288,9 @@ def self_test():
     import readme_txt
     failures = 0
     for name, template, piece in SELF_TEST:
-        # The piece starts at every column from 0 to 79 (one case a piece reported).
-        for pad in ("あ" * (n // 2) + " " * (n % 2) for n in range(80)):
+        # The piece starts at every column from 0 to 79 (one case a piece
+        # reported), after words that may break after each の.
+        for pad in ("アの" * (n // 4) + " " * (n % 4) for n in range(80)):
             md = template.replace("{pad}", pad) + "\n"
             lines = readme_txt.convert(md)
             errors = check(md, ("\ufeff" + "\r\n".join(lines) + "\r\n").encode("utf-8"))
@@ -218,7 +305,8 @@ def self_test():
         md = template.replace("{pad}", "") + "\n"
         lines = readme_txt.convert(md)
         text = "\r\n".join(lines).replace(piece, piece[:len(piece) // 2] + "\r\n" + piece[len(piece) // 2:])
-        if not any("split across lines" in e for e in check(md, ("\ufeff" + text + "\r\n").encode("utf-8"))):
+        if not any("split across lines" in e or "broken" in e or "parted" in e
+                   for e in check(md, ("\ufeff" + text + "\r\n").encode("utf-8"))):
             failures += 1
             print(f"check_readme_txt: self-test '{name}': a split '{piece}' is not caught")
     print(f"check_readme_txt: self-test: {len(SELF_TEST)} pieces, {failures} failing")
