@@ -17,12 +17,16 @@
 # DIR/results.jsonl); `bench/corpus.py score FILE` prints the tables again.
 #
 # Speed: `pelta analyze` against one plain filter pass over the same frames
-# (`pelta --quiet --threads 1 CLIP - > /dev/null`): the first 300 frames of
-# the demo's sample (720x480), median of 5 runs each, and 300 frames of a
-# 1920x1080 window clip from pelta_make_clip, median of 3.
+# (`pelta --quiet --threads 1 CLIP - > /dev/null`): 600 frames of the demo's
+# sample (720x480, 20 s), median of 5 runs each, and 300 frames of a
+# 1920x1080 window clip from pelta_make_clip, median of 3; then
+# `pelta analyze` alone on a long 720x480 4:2:0 file, the sample repeated for
+# --minutes M (default 20; an hour takes 56 GB of disk), once with the file
+# in the page cache and once out of it (as far as the machine lets us drop
+# it), with its peak memory.
 #
 # usage: bench/analyze.sh [--build DIR] [--corpus DIR] [--quick] [--seed N] [--only REGEX]
-#                         [--jobs N] [--results FILE] [--accuracy | --speed]
+#                         [--jobs N] [--results FILE] [--accuracy | --speed] [--minutes M]
 #   --seed N   the corpus drawn with another seed (default 29, the one the
 #              analysis was built against), in build/captures-seedN
 #   --only R   only the clips whose names match the extended regex R
@@ -38,6 +42,7 @@ only=""
 jobs=1
 seed=29
 results=""
+minutes=20
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=${2:?--build needs a directory}; shift 2 ;;
@@ -49,6 +54,7 @@ while [ $# -gt 0 ]; do
         --results) results=${2:?--results needs a file}; shift 2 ;;
         --accuracy) what=accuracy; shift ;;
         --speed) what=speed; shift ;;
+        --minutes) minutes=${2:?--minutes needs a number}; shift 2 ;;
         -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
         *) echo "analyze.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
     esac
@@ -126,13 +132,13 @@ speed() {
     local dir
     dir=$(mktemp -d "${TMPDIR:-/tmp}/pelta-analyze-speed.XXXXXX")
     tmpdirs+=("$dir")
-    "$repo/scripts/make_sample.sh" "$dir/sample.y4m" 10
+    "$repo/scripts/make_sample.sh" "$dir/sample.y4m" 20
     ff -f lavfi -i testsrc2=s=2048x1280 -frames:v 1 -pix_fmt rgb24 "$dir/testsrc2.ppm"
     "$make_clip" --kind window --size 1920x1080 --frames 300 --picture "$dir/testsrc2.ppm" --pan 2,0.5 \
         --band 640,480 --shift 24 --late alternate --grain 1 > "$dir/hd.y4m"
     local clip runs label plain analysis
     for clip in sample hd; do
-        if [ "$clip" = sample ]; then runs=5 label="300 frames 720x480 (the demo's sample)"
+        if [ "$clip" = sample ]; then runs=5 label="600 frames 720x480 (the demo's sample)"
         else runs=3 label="300 frames 1920x1080 (a window clip)"; fi
         "$pelta" --quiet --threads 1 "$dir/$clip.y4m" - >/dev/null  # warm the page cache
         plain=$(median "$runs" "$pelta" --quiet --threads 1 "$dir/$clip.y4m" -)
@@ -142,6 +148,39 @@ speed() {
         printf '  pelta analyze:     %6.2f s (%.1f plain passes)\n' "$analysis" \
             "$(awk -v a="$analysis" -v p="$plain" 'BEGIN { print a / p }')"
     done
+    long_file "$dir"
+}
+
+# The sample repeated into one long file (its header once, then its frames
+# again and again), analysed whole.
+long_file() {
+    local dir=$1 frames header body t0 t1 rss
+    frames=$(( minutes * 60 * 30000 / 1001 ))
+    header=$(head -c 200 "$dir/sample.y4m" | head -n 1 | wc -c)
+    tail -c +"$((header + 1))" "$dir/sample.y4m" > "$dir/body"
+    body=$(stat -c %s "$dir/body")
+    local per=$((body / 600)) reps=$(( (frames + 599) / 600 ))
+    { head -c "$header" "$dir/sample.y4m"; for _ in $(seq "$reps"); do cat "$dir/body"; done; } |
+        head -c "$((header + frames * per))" > "$dir/long.y4m"
+    rm -f "$dir/body"
+    printf '%s minutes of 720x480 4:2:0 (%d frames, %s):\n' "$minutes" "$frames" "$(du -h "$dir/long.y4m" | cut -f1)"
+    for cache in warm cold; do
+        if [ "$cache" = cold ]; then
+            sync; { echo 1 > /proc/sys/vm/drop_caches; } 2>/dev/null || cache="cold (could not drop the page cache)"
+        fi
+        t0=$(date +%s.%N)
+        # Peak memory from GNU time (Debian `time`) where it is installed.
+        echo 0 > "$dir/rss"
+        if [ -x /usr/bin/time ]; then
+            /usr/bin/time -o "$dir/rss" -f '%M' "$pelta" analyze --quiet "$dir/long.y4m" >/dev/null 2>&1 || true
+        else
+            "$pelta" analyze --quiet "$dir/long.y4m" >/dev/null 2>&1 || true
+        fi
+        rss=$(tail -n 1 "$dir/rss")
+        t1=$(date +%s.%N)
+        printf '  pelta analyze, %s: %6.2f s, peak %s MB\n' "$cache" "$(seconds "$t0" "$t1")" "$((rss / 1024))"
+    done
+    rm -f "$dir/long.y4m"
 }
 
 case "$what" in

@@ -240,7 +240,8 @@ std::vector<FoundSegment> split_by_band(const Survey& s, FoundSegment seg) {
         labels.push_back(band_of(v));
     }
     // Runs of windows of one label; a run too short to count takes the
-    // label of the run before it.
+    // label of the run before it, or at the segment's start of the run
+    // after it.
     std::vector<std::pair<size_t, BandLabel>> runs;  // first window, label
     for (size_t w = 0; w < labels.size(); ++w)
         if (runs.empty() || !runs.back().second.same(labels[w])) runs.push_back({w, labels[w]});
@@ -248,6 +249,10 @@ std::vector<FoundSegment> split_by_band(const Survey& s, FoundSegment seg) {
     for (size_t i = 0; i < runs.size(); ++i) {
         const size_t end = i + 1 < runs.size() ? runs[i + 1].first : labels.size();
         if (end - runs[i].first < kBandRun && !kept.empty()) continue;
+        if (end - runs[i].first < kBandRun && i + 1 < runs.size()) {
+            runs[i + 1].first = runs[i].first;
+            continue;
+        }
         if (!kept.empty() && kept.back().second.same(runs[i].second)) continue;
         kept.push_back(runs[i]);
     }
