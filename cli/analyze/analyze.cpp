@@ -117,6 +117,24 @@ bool refine_segments(const AnalysisRequest& rq, const Survey& survey, std::vecto
     return true;
 }
 
+// A window whose output tears where the other TFF setting's does not, and
+// combs no more under it (the result pass tried it): refined again under
+// that setting, which it then keeps. True where any was; the result pass
+// must then measure again.
+bool turn_against_tears(const AnalysisRequest& rq, const Survey& survey, const std::vector<FoundSegment>& found,
+                        const ResultPass& result, std::vector<Refinement>& refs, bool& turned, std::string& error) {
+    turned = false;
+    for (size_t i = 0; i < found.size(); ++i) {
+        const Tear& t = result.combing[i].tear;
+        if (found[i].verdict.kind != ClipKind::Window || t.remedy.rfind("--tff ", 0) != 0) continue;
+        const int tff = 1 - refs[i].settings.tff;
+        if (!refine(rq, survey, found[i], refs[i], error, tff)) return false;
+        refs[i].turned_from = t;
+        turned = true;
+    }
+    return true;
+}
+
 // The segment whose curves and picture the report shows: the focus, or the
 // first that moves where the focus does not.
 size_t shown_segment(const std::vector<FoundSegment>& found, size_t focus) {
@@ -160,6 +178,13 @@ bool analyze_clip(const AnalysisRequest& rq, Analysis& out, std::string& error) 
     const size_t focus = focus_of(found);
     ResultPass result;
     if (!run_result(rq, survey, found, settings, shown_segment(found, focus), result, error)) return false;
+    bool turned = false;
+    if (!turn_against_tears(rq, survey, found, result, refs, turned, error)) return false;
+    if (turned) {
+        for (size_t i = 0; i < refs.size(); ++i) settings[i] = refs[i].settings;
+        result = ResultPass{};
+        if (!run_result(rq, survey, found, settings, shown_segment(found, focus), result, error)) return false;
+    }
 
     out = Analysis{};
     out.start = rq.start;

@@ -55,6 +55,10 @@ std::string lowpass_sentence(const Refinement& r) {
 // the figures say so.
 std::string tff_tie_sentence(ClipKind kind, const Refinement& r) {
     const SegmentSettings& s = r.settings;
+    if (r.turned_from.moving > 0)
+        return " With TFF " + on_off(1 - s.tff) + " the filtered picture stepped across the window's edges in " +
+               of(r.turned_from.torn, r.turned_from.moving) + " moving frames (a tear); TFF " + on_off(s.tff) +
+               " removes it without combing more, and is taken.";
     const double ta = r.tff_comb[s.tff], tb = r.tff_comb[1 - s.tff];
     if (std::fabs(ta - tb) > 0.03 * std::max(ta, tb)) return "";
     if (kind == ClipKind::Window)

@@ -253,14 +253,16 @@ struct Refinement {
     long torn = 0, moving = 0;     // frames whose window shows other frames than the picture around it
     long misled = 0;               // frames where the filter wove fields that luma says do not belong together
     double chroma_disagree = 0;    // colour's vote against luma's weave (0 agree .. 1 all against)
+    Tear turned_from;              // TFF turned against a tear: what the other setting showed (moving 0: not turned)
     bool chroma_judged = false;
 };
 
 // The refinement of a moving segment: for a window, the shift to the
 // sixteenth and the band's edges to the column; then the filter itself
 // under both TFF settings settles TFF and the low-pass.
+// With tff 0 or 1 that TFF setting is taken whatever the figures favour.
 bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segment, Refinement& out,
-            std::string& error);
+            std::string& error, int tff = -1);
 
 // Whether a refined segment's settings repair it: they leave more frames
 // less combed than the input than more, by more than chance gives (twice

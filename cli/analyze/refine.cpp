@@ -403,7 +403,7 @@ void colour_vote(const Survey& s, const FrameSet& set, int tff, int lb, int rb, 
 }  // namespace
 
 bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segment, Refinement& out,
-            std::string& error) {
+            std::string& error, int forced_tff) {
     out = Refinement{};
     const Verdict& v = segment.verdict;
     const int w = rq.w, h = rq.h, nb = block_count(w);
@@ -433,7 +433,7 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segm
             out.worse[k] += t.output_frames[k][f] > t.input_frames[f];
         }
     out.input_typical = median_of(t.input_frames);
-    const int tff = settle_tff(out, t, win.tff);
+    const int tff = forced_tff >= 0 ? forced_tff : settle_tff(out, t, win.tff);
     out.misled = t.misled[tff];
     out.frames = t.frames;
     out.moving = t.moving;
