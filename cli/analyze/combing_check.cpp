@@ -54,7 +54,7 @@ PlaceEnergy PlaceMeter::measure(const PIXEL_YC* pixels, int stride, int left, in
     return e;
 }
 
-CombingCheck::CombingCheck(const FilterSchedule& schedule, int w, int h) : w_(w), h_(h), in_(w, h), out_(w, h) {
+CombingCheck::CombingCheck(const FilterSchedule& schedule, int w, int h) : h_(h), in_(w, h), out_(w, h) {
     for (const FilterStretch& s : schedule) {
         // The window as the filter sees it: left clamped to the picture, and
         // right = left + width clamped too.

@@ -86,7 +86,7 @@ private:
         std::vector<long> first, last;  // per stretch: frames seen (-1 none)
     };
     void add(Side& side, size_t stretch, long frame, const PIXEL_YC* pixels, int stride);
-    int w_, h_;
+    int h_;
     std::vector<std::pair<int, int>> windows_;  // per stretch, clamped to the picture
     std::vector<long> starts_;                   // per stretch, its first frame
     Side in_, out_;

@@ -203,6 +203,11 @@ void add_warnings(const Verdict& v, const Refinement& r, const Combing& c, Words
              " read as " + kind_name(v.unlike_kind) +
              ", not as the segment reads: it may hold a change that the analysis could not place; analyse those "
              "frames alone (--start, --frames) and check the result by eye");
+    if (v.unsure.frames > 0)
+        warn("where this segment and frames " + std::to_string(v.unsure.start) + ".." +
+             std::to_string(v.unsure.end() - 1) + " part is unsure: the window's band combs the match frames no "
+             "more than field matching does, so the band may go on there unseen; check the frames around the "
+             "boundary by eye");
     if (w.warnings.empty() && w.confidence < 0.5)
         warn("the evidence is slight: too few frames move clearly, or the weaves of neighbouring fields differ too "
              "little, to tell the kinds apart surely (grain and a codec's losses can tip them); analyse a stretch with "

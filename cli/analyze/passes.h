@@ -187,6 +187,10 @@ struct Verdict {
     // reads surely as another kind or band (frames = 0: none).
     Stretch unlike;
     ClipKind unlike_kind = ClipKind::Still;
+    // Set by the segments pass: a neighbour, one of match and one of window,
+    // whose band combs the match frames no more than field matching does, so
+    // that where they part is unsure (frames = 0: none).
+    Stretch unsure;
 };
 
 // The verdict on a set of survey records (frames of one clip, any order):

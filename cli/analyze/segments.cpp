@@ -329,6 +329,72 @@ void judge_thirds(const Survey& s, FoundSegment& seg) {
     }
 }
 
+// How the band of a window segment fares on the pairs of its neighbour: the
+// mean gain of its window over field matching there (-1 .. 1), NaN where
+// no pair was measured.
+// With `near` > 0, only on the neighbour's frames within `near` frames of
+// the window segment.
+double band_gain_in(const Survey& s, const FoundSegment& window, const FoundSegment& other, long near = 0) {
+    const BandLabel band = band_of(window.verdict);
+    const bool before = other.stretch.start < window.stretch.start;
+    double sum = 0;
+    long n = 0;
+    for (size_t i : other.records) {
+        const long f = s.frames[i].frame;
+        if (near > 0 && (before ? f < window.stretch.start - near : f >= window.stretch.end() + near)) continue;
+        const double g = pair_gain(s, i, band);
+        if (std::isfinite(g)) sum += g, ++n;
+    }
+    return n > 0 ? sum / static_cast<double>(n) : NAN;
+}
+
+// The mean pair gain, (m - w) / (m + w) for field matching's combing m and
+// the window's w in the band, at which the band holds: the window takes off
+// at least 0.4 of field matching's combing, as a window segment's must.
+constexpr double kBandHolds = 0.4 / (2 - 0.4);
+
+// A match segment beside a window segment whose band, on the match
+// segment's own pairs, still takes off what a window must: the band goes on
+// there (its runs of windows missed it, where it moved little), and the
+// match segment joins the window's, judged again.
+void absorb_unseen_bands(const Survey& s, std::vector<FoundSegment>& segs) {
+    for (size_t i = 0; i + 1 < segs.size();) {
+        FoundSegment &a = segs[i], &b = segs[i + 1];
+        const bool a_window = a.verdict.kind == ClipKind::Window, b_window = b.verdict.kind == ClipKind::Window;
+        const FoundSegment* window = a_window && b.verdict.kind == ClipKind::Match   ? &a
+                                     : b_window && a.verdict.kind == ClipKind::Match ? &b
+                                                                                      : nullptr;
+        const FoundSegment& match = window == &a ? b : a;
+        const double near = window ? band_gain_in(s, *window, match, 2 * kStretchFrames) : NAN;
+        if (!(near > 0)) {
+            ++i;
+            continue;
+        }
+        // The window combs the match frames next to it no more than field
+        // matching does: where they part is unsure, whether or not they
+        // join.
+        a.verdict.unsure = b.stretch;
+        b.verdict.unsure = a.stretch;
+        if (!(band_gain_in(s, *window, match) >= kBandHolds)) {
+            ++i;
+            continue;
+        }
+        FoundSegment joined;
+        joined.stretch = Stretch{a.stretch.start, b.stretch.end() - a.stretch.start};
+        joined.records = a.records;
+        joined.records.insert(joined.records.end(), b.records.begin(), b.records.end());
+        joined.verdict = judge(s, joined.records);
+        joined.verdict.unsure = a.verdict.unsure.start == b.stretch.start ? Stretch{} : a.verdict.unsure;
+        if (!same_kind_and_band(joined.verdict, window->verdict)) {
+            ++i;
+            continue;
+        }
+        segs[i] = std::move(joined);
+        segs.erase(segs.begin() + static_cast<long>(i) + 1);
+        if (i > 0) --i;
+    }
+}
+
 // Frames of a gap read at once: the whole gap where it is this short, else
 // a stretch in its middle.
 constexpr long kReadWhole = 3 * kStretchFrames;
@@ -383,10 +449,11 @@ Parts find_parts(const Survey& s, long first, long end, const MayRead& may) {
         for (FoundSegment& seg : segs) all.push_back(std::move(seg));
     }
     join_alike(s, all);
-    for (FoundSegment& seg : all) judge_thirds(s, seg);
     all.back().stretch.frames = end - all.back().stretch.start;
     all.front().stretch.frames += all.front().stretch.start - first;
     all.front().stretch.start = first;
+    absorb_unseen_bands(s, all);
+    for (FoundSegment& seg : all) judge_thirds(s, seg);
     return parts;
 }
 

@@ -170,12 +170,15 @@ TEST(AnalysisSegments, AsksForWhatItWantsReadAndAnswersWithoutIt) {
 // shift of 12 makes them clean): the band's frames are a segment of their
 // own, a window over those blocks, with its ends on the frames where the
 // band starts and stops; it is not swallowed by the match around it.
-TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
-    constexpr float U = 1e4f;  // energies well above the grain's
-    constexpr int kLb = 8, kRb = 13, kShift = 3;  // coarse_shift(3) == 12
-    static_assert(coarse_shift(kShift) == 12);
+constexpr float U = 1e4f;  // energies well above the grain's
+constexpr int kLb = 8, kRb = 13, kShift = 3;  // coarse_shift(3) == 12
+static_assert(coarse_shift(kShift) == 12);
+
+// Out-of-step footage of 300 frames with a band in blocks [kLb, kRb): where
+// `banded`, field matching combs the band (100 U) and the window with shift
+// 12 under TFF on leaves `window` of it.
+Survey band_survey(bool (*banded)(long), float window) {
     Survey s = synthetic_survey(300, [](long) { return Look::Match; });
-    auto banded = [](long f) { return f >= 100 && f < 200; };
     for (FrameRecord& r : s.frames) {
         for (size_t b = 0; b < kBlocks; ++b) {
             r.in_comb[b] *= U;
@@ -195,9 +198,14 @@ TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
         p.record = i;
         p.comb.assign(2 * kCoarseShifts * kBlocks, pack_energy(100 * U));
         if (banded(s.frames[i].frame))
-            for (size_t b = kLb; b < kRb; ++b) p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy(2 * U);
+            for (size_t b = kLb; b < kRb; ++b) p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy(window * U);
         s.pairs.push_back(p);
     }
+    return s;
+}
+
+TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
+    const Survey s = band_survey([](long f) { return f >= 100 && f < 200; }, 2);
     const Parts parts = find_parts(s, 0, 300, MayRead{});
     ASSERT_EQ(parts.segments.size(), 3u);
     const ClipKind kinds[] = {ClipKind::Match, ClipKind::Window, ClipKind::Match};
@@ -212,6 +220,26 @@ TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
     EXPECT_EQ(band.rb, kRb);
     EXPECT_EQ(band.shift, 12);
     EXPECT_EQ(band.tff, 1);
+}
+
+// A band that goes on faintly after its segment (its window takes off only
+// a fifth of field matching's combing, too little for a window segment of
+// its own) leaves where the segments part unsure: both say so. A match
+// segment that the band's window would comb more (no band there) does not.
+TEST(AnalysisSegments, ABandThatFadesLeavesItsEndUnsure) {
+    const Survey s = band_survey([](long f) { return f >= 100 && f < 260; }, 2);
+    Survey faint = s;
+    for (PairRecord& p : faint.pairs)
+        if (faint.frames[p.record].frame >= 200 && faint.frames[p.record].frame < 260)
+            for (size_t b = kLb; b < kRb; ++b) p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy(80 * U);
+    const Parts parts = find_parts(faint, 0, 300, MayRead{});
+    ASSERT_EQ(parts.segments.size(), 3u);
+    const auto& g = parts.segments;
+    EXPECT_EQ(g[1].verdict.kind, ClipKind::Window);
+    EXPECT_EQ(g[0].verdict.unsure.frames, 0);  // the band's window would comb frames 0..99
+    EXPECT_EQ(g[1].verdict.unsure.start, g[2].stretch.start);
+    EXPECT_EQ(g[2].verdict.unsure.start, g[1].stretch.start);
+    EXPECT_LT(describe(g[2].verdict, Refinement{}, Combing{}).confidence, 0.5);
 }
 
 // Each warning speaks where its figure crosses its bar, and only there, and
