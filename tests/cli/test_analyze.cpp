@@ -364,11 +364,12 @@ TEST_F(AnalyzeClips, InputsItCannotJudgeAndTheWaysOfReading) {
 // the frame), read from a file (by seeking) and from a pipe (read once) alike; the JSON as a plan gives the frames of the other
 // kinds back byte for byte, and --auto filters as that plan does.
 TEST_F(AnalyzeClips, CutsAClipOfSeveralKindsIntoItsSegments) {
-    // The clip's parts: generator arguments and frames.
+    // The clip's parts: generator arguments and frames, joined off any grid
+    // of 10 or 30 frames and at odd frames.
     const std::pair<const char*, long> parts[] = {
-        {"--kind progressive --pan 2.5,0.6 --grain 1.5", 90},
-        {"--kind match --late alternate --pan -2,0.7 --grain 1.5", 150},
-        {"--kind interlaced --pan 2,0.5 --grain 1.5", 60},
+        {"--kind progressive --pan 2.5,0.6 --grain 1.5", 97},
+        {"--kind match --late alternate --pan -2,0.7 --grain 1.5", 151},
+        {"--kind interlaced --pan 2,0.5 --grain 1.5", 67},
         {"--kind match --late bottom --pan 2,-0.6 --black 0,59 --grain 1.5", 120},  // black, then out of step
     };
     std::string made = "rm -f made.y4m";
@@ -383,9 +384,10 @@ TEST_F(AnalyzeClips, CutsAClipOfSeveralKindsIntoItsSegments) {
             "ffmpeg -nostdin -loglevel error -y -i enc.mpg -f yuv4mpegpipe mixed.y4m";
     RunResult r = run_shell(dir_->path(), made);
     ASSERT_EQ(r.status, 0) << r.err;
-    // The kinds and where they begin: the black stretch opens the last part.
+    // The kinds and where they begin (within 2 frames): the black stretch
+    // opens the last part.
     const std::vector<std::pair<long, std::string>> want = {
-        {0, "progressive"}, {90, "match"}, {240, "interlaced"}, {300, "black"}, {360, "match"}};
+        {0, "progressive"}, {97, "match"}, {248, "interlaced"}, {315, "black"}, {375, "match"}};
     for (const auto& [how, into] : {std::pair<const char*, const char*>{"mixed.y4m", "plan.json"}, {"- < mixed.y4m", "piped.json"}}) {
         SCOPED_TRACE(how);
         r = run_pelta(dir_->path(), std::string("analyze --json ") + how + " > " + into);
@@ -394,7 +396,11 @@ TEST_F(AnalyzeClips, CutsAClipOfSeveralKindsIntoItsSegments) {
         std::vector<std::pair<long, std::string>> got;
         for (size_t at = json.find("\"segments\""); (at = json.find("{\"start\":", at)) != std::string::npos; ++at)
             got.emplace_back(std::stol(json.substr(at + 9)), json_value(json.substr(at), "kind"));
-        EXPECT_EQ(got, want) << json;
+        ASSERT_EQ(got.size(), want.size()) << json;
+        for (size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(got[i].second, want[i].second) << json;
+            EXPECT_LE(std::labs(got[i].first - want[i].first), 2) << json;
+        }
         EXPECT_EQ(json_text(json, "kind"), "match") << json;  // pelta's kind holds a third of the clip and more
     }
     // Filtered by the analysis: the progressive, interlaced and black frames
@@ -406,9 +412,11 @@ TEST_F(AnalyzeClips, CutsAClipOfSeveralKindsIntoItsSegments) {
     EXPECT_EQ(read_file(dir_->path() + "/auto.y4m"), read_file(dir_->path() + "/planned.y4m"));
     const std::string in = read_file(dir_->path() + "/mixed.y4m"), out = read_file(dir_->path() + "/planned.y4m");
     const size_t in_head = in.find('\n') + 1, out_head = out.find('\n') + 1;
-    const size_t frame = (in.size() - in_head) / 420;
+    long total = 0;
+    for (const auto& part : parts) total += part.second;
+    const size_t frame = (in.size() - in_head) / static_cast<size_t>(total);
     ASSERT_EQ(out.size() - out_head, in.size() - in_head);
-    for (const auto& [first, end] : {std::pair<long, long>{0, 90}, {240, 360}})
+    for (const auto& [first, end] : {std::pair<long, long>{0, 95}, {250, 373}})
         EXPECT_EQ(out.substr(out_head + first * frame, (end - first) * frame), in.substr(in_head + first * frame, (end - first) * frame))
             << "frames " << first << ".." << end - 1;
     EXPECT_NE(out.substr(out_head + 100 * frame, frame), in.substr(in_head + 100 * frame, frame));
