@@ -156,12 +156,13 @@ speed() {
 long_file() {
     local dir=$1 frames header body t0 t1 rss
     frames=$(( minutes * 60 * 30000 / 1001 ))
-    header=$(head -c 200 "$dir/sample.y4m" | head -n 1 | wc -c)
+    header=$(head -n 1 "$dir/sample.y4m" | wc -c)
     tail -c +"$((header + 1))" "$dir/sample.y4m" > "$dir/body"
     body=$(stat -c %s "$dir/body")
     local per=$((body / 600)) reps=$(( (frames + 599) / 600 ))
-    { head -c "$header" "$dir/sample.y4m"; for _ in $(seq "$reps"); do cat "$dir/body"; done; } |
-        head -c "$((header + frames * per))" > "$dir/long.y4m"
+    head -n 1 "$dir/sample.y4m" > "$dir/long.y4m"
+    for _ in $(seq "$reps"); do cat "$dir/body" >> "$dir/long.y4m"; done
+    truncate -s "$((header + frames * per))" "$dir/long.y4m"
     rm -f "$dir/body"
     printf '%s minutes of 720x480 4:2:0 (%d frames, %s):\n' "$minutes" "$frames" "$(du -h "$dir/long.y4m" | cut -f1)"
     for cache in warm cold; do
