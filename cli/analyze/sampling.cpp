@@ -8,10 +8,13 @@ long whole_up_to(int w, int h) {
     // The survey's time grows with the pixels it reads (three minutes of
     // 720x480), what it keeps of each frame with the picture's width (two
     // minutes of 720).
-    constexpr double kWholePixels = 5400.0 * 720 * 480, kWholeColumns = 3600.0 * 720;
+    // Nor more than 7200 frames of any size: each frame's record costs about
+    // a kilobyte however small the picture, and the cutting into segments
+    // takes longer than the frames grow.
+    constexpr double kWholePixels = 5400.0 * 720 * 480, kWholeColumns = 3600.0 * 720, kMostFrames = 7200;
     const double by_time = kWholePixels / std::max(1.0, double(w) * double(h));
     const double by_memory = kWholeColumns / std::max(1.0, double(w));
-    return std::max(450L, static_cast<long>(std::min(by_time, by_memory)));
+    return std::max(450L, static_cast<long>(std::min({by_time, by_memory, kMostFrames})));
 }
 
 std::vector<Stretch> sampled_stretches(long first, long end, long whole) {

@@ -17,7 +17,7 @@ constexpr long kStretchFrames = 30;
 // A range of up to this many frames of w x h pixels is looked at whole,
 // every frame: two minutes of 720x480 (3600 frames), 900 of 1920x1080 (the
 // survey's time grows with the pixels it reads, what it keeps with the
-// columns).
+// columns), and never more than 7200 frames.
 long whole_up_to(int w, int h);
 // Frames a later pass reads either side of a stretch (the filter's
 // neighbours): see read_frames().
