@@ -43,26 +43,10 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build="$repo/build"
-quick=""
 seed=29
-jobs=1
-only=""
-recheck=""
-dir=""
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --build) build=${2:?--build needs a directory}; shift 2 ;;
-        --quick) quick=--quick; shift ;;
-        --seed) seed=${2:?--seed needs a number}; shift 2 ;;
-        --jobs) jobs=${2:?--jobs needs a number}; shift 2 ;;
-        --only) only=${2:?--only needs a regex}; shift 2 ;;
-        --recheck) recheck=1; shift ;;
-        -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
-        -*) echo "captures.sh: unknown option '$1' (see --help)" >&2; exit 2 ;;
-        *) [ -z "$dir" ] || { echo "captures.sh: one directory only" >&2; exit 2; }; dir=$1; shift ;;
-    esac
-done
+# shellcheck source=bench/corpus_args.sh
+. "$repo/bench/corpus_args.sh"
+corpus_args captures.sh "$@"
 [ -n "$dir" ] || { echo "captures.sh: give the corpus directory (see --help)" >&2; exit 2; }
 py=/usr/bin/python3
 skimage_data=/usr/lib/python3/dist-packages/skimage/data

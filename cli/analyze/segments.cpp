@@ -115,27 +115,46 @@ std::vector<size_t> change_points(const Survey& s, const FrameSet& run) {
 
 // Whether two neighbours found of one kind hold one band (or neither has
 // one): then they are one segment.
+// Two bands of blocks [lb, rb) are one where both are empty, or where they
+// overlap over half the wider of them at least.
+bool same_band(int alb, int arb, int blb, int brb) {
+    if (arb <= alb || brb <= blb) return arb <= alb && brb <= blb;
+    return std::min(arb, brb) - std::max(alb, blb) >= (std::max(arb - alb, brb - blb) + 1) / 2;
+}
+
 bool same_kind_and_band(const Verdict& a, const Verdict& b) {
-    const bool same_band = a.rb <= a.lb ? b.rb <= b.lb
-                                        : b.rb > b.lb && std::min(a.rb, b.rb) - std::max(a.lb, b.lb) >=
-                                                             (std::max(a.rb - a.lb, b.rb - b.lb) + 1) / 2;
-    return a.kind == b.kind && same_band;
+    return a.kind == b.kind && same_band(a.lb, a.rb, b.lb, b.rb);
 }
 
 // The pieces of a run between its change points, each judged on its own
 // frames.
+// Records [a, b) of a run as a segment: its frames, judged together.
+FoundSegment segment_of(const Survey& s, const FrameSet& run, size_t a, size_t b) {
+    FoundSegment seg;
+    seg.records.assign(run.begin() + static_cast<long>(a), run.begin() + static_cast<long>(b));
+    const long f0 = s.frames[seg.records.front()].frame;
+    seg.stretch = Stretch{f0, s.frames[seg.records.back()].frame + 1 - f0};
+    seg.verdict = judge(s, seg.records);
+    return seg;
+}
+
+// Segments a and b (a before b) as one, judged together.
+FoundSegment joined(const Survey& s, const FoundSegment& a, const FoundSegment& b) {
+    FoundSegment out;
+    out.stretch = Stretch{a.stretch.start, b.stretch.end() - a.stretch.start};
+    out.records = a.records;
+    out.records.insert(out.records.end(), b.records.begin(), b.records.end());
+    out.verdict = judge(s, out.records);
+    return out;
+}
+
 std::vector<FoundSegment> judged_pieces(const Survey& s, const FrameSet& run) {
     std::vector<FoundSegment> out;
     std::vector<size_t> bounds = change_points(s, run);
     bounds.push_back(run.size());
     size_t a = 0;
     for (size_t b : bounds) {
-        FoundSegment seg;
-        seg.records.assign(run.begin() + static_cast<long>(a), run.begin() + static_cast<long>(b));
-        const long f0 = s.frames[seg.records.front()].frame;
-        seg.stretch = Stretch{f0, s.frames[seg.records.back()].frame + 1 - f0};
-        seg.verdict = judge(s, seg.records);
-        out.push_back(std::move(seg));
+        out.push_back(segment_of(s, run, a, b));
         a = b;
     }
     return out;
@@ -154,10 +173,7 @@ struct BandLabel {
     int lb = 0, rb = 0;
     int tff = 1, k = 0;  // the TFF setting and coarse shift (its index) that restore it
     bool none() const { return rb <= lb; }
-    bool same(const BandLabel& o) const {
-        if (none() || o.none()) return none() && o.none();
-        return std::min(rb, o.rb) - std::max(lb, o.lb) >= (std::max(rb - lb, o.rb - o.lb) + 1) / 2;
-    }
+    bool same(const BandLabel& o) const { return same_band(lb, rb, o.lb, o.rb); }
 };
 
 BandLabel band_of(const Verdict& v) {
@@ -269,12 +285,7 @@ std::vector<FoundSegment> split_by_band(const Survey& s, FoundSegment seg) {
     cuts.push_back(recs.size());
     for (size_t b : cuts) {
         if (b <= a) continue;
-        FoundSegment part;
-        part.records.assign(recs.begin() + static_cast<long>(a), recs.begin() + static_cast<long>(b));
-        const long f0 = s.frames[part.records.front()].frame;
-        part.stretch = Stretch{f0, s.frames[part.records.back()].frame + 1 - f0};
-        part.verdict = judge(s, part.records);
-        out.push_back(std::move(part));
+        out.push_back(segment_of(s, recs, a, b));
         a = b;
     }
     return out;
@@ -285,10 +296,7 @@ void join_alike(const Survey& s, std::vector<FoundSegment>& segs) {
     std::vector<FoundSegment> out;
     for (FoundSegment& seg : segs) {
         if (!out.empty() && same_kind_and_band(out.back().verdict, seg.verdict)) {
-            FoundSegment& last = out.back();
-            last.stretch.frames = seg.stretch.end() - last.stretch.start;
-            last.records.insert(last.records.end(), seg.records.begin(), seg.records.end());
-            last.verdict = judge(s, last.records);
+            out.back() = joined(s, out.back(), seg);
             continue;
         }
         out.push_back(std::move(seg));
@@ -379,17 +387,12 @@ void absorb_unseen_bands(const Survey& s, std::vector<FoundSegment>& segs) {
             ++i;
             continue;
         }
-        FoundSegment joined;
-        joined.stretch = Stretch{a.stretch.start, b.stretch.end() - a.stretch.start};
-        joined.records = a.records;
-        joined.records.insert(joined.records.end(), b.records.begin(), b.records.end());
-        joined.verdict = judge(s, joined.records);
-        joined.verdict.unsure = a.verdict.unsure.start == b.stretch.start ? Stretch{} : a.verdict.unsure;
-        if (!same_kind_and_band(joined.verdict, window->verdict)) {
+        FoundSegment both = joined(s, a, b);
+        if (!same_kind_and_band(both.verdict, window->verdict)) {
             ++i;
             continue;
         }
-        segs[i] = std::move(joined);
+        segs[i] = std::move(both);
         segs.erase(segs.begin() + static_cast<long>(i) + 1);
         if (i > 0) --i;
     }
