@@ -4,7 +4,9 @@
 // cut into pieces whose readings are each most alike (a change-point search
 // over the readings' counts, each boundary paid for, less at a scene cut),
 // judges each piece on its frames, and joins neighbours that the judgement
-// finds of one kind and band. Between two runs the survey did not join (a
+// finds of one kind and band. Where a window meets field matching or another
+// window, the edge is placed again on the band's own figures, pair by pair.
+// Between two runs the survey did not join (a
 // long file sampled in stretches), it asks for the frames between them to be
 // read where their kinds differ, narrowing the gap until the change lies in
 // frames it read.
@@ -204,9 +206,11 @@ double pair_gain(const Survey& s, size_t i, const BandLabel& band) {
 
 // Where within records [from, to) of a segment the band `before` gives way
 // to `after` (either may be none): on the frame pairs there, the split that
-// best parts those where the first band's window takes more off field
-// matching's combing than the second's from those where it takes less,
-// snapped to a cut within two frames.
+// loses least, where a pair loses what the other band's window would have
+// taken off field matching's combing beyond its own side's. Only the pairs
+// on the wrong side count, by how far: a band that restores some pictures
+// far better than others cannot pull the split towards them, as it would
+// a split by the gains' means. Snapped to a cut within two frames.
 size_t band_change(const Survey& s, const FrameSet& recs, size_t from, size_t to, const BandLabel& before,
                    const BandLabel& after) {
     std::vector<double> y;
@@ -218,25 +222,22 @@ size_t band_change(const Survey& s, const FrameSet& recs, size_t from, size_t to
         at.push_back(k);
     }
     if (y.size() < 2) return from + (to - from) / 2;
-    // The split minimising the squared deviation from each side's mean.
-    std::vector<double> sum(y.size() + 1, 0.0), sum2(y.size() + 1, 0.0);
-    for (size_t k = 0; k < y.size(); ++k) sum[k + 1] = sum[k] + y[k], sum2[k + 1] = sum2[k] + y[k] * y[k];
-    auto spread = [&](size_t a, size_t b) {
-        const double n = static_cast<double>(b - a), m = (sum[b] - sum[a]) / n;
-        return (sum2[b] - sum2[a]) - n * m * m;
-    };
+    // lost_before[t]: what the first t pairs lose on the first band's side;
+    // lost_after[t]: what the others lose on the second's.
+    std::vector<double> lost_before(y.size() + 1, 0.0), lost_after(y.size() + 1, 0.0);
+    for (size_t k = 0; k < y.size(); ++k) lost_before[k + 1] = lost_before[k] + std::max(0.0, -y[k]);
+    for (size_t k = y.size(); k-- > 0;) lost_after[k] = lost_after[k + 1] + std::max(0.0, y[k]);
     size_t best = 1;
     double least = INFINITY;
-    for (size_t t = 1; t < y.size(); ++t) {
-        const double v = spread(0, t) + spread(t, y.size());
-        if (v < least) least = v, best = t;
-    }
+    for (size_t t = 1; t < y.size(); ++t)
+        if (lost_before[t] + lost_after[t] < least) least = lost_before[t] + lost_after[t], best = t;
     // At the first pair of the second band (a pair is frames 2k and 2k+1:
     // where the change falls on an odd frame, one frame early).
     const size_t split = at[best];
-    const long f0 = s.frames[recs[from]].frame, f = s.frames[recs[split]].frame;
+    const long f = s.frames[recs[split]].frame;
     for (long cut : cuts_between(s, f - 2, f + 3))
-        if (cut - f0 > 0 && cut - f0 < static_cast<long>(to - from)) return from + static_cast<size_t>(cut - f0);
+        for (size_t k = from + 1; k < to; ++k)
+            if (s.frames[recs[k]].frame == cut) return k;
     return split;
 }
 
@@ -302,6 +303,33 @@ void join_alike(const Survey& s, std::vector<FoundSegment>& segs) {
         out.push_back(std::move(seg));
     }
     segs = std::move(out);
+}
+
+// Two neighbours of pelta's kinds, one of them or both a window: where one
+// band gives way to the other (field matching's counting as none) placed
+// again on the pairs of both. The readings the segments were cut on do not
+// see a band, and a band that moves little reads like field matching; its
+// window's gain over field matching does show it, pair by pair.
+void place_band_edges(const Survey& s, std::vector<FoundSegment>& segs) {
+    for (size_t i = 0; i + 1 < segs.size(); ++i) {
+        FoundSegment &a = segs[i], &b = segs[i + 1];
+        if (!is_pelta_kind(a.verdict.kind) || !is_pelta_kind(b.verdict.kind)) continue;
+        const BandLabel first = band_of(a.verdict), second = band_of(b.verdict);
+        if (first.none() && second.none()) continue;
+        FrameSet recs = a.records;
+        recs.insert(recs.end(), b.records.begin(), b.records.end());
+        const size_t k = band_change(s, recs, 0, recs.size(), first, second);
+        // A side left with less than a judging stretch would be too few
+        // frames to judge, and is more likely the split's error than a
+        // piece of its own: the edge stays where it was.
+        const size_t least = static_cast<size_t>(kStretchFrames);
+        if (k == a.records.size() || k < least || recs.size() - k < least) continue;
+        const long start = a.stretch.start, end = b.stretch.end(), at = s.frames[recs[k]].frame;
+        a = segment_of(s, recs, 0, k);
+        b = segment_of(s, recs, k, recs.size());
+        a.stretch = Stretch{start, at - start};
+        b.stretch = Stretch{at, end - at};
+    }
 }
 
 // Where in the gap between frames a (the end of what one kind's run read)
@@ -451,6 +479,8 @@ Parts find_parts(const Survey& s, long first, long end, const MayRead& may) {
         }
         for (FoundSegment& seg : segs) all.push_back(std::move(seg));
     }
+    join_alike(s, all);
+    place_band_edges(s, all);
     join_alike(s, all);
     all.back().stretch.frames = end - all.back().stretch.start;
     all.front().stretch.frames += all.front().stretch.start - first;

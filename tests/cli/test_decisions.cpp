@@ -222,24 +222,51 @@ TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
     EXPECT_EQ(band.tff, 1);
 }
 
-// A band that goes on faintly after its segment (its window takes off only
-// a fifth of field matching's combing, too little for a window segment of
-// its own) leaves where the segments part unsure: both say so. A match
-// segment that the band's window would comb more (no band there) does not.
-TEST(AnalysisSegments, ABandThatFadesLeavesItsEndUnsure) {
-    const Survey s = band_survey([](long f) { return f >= 100 && f < 260; }, 2);
-    Survey faint = s;
-    for (PairRecord& p : faint.pairs)
-        if (faint.frames[p.record].frame >= 200 && faint.frames[p.record].frame < 260)
-            for (size_t b = kLb; b < kRb; ++b) p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy(80 * U);
-    const Parts parts = find_parts(faint, 0, 300, MayRead{});
-    ASSERT_EQ(parts.segments.size(), 3u);
-    const auto& g = parts.segments;
-    EXPECT_EQ(g[1].verdict.kind, ClipKind::Window);
-    EXPECT_EQ(g[0].verdict.unsure.frames, 0);  // the band's window would comb frames 0..99
-    EXPECT_EQ(g[1].verdict.unsure.start, g[2].stretch.start);
-    EXPECT_EQ(g[2].verdict.unsure.start, g[1].stretch.start);
-    EXPECT_LT(describe(g[2].verdict, Refinement{}, Combing{}).confidence, 0.5);
+// Where a band's edge falls when its window's gain over field matching
+// varies along it. The band of frames 100..`end` is strong up to frame 200
+// and faint after (its window takes off a fifth of field matching's combing
+// there), and frames `lure`..`lure`+29 before it hold no band but a window
+// there would take a trace off (5%). The edges fall where the band begins
+// and ends, not where its gain drops nor where a trace lures. Where the
+// faint tail leaves too few frames after it to judge, the edge is not moved
+// there, and the segments say that where they part is unsure.
+TEST(AnalysisSegments, ABandsEdgesFallWhereItBeginsAndEndsHoweverStrongly) {
+    struct Case {
+        long end, lure;
+        long window_start, match_start;  // the window segment's first frame, the match segment's after it (-1: any)
+        bool unsure;
+    } cases[] = {
+        {259, -1, 100, 260, false},
+        {259, 60, 100, 260, false},
+        {289, -1, 100, -1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.end * 1000 + c.lure);
+        static long band_end;
+        band_end = c.end;
+        Survey s = band_survey([](long f) { return f >= 100 && f <= band_end; }, 2);
+        for (PairRecord& p : s.pairs) {
+            const long f = s.frames[p.record].frame;
+            float window = 0;
+            if (f >= 200 && f <= c.end) window = 80 * U;
+            if (c.lure >= 0 && f >= c.lure && f < c.lure + 30) window = 0.9f * U;  // field matching's: 1 U
+            if (window > 0)
+                for (size_t b = kLb; b < kRb; ++b) p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy(window);
+        }
+        const Parts parts = find_parts(s, 0, 300, MayRead{});
+        ASSERT_EQ(parts.segments.size(), 3u);
+        const auto& g = parts.segments;
+        EXPECT_EQ(g[0].verdict.kind, ClipKind::Match);
+        EXPECT_EQ(g[1].verdict.kind, ClipKind::Window);
+        EXPECT_EQ(g[2].verdict.kind, ClipKind::Match);
+        EXPECT_EQ(g[1].stretch.start, c.window_start);
+        if (c.match_start >= 0) {
+            EXPECT_EQ(g[2].stretch.start, c.match_start);
+        }
+        EXPECT_EQ(g[0].verdict.unsure.frames, 0);  // the band's window would comb frames 0..99
+        EXPECT_EQ(g[2].verdict.unsure.frames > 0, c.unsure);
+        EXPECT_EQ(describe(g[2].verdict, Refinement{}, Combing{}).confidence < 0.5, c.unsure);
+    }
 }
 
 // Each warning speaks where its figure crosses its bar, and only there, and
