@@ -128,8 +128,6 @@ bool same_kind_and_band(const Verdict& a, const Verdict& b) {
     return a.kind == b.kind && same_band(a.lb, a.rb, b.lb, b.rb);
 }
 
-// The pieces of a run between its change points, each judged on its own
-// frames.
 // Records [a, b) of a run as a segment: its frames, judged together.
 FoundSegment segment_of(const Survey& s, const FrameSet& run, size_t a, size_t b) {
     FoundSegment seg;
@@ -150,6 +148,8 @@ FoundSegment joined(const Survey& s, const FoundSegment& a, const FoundSegment& 
     return out;
 }
 
+// The pieces of a run between its change points, each judged on its own
+// frames.
 std::vector<FoundSegment> judged_pieces(const Survey& s, const FrameSet& run) {
     std::vector<FoundSegment> out;
     std::vector<size_t> bounds = change_points(s, run);
