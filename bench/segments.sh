@@ -35,40 +35,33 @@
 # the tables again.
 #
 # usage: bench/segments.sh [--build DIR] [--quick] [--seed N] [--jobs N] [--only REGEX]
-#                          [--results FILE] [--no-auto] [--per-clip] [DIR]
+#                          [--recheck] [--results FILE] [--no-auto] [--per-clip] [DIR]
 #   DIR        the corpus (default: corpus-long beside the source tree,
 #              corpus-long-seedN with --seed N)
 #   --quick    the quick subset (6 clips and the clean set)
 #   --jobs N   clips scored at once (default 1; times are less exact with more)
+#   --recheck  check the truth of the corpus's clips again first
+#              (bench/long_captures.sh --recheck)
 #   --no-auto  the analysis only, without --auto (about half the time)
 #   --per-clip every clip's segments and what was wrong, before the tables
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-build="$repo/build"
-quick=""
 seed=38
-jobs=1
-only=""
 results=""
 auto=1
 per_clip=""
-dir=""
-while [ $# -gt 0 ]; do
+corpus_option() {
     case "$1" in
-        --build) build=${2:?--build needs a directory}; shift 2 ;;
-        --quick) quick=--quick; shift ;;
-        --seed) seed=${2:?--seed needs a number}; shift 2 ;;
-        --jobs) jobs=${2:?--jobs needs a number}; shift 2 ;;
-        --only) only=${2:?--only needs a regex}; shift 2 ;;
-        --results) results=${2:?--results needs a file}; shift 2 ;;
-        --no-auto) auto=""; shift ;;
-        --per-clip) per_clip=--per-clip; shift ;;
-        -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
-        -*) echo "segments.sh: unknown option '$1' (see --help)" >&2; exit 2 ;;
-        *) [ -z "$dir" ] || { echo "segments.sh: one directory only" >&2; exit 2; }; dir=$1; shift ;;
+        --results) results=${2:?--results needs a file}; taken=2 ;;
+        --no-auto) auto=""; taken=1 ;;
+        --per-clip) per_clip=--per-clip; taken=1 ;;
+        *) return 1 ;;
     esac
-done
+}
+# shellcheck source=bench/corpus_args.sh
+. "$repo/bench/corpus_args.sh"
+corpus_args segments.sh "$@"
 if [ -z "$dir" ]; then
     dir="$(dirname "$repo")/corpus-long"
     [ "$seed" = 38 ] || dir="$dir-seed$seed"
@@ -83,10 +76,11 @@ missing=0
 while IFS= read -r name; do
     [ -s "$dir/$name.truth.json" ] || missing=1
 done <<<"$names"
-if [ "$missing" = 1 ]; then
+if [ "$missing" = 1 ] || [ -n "$recheck" ]; then
     opts=(--build "$build" --jobs "$jobs" --seed "$seed")
     [ -z "$quick" ] || opts+=(--quick)
     [ -z "$only" ] || opts+=(--only "$only")
+    [ -z "$recheck" ] || opts+=(--recheck)
     "$repo/bench/long_captures.sh" "${opts[@]}" "$dir" >&2
 else
     cmake --build "$build" -j2 --target pelta >&2
