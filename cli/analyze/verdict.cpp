@@ -410,6 +410,21 @@ struct Leftovers {
     double input = 0, matching[2] = {0, 0}, window[2] = {INFINITY, INFINITY};
 };
 
+// What one pair keeps under a window over blocks [lb, rb) with TFF t and
+// coarse shift k, field matching scored on the columns outside it: the
+// window's comb energy in the band, the chosen weave's around it.
+double window_leaves(const Survey& s, const PairRecord& p, int t, int k, int lb, int rb) {
+    const long outside = foreseen_match(s, p.record, t, lb, rb);
+    const std::vector<float>* around = outside > 0 ? weave_comb(s, p.record, outside, t) : nullptr;
+    double left = 0;
+    for (int b = 0; b < s.blocks; ++b)
+        if (b >= lb && b < rb)
+            left += s.pair_comb(p, t, k, b);
+        else if (around)
+            left += (*around)[static_cast<size_t>(b)];
+    return left;
+}
+
 Leftovers leftovers(const Survey& s, const GainTable& g, const Band best[2]) {
     Leftovers o;
     for (int t = 0; t < 2; ++t)
@@ -422,17 +437,80 @@ Leftovers leftovers(const Survey& s, const GainTable& g, const Band best[2]) {
             const std::vector<float>* chosen = all > 0 ? weave_comb(s, p->record, all, t) : nullptr;
             if (chosen) o.matching[t] += std::accumulate(chosen->begin(), chosen->end(), 0.0);
             const Band& band = best[t];
-            if (band.rb <= band.lb) continue;
-            const long outside = foreseen_match(s, p->record, t, band.lb, band.rb);
-            const std::vector<float>* around = outside > 0 ? weave_comb(s, p->record, outside, t) : nullptr;
-            for (int b = 0; b < s.blocks; ++b)
-                if (b >= band.lb && b < band.rb)
-                    o.window[t] += s.pair_comb(*p, t, band.k, b);
-                else if (around)
-                    o.window[t] += (*around)[static_cast<size_t>(b)];
+            if (band.rb > band.lb) o.window[t] += window_leaves(s, *p, t, band.k, band.lb, band.rb);
         }
     }
     return o;
+}
+
+// Field matching over the whole frame restores whichever part of the
+// picture weighs more in its count. Where the band is the larger part, the
+// weave that matching picks restores the band, and what the window then
+// beats it in is the rest of the picture, mostly at shift 0: the band found
+// is a piece of the rest, and its settings leave the true band combed. The
+// rest reaches the picture's edge on at least one side, and the true band
+// then lies against the found one's inner edge. So a band at the picture's
+// edge is weighed against every band that starts at its inner edge, as the
+// window under every TFF and shift with field matching scored around it:
+// whichever leaves the whole picture less combed, pair by pair surely (the
+// standard a band's own gain meets), stands.
+void weigh_the_other_part(const Survey& s, const GainTable& g, Band best[2]) {
+    const int nb = s.blocks;
+    const size_t np = g.pairs.size();
+    if (np < 4) return;
+    // The found band that leaves least.
+    int found = -1;
+    double found_total = INFINITY;
+    for (int t = 0; t < 2; ++t) {
+        const Band& b = best[t];
+        if (b.rb <= b.lb) continue;
+        double total = 0;
+        for (const PairRecord* p : g.pairs) total += window_leaves(s, *p, t, b.k, b.lb, b.rb);
+        if (total < found_total) found = t, found_total = total;
+    }
+    if (found < 0) return;
+    const Band found_band = best[found];
+    const bool at_left = found_band.lb == 0;
+    if (at_left == (found_band.rb == nb)) return;
+    // Each TFF and shift's comb energy per block, over the pairs.
+    std::vector<double> col(2 * static_cast<size_t>(kCoarseShifts) * static_cast<size_t>(nb), 0.0);
+    for (const PairRecord* p : g.pairs)
+        for (int t = 0; t < 2; ++t)
+            for (int k = 0; k < kCoarseShifts; ++k)
+                for (int b = 0; b < nb; ++b) col[g.row(t, k, nb) + static_cast<size_t>(b)] += s.pair_comb(*p, t, k, b);
+    Band other;
+    double other_total = found_total;
+    for (int far = 0; far <= nb; ++far) {
+        const int lb = at_left ? found_band.rb : far, rb = at_left ? far : found_band.lb;
+        if (rb - lb < 2 || 4 * (rb - lb) > 3 * nb) continue;
+        for (int t = 0; t < 2; ++t) {
+            double around = 0;
+            for (const PairRecord* p : g.pairs) {
+                const long outside = foreseen_match(s, p->record, t, lb, rb);
+                const std::vector<float>* w = outside > 0 ? weave_comb(s, p->record, outside, t) : nullptr;
+                if (!w) continue;
+                for (int b = 0; b < nb; ++b)
+                    if (b < lb || b >= rb) around += (*w)[static_cast<size_t>(b)];
+            }
+            for (int k = 0; k < kCoarseShifts; ++k) {
+                double total = around;
+                for (int b = lb; b < rb; ++b) total += col[g.row(t, k, nb) + static_cast<size_t>(b)];
+                if (total < other_total) other_total = total, other = Band{t, k, lb, rb, 0, 0, 0};
+            }
+        }
+    }
+    if (other.rb <= other.lb) return;
+    double sum = 0, sum2 = 0;
+    for (const PairRecord* p : g.pairs) {
+        const double f = window_leaves(s, *p, found, found_band.k, found_band.lb, found_band.rb);
+        const double o = window_leaves(s, *p, other.tff, other.k, other.lb, other.rb);
+        const double r = f + o > 0 ? (f - o) / (f + o) : 0;
+        sum += r;
+        sum2 += r * r;
+    }
+    const double n = static_cast<double>(np), mean = sum / n, var = std::max(0.0, sum2 / n - mean * mean);
+    if (mean / (std::sqrt(var / (n - 1)) + 1e-6) < kSure) return;
+    best[other.tff] = judge_run(s, g, other.tff, other.k, other.lb, other.rb);
 }
 
 // From the readings and what the candidate settings leave: the kind, TFF,
@@ -523,6 +601,7 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     const GainTable g = gain_table(s, set);
     Band best[2];
     band_search(s, g, best);
+    weigh_the_other_part(s, g, best);
     const Readings rd = frame_readings(s, set, best);
     v.input_share = rd.counted ? static_cast<double>(rd.input_won) / static_cast<double>(rd.counted) : 0;
     v.gap = median_of(rd.gaps);

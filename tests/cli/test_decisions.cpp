@@ -222,6 +222,53 @@ TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
     EXPECT_EQ(band.tff, 1);
 }
 
+// Out-of-step footage with a band in blocks [0, `width`) whose field is
+// also moved, so that no weave restores it: the better weave there leaves 5
+// of the other's 100, and only the window under TFF off with shift 12 leaves
+// 1. The rest of the picture is restored by the other weave, and by the
+// window under TFF on at shift 0, while TFF off with shift 12 halves its
+// combing. Field matching over the whole frame takes the weave that more
+// blocks prefer: the band's where the band is the larger part.
+Survey edge_band_survey(int width) {
+    Survey s = synthetic_survey(120, [](long) { return Look::Match; });
+    for (FrameRecord& r : s.frames)
+        for (size_t b = 0; b < kBlocks; ++b) {
+            const bool band = static_cast<int>(b) < width;
+            r.in_comb[b] = 100 * U;
+            r.in_field[b] = 1000 * U;
+            r.next_comb[0][b] = (band ? 5 : 100) * U;
+            r.next_comb[1][b] = (band ? 100 : 1) * U;
+        }
+    for (size_t i = 0; i < s.frames.size(); i += 2) {
+        PairRecord p;
+        p.record = i;
+        p.comb.assign(2 * kCoarseShifts * kBlocks, pack_energy(100 * U));
+        for (size_t b = 0; b < kBlocks; ++b) {
+            const bool band = static_cast<int>(b) < width;
+            p.comb[(0 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy((band ? 1 : 50) * U);
+            if (!band) p.comb[(1 * kCoarseShifts + 0) * kBlocks + b] = pack_energy(1 * U);
+        }
+        s.pairs.push_back(p);
+    }
+    return s;
+}
+
+// The window goes over the band, at the band's shift and TFF, whether the
+// band is the larger part of the picture or the smaller; never over the rest
+// of the picture at shift 0, which leaves the band combed.
+TEST(AnalysisJudge, TheWindowGoesOverTheBandWhenTheBandIsTheLargerPart) {
+    for (int width : {14, 8}) {
+        SCOPED_TRACE(width);
+        const Survey s = edge_band_survey(width);
+        const Verdict v = judge(s, all_records(s));
+        EXPECT_EQ(kind_name(v.kind), std::string(kind_name(ClipKind::Window)));
+        EXPECT_EQ(v.lb, 0);
+        EXPECT_EQ(v.rb, width);
+        EXPECT_EQ(v.shift, 12);
+        EXPECT_EQ(v.tff, 0);
+    }
+}
+
 // Where a band's edge falls when its window's gain over field matching
 // varies along it. The band of frames 100..`end` is strong up to frame 200
 // and faint after (its window takes off a fifth of field matching's combing
