@@ -257,6 +257,13 @@ GainTable gain_table(const Survey& s, const FrameSet& set) {
     return g;
 }
 
+// How surely a mean of n values stands out of their scatter: the mean in
+// standard errors, from the values' sum and sum of squares.
+double surety(double sum, double sum2, double n) {
+    const double mean = sum / n, var = std::max(0.0, sum2 / n - mean * mean);
+    return mean / (std::sqrt(var / (n - 1)) + 1e-6);
+}
+
 // Each block's lean under one TFF and shift: +1 toward the window, -1
 // against, 0 none.
 std::vector<int> block_leans(const GainTable& g, size_t row, int nb) {
@@ -264,9 +271,7 @@ std::vector<int> block_leans(const GainTable& g, size_t row, int nb) {
     for (int b = 0; b < nb; ++b) {
         const size_t c = row + static_cast<size_t>(b);
         if (g.n[c] < 4) continue;
-        const double mean = g.rsum[c] / g.n[c];
-        const double var = std::max(0.0, g.rsum2[c] / g.n[c] - mean * mean);
-        const double z = mean / (std::sqrt(var / (g.n[c] - 1)) + 1e-6);
+        const double z = surety(g.rsum[c], g.rsum2[c], g.n[c]);
         lean[static_cast<size_t>(b)] = z >= kLean && g.sum[c] >= kMinGain * g.matched[c] ? 1 : (z < 0 ? -1 : 0);
     }
     return lean;
@@ -293,10 +298,7 @@ Band judge_run(const Survey& s, const GainTable& g, int t, int k, int start, int
         band.matched += g.matched[row + static_cast<size_t>(b)];
     }
     const double np = static_cast<double>(g.pairs.size());
-    if (np >= 4) {
-        const double mean = rs / np, var = std::max(0.0, rs2 / np - mean * mean);
-        band.z = mean / (std::sqrt(var / (np - 1)) + 1e-6);
-    }
+    if (np >= 4) band.z = surety(rs, rs2, np);
     return band;
 }
 
@@ -458,15 +460,17 @@ void weigh_the_other_part(const Survey& s, const GainTable& g, Band best[2]) {
     const int nb = s.blocks;
     const size_t np = g.pairs.size();
     if (np < 4) return;
-    // The found band that leaves least.
+    // The found band that leaves least, and what each pair keeps under it.
     int found = -1;
     double found_total = INFINITY;
+    std::vector<double> found_left;
     for (int t = 0; t < 2; ++t) {
         const Band& b = best[t];
         if (b.rb <= b.lb) continue;
+        std::vector<double> left(np);
         double total = 0;
-        for (const PairRecord* p : g.pairs) total += window_leaves(s, *p, t, b.k, b.lb, b.rb);
-        if (total < found_total) found = t, found_total = total;
+        for (size_t pi = 0; pi < np; ++pi) total += left[pi] = window_leaves(s, *g.pairs[pi], t, b.k, b.lb, b.rb);
+        if (total < found_total) found = t, found_total = total, found_left = std::move(left);
     }
     if (found < 0) return;
     const Band found_band = best[found];
@@ -501,15 +505,13 @@ void weigh_the_other_part(const Survey& s, const GainTable& g, Band best[2]) {
     }
     if (other.rb <= other.lb) return;
     double sum = 0, sum2 = 0;
-    for (const PairRecord* p : g.pairs) {
-        const double f = window_leaves(s, *p, found, found_band.k, found_band.lb, found_band.rb);
-        const double o = window_leaves(s, *p, other.tff, other.k, other.lb, other.rb);
+    for (size_t pi = 0; pi < np; ++pi) {
+        const double f = found_left[pi], o = window_leaves(s, *g.pairs[pi], other.tff, other.k, other.lb, other.rb);
         const double r = f + o > 0 ? (f - o) / (f + o) : 0;
         sum += r;
         sum2 += r * r;
     }
-    const double n = static_cast<double>(np), mean = sum / n, var = std::max(0.0, sum2 / n - mean * mean);
-    if (mean / (std::sqrt(var / (n - 1)) + 1e-6) < kSure) return;
+    if (surety(sum, sum2, static_cast<double>(np)) < kSure) return;
     best[other.tff] = judge_run(s, g, other.tff, other.k, other.lb, other.rb);
 }
 
