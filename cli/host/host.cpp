@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "match/weave.h"
 #include "native/host_side.h"
 #include "native/platform_native.h"
 
@@ -36,6 +37,15 @@ const FilterStretch* stretch_at(const FilterSchedule& schedule, long f) {
     if (after == schedule.begin()) return nullptr;
     const FilterStretch& s = *(after - 1);
     return f - s.start < s.frames ? &s : nullptr;
+}
+
+Controls controls_at(const FilterStretch& stretch, long f) {
+    const long partner = pelta::partner_frame(static_cast<int>(f));
+    const bool inside = partner >= stretch.start && partner - stretch.start < stretch.frames;
+    if (inside || stretch.controls.track[pelta::TRACK_WIDTH] == 0) return stretch.controls;
+    Controls closed = stretch.controls;
+    closed.track[pelta::TRACK_WIDTH] = 0;
+    return closed;
 }
 
 EditorHost::EditorHost(const FILTER_DLL* desc, int w, int h, int max_w, const Controls& controls, bool saving,
@@ -160,10 +170,11 @@ PIXEL_YC* EditorHost::process_frame(long f, PIXEL_YC* edit, PIXEL_YC* temp, Outp
         ++stats_.passed;
         return temp;
     }
-    if (!(stretch->controls == controls_)) {
+    const Controls wanted = controls_at(*stretch, f);
+    if (!(wanted == controls_)) {
         // The filter's record points at controls_: as in the editor, the
         // new values are in place when the handler is told of them.
-        controls_ = stretch->controls;
+        controls_ = wanted;
         if (filter_.func_update) filter_.func_update(&filter_, 0);
     }
     return filter_frame(f, edit, temp, item);

@@ -94,6 +94,15 @@ using FilterSchedule = std::vector<FilterStretch>;
 // The stretch that holds frame f, or null.
 const FilterStretch* stretch_at(const FilterSchedule& schedule, long f);
 
+// The controls frame f of `stretch` is filtered with: the stretch's, with
+// the window closed (width 0) where f's partner frame, the other frame of
+// its pair {2k, 2k+1} from which the window is rebuilt, lies outside the
+// stretch. A stretch that begins on an odd frame or ends on an even one
+// meets other footage there, often across a cut: the partner's field would
+// tear the window, where field matching alone leaves it no worse than it
+// came.
+Controls controls_at(const FilterStretch& stretch, long f);
+
 // Sees the frames of a schedule's stretches on their way through a run:
 // each filtered frame as it was read (input) and as it goes to the output
 // (output), with the index of its stretch in the schedule. input() is called

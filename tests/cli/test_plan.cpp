@@ -90,7 +90,9 @@ std::vector<std::string> PlanClip::input_;
 // filtered segments meet at frame 31, where the settings change: the
 // filter's first candidate there, match 31, was counted at frame 30 under
 // the match segment's settings, and the count kept in its match cache
-// would decide frame 31 wrongly had the change not emptied it.
+// would decide frame 31 wrongly had the change not emptied it. Frame 31's
+// partner, frame 30, is the match segment's, so frame 31 is filtered with
+// the window closed.
 const char kPlan[] = R"({"kind": "match", "frame_width": 320, "frame_height": 240, "note": "ignored", "segments": [
   {"start": 0, "frames": 10, "kind": "progressive", "tff": 1, "left": 0, "width": 0, "shift": 0, "lpf": 0},
   {"start": 10, "frames": 21, "kind": "match", "tff": 1, "left": 0, "width": 0, "shift": 0, "confidence": 0.9},
@@ -106,19 +108,25 @@ struct PlanRun {
     // overrides applied.
     const char* match_settings;
     const char* window_settings;
+    const char* closed_window_settings;  // the window segment's first frame
 };
 
 const PlanRun kRuns[] = {
     {"from a file", "{P} --plan plan.json clip.y4m out.y4m --log log.csv", "--tff 1 --left 0 --width 0 --shift 0",
-     "--tff 1 --left 96 --width 128 --shift 24 --lpf 0"},
+     "--tff 1 --left 96 --width 128 --shift 24 --lpf 0",
+     "--tff 1 --left 96 --width 0 --shift 24 --lpf 0"},
     {"one thread", "{P} --threads 1 --plan plan.json clip.y4m out.y4m --log log.csv",
-     "--tff 1 --left 0 --width 0 --shift 0", "--tff 1 --left 96 --width 128 --shift 24 --lpf 0"},
+     "--tff 1 --left 0 --width 0 --shift 0", "--tff 1 --left 96 --width 128 --shift 24 --lpf 0",
+     "--tff 1 --left 96 --width 0 --shift 24 --lpf 0"},
     {"pipe to pipe", "cat clip.y4m | {P} --plan plan.json - - --log log.csv | cat > out.y4m",
-     "--tff 1 --left 0 --width 0 --shift 0", "--tff 1 --left 96 --width 128 --shift 24 --lpf 0"},
+     "--tff 1 --left 0 --width 0 --shift 0", "--tff 1 --left 96 --width 128 --shift 24 --lpf 0",
+     "--tff 1 --left 96 --width 0 --shift 24 --lpf 0"},
     {"the plan on standard input", "cat plan.json | {P} --plan - clip.y4m out.y4m --log log.csv",
-     "--tff 1 --left 0 --width 0 --shift 0", "--tff 1 --left 96 --width 128 --shift 24 --lpf 0"},
+     "--tff 1 --left 0 --width 0 --shift 0", "--tff 1 --left 96 --width 128 --shift 24 --lpf 0",
+     "--tff 1 --left 96 --width 0 --shift 24 --lpf 0"},
     {"options override every segment", "{P} --plan plan.json --tff 0 --shift 16 --lpf 1 clip.y4m out.y4m --log log.csv",
-     "--tff 0 --left 0 --width 0 --shift 16 --lpf 1", "--tff 0 --left 96 --width 128 --shift 16 --lpf 1"},
+     "--tff 0 --left 0 --width 0 --shift 16 --lpf 1", "--tff 0 --left 96 --width 128 --shift 16 --lpf 1",
+     "--tff 0 --left 96 --width 0 --shift 16 --lpf 1"},
 };
 
 std::string with_pelta(std::string command) {
@@ -164,6 +172,7 @@ TEST_F(PlanClip, FiltersEachSegmentAsTheWholeClipRunAndPassesTheRest) {
         ASSERT_EQ(log.size(), 61u);
         const auto& match = whole_clip(c.match_settings);
         const auto& window = whole_clip(c.window_settings);
+        const auto& closed = whole_clip(c.closed_window_settings);
         int filtered_changed = 0;
         for (size_t f = 0; f < 60; ++f) {
             SCOPED_TRACE("frame " + std::to_string(f));
@@ -172,7 +181,7 @@ TEST_F(PlanClip, FiltersEachSegmentAsTheWholeClipRunAndPassesTheRest) {
                 EXPECT_EQ(log[f + 1], std::to_string(f) + ",,,,passed");
                 continue;
             }
-            const auto& want = f < 31 ? match : window;
+            const auto& want = f < 31 ? match : f == 31 ? closed : window;
             EXPECT_TRUE(frames[f] == want.first[f]) << "differs from the whole-clip run";
             EXPECT_EQ(log[f + 1], want.second[f + 1]);
             filtered_changed += frames[f] != input_[f];
@@ -335,6 +344,41 @@ TEST(CombingCheck, ReportsWhereAFilteredSegmentCameOutMoreCombed) {
             EXPECT_EQ(lines[0].rfind("frames 20..24 (window) came out more combed than they went in: ", 0), 0u)
                 << lines[0];
         }
+    }
+}
+
+// A window is rebuilt from each frame and its partner, the other frame of
+// its pair {2k, 2k+1}. Where that partner lies outside the stretch (a
+// stretch that begins on an odd frame or ends on an even one), the frame is
+// filtered with the window closed; every other control stays the stretch's.
+TEST(ControlsAt, ClosesTheWindowWhereThePartnerLiesOutsideTheStretch) {
+    const struct {
+        long start, frames;
+        int width;
+        long frame;
+        bool closed;
+    } cases[] = {
+        {31, 19, 128, 31, true},   // odd start: partner 30 is before it
+        {31, 19, 128, 32, false},  // partner 33
+        {31, 19, 128, 49, false},  // odd last frame: partner 48
+        {30, 19, 128, 48, true},   // even last frame: partner 49 is after it
+        {30, 19, 128, 30, false},  // even start: partner 31
+        {31, pelta_cli::kThroughEnd, 128, 31, true},
+        {31, pelta_cli::kThroughEnd, 128, 1000000, false},
+        {31, 19, 0, 31, false},  // no window to close
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("stretch " + std::to_string(c.start) + "+" + std::to_string(c.frames) + ", frame " +
+                     std::to_string(c.frame));
+        pelta_cli::FilterStretch stretch;
+        stretch.start = c.start;
+        stretch.frames = c.frames;
+        for (int i = 0; i < pelta::TRACK_COUNT; ++i) stretch.controls.track[i] = 10 + i;
+        for (int i = 0; i < pelta::CHECK_COUNT; ++i) stretch.controls.check[i] = i & 1;
+        stretch.controls.track[pelta::TRACK_WIDTH] = c.width;
+        pelta_cli::Controls want = stretch.controls;
+        if (c.closed) want.track[pelta::TRACK_WIDTH] = 0;
+        EXPECT_TRUE(pelta_cli::controls_at(stretch, c.frame) == want);
     }
 }
 
