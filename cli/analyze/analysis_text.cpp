@@ -113,6 +113,7 @@ std::string analysis_json(const Analysis& a) {
         o["kind"] = kind_name(g.kind);
         put_settings(o, g.settings);
         o["confidence"] = printed(g.confidence, 2);
+        o["warnings"] = s.words.warnings;
         o["figures"] = Json::object();
         for (const Figure& f : s.words.figures) o["figures"][f.key] = figure_json(&f);
         o["combed"] = Json::array();

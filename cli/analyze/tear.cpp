@@ -59,46 +59,65 @@ bool tear_remedy(const AnalysisRequest& rq, const Survey& s, const std::vector<l
         std::string options;
         long torn = 0, visible = 0;
         double comb = 0, field = 0;
+        double edge_comb = 0, edge_field = 0;  // in the columns around the window's edges
     };
     std::vector<Try> tries;
     const SegmentSettings& g = settings;
-    tries.push_back({g, "", 0, 0, 0, 0});  // the settings themselves: the combing to compare with
+    tries.push_back({g, "", 0, 0, 0, 0, 0, 0});  // the settings themselves: the combing to compare with
     SegmentSettings other = g;
     other.tff = 1 - g.tff;
-    tries.push_back({other, "--tff " + std::to_string(other.tff), 0, 0, 0, 0});
+    tries.push_back({other, "--tff " + std::to_string(other.tff), 0, 0, 0, 0, 0, 0});
     const int right = std::min(w, g.left + g.width);
     for (int move : {8, -8}) {
         SegmentSettings m = g;
         m.left = std::clamp(g.left - move, 0, w - 1);
         m.width = std::clamp(right + move, m.left + 1, w) - m.left;
         if (m.width <= 0 || (m.left == g.left && m.width == g.width)) continue;
-        tries.push_back({m, "--left " + std::to_string(m.left) + " --width " + std::to_string(m.width), 0, 0, 0, 0});
+        tries.push_back(
+            {m, "--left " + std::to_string(m.left) + " --width " + std::to_string(m.width), 0, 0, 0, 0, 0, 0});
     }
     if (!g.lpf) {
         SegmentSettings l = g;
         l.lpf = 1;
-        tries.push_back({l, "--lpf 1", 0, 0, 0, 0});
+        tries.push_back({l, "--lpf 1", 0, 0, 0, 0, 0, 0});
     }
+    // The columns within 8 of either edge: where moving an edge changes what
+    // is rebuilt. A tear at the edge measures only a step between columns, so
+    // an edge moved into the picture around the band, which the window then
+    // combs, can lose the step there and still leave the picture worse; its
+    // combing here tells.
+    std::vector<std::pair<int, int>> zones;
+    for (int x : {g.left, right}) zones.emplace_back(std::clamp(x - 8, 0, w), std::clamp(x + 8, 0, w));
+    int zone_blocks = 0;
+    for (const auto& [x0, x1] : zones) zone_blocks += (x1 - x0 + kBlock - 1) / kBlock;
     const Controls base = default_controls(rq.desc);
     Profiles p;
     std::vector<double> comb(static_cast<size_t>(nb)), field(static_cast<size_t>(nb));
+    // Comb and field energy of the picture's columns [x0, x1), added into
+    // *c and *fe; returns the two for these columns alone.
+    auto add_energy = [&](const PIXEL_YC* o, int stride, int x0, int x1, double* c, double* fe) {
+        make_profiles(o, stride, x0, x1, h, kBlock, false, p);
+        std::fill(comb.begin(), comb.end(), 0.0);
+        std::fill(field.begin(), field.end(), 0.0);
+        weave_energy(p.y.data(), p.y.data(), 0, p.n, h, comb.data(), field.data());
+        double cs = 0, fs = 0;
+        for (int b = 0; b < p.n; ++b) {
+            cs += comb[static_cast<size_t>(b)];
+            fs += field[static_cast<size_t>(b)];
+        }
+        *c += cs;
+        *fe += fs;
+        return std::pair{cs, fs};
+    };
     auto per_frame = [&](SampleRunner& r, long f) {
         for (Try& t : tries) {
             const SegmentSettings& st = t.st;
             const PIXEL_YC* o = r.run(controls_for(base, st.tff, st.left, st.width, st.shift, st.lpf), f);
             t.torn += torn_frame(r.input(f), o, r.stride(), w, h, st.left, std::min(w, st.left + st.width), s.noise);
-            make_profiles(o, r.stride(), 0, w, h, kBlock, false, p);
-            std::fill(comb.begin(), comb.end(), 0.0);
-            std::fill(field.begin(), field.end(), 0.0);
-            weave_energy(p.y.data(), p.y.data(), 0, p.n, h, comb.data(), field.data());
-            double c = 0, fe = 0;
-            for (int b = 0; b < nb; ++b) {
-                c += comb[static_cast<size_t>(b)];
-                fe += field[static_cast<size_t>(b)];
-            }
-            t.comb += c;
-            t.field += fe;
+            const auto [c, fe] = add_energy(o, r.stride(), 0, w, &t.comb, &t.field);
             t.visible += picture_measure(c, fe, energy_floor(nb, h)) >= 1.0;
+            for (const auto& [x0, x1] : zones)
+                if (x1 > x0) add_energy(o, r.stride(), x0, x1, &t.edge_comb, &t.edge_field);
         }
     };
     std::vector<long> sorted(frames.begin(), frames.end());
@@ -106,11 +125,15 @@ bool tear_remedy(const AnalysisRequest& rq, const Survey& s, const std::vector<l
     if (!read_frames(rq, sorted, per_frame, error)) return false;
     const double floor = static_cast<double>(frames.size()) * energy_floor(nb, h);
     const double now = picture_measure(tries[0].comb, tries[0].field, floor);
+    const double edge_floor = static_cast<double>(frames.size()) * energy_floor(zone_blocks, h);
+    const double edge_now = picture_measure(tries[0].edge_comb, tries[0].edge_field, edge_floor);
+    auto hardly_more = [](double measure, double than) { return measure <= std::max(1.03 * than, than + kMoreComb); };
     const long moving = static_cast<long>(frames.size());
     for (size_t i = 1; i < tries.size(); ++i) {
         const Try& t = tries[i];
         if (t.torn * 10 < moving && t.visible <= tries[0].visible &&
-            picture_measure(t.comb, t.field, floor) <= std::max(1.03 * now, now + kMoreComb)) {
+            hardly_more(picture_measure(t.comb, t.field, floor), now) &&
+            hardly_more(picture_measure(t.edge_comb, t.edge_field, edge_floor), edge_now)) {
             tear.remedy = t.options;
             break;
         }

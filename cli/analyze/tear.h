@@ -44,7 +44,8 @@ bool torn_frame(const PIXEL_YC* input, const PIXEL_YC* output, int stride, int w
 // further in, the low-pass on. Fills tear.remedy with the first whose output
 // tears in fewer than a tenth of the moving frames, leaves no more frames
 // visibly combed and combs hardly more (by a tenth on the measure, or 3%)
-// than `settings` do, as the options that change; empty where none does.
+// than `settings` do, over the whole frame and in the columns within 8 of
+// either edge, as the options that change; empty where none does.
 bool tear_remedy(const AnalysisRequest& rq, const Survey& s, const std::vector<long>& frames,
                  const SegmentSettings& settings, Tear& tear, std::string& error);
 
