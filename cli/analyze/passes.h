@@ -193,6 +193,11 @@ struct Verdict {
     Stretch unsure;
 };
 
+// The fewest moving frames a verdict reads any kind of motion from: with
+// fewer (or fewer than a fifth of its frames), its frames read as still (or
+// black), and a set of fewer frames than this always does.
+constexpr long kFewestMoving = 4;
+
 // The verdict on a set of survey records (frames of one clip, any order):
 // its own steps are motion_and_repeats, pulldown_cadence, band_search,
 // frame_readings and choose_kind (verdict.cpp).
@@ -232,6 +237,18 @@ struct Parts {
 // time, until the gaps are narrower than a stretch), then for the frames of
 // each gap to look for a cut.
 Parts find_parts(const Survey& s, long first, long end, const MayRead& may);
+
+// A segment of fewer than kFewestMoving frames that is not of pelta's kinds and
+// not sure of itself (confidence below 0.5), between two segments of
+// pelta's kinds, is footage of theirs that its own few frames could not
+// show: left alone, --auto would pass those frames through combed between
+// two filtered stretches. Between two of one kind and band, with no cut in
+// it, it joins both, judged again together (the sliver stays where that
+// judgement differs). Otherwise its frames go to either side of a boundary
+// placed in it as in a gap (at its clearest cut, else midway), each side
+// keeping its verdict: a cut there may be where the footage changes, even
+// where both sides read alike.
+void absorb_slivers(const Survey& s, std::vector<FoundSegment>& segs);
 // The most probes a file's gaps are narrowed by.
 constexpr int kMostProbes = 64;
 

@@ -168,10 +168,16 @@ bool run_result(const AnalysisRequest& rq, const Survey& s, const std::vector<Fo
         const Split m = measure(r.run(controls_for(base, st.tff, 0, 0, 0, 0), f), r.stride(), w, h, lb, rb, p,
                                 curves ? &column_sums[1] : nullptr);
         sums[i].matched.add(m);
-        const PIXEL_YC* o = r.run(controls_for(base, st.tff, st.left, st.width, st.shift, st.lpf), f);
+        // The frame as --plan filters it: with the window closed where its
+        // partner frame lies outside the segment.
+        const FilterStretch planned{segments[i].stretch.start, segments[i].stretch.frames,
+                                    controls_for(base, st.tff, st.left, st.width, st.shift, st.lpf)};
+        const Controls c = controls_at(planned, f);
+        const PIXEL_YC* o = r.run(c, f);
         const Split so = measure(o, r.stride(), w, h, lb, rb, p, curves ? &column_sums[2] : nullptr);
         sums[i].output.add(so);
-        if (segments[i].verdict.kind == ClipKind::Window && st.width > 0 && frame_moves(s, s.frames[record_of[f]])) {
+        if (segments[i].verdict.kind == ClipKind::Window && c.track[pelta::TRACK_WIDTH] > 0 &&
+            frame_moves(s, s.frames[record_of[f]])) {
             ++tears[i].moving;
             tears[i].torn += torn_frame(r.input(f), o, r.stride(), w, h, st.left, std::min(w, st.left + st.width), s.noise);
             moving_frames[i].push_back(f);

@@ -5,7 +5,8 @@
 // over the readings' counts, each boundary paid for, less at a scene cut),
 // judges each piece on its frames, and joins neighbours that the judgement
 // finds of one kind and band. Where a window meets field matching or another
-// window, the edge is placed again on the band's own figures, pair by pair.
+// window, the edge is placed again on the band's own figures, pair by pair;
+// a piece too short to judge between two of pelta's kinds goes to them.
 // Between two runs the survey did not join (a
 // long file sampled in stretches), it asks for the frames between them to be
 // read where their kinds differ, narrowing the gap until the change lies in
@@ -432,6 +433,36 @@ constexpr long kReadWhole = 3 * kStretchFrames;
 
 }  // namespace
 
+// Slivers go to their neighbours (passes.h).
+void absorb_slivers(const Survey& s, std::vector<FoundSegment>& segs) {
+    for (size_t i = 1; i + 1 < segs.size(); ++i) {
+        const FoundSegment &a = segs[i - 1], &mid = segs[i], &b = segs[i + 1];
+        if (mid.stretch.frames >= kFewestMoving || is_pelta_kind(mid.verdict.kind) || mid.verdict.confidence >= 0.5 ||
+            !is_pelta_kind(a.verdict.kind) || !is_pelta_kind(b.verdict.kind))
+            continue;
+        const bool cut = !cuts_between(s, mid.stretch.start, mid.stretch.end() + 1).empty();
+        if (!cut && same_kind_and_band(a.verdict, b.verdict)) {
+            FoundSegment all = joined(s, joined(s, a, mid), b);
+            if (!same_kind_and_band(all.verdict, a.verdict)) continue;
+            segs[i - 1] = std::move(all);
+            segs.erase(segs.begin() + static_cast<long>(i), segs.begin() + static_cast<long>(i) + 2);
+            --i;
+            continue;
+        }
+        // Each side keeps its own verdict: the sliver's frames, a pair of them
+        // perhaps across the change, would only blur it.
+        const long at = boundary_in_gap(s, mid.stretch.start, mid.stretch.end());
+        FoundSegment &first = segs[i - 1], &second = segs[i + 1];
+        FrameSet later;
+        for (size_t r : mid.records) (s.frames[r].frame < at ? first.records : later).push_back(r);
+        second.records.insert(second.records.begin(), later.begin(), later.end());
+        first.stretch.frames = at - first.stretch.start;
+        second.stretch = Stretch{at, second.stretch.end() - at};
+        segs.erase(segs.begin() + static_cast<long>(i));
+        --i;
+    }
+}
+
 Parts find_parts(const Survey& s, long first, long end, const MayRead& may) {
     Parts parts;
     std::vector<std::vector<FoundSegment>> found;
@@ -485,6 +516,7 @@ Parts find_parts(const Survey& s, long first, long end, const MayRead& may) {
     all.back().stretch.frames = end - all.back().stretch.start;
     all.front().stretch.frames += all.front().stretch.start - first;
     all.front().stretch.start = first;
+    absorb_slivers(s, all);
     absorb_unseen_bands(s, all);
     for (FoundSegment& seg : all) judge_thirds(s, seg);
     return parts;

@@ -211,10 +211,11 @@ GainTable gain_table(const Survey& s, const FrameSet& set) {
     }
     // A pair whose frames lie either side of a cut shows two scenes under
     // any window: no evidence of a band, and its energies would swamp the
-    // rest.
+    // rest. Nor does a pair whose second frame lies beyond the set: that
+    // frame is other footage's, as at a segment's end on an even frame.
     const std::vector<long> cuts = set.empty() ? std::vector<long>{} : cuts_between(s, first, last + 2);
     for (const PairRecord& p : s.pairs)
-        if (in_set[p.record] && motion_of(s, s.frames[p.record]).frame &&
+        if (in_set[p.record] && s.frames[p.record].frame < last && motion_of(s, s.frames[p.record]).frame &&
             !std::binary_search(cuts.begin(), cuts.end(), s.frames[p.record].frame + 1))
             g.pairs.push_back(&p);
     g.cells = 2 * static_cast<size_t>(kCoarseShifts) * static_cast<size_t>(nb);
@@ -588,7 +589,7 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     v.moving = m.moving;
     v.dup_share = v.moving ? static_cast<double>(m.repeats) / static_cast<double>(v.moving) : 0;
     pulldown_cadence(s, set, v);
-    if (v.moving < std::max<long>(4, v.frames / 5)) {
+    if (v.moving < std::max(kFewestMoving, v.frames / 5)) {
         v.kind = set.empty() || !is_dark(m.luma / static_cast<double>(set.size())) ? ClipKind::Still
                                                                                        : ClipKind::Black;
         v.black = set.empty() ? 0 : m.luma / static_cast<double>(set.size());

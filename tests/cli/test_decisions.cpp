@@ -222,6 +222,89 @@ TEST(AnalysisSegments, ABandIsASegmentOfItsOwnBetweenMatchFootage) {
     EXPECT_EQ(band.tff, 1);
 }
 
+// A set of frames that ends on an even frame holds only the first frame of
+// that frame's pair; the pair's figures come from the frame after too, which
+// is other footage (the next segment's): they must not sway the verdict. The
+// band's window is made to comb that pair worse than field matching, as
+// another picture's field would, and the verdict stays as it was.
+TEST(AnalysisJudge, APairHalfOutsideTheFramesJudgedIsNotTheirs) {
+    Survey s = band_survey([](long f) { return f >= 100 && f < 200; }, 2);
+    FrameSet set;
+    for (size_t i = 100; i <= 198; ++i) set.push_back(i);
+    const Verdict before = judge(s, set);
+    ASSERT_EQ(before.kind, ClipKind::Window);
+    for (PairRecord& p : s.pairs)
+        if (s.frames[p.record].frame == 198)
+            for (size_t b = kLb; b < kRb; ++b) p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy(400 * U);
+    const Verdict after = judge(s, set);
+    EXPECT_EQ(after.kind, before.kind);
+    EXPECT_EQ(after.lb, before.lb);
+    EXPECT_EQ(after.rb, before.rb);
+    EXPECT_EQ(after.shift, before.shift);
+    EXPECT_EQ(after.band_z, before.band_z);
+    EXPECT_EQ(after.confidence, before.confidence);
+}
+
+// Two moving frames found as a segment of their own between two others (as
+// a band's search leaves such pieces between two bands), too few to judge:
+// they read as still, at confidence 0. Beside footage of pelta's kinds on
+// both sides they are that footage's, and never a segment that --auto would
+// pass through combed; beside footage that needs nothing they stay apart
+// from pelta's kinds.
+TEST(AnalysisSegments, TwoStillFramesBetweenOutOfStepStretchesAreTheirs) {
+    static bool band_after;
+    const struct {
+        const char* what;
+        bool band_after, progressive_after;
+        long cut;                                     // a cut at this frame; 0: none
+        std::vector<std::pair<ClipKind, long>> want;  // kind, first frame
+    } cases[] = {
+        {"match on both sides", false, false, 0, {{ClipKind::Match, 0}}},
+        {"match on both sides, a cut at its first frame", false, false, 100,
+         {{ClipKind::Match, 0}, {ClipKind::Match, 100}}},
+        {"match on both sides, a cut at its second frame", false, false, 101,
+         {{ClipKind::Match, 0}, {ClipKind::Match, 101}}},
+        {"a band after", true, false, 0, {{ClipKind::Match, 0}, {ClipKind::Window, 101}}},
+        {"a band after a cut at its end", true, false, 102, {{ClipKind::Match, 0}, {ClipKind::Window, 102}}},
+        {"progressive after", false, true, 0,
+         {{ClipKind::Match, 0}, {ClipKind::Still, 100}, {ClipKind::Progressive, 102}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        band_after = c.band_after;
+        Survey s = band_survey([](long f) { return band_after && f >= 102; }, 2);
+        for (auto& [f, change] : s.frame_change)
+            if (f == c.cut) change = 60.f;
+        for (long f = 102; f < 200 && c.progressive_after; ++f) {
+            FrameRecord r = synthetic_frame(f, Look::Progressive, true, f + 1 < 200);
+            for (size_t b = 0; b < kBlocks; ++b) {
+                r.in_comb[b] *= U;
+                r.in_field[b] *= U;
+                for (int p = 0; p < 2; ++p) r.next_comb[p][b] *= U;
+            }
+            s.frames[static_cast<size_t>(f)] = r;
+        }
+        std::vector<FoundSegment> segs;
+        for (const auto& [first, end] : {std::pair{0L, 100L}, {100L, 102L}, {102L, 200L}}) {
+            FoundSegment seg;
+            seg.stretch = Stretch{first, end - first};
+            for (long f = first; f < end; ++f) seg.records.push_back(static_cast<size_t>(f));
+            seg.verdict = judge(s, seg.records);
+            segs.push_back(seg);
+        }
+        ASSERT_EQ(segs[1].verdict.kind, ClipKind::Still);
+        ASSERT_EQ(segs[1].verdict.confidence, 0.0);
+        absorb_slivers(s, segs);
+        std::vector<std::string> got, want;
+        for (const FoundSegment& seg : segs)
+            got.push_back(std::string(kind_name(seg.verdict.kind)) + " from " + std::to_string(seg.stretch.start));
+        for (const auto& [kind, first] : c.want)
+            want.push_back(std::string(kind_name(kind)) + " from " + std::to_string(first));
+        EXPECT_EQ(got, want);
+        EXPECT_EQ(segs.back().stretch.end(), 200);
+    }
+}
+
 // Out-of-step footage with a band in blocks [0, `width`) whose field is
 // also moved, so that no weave restores it: the better weave there leaves 5
 // of the other's 100, and only the window under TFF off with shift 12 leaves
