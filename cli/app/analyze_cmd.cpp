@@ -229,6 +229,20 @@ std::vector<std::string> auto_segment_lines(const Options& opt) {
                     " --tff " + std::to_string(c.check[CHECK_TFF]) + " --lpf " + std::to_string(c.check[CHECK_LPF]);
             if (fate == SegmentFate::FilterForced)
                 line += is_pelta_kind(g.kind) ? " (doubtful; --force)" : " (not pelta's kind; --force)";
+            // The frames the run filters with the window closed: their pair's
+            // other frame lies outside the segment.
+            const FilterStretch stretch{g.start, g.frames, c};
+            std::vector<long> edges = {g.start};
+            if (g.frames != kThroughEnd && g.frames > 1) edges.push_back(g.start + g.frames - 1);
+            std::vector<long> closed;
+            for (long f : edges)
+                if (c.track[TRACK_WIDTH] > 0 && controls_at(stretch, f).track[TRACK_WIDTH] == 0) closed.push_back(f);
+            if (closed.size() == 1)
+                line += "; frame " + std::to_string(closed[0]) +
+                        " with the window closed (its pair's other frame is outside the segment)";
+            else if (closed.size() == 2)
+                line += "; frames " + std::to_string(closed[0]) + " and " + std::to_string(closed[1]) +
+                        " with the window closed (their pairs' other frames are outside the segment)";
         } else {
             char sure[16];
             std::snprintf(sure, sizeof sure, "%.2f", kSureConfidence);

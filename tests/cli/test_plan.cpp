@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analyze/combing_check.h"
+#include "app/analyze_cmd.h"
 #include "app/plan_cmd.h"
 #include "cli_test_util.h"
 
@@ -379,6 +380,48 @@ TEST(ControlsAt, ClosesTheWindowWhereThePartnerLiesOutsideTheStretch) {
         pelta_cli::Controls want = stretch.controls;
         if (c.closed) want.track[pelta::TRACK_WIDTH] = 0;
         EXPECT_TRUE(pelta_cli::controls_at(stretch, c.frame) == want);
+    }
+}
+
+// --auto names, on each filtered window segment's line, the edge frames it
+// filters with the window closed.
+TEST(AutoSegmentLines, NameTheFramesFilteredWithTheWindowClosed) {
+    using pelta_cli::ClipKind;
+    const struct {
+        ClipKind kind;
+        long start, frames;
+        const char* said;  // what the line ends with; "" where nothing is closed
+    } cases[] = {
+        {ClipKind::Window, 9, 21, "; frame 9 with the window closed (its pair's other frame is outside the segment)"},
+        {ClipKind::Window, 10, 21, "; frame 30 with the window closed (its pair's other frame is outside the segment)"},
+        {ClipKind::Window, 9, 22,
+         "; frames 9 and 30 with the window closed (their pairs' other frames are outside the segment)"},
+        {ClipKind::Window, 10, 20, ""},
+        {ClipKind::Window, 9, pelta_cli::kThroughEnd,
+         "; frame 9 with the window closed (its pair's other frame is outside the segment)"},
+        {ClipKind::Match, 9, 21, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.start) + "+" + std::to_string(c.frames));
+        pelta_cli::Options opt;
+        opt.auto_settings = true;
+        pelta_cli::Segment g;
+        g.start = c.start;
+        g.frames = c.frames;
+        g.kind = c.kind;
+        g.confidence = 1;
+        if (c.kind == ClipKind::Window) g.settings = {1, 96, 128, 24, 0};
+        opt.plan = {g};
+        const std::vector<std::string> lines = pelta_cli::auto_segment_lines(opt);
+        ASSERT_EQ(lines.size(), 1u);
+        const std::string& line = lines[0];
+        const std::string said = c.said;
+        if (said.empty()) {
+            EXPECT_EQ(line.find("closed"), std::string::npos) << line;
+        } else {
+            ASSERT_GE(line.size(), said.size()) << line;
+            EXPECT_EQ(line.substr(line.size() - said.size()), said) << line;
+        }
     }
 }
 
