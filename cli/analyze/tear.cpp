@@ -63,23 +63,22 @@ bool tear_remedy(const AnalysisRequest& rq, const Survey& s, const std::vector<l
     };
     std::vector<Try> tries;
     const SegmentSettings& g = settings;
-    tries.push_back({g, "", 0, 0, 0, 0, 0, 0});  // the settings themselves: the combing to compare with
+    tries.push_back({g, ""});  // the settings themselves: the combing to compare with
     SegmentSettings other = g;
     other.tff = 1 - g.tff;
-    tries.push_back({other, "--tff " + std::to_string(other.tff), 0, 0, 0, 0, 0, 0});
+    tries.push_back({other, "--tff " + std::to_string(other.tff)});
     const int right = std::min(w, g.left + g.width);
     for (int move : {8, -8}) {
         SegmentSettings m = g;
         m.left = std::clamp(g.left - move, 0, w - 1);
         m.width = std::clamp(right + move, m.left + 1, w) - m.left;
         if (m.width <= 0 || (m.left == g.left && m.width == g.width)) continue;
-        tries.push_back(
-            {m, "--left " + std::to_string(m.left) + " --width " + std::to_string(m.width), 0, 0, 0, 0, 0, 0});
+        tries.push_back({m, "--left " + std::to_string(m.left) + " --width " + std::to_string(m.width)});
     }
     if (!g.lpf) {
         SegmentSettings l = g;
         l.lpf = 1;
-        tries.push_back({l, "--lpf 1", 0, 0, 0, 0, 0, 0});
+        tries.push_back({l, "--lpf 1"});
     }
     // The columns within 8 of either edge: where moving an edge changes what
     // is rebuilt. A tear at the edge measures only a step between columns, so

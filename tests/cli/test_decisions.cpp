@@ -177,14 +177,19 @@ static_assert(coarse_shift(kShift) == 12);
 // Out-of-step footage of 300 frames with a band in blocks [kLb, kRb): where
 // `banded`, field matching combs the band (100 U) and the window with shift
 // 12 under TFF on leaves `window` of it.
+// A frame's energies in units of U.
+void scale_energies(FrameRecord& r) {
+    for (size_t b = 0; b < kBlocks; ++b) {
+        r.in_comb[b] *= U;
+        r.in_field[b] *= U;
+        for (int p = 0; p < 2; ++p) r.next_comb[p][b] *= U;
+    }
+}
+
 Survey band_survey(bool (*banded)(long), float window) {
     Survey s = synthetic_survey(300, [](long) { return Look::Match; });
     for (FrameRecord& r : s.frames) {
-        for (size_t b = 0; b < kBlocks; ++b) {
-            r.in_comb[b] *= U;
-            r.in_field[b] *= U;
-            for (int p = 0; p < 2; ++p) r.next_comb[p][b] *= U;
-        }
+        scale_energies(r);
         // A weave that takes a field from a frame with the band combs there.
         for (size_t b = kLb; b < kRb; ++b) {
             if (banded(r.frame) || banded(r.frame + 1)) r.next_comb[0][b] = r.next_comb[1][b] = 100 * U;
@@ -277,11 +282,7 @@ TEST(AnalysisSegments, TwoStillFramesBetweenOutOfStepStretchesAreTheirs) {
             if (f == c.cut) change = 60.f;
         for (long f = 102; f < 200 && c.progressive_after; ++f) {
             FrameRecord r = synthetic_frame(f, Look::Progressive, true, f + 1 < 200);
-            for (size_t b = 0; b < kBlocks; ++b) {
-                r.in_comb[b] *= U;
-                r.in_field[b] *= U;
-                for (int p = 0; p < 2; ++p) r.next_comb[p][b] *= U;
-            }
+            scale_energies(r);
             s.frames[static_cast<size_t>(f)] = r;
         }
         std::vector<FoundSegment> segs;
