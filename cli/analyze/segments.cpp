@@ -326,8 +326,14 @@ void place_band_edges(const Survey& s, std::vector<FoundSegment>& segs) {
         const size_t least = static_cast<size_t>(kStretchFrames);
         if (k == a.records.size() || k < least || recs.size() - k < least) continue;
         const long start = a.stretch.start, end = b.stretch.end(), at = s.frames[recs[k]].frame;
-        a = segment_of(s, recs, 0, k);
-        b = segment_of(s, recs, k, recs.size());
+        FoundSegment moved_a = segment_of(s, recs, 0, k), moved_b = segment_of(s, recs, k, recs.size());
+        // The edge moves the sides' frames, not what they are: where a side
+        // judged again reads another kind or band, the move took frames
+        // that were not its own, and the edge stays.
+        if (!same_kind_and_band(moved_a.verdict, a.verdict) || !same_kind_and_band(moved_b.verdict, b.verdict))
+            continue;
+        a = std::move(moved_a);
+        b = std::move(moved_b);
         a.stretch = Stretch{start, at - start};
         b.stretch = Stretch{at, end - at};
     }
