@@ -30,6 +30,7 @@
 #include "analyze/findings.h"
 #include "analyze/profiles.h"
 #include "analyze/sample_runner.h"
+#include "analyze/sampling.h"
 #include "host/plan.h"
 
 namespace pelta_cli::analysis {
@@ -238,16 +239,37 @@ struct Parts {
 // each gap to look for a cut.
 Parts find_parts(const Survey& s, long first, long end, const MayRead& may);
 
-// A segment of fewer than kFewestMoving frames that is not of pelta's kinds and
-// not sure of itself (confidence below 0.5), between two segments of
-// pelta's kinds, is footage of theirs that its own few frames could not
-// show: left alone, --auto would pass those frames through combed between
-// two filtered stretches. Between two of one kind and band, with no cut in
-// it, it joins both, judged again together (the sliver stays where that
-// judgement differs). Otherwise its frames go to either side of a boundary
-// placed in it as in a gap (at its clearest cut, else midway), each side
-// keeping its verdict: a cut there may be where the footage changes, even
-// where both sides read alike.
+// A verdict of a moving kind weighs its evidence by the moving frames it
+// counts, fully from this many on.
+constexpr long kFullEvidence = 20;
+
+// Fewer frames than a verdict of a moving kind needs to reach confidence 0.5.
+constexpr long kSliver = kFullEvidence / 2;
+
+// A stretch this long is a segment of its own; a shorter one may join a
+// neighbour.
+constexpr long kOwnSegment = 2 * kStretchFrames;
+
+// A segment that is not of pelta's kinds and not sure of itself (confidence
+// below 0.5), too short to show what it is, goes to its neighbours:
+// - Fewer than kSliver frames between two segments of pelta's kinds: it is
+//   footage of theirs that its own few frames could not show (left alone,
+//   --auto would pass those frames through combed between two filtered
+//   stretches).
+// - Fewer than kSliver frames between a segment of pelta's kinds and one of
+//   footage that needs nothing, with a cut in it (or at its ends): the cut
+//   is where the footage changes. Without one it stays, for its frames may
+//   need nothing.
+// - Fewer than kOwnSegment frames between two segments of one kind that
+//   needs nothing: it is theirs (as neighbours of one kind join, cut or
+//   not).
+// Between two of one kind and band, with no cut in it (or needing nothing),
+// it joins both, judged again together (it stays where that judgement
+// differs).
+// Otherwise its frames go to either side of a boundary placed in it as in
+// a gap (at its clearest cut, else midway), each side keeping its verdict:
+// a cut there may be where the footage changes, even where both sides
+// read alike.
 void absorb_slivers(const Survey& s, std::vector<FoundSegment>& segs);
 // The most probes a file's gaps are narrowed by.
 constexpr int kMostProbes = 64;

@@ -443,11 +443,16 @@ constexpr long kReadWhole = 3 * kStretchFrames;
 void absorb_slivers(const Survey& s, std::vector<FoundSegment>& segs) {
     for (size_t i = 1; i + 1 < segs.size(); ++i) {
         const FoundSegment &a = segs[i - 1], &mid = segs[i], &b = segs[i + 1];
-        if (mid.stretch.frames >= kFewestMoving || is_pelta_kind(mid.verdict.kind) || mid.verdict.confidence >= 0.5 ||
-            !is_pelta_kind(a.verdict.kind) || !is_pelta_kind(b.verdict.kind))
-            continue;
+        if (is_pelta_kind(mid.verdict.kind) || mid.verdict.confidence >= 0.5) continue;
+        const bool a_pelta = is_pelta_kind(a.verdict.kind), b_pelta = is_pelta_kind(b.verdict.kind);
         const bool cut = !cuts_between(s, mid.stretch.start, mid.stretch.end() + 1).empty();
-        if (!cut && same_kind_and_band(a.verdict, b.verdict)) {
+        if (!a_pelta && !b_pelta) {
+            // Neighbours of one kind join whether or not a cut parts them.
+            if (mid.stretch.frames >= kOwnSegment || !same_kind_and_band(a.verdict, b.verdict)) continue;
+        } else if (mid.stretch.frames >= kSliver || (a_pelta != b_pelta && !cut)) {
+            continue;
+        }
+        if (same_kind_and_band(a.verdict, b.verdict) && (!cut || !a_pelta)) {
             FoundSegment all = joined(s, joined(s, a, mid), b);
             if (!same_kind_and_band(all.verdict, a.verdict)) continue;
             segs[i - 1] = std::move(all);

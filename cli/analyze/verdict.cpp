@@ -577,7 +577,7 @@ void choose_kind(const Survey& s, const GainTable& g, const Band best[2], const 
     v.tff_ambiguous = other.gain >= 0.8 * chosen.gain && other.rb > chosen.lb && other.lb < chosen.rb;
     if (other.rb > chosen.lb && other.lb < chosen.rb) v.other_shift = coarse_shift(other.k);
     // Out of step or not around it, the band is the evidence.
-    v.confidence = std::min(1.0, counted / 20.0) * std::min(1.0, chosen.z / (2 * kSure));
+    v.confidence = std::min(1.0, counted / static_cast<double>(kFullEvidence)) * std::min(1.0, chosen.z / (2 * kSure));
 }
 
 }  // namespace
@@ -614,7 +614,7 @@ Verdict judge(const Survey& s, const FrameSet& set) {
     // codec's losses can tip the reading, and the verdict says so in its
     // confidence (log 1 to log 10 mapped to 0 to 1).
     const double clear = std::clamp(std::log(std::max(1.0, median_of(rd.contrasts))) / std::log(10.0), 0.0, 1.0);
-    const double evidence = std::min(1.0, static_cast<double>(rd.counted) / 20.0) * clear;
+    const double evidence = std::min(1.0, static_cast<double>(rd.counted) / static_cast<double>(kFullEvidence)) * clear;
     if (rd.counted < 4) {
         // Movement too slight against the grain to tell any weave from
         // another: nothing to repair that can be seen.
