@@ -6,7 +6,7 @@
 // judges each piece on its frames, and joins neighbours that the judgement
 // finds of one kind and band. Where a window meets field matching or another
 // window, the edge is placed again on the band's own figures, pair by pair;
-// a piece too short to judge between two of pelta's kinds goes to them.
+// an unsure piece too short to judge goes to its neighbours.
 // Between two runs the survey did not join (a
 // long file sampled in stretches), it asks for the frames between them to be
 // read where their kinds differ, narrowing the gap until the change lies in
@@ -452,7 +452,10 @@ void absorb_slivers(const Survey& s, std::vector<FoundSegment>& segs) {
         } else if (mid.stretch.frames >= kSliver || (a_pelta != b_pelta && !cut)) {
             continue;
         }
-        if (same_kind_and_band(a.verdict, b.verdict) && (!cut || !a_pelta)) {
+        // Two of one kind and band take it in, unless a cut may part two
+        // of pelta's kinds there.
+        const bool joins = same_kind_and_band(a.verdict, b.verdict) && (!cut || !a_pelta);
+        if (joins) {
             FoundSegment all = joined(s, joined(s, a, mid), b);
             if (!same_kind_and_band(all.verdict, a.verdict)) continue;
             segs[i - 1] = std::move(all);
