@@ -316,6 +316,41 @@ bool beats_the_input(const Survey& s, const GainTable& g, const Band& band) {
     return rebuilt <= 0.9 * as_is;
 }
 
+// Whether field matching leaves a band inside the picture more combed than
+// the picture around it, each against its own detail: the band as matching
+// over the whole frame leaves it (what the window's gain is counted
+// against), the rest as the weave chosen outside the band leaves it (what
+// the window's settings give there). A band whose fields are displaced combs where the
+// weave restores the picture around it. Where matching already leaves the
+// band as clean as the rest, the window's gain there is only a pattern that
+// a field moved by some lines happens to fit (a test pattern's stripes under
+// a vertical pan), and there is nothing to repair.
+bool combs_more_than_the_rest(const Survey& s, const GainTable& g, const Band& band) {
+    const int nb = s.blocks;
+    // A run at one edge of the picture may be the rest of it, found where
+    // the band is the larger part (weigh_the_other_part): the true band
+    // beside it combs more under any weave, and the run must stand to be
+    // weighed against it.
+    if (band.lb <= 0 || band.rb >= nb) return true;
+    const size_t row = g.row(band.tff, band.k, nb);
+    double comb[2] = {0, 0}, field[2] = {0, 0};
+    const int blocks[2] = {band.rb - band.lb, nb - (band.rb - band.lb)};
+    for (int b = band.lb; b < band.rb; ++b) comb[0] += g.matched[row + static_cast<size_t>(b)];
+    for (const PairRecord* p : g.pairs) {
+        const FrameRecord& r = s.frames[p->record];
+        const long outside = foreseen_match(s, p->record, band.tff, band.lb, band.rb);
+        const std::vector<float>* around = outside > 0 ? weave_comb(s, p->record, outside, band.tff) : nullptr;
+        for (int b = 0; b < nb; ++b) {
+            const int in = b >= band.lb && b < band.rb ? 0 : 1;
+            field[in] += r.in_field[static_cast<size_t>(b)];
+            if (in == 1 && around) comb[1] += (*around)[static_cast<size_t>(b)];
+        }
+    }
+    const double np = static_cast<double>(g.pairs.size());
+    return picture_measure(comb[0], field[0], np * energy_floor(blocks[0], s.h)) >
+           picture_measure(comb[1], field[1], np * energy_floor(blocks[1], s.h));
+}
+
 // For each TFF, the run of blocks where the rebuilt window is surely and
 // clearly less combed than field matching that gains most.
 void band_search(const Survey& s, const GainTable& g, Band best[2]) {
@@ -342,7 +377,7 @@ void band_search(const Survey& s, const GainTable& g, Band best[2]) {
                 if (end - start >= 2 && 4 * (end - start) <= 3 * nb) {
                     const Band band = judge_run(s, g, t, k, start, end);
                     if (band.z >= kSure && band.gain >= kMinGain * band.matched && beats_the_input(s, g, band) &&
-                        band.gain > best[t].gain)
+                        combs_more_than_the_rest(s, g, band) && band.gain > best[t].gain)
                         best[t] = band;
                 }
                 start = end;

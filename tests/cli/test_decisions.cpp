@@ -176,8 +176,9 @@ constexpr int kLb = 8, kRb = 13, kShift = 3;  // coarse_shift(3) == 12
 static_assert(coarse_shift(kShift) == 12);
 
 // Out-of-step footage of 300 frames with a band in blocks [kLb, kRb): where
-// `banded`, field matching combs the band (100 U) and the window with shift
-// 12 under TFF on leaves `window` of it.
+// `banded`, field matching combs the band (`matched`, 100 U unless told,
+// against field energy `detail` there) and the window with shift 12 under
+// TFF on leaves `window` of it.
 // A frame's energies in units of U.
 void scale_energies(FrameRecord& r) {
     for (size_t b = 0; b < kBlocks; ++b) {
@@ -187,16 +188,17 @@ void scale_energies(FrameRecord& r) {
     }
 }
 
-Survey band_survey(bool (*banded)(long), float window) {
+Survey band_survey(bool (*banded)(long), float window, float matched = 100, float detail = 10) {
     Survey s = synthetic_survey(300, [](long) { return Look::Match; });
     for (FrameRecord& r : s.frames) {
         scale_energies(r);
         // A weave that takes a field from a frame with the band combs there.
         for (size_t b = kLb; b < kRb; ++b) {
-            if (banded(r.frame) || banded(r.frame + 1)) r.next_comb[0][b] = r.next_comb[1][b] = 100 * U;
-            // Little detail there: the band combs visibly, and the frame's
-            // own reading, taken outside it, is the match around it.
-            if (banded(r.frame)) r.in_comb[b] = 100 * U, r.in_field[b] = 10 * U;
+            if (banded(r.frame) || banded(r.frame + 1)) r.next_comb[0][b] = r.next_comb[1][b] = matched * U;
+            // Little detail there unless told: the band combs visibly, and
+            // the frame's own reading, taken outside it, is the match around
+            // it.
+            if (banded(r.frame)) r.in_comb[b] = 100 * U, r.in_field[b] = detail * U;
         }
     }
     for (size_t i = 0; i < s.frames.size(); i += 2) {
@@ -336,6 +338,36 @@ TEST(AnalysisSegments, AFewUnsureFramesGoToTheirNeighbours) {
     }
 }
 
+// A band is where field matching leaves more combing, against the picture's
+// detail, than it leaves around it; there a window that takes most of it off
+// is found. Where matching already leaves the band as clean as the rest, a
+// window that fits better still (a test pattern's stripes, a field moved by
+// whole lines) repairs nothing: the frames are out of step, and no more.
+TEST(AnalysisJudge, ABandIsWhereFieldMatchingLeavesMoreCombingThanAround) {
+    const struct {
+        const char* what;
+        float matched, detail, window;
+        ClipKind kind;
+    } cases[] = {
+        {"matching combs the band visibly", 100, 10, 2, ClipKind::Window},
+        {"a faint band: matching leaves a little more there than around", 3, 1000, 0.1f, ClipKind::Window},
+        {"matching leaves the band as clean as the rest", 1, 1000, 0.1f, ClipKind::Match},
+        {"... and cleaner", 0.5f, 1000, 0.05f, ClipKind::Match},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Survey s = band_survey([](long f) { return f >= 100 && f < 200; }, c.window, c.matched, c.detail);
+        FrameSet band_frames;
+        for (size_t i = 100; i < 200; ++i) band_frames.push_back(i);
+        const Verdict v = judge(s, band_frames);
+        EXPECT_EQ(kind_name(v.kind), std::string(kind_name(c.kind)));
+        if (v.kind == ClipKind::Window) {
+            EXPECT_EQ(v.lb, kLb);
+            EXPECT_EQ(v.rb, kRb);
+        }
+    }
+}
+
 // Out-of-step footage with a band in blocks [0, `width`) whose field is
 // also moved, so that no weave restores it: the better weave there leaves 5
 // of the other's 100, and only the window under TFF off with shift 12 leaves
@@ -343,15 +375,15 @@ TEST(AnalysisSegments, AFewUnsureFramesGoToTheirNeighbours) {
 // window under TFF on at shift 0, while TFF off with shift 12 halves its
 // combing. Field matching over the whole frame takes the weave that more
 // blocks prefer: the band's where the band is the larger part.
-Survey edge_band_survey(int width) {
+Survey edge_band_survey(int width, float band_best = 5, float band_other = 100, float band_input = 100) {
     Survey s = synthetic_survey(120, [](long) { return Look::Match; });
     for (FrameRecord& r : s.frames)
         for (size_t b = 0; b < kBlocks; ++b) {
             const bool band = static_cast<int>(b) < width;
-            r.in_comb[b] = 100 * U;
+            r.in_comb[b] = (band ? band_input : 100) * U;
             r.in_field[b] = 1000 * U;
-            r.next_comb[0][b] = (band ? 5 : 100) * U;
-            r.next_comb[1][b] = (band ? 100 : 1) * U;
+            r.next_comb[0][b] = (band ? band_best : 100) * U;
+            r.next_comb[1][b] = (band ? band_other : 1) * U;
         }
     for (size_t i = 0; i < s.frames.size(); i += 2) {
         PairRecord p;
@@ -359,6 +391,9 @@ Survey edge_band_survey(int width) {
         p.comb.assign(2 * kCoarseShifts * kBlocks, pack_energy(100 * U));
         for (size_t b = 0; b < kBlocks; ++b) {
             const bool band = static_cast<int>(b) < width;
+            // Any other window combs the band at least as field matching does.
+            for (size_t cell = b; band && cell < p.comb.size(); cell += kBlocks)
+                p.comb[cell] = pack_energy(std::max(100.f, band_other) * U);
             p.comb[(0 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy((band ? 1 : 50) * U);
             if (!band) p.comb[(1 * kCoarseShifts + 0) * kBlocks + b] = pack_energy(1 * U);
         }
@@ -371,9 +406,21 @@ Survey edge_band_survey(int width) {
 // band is the larger part of the picture or the smaller; never over the rest
 // of the picture at shift 0, which leaves the band combed.
 TEST(AnalysisJudge, TheWindowGoesOverTheBandWhenTheBandIsTheLargerPart) {
-    for (int width : {14, 8}) {
+    const struct {
+        int width;
+        float band_best, band_other, band_input;
+    } cases[] = {
+        {14, 5, 100, 100},
+        {8, 5, 100, 100},
+        // No weave comes near restoring the band: the better leaves it more
+        // combed than the other weave leaves the rest.
+        {14, 150, 300, 250},
+    };
+    for (const auto& c : cases) {
+        const int width = c.width;
         SCOPED_TRACE(width);
-        const Survey s = edge_band_survey(width);
+        SCOPED_TRACE(c.band_best);
+        const Survey s = edge_band_survey(width, c.band_best, c.band_other, c.band_input);
         const Verdict v = judge(s, all_records(s));
         EXPECT_EQ(kind_name(v.kind), std::string(kind_name(ClipKind::Window)));
         EXPECT_EQ(v.lb, 0);
