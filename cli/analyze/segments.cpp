@@ -293,11 +293,23 @@ std::vector<FoundSegment> split_by_band(const Survey& s, FoundSegment seg) {
     return out;
 }
 
-// Neighbours found of one kind and band joined, and judged together.
+// A piece too short to judge surely: fewer than kSliver frames, and unsure.
+// The first frames after a cut make such pieces, for their motion is
+// measured against frames before the cut.
+bool too_short_to_judge(const FoundSegment& seg) {
+    return seg.stretch.frames < kSliver && seg.verdict.confidence < 0.5;
+}
+
+// Neighbours found of one kind and band joined, and judged together; but a
+// piece too short to judge does not join a neighbour across a cut between
+// them, for the cut says where the footage changes (absorb_slivers gives it
+// to its neighbours once all are found).
 void join_alike(const Survey& s, std::vector<FoundSegment>& segs) {
     std::vector<FoundSegment> out;
     for (FoundSegment& seg : segs) {
-        if (!out.empty() && same_kind_and_band(out.back().verdict, seg.verdict)) {
+        const bool apart = !out.empty() && (too_short_to_judge(out.back()) || too_short_to_judge(seg)) &&
+                           !cuts_between(s, seg.stretch.start, seg.stretch.start + 1).empty();
+        if (!out.empty() && !apart && same_kind_and_band(out.back().verdict, seg.verdict)) {
             out.back() = joined(s, out.back(), seg);
             continue;
         }
@@ -396,17 +408,25 @@ double band_gain_in(const Survey& s, const FoundSegment& window, const FoundSegm
 // at least 0.4 of field matching's combing, as a window segment's must.
 constexpr double kBandHolds = 0.4 / (2 - 0.4);
 
-// A match segment beside a window segment whose band, on the match
-// segment's own pairs, still takes off what a window must: the band goes on
-// there (its runs of windows missed it, where it moved little), and the
-// match segment joins the window's, judged again.
+// Whether a segment beside a window may be the band's footage that its own
+// judgement missed: field matching's, or frames read unsurely as true
+// interlacing, as a band's frames read where no weave restores its columns
+// and the band itself was not found in them.
+bool may_hold_the_band(const Verdict& v) {
+    return v.kind == ClipKind::Match || (v.kind == ClipKind::Interlaced && v.confidence < 0.5);
+}
+
+// A segment of field matching (or an unsure interlaced one) beside a window
+// segment whose band, on that segment's own pairs, still takes off what a
+// window must: the band goes on there (its runs of windows missed it, where
+// it moved little), and the segment joins the window's, judged again.
 void absorb_unseen_bands(const Survey& s, std::vector<FoundSegment>& segs) {
     for (size_t i = 0; i + 1 < segs.size();) {
         FoundSegment &a = segs[i], &b = segs[i + 1];
         const bool a_window = a.verdict.kind == ClipKind::Window, b_window = b.verdict.kind == ClipKind::Window;
-        const FoundSegment* window = a_window && b.verdict.kind == ClipKind::Match   ? &a
-                                     : b_window && a.verdict.kind == ClipKind::Match ? &b
-                                                                                      : nullptr;
+        const FoundSegment* window = a_window && may_hold_the_band(b.verdict)   ? &a
+                                     : b_window && may_hold_the_band(a.verdict) ? &b
+                                                                                 : nullptr;
         const FoundSegment& match = window == &a ? b : a;
         const double near = window ? band_gain_in(s, *window, match, 2 * kStretchFrames) : NAN;
         if (!(near > 0)) {

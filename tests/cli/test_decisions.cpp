@@ -135,6 +135,27 @@ TEST(AnalysisSegments, BoundaryFallsOnTheCutWhereverItLies) {
         EXPECT_EQ(parts.segments[1].stretch.start, at);
         EXPECT_EQ(parts.segments[1].stretch.end(), 180);
     }
+    // Still frames, then out-of-step footage whose first frames after the
+    // cut read oddly, as their motion is measured against frames before the
+    // cut (a tie, a field repeated, no motion, as a real cut gave): too few
+    // to judge, read as still by themselves, they are the footage's after
+    // the cut, not the still's before.
+    for (const long at : {93L, 100L, 110L}) {
+        SCOPED_TRACE(at);
+        change_at = at;
+        const Survey s = synthetic_survey(
+            180,
+            [](long f) {
+                const Look after_cut[] = {Look::Interlaced, Look::Pulldown, Look::Still};
+                return f < change_at ? Look::Still : f < change_at + 3 ? after_cut[f - change_at] : Look::Match;
+            },
+            {at});
+        const Parts parts = find_parts(s, 0, 180, MayRead{});
+        ASSERT_EQ(parts.segments.size(), 2u);
+        EXPECT_EQ(parts.segments[0].verdict.kind, ClipKind::Still);
+        EXPECT_EQ(parts.segments[1].verdict.kind, ClipKind::Match);
+        EXPECT_EQ(parts.segments[1].stretch.start, at);
+    }
 }
 
 // Sampled stretches far apart: a file's gap between two kinds is narrowed by
@@ -365,6 +386,47 @@ TEST(AnalysisJudge, ABandIsWhereFieldMatchingLeavesMoreCombingThanAround) {
             EXPECT_EQ(v.lb, kLb);
             EXPECT_EQ(v.rb, kRb);
         }
+    }
+}
+
+// A band's last frames, where the picture around it moves too little to tell
+// its weaves apart, read unsurely as true interlacing judged by themselves,
+// for no weave restores the band's columns: the band's window, on their own
+// pairs, still takes off what a window must, so they are the band's segment.
+// Where they read surely as interlacing, or the window takes nothing off
+// there, they stay a segment of their own.
+TEST(AnalysisSegments, AnUnsureTailWhereTheBandGoesOnIsTheBands) {
+    const struct {
+        const char* what;
+        float own, with_next, other, window;
+        long band_ends;  // where the window's segment ends
+    } cases[] = {
+        {"unsure interlacing, the band goes on", 10, 11, 20, 2, 300},
+        {"sure interlacing", 10, 12, 1000, 2, 250},
+        {"unsure interlacing, no band there", 10, 11, 20, 100, 250},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Survey s = band_survey([](long f) { return f >= 100; }, 2);
+        for (FrameRecord& r : s.frames) {
+            if (r.frame < 250) continue;
+            for (size_t b = 0; b < kBlocks; ++b) {
+                if (b >= kLb && b < kRb) continue;
+                r.in_comb[b] = c.own * U;
+                r.next_comb[0][b] = c.with_next * U;
+                r.next_comb[1][b] = c.other * U;
+            }
+        }
+        for (PairRecord& p : s.pairs)
+            if (s.frames[p.record].frame >= 250)
+                for (size_t b = kLb; b < kRb; ++b)
+                    p.comb[(1 * kCoarseShifts + kShift) * kBlocks + b] = pack_energy(c.window * U);
+        const Parts parts = find_parts(s, 0, 300, MayRead{});
+        ASSERT_GE(parts.segments.size(), 2u);
+        const FoundSegment& band = parts.segments[1];
+        EXPECT_EQ(kind_name(band.verdict.kind), std::string(kind_name(ClipKind::Window)));
+        EXPECT_EQ(band.stretch.start, 100);
+        EXPECT_NEAR(band.stretch.end(), c.band_ends, 1);
     }
 }
 
