@@ -320,11 +320,11 @@ bool beats_the_input(const Survey& s, const GainTable& g, const Band& band) {
 // the picture around it, each against its own detail: the band as matching
 // over the whole frame leaves it (what the window's gain is counted
 // against), the rest as the weave chosen outside the band leaves it (what
-// the window's settings give there). A band whose fields are displaced combs where the
-// weave restores the picture around it. Where matching already leaves the
-// band as clean as the rest, the window's gain there is only a pattern that
-// a field moved by some lines happens to fit (a test pattern's stripes under
-// a vertical pan), and there is nothing to repair.
+// the window's settings give there). A band whose fields are displaced
+// combs where the weave restores the picture around it. Where matching
+// already leaves the band as clean as the rest, the window's gain there is
+// only a pattern that a field moved by some lines happens to fit (a test
+// pattern's stripes under a vertical pan), and there is nothing to repair.
 bool combs_more_than_the_rest(const Survey& s, const GainTable& g, const Band& band) {
     const int nb = s.blocks;
     // A run at one edge of the picture may be the rest of it, found where
