@@ -162,28 +162,35 @@ void other_kind_words(const Verdict& v, const Combing& c, Words& w) {
 
 // A tear at the window's edges, where the filtered output shows one in a
 // tenth of the moving frames or more (measured there: tear.h), and what
-// removes it where something tried did.
-template <typename Warn>
-void add_tear_warning(const Tear& t, const Warn& warn) {
+// removes it where something tried did. Where nothing tried removes it, the
+// tear is the footage's own: the band shows other moments than the picture
+// around it under every setting, so it casts no doubt on these settings,
+// and the warning is given without bounding the confidence (`note`); where
+// another setting removes it, these are not the best settings (`warn`).
+template <typename Warn, typename Note>
+void add_tear_warning(const Tear& t, const Warn& warn, const Note& note) {
     if (t.moving <= 0 || t.torn * 10 < t.moving) return;
     std::string text = "in " + of(t.torn, t.moving) +
                        " moving frames the filtered picture steps across the window's edges where the input does "
                        "not (a tear: the window shows another moment than the picture around it); ";
-    if (!t.remedy.empty())
-        text += t.remedy + " removes it without combing more: try it";
-    else
-        text += "no setting tried removes it (the other TFF, the edges 8 columns further out or in, the low-pass): "
-                "check the band's edges by eye";
-    warn(text);
+    if (!t.remedy.empty()) {
+        warn(text + t.remedy + " removes it without combing more: try it");
+        return;
+    }
+    note(text + "no setting tried removes it (the other TFF, the edges 8 columns further out or in, the low-pass): "
+                "check the band's edges by eye");
 }
 
 // What the figures themselves cast doubt on; each warning bounds the
-// confidence.
+// confidence, but for a tear that is the footage's own.
 void add_warnings(const Verdict& v, const Refinement& r, const Combing& c, Words& w) {
     const ClipKind kind = v.kind;
+    bool bounded = false;
+    auto note = [&](const std::string& text) { w.warnings.push_back(text); };
     auto warn = [&](const std::string& text) {
-        w.warnings.push_back(text);
+        note(text);
         w.confidence = std::min(w.confidence, kWarned);
+        bounded = true;
     };
     if (!c.defined)
         warn("the frames hold too little detail to measure combing (flat or nearly black pictures), so the figures "
@@ -192,7 +199,7 @@ void add_warnings(const Verdict& v, const Refinement& r, const Combing& c, Words
         warn("the settings leave " + of(c.visible, c.frames) +
              " sampled frames visibly combed (measure 1 or more): look at them (--report), and analyse a stretch "
              "that combs by itself (--start, --frames) if the clip changes kind");
-    if (kind == ClipKind::Window) add_tear_warning(c.tear, warn);
+    if (kind == ClipKind::Window) add_tear_warning(c.tear, warn, note);
     if (r.chroma_judged && r.chroma_disagree >= 0.5 && r.moving > 0 && r.misled * 10 >= r.moving)
         warn("the colour disagrees with luma about which fields belong together (" + percent(r.chroma_disagree) +
              " of the colour's votes), and misled field matching in " + of(r.misled, r.moving) +
@@ -208,7 +215,7 @@ void add_warnings(const Verdict& v, const Refinement& r, const Combing& c, Words
              std::to_string(v.unsure.end() - 1) + " part is unsure: the window's band combs the match frames no "
              "more than field matching does, so the band may go on there unseen; check the frames around the "
              "boundary by eye");
-    if (w.warnings.empty() && w.confidence < 0.5)
+    if (!bounded && w.confidence < 0.5)
         warn("the evidence is slight: too few frames move clearly, or the weaves of neighbouring fields differ too "
              "little, to tell the kinds apart surely (grain and a codec's losses can tip them); analyse a stretch with "
              "more motion (--start, --frames) or check the result by eye");

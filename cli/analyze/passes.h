@@ -270,6 +270,9 @@ constexpr long kOwnSegment = 2 * kStretchFrames;
 // a gap (at its clearest cut, else midway), each side keeping its verdict:
 // a cut there may be where the footage changes, even where both sides
 // read alike.
+// - Fewer than kSliver frames at an end of the clip, beside a segment of
+//   pelta's kinds with no cut between: it joins that segment, judged again
+//   with it (it stays where that judgement differs).
 void absorb_slivers(const Survey& s, std::vector<FoundSegment>& segs);
 // The most probes a file's gaps are narrowed by.
 constexpr int kMostProbes = 64;

@@ -495,6 +495,23 @@ void absorb_slivers(const Survey& s, std::vector<FoundSegment>& segs) {
         segs.erase(segs.begin() + static_cast<long>(i));
         --i;
     }
+    // At an end of the clip a sliver has one neighbour. Where that is of
+    // pelta's kinds and no cut parts them, the sliver is its footage that
+    // its own few frames could not show (the first frame has none before it
+    // to measure motion against): it joins, judged again with it.
+    if (segs.size() < 2) return;
+    for (const bool front : {true, false}) {
+        const size_t i = front ? 0 : segs.size() - 1, n = front ? 1 : segs.size() - 2;
+        const FoundSegment &sliver = segs[i], &next = segs[n];
+        if (!too_short_to_judge(sliver) || is_pelta_kind(sliver.verdict.kind) || !is_pelta_kind(next.verdict.kind) ||
+            !cuts_between(s, sliver.stretch.start, sliver.stretch.end() + 1).empty())
+            continue;
+        FoundSegment all = front ? joined(s, sliver, next) : joined(s, next, sliver);
+        if (!same_kind_and_band(all.verdict, next.verdict)) continue;
+        segs[std::min(i, n)] = std::move(all);
+        segs.erase(segs.begin() + static_cast<long>(std::max(i, n)));
+        if (segs.size() < 2) return;
+    }
 }
 
 Parts find_parts(const Survey& s, long first, long end, const MayRead& may) {

@@ -628,7 +628,10 @@ Verdict judge(const Survey& s, const FrameSet& set) {
         v.kind = set.empty() || !is_dark(m.luma / static_cast<double>(set.size())) ? ClipKind::Still
                                                                                        : ClipKind::Black;
         v.black = set.empty() ? 0 : m.luma / static_cast<double>(set.size());
-        v.confidence = 1.0 - static_cast<double>(v.moving) / std::max<long>(1, v.frames);
+        // The share of frames that stand still, weighed by the frames as a
+        // moving kind's evidence is: two frames that do not move say little.
+        v.confidence = (1.0 - static_cast<double>(v.moving) / std::max<long>(1, v.frames)) *
+                       std::min(1.0, static_cast<double>(v.frames) / static_cast<double>(kFullEvidence));
         return v;
     }
     if (v.dup_share >= 0.2 || (v.cadence >= kCadence && v.cadence_lean >= 0.1)) {

@@ -359,6 +359,52 @@ TEST(AnalysisSegments, AFewUnsureFramesGoToTheirNeighbours) {
     }
 }
 
+// At an end of the clip a few frames that do not move (the first frame has
+// none before it to measure motion against) are too few to judge, and the
+// out-of-step footage beside them takes them in; not across a cut, nor from
+// footage that needs nothing.
+TEST(AnalysisSegments, AFewUnsureFramesAtAnEndOfTheClipGoToTheirNeighbour) {
+    static Look rest;
+    const struct {
+        const char* what;
+        bool first;  // the two frames at the start; else at the end
+        Look rest;
+        long cut;  // a cut at this frame; 0: none
+        std::vector<std::pair<ClipKind, long>> want;
+    } cases[] = {
+        {"at the start, match after", true, Look::Match, 0, {{ClipKind::Match, 0}}},
+        {"at the end, match before", false, Look::Match, 0, {{ClipKind::Match, 0}}},
+        {"at the start, a cut after them", true, Look::Match, 2, {{ClipKind::Still, 0}, {ClipKind::Match, 2}}},
+        {"at the start, progressive after", true, Look::Progressive, 0,
+         {{ClipKind::Still, 0}, {ClipKind::Progressive, 2}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        rest = c.rest;
+        const long n = 120, sliver = c.first ? 0 : n - 2;
+        Survey s = synthetic_survey(n, [](long) { return rest; }, {c.cut});
+        for (long f = sliver; f < sliver + 2; ++f)
+            s.frames[static_cast<size_t>(f)] = synthetic_frame(f, Look::Still, f > 0, f + 1 < n);
+        std::vector<FoundSegment> segs;
+        const long split = c.first ? 2 : n - 2;
+        for (const auto& [first, end] : {std::pair{0L, split}, {split, n}}) {
+            FoundSegment seg;
+            seg.stretch = Stretch{first, end - first};
+            for (long f = first; f < end; ++f) seg.records.push_back(static_cast<size_t>(f));
+            seg.verdict = judge(s, seg.records);
+            segs.push_back(seg);
+        }
+        absorb_slivers(s, segs);
+        std::vector<std::string> got, want;
+        for (const FoundSegment& seg : segs)
+            got.push_back(std::string(kind_name(seg.verdict.kind)) + " from " + std::to_string(seg.stretch.start));
+        for (const auto& [kind, first] : c.want)
+            want.push_back(std::string(kind_name(kind)) + " from " + std::to_string(first));
+        EXPECT_EQ(got, want);
+        EXPECT_EQ(segs.back().stretch.end(), n);
+    }
+}
+
 // A band is where field matching leaves more combing, against the picture's
 // detail, than it leaves around it; there a window that takes most of it off
 // is found. Where matching already leaves the band as clean as the rest, a
@@ -576,10 +622,13 @@ TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
         const Refinement& r;
         const Combing& c;
         const char* warning;  // null: none
+        bool bounds = true;   // the warning holds the confidence below 0.5
     } cases[] = {
         {"9 of 100 frames visibly combed", match, quiet, clean, nullptr},
         {"10 of 100 frames visibly combed", match, quiet, combed, "visibly combed"},
-        {"the output torn in 10 of 100 moving frames", window, banded, torn, "no setting tried removes it"},
+        // A tear nothing tried removes is the footage's own: it casts no
+        // doubt on the settings.
+        {"the output torn in 10 of 100 moving frames", window, banded, torn, "no setting tried removes it", false},
         {"... and the other TFF removes it", window, banded, mended, "--tff 0 removes it"},
         {"the output torn in 9 of 100", window, banded, torn_less, nullptr},
         {"the window's frames off the weave's, the output not torn", window, banded, clean, nullptr},
@@ -597,14 +646,19 @@ TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
         }
         ASSERT_EQ(w.warnings.size(), 1u);
         EXPECT_NE(w.warnings[0].find(c.warning), std::string::npos) << w.warnings[0];
-        EXPECT_LT(w.confidence, 0.5);
+        EXPECT_EQ(w.confidence < 0.5, c.bounds) << w.confidence;
     }
-    // Slight evidence says so, where nothing else does.
+    // Slight evidence says so, where nothing else that bounds the confidence
+    // does.
     Verdict slight = match;
     slight.confidence = 0.3;
-    const Words w = describe(slight, quiet, clean);
+    Words w = describe(slight, quiet, clean);
     ASSERT_EQ(w.warnings.size(), 1u);
     EXPECT_NE(w.warnings[0].find("the evidence is slight"), std::string::npos);
+    slight.kind = ClipKind::Window;
+    w = describe(slight, banded, torn);
+    ASSERT_EQ(w.warnings.size(), 2u);
+    EXPECT_NE(w.warnings[1].find("the evidence is slight"), std::string::npos);
 }
 
 }  // namespace
