@@ -274,6 +274,34 @@ TEST(AnalysisJudge, APairHalfOutsideTheFramesJudgedIsNotTheirs) {
     EXPECT_EQ(after.confidence, before.confidence);
 }
 
+// Segments over consecutive frame ranges [first, end) of a survey read
+// whole, each judged on its own frames.
+std::vector<FoundSegment> judged_ranges(const Survey& s, const std::vector<std::pair<long, long>>& ranges) {
+    std::vector<FoundSegment> segs;
+    for (const auto& [first, end] : ranges) {
+        FoundSegment seg;
+        seg.stretch = Stretch{first, end - first};
+        for (long f = first; f < end; ++f) seg.records.push_back(static_cast<size_t>(f));
+        seg.verdict = judge(s, seg.records);
+        segs.push_back(seg);
+    }
+    return segs;
+}
+
+// "KIND from FIRST" per segment, to compare with what a case wants.
+std::vector<std::string> kinds_and_starts(const std::vector<FoundSegment>& segs) {
+    std::vector<std::string> out;
+    for (const FoundSegment& seg : segs)
+        out.push_back(std::string(kind_name(seg.verdict.kind)) + " from " + std::to_string(seg.stretch.start));
+    return out;
+}
+std::vector<std::string> kinds_and_starts(const std::vector<std::pair<ClipKind, long>>& want) {
+    std::vector<std::string> out;
+    for (const auto& [kind, first] : want)
+        out.push_back(std::string(kind_name(kind)) + " from " + std::to_string(first));
+    return out;
+}
+
 // A few frames found as a segment of their own between two others (as a
 // band's search leaves such pieces between two bands, or readings after a
 // cut), too few to judge: two read as still, at confidence 0, and six
@@ -338,23 +366,11 @@ TEST(AnalysisSegments, AFewUnsureFramesGoToTheirNeighbours) {
             scale_energies(r);
             s.frames[static_cast<size_t>(f)] = r;
         }
-        std::vector<FoundSegment> segs;
-        for (const auto& [first, end] : {std::pair{0L, 100L}, {100L, after}, {after, 200L}}) {
-            FoundSegment seg;
-            seg.stretch = Stretch{first, end - first};
-            for (long f = first; f < end; ++f) seg.records.push_back(static_cast<size_t>(f));
-            seg.verdict = judge(s, seg.records);
-            segs.push_back(seg);
-        }
+        std::vector<FoundSegment> segs = judged_ranges(s, {{0L, 100L}, {100L, after}, {after, 200L}});
         ASSERT_FALSE(is_pelta_kind(segs[1].verdict.kind));
         ASSERT_LT(segs[1].verdict.confidence, 0.5);
         absorb_slivers(s, segs);
-        std::vector<std::string> got, want;
-        for (const FoundSegment& seg : segs)
-            got.push_back(std::string(kind_name(seg.verdict.kind)) + " from " + std::to_string(seg.stretch.start));
-        for (const auto& [kind, first] : c.want)
-            want.push_back(std::string(kind_name(kind)) + " from " + std::to_string(first));
-        EXPECT_EQ(got, want);
+        EXPECT_EQ(kinds_and_starts(segs), kinds_and_starts(c.want));
         EXPECT_EQ(segs.back().stretch.end(), 200);
     }
 }
@@ -385,22 +401,10 @@ TEST(AnalysisSegments, AFewUnsureFramesAtAnEndOfTheClipGoToTheirNeighbour) {
         Survey s = synthetic_survey(n, [](long) { return rest; }, {c.cut});
         for (long f = sliver; f < sliver + 2; ++f)
             s.frames[static_cast<size_t>(f)] = synthetic_frame(f, Look::Still, f > 0, f + 1 < n);
-        std::vector<FoundSegment> segs;
         const long split = c.first ? 2 : n - 2;
-        for (const auto& [first, end] : {std::pair{0L, split}, {split, n}}) {
-            FoundSegment seg;
-            seg.stretch = Stretch{first, end - first};
-            for (long f = first; f < end; ++f) seg.records.push_back(static_cast<size_t>(f));
-            seg.verdict = judge(s, seg.records);
-            segs.push_back(seg);
-        }
+        std::vector<FoundSegment> segs = judged_ranges(s, {{0L, split}, {split, n}});
         absorb_slivers(s, segs);
-        std::vector<std::string> got, want;
-        for (const FoundSegment& seg : segs)
-            got.push_back(std::string(kind_name(seg.verdict.kind)) + " from " + std::to_string(seg.stretch.start));
-        for (const auto& [kind, first] : c.want)
-            want.push_back(std::string(kind_name(kind)) + " from " + std::to_string(first));
-        EXPECT_EQ(got, want);
+        EXPECT_EQ(kinds_and_starts(segs), kinds_and_starts(c.want));
         EXPECT_EQ(segs.back().stretch.end(), n);
     }
 }
