@@ -204,6 +204,13 @@ constexpr long kFewestMoving = 4;
 // frame_readings and choose_kind (verdict.cpp).
 Verdict judge(const Survey& s, const FrameSet& records);
 
+// The share of field matching's combing in the band that the window must
+// take away for the footage to be a window's: a displaced field put back
+// leaves little but the grain, while interpolating the moved field (the
+// fractional shifts) takes a sixth or so off any picture, slow footage and
+// a codec's texture above all, whose fields belong together already.
+constexpr double kWindowGain = 0.4;
+
 // ---- segments ----------------------------------------------------------------
 
 // A segment as the segments pass finds it: its frames, the survey's records
@@ -309,6 +316,18 @@ struct Refinement {
 // With tff 0 or 1 that TFF setting is taken whatever the figures favour.
 bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segment, Refinement& out,
             std::string& error, int tff = -1);
+
+// One column near an edge of a window's band, over a segment's frame pairs:
+// the window's mean gain over field matching, how surely it stands out of
+// the scatter (standard errors), and field matching's mean combing there.
+struct EdgeColumn {
+    double gain = 0, sure = 0, matched = 0;
+};
+// The band's edge in a zone of columns x0, x0+1, ... (`left_edge`: the band
+// lies to the right of it; else to the left): the column from which on (or
+// up to which) the columns that belong to the band outweigh those that do
+// not most, given the typical gain inside the band; `edge` where none do.
+int edge_in_zone(const std::vector<EdgeColumn>& cols, int x0, double typical, bool left_edge, int edge);
 
 // Whether a refined segment's settings repair it: they leave more frames
 // less combed than the input than more, by more than chance gives (twice

@@ -145,10 +145,13 @@ bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
     const int rz0 = std::max(lz1, right - kEdgeInside), rz1 = std::min(w, right + kEdgeOutside);
     struct Zone {
         int x0, x1;
-        std::vector<Tally> gain;
+        std::vector<Tally> gain, matched;
         Profiles own, partner, earlier, later;
-    } zones[2] = {{lz0, lz1, {}, {}, {}, {}, {}}, {rz0, rz1, {}, {}, {}, {}, {}}};
-    for (Zone& z : zones) z.gain.resize(static_cast<size_t>(std::max(0, z.x1 - z.x0)));
+    } zones[2] = {{lz0, lz1, {}, {}, {}, {}, {}, {}}, {rz0, rz1, {}, {}, {}, {}, {}, {}}};
+    for (Zone& z : zones) {
+        z.gain.resize(static_cast<size_t>(std::max(0, z.x1 - z.x0)));
+        z.matched.resize(z.gain.size());
+    }
     const RebuildMap maps[2] = {rebuild_map(h, 0, tff, shift), rebuild_map(h, 1, tff, shift)};
     // Interpolation averages the moved field's grain: what that alone takes
     // off a column's comb energy.
@@ -173,43 +176,25 @@ bool band_edges(const AnalysisRequest& rq, const PairFrames& pf, const Verdict& 
             rebuilt.resize(z.own.y.size());
             apply_rebuild(maps[f & 1], z.own.y.data(), z.partner.y.data(), z.own.n, rebuilt.data());
             weave_energy(rebuilt.data(), rebuilt.data(), 0, z.own.n, h, c.data(), nullptr);
-            for (size_t i = 0; i < cols; ++i) z.gain[i].add(m[i] - c[i] - bias);
+            for (size_t i = 0; i < cols; ++i) {
+                z.gain[i].add(m[i] - c[i] - bias);
+                z.matched[i].add(m[i]);
+            }
         }
     };
     if (!read_frames(rq, pf.frames, per_frame, error)) return false;
     if (zones[0].gain.empty() || zones[0].gain[0].n == 0) return true;
-    // A column belongs to the band where the window's gain there is a good
-    // part (a quarter) of its gain inside the survey's band, and stands a
-    // standard error out of the frame-to-frame scatter; a column without
-    // such evidence counts against it. (Outside a band the window may gain a
-    // little too, where field matching is not quite right; that is no band.)
     std::vector<double> inner;
     for (int x = left; x < std::min(lz1, right); ++x) inner.push_back(zones[0].gain[static_cast<size_t>(x - lz0)].mean());
     for (int x = std::max(rz0, left); x < right; ++x) inner.push_back(zones[1].gain[static_cast<size_t>(x - rz0)].mean());
     std::nth_element(inner.begin(), inner.begin() + static_cast<long>(inner.size() / 2), inner.end());
     const double typical = inner.empty() ? 0 : inner[inner.size() / 2];
-    auto score = [&](const Tally& t) { return t.sure() >= 1.0 && t.mean() >= 0.25 * typical ? 1.0 : -1.0; };
-    double run = 0, top = -INFINITY;
-    int l = left;
-    for (int x = lz1 - 1; x >= lz0; --x) {
-        run += score(zones[0].gain[static_cast<size_t>(x - lz0)]);
-        if (run > top) {
-            top = run;
-            l = x;
-        }
-    }
-    if (top <= 0) l = left;
-    run = 0;
-    top = -INFINITY;
-    int r = right;
-    for (int x = rz0; x < rz1; ++x) {
-        run += score(zones[1].gain[static_cast<size_t>(x - rz0)]);
-        if (run > top) {
-            top = run;
-            r = x + 1;
-        }
-    }
-    if (top <= 0) r = right;
+    std::vector<EdgeColumn> cols[2];
+    for (int k = 0; k < 2; ++k)
+        for (size_t i = 0; i < zones[k].gain.size(); ++i)
+            cols[k].push_back({zones[k].gain[i].mean(), zones[k].gain[i].sure(), zones[k].matched[i].mean()});
+    const int l = edge_in_zone(cols[0], lz0, typical, true, left);
+    const int r = edge_in_zone(cols[1], rz0, typical, false, right);
     if (r - l >= kBlock) {
         left = l;
         right = r;
@@ -401,6 +386,32 @@ void colour_vote(const Survey& s, const FrameSet& set, int tff, int lb, int rb, 
 }
 
 }  // namespace
+
+// A column belongs to the band where the window's gain there stands a
+// standard error out of the frame-to-frame scatter and is a good part (a
+// quarter) of its typical gain inside the survey's band, or takes off what a
+// window must of field matching's combing in that column (where the band's
+// picture holds less detail towards its edge, as much as inside it); a
+// column without such evidence counts against it. (Outside a band the
+// window may gain a little too, where field matching is not quite right;
+// that is no band.) The edge is where the count, from the zone's inner end
+// outward, adds up most; where it never comes above 0, it stays.
+int edge_in_zone(const std::vector<EdgeColumn>& cols, int x0, double typical, bool left_edge, int edge) {
+    auto score = [&](const EdgeColumn& c) {
+        return c.sure >= 1.0 && c.gain >= std::min(0.25 * typical, kWindowGain * c.matched) ? 1.0 : -1.0;
+    };
+    const int n = static_cast<int>(cols.size());
+    double run = 0, top = 0;
+    for (int k = 0; k < n; ++k) {
+        const int i = left_edge ? n - 1 - k : k;
+        run += score(cols[static_cast<size_t>(i)]);
+        if (run > top) {
+            top = run;
+            edge = x0 + i + (left_edge ? 0 : 1);
+        }
+    }
+    return edge;
+}
 
 bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segment, Refinement& out,
             std::string& error, int forced_tff) {

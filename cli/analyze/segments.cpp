@@ -405,8 +405,9 @@ double band_gain_in(const Survey& s, const FoundSegment& window, const FoundSegm
 
 // The mean pair gain, (m - w) / (m + w) for field matching's combing m and
 // the window's w in the band, at which the band holds: the window takes off
-// at least 0.4 of field matching's combing, as a window segment's must.
-constexpr double kBandHolds = 0.4 / (2 - 0.4);
+// at least kWindowGain of field matching's combing, as a window segment's
+// must.
+constexpr double kBandHolds = kWindowGain / (2 - kWindowGain);
 
 // Whether a segment beside a window may be the band's footage that its own
 // judgement missed: field matching's, or frames read unsurely as true

@@ -34,12 +34,6 @@ constexpr double kTie = 0.12;
 constexpr double kSure = 4.0;
 constexpr double kLean = 1.0;
 constexpr double kMinGain = 0.1;
-// The share of field matching's combing in the band that the window must
-// take away for the footage to be a window's: a displaced field put back
-// leaves little but the grain, while interpolating the moved field (the
-// fractional shifts) takes a sixth or so off any picture, slow footage and
-// a codec's texture above all, whose fields belong together already.
-constexpr double kWindowGain = 0.4;
 
 }  // namespace
 
@@ -551,6 +545,34 @@ void weigh_the_other_part(const Survey& s, const GainTable& g, Band best[2]) {
     best[other.tff] = judge_run(s, g, other.tff, other.k, other.lb, other.rb);
 }
 
+// Whether a band shows for itself: on the median moving pair its columns
+// are visibly combed as they come (the picture measure reaches 1), while
+// field matching leaves the rest of the picture clean (below 1). Then the
+// rest reading as whole pictures says nothing against the window: its
+// motion (a slow pan, one straight up or down) hides its fields being out
+// of step, and field matching combs it no more visibly than it came.
+bool band_shows_for_itself(const Survey& s, const GainTable& g, const Band& band) {
+    const int width = band.rb - band.lb;
+    const double band_floor = energy_floor(width, s.h), rest_floor = energy_floor(s.blocks - width, s.h);
+    std::vector<double> in_band, rest;
+    for (const PairRecord* p : g.pairs) {
+        const FrameRecord& r = s.frames[p->record];
+        const long outside = foreseen_match(s, p->record, band.tff, band.lb, band.rb);
+        const std::vector<float>* around = outside > 0 ? weave_comb(s, p->record, outside, band.tff) : nullptr;
+        if (!around) continue;
+        double comb[2] = {0, 0}, field[2] = {0, 0};
+        for (int b = 0; b < s.blocks; ++b) {
+            const size_t j = static_cast<size_t>(b);
+            const int inside = b >= band.lb && b < band.rb ? 0 : 1;
+            comb[inside] += inside == 0 ? r.in_comb[j] : (*around)[j];
+            field[inside] += r.in_field[j];
+        }
+        in_band.push_back(picture_measure(comb[0], field[0], band_floor));
+        rest.push_back(picture_measure(comb[1], field[1], rest_floor));
+    }
+    return static_cast<long>(in_band.size()) >= kFewestMoving && median_of(in_band) >= 1.0 && median_of(rest) < 1.0;
+}
+
 // From the readings and what the candidate settings leave: the kind, TFF,
 // the band and the confidence.
 void choose_kind(const Survey& s, const GainTable& g, const Band best[2], const Readings& rd, double evidence,
@@ -579,10 +601,11 @@ void choose_kind(const Survey& s, const GainTable& g, const Band best[2], const 
     // losses within a frame pass for a loose tie. Nor where the rest reads
     // as whole pictures more often than out of step: field matching would
     // comb them, and a picture that a weave with a neighbour and a shift
-    // also restores (a pan straight up or down) needs nothing.
+    // also restores (a pan straight up or down) needs nothing; unless the
+    // band shows for itself.
     const Band& fit = best[wt];
-    const bool window_kind = with_window && 2 * rd.crisp_ties < rd.counted && share[2] > share[0] &&
-                             fit.gain >= kWindowGain * fit.matched;
+    const bool window_kind = with_window && 2 * rd.crisp_ties < rd.counted && fit.gain >= kWindowGain * fit.matched &&
+                             (share[2] > share[0] || band_shows_for_itself(s, g, fit));
     if (!window_kind) {
         if (share[1] >= share[0] && share[1] >= share[2]) {
             v.kind = ClipKind::Interlaced;

@@ -209,8 +209,10 @@ void scale_energies(FrameRecord& r) {
     }
 }
 
-Survey band_survey(bool (*banded)(long), float window, float matched = 100, float detail = 10) {
-    Survey s = synthetic_survey(300, [](long) { return Look::Match; });
+Survey band_survey(bool (*banded)(long), float window, float matched = 100, float detail = 10,
+                   Look around = Look::Match) {
+    Survey s = around == Look::Match ? synthetic_survey(300, [](long) { return Look::Match; })
+                                     : synthetic_survey(300, [](long) { return Look::Progressive; });
     for (FrameRecord& r : s.frames) {
         scale_energies(r);
         // A weave that takes a field from a frame with the band combs there.
@@ -436,6 +438,43 @@ TEST(AnalysisJudge, ABandIsWhereFieldMatchingLeavesMoreCombingThanAround) {
             EXPECT_EQ(v.lb, kLb);
             EXPECT_EQ(v.rb, kRb);
         }
+    }
+}
+
+// Where the picture around the band reads as whole pictures (a slow pan, or
+// one straight up or down, hides its fields being out of step), the band is
+// a window's all the same where it shows for itself: its columns visibly
+// combed as they come, and field matching leaving the rest clean. Not where
+// matching combs the rest visibly, nor where the band's columns come clean.
+TEST(AnalysisJudge, ABandAmidWholePicturesIsAWindowsWhereItShowsForItself) {
+    const struct {
+        const char* what;
+        // Comb energies: the band as it comes and under field matching,
+        // against field energy 10 there; the rest under field matching,
+        // against 1000.
+        float band_input, band_matched, rest_matched;
+        bool window;
+    } cases[] = {
+        {"the band visibly combed, the rest clean after matching", 100, 100, 100, true},
+        {"matching combs the rest visibly", 100, 20000, 5000, false},
+        {"the band's columns come clean", 5, 100, 100, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Survey s = band_survey([](long) { return true; }, 2, c.band_matched, 10, Look::Progressive);
+        for (FrameRecord& r : s.frames)
+            for (size_t b = 0; b < kBlocks; ++b)
+                if (b >= kLb && b < kRb)
+                    r.in_comb[b] = c.band_input * U;
+                else
+                    r.next_comb[0][b] = r.next_comb[1][b] = c.rest_matched * U;
+        // A window anywhere else combs as field matching does there.
+        for (PairRecord& p : s.pairs)
+            for (size_t cell = 0; cell < 2 * kCoarseShifts; ++cell)
+                for (size_t b = 0; b < kBlocks; ++b)
+                    if (b < kLb || b >= kRb) p.comb[cell * kBlocks + b] = pack_energy(c.rest_matched * U);
+        const Verdict v = judge(s, all_records(s));
+        EXPECT_EQ(v.kind == ClipKind::Window, c.window) << kind_name(v.kind);
     }
 }
 
@@ -700,5 +739,35 @@ TEST(AnalysisRefine, SettingsThatCombAsMuchAsTheInputRepairNothing) {
         EXPECT_EQ(u.kind, row.kind);
         EXPECT_EQ(u.rb - u.lb, 0);
         EXPECT_EQ(u.confidence, 0.8);
+    }
+}
+
+// A band's edge to the column, in a zone of 40 columns from column 100: the
+// band's columns gain 100 over field matching (which combs them 110), those
+// past its edge nothing (matching combs them 5, the grain). Where the band's
+// picture thins towards its edge, the window there gains less than inside
+// but still most of what matching leaves: those columns are the band's.
+TEST(AnalysisRefine, ABandsEdgeFallsWhereItsColumnsStopGaining) {
+    const EdgeColumn band{100, 5, 110}, thin{15, 3, 18}, trace{1.5, 2, 5}, unsure{30, 0.5, 40}, none{0, 0, 5};
+    struct Row {
+        const char* what;
+        std::vector<std::pair<int, EdgeColumn>> runs;  // from the zone's first column on
+        bool left_edge;
+        int edge;
+    };
+    const Row rows[] = {
+        {"right edge", {{20, band}, {20, none}}, false, 120},
+        {"left edge", {{20, none}, {20, band}}, true, 120},
+        {"the picture thins for 10 columns before the edge", {{15, band}, {10, thin}, {15, none}}, false, 125},
+        {"... at a left edge", {{15, none}, {10, thin}, {15, band}}, true, 115},
+        {"a trace of gain outside is no band", {{20, band}, {20, trace}}, false, 120},
+        {"a gain that does not stand out of the scatter", {{20, band}, {20, unsure}}, false, 120},
+        {"no column gains: the edge stays", {{40, none}}, false, 133},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<EdgeColumn> cols;
+        for (const auto& [n, c] : row.runs) cols.insert(cols.end(), static_cast<size_t>(n), c);
+        EXPECT_EQ(edge_in_zone(cols, 100, band.gain, row.left_edge, 133), row.edge);
     }
 }
