@@ -84,6 +84,9 @@ struct Survey {
     std::vector<FrameRecord> frames;
     std::vector<PairRecord> pairs;
     double noise = 0;  // the clip's grain: median over the frames estimated
+    // What a block typically changes from one frame to the next where the
+    // picture does not move on (quiet_change); 0 where too few frames show it.
+    double quiet = 0;
     // Each frame's mean absolute luma change from the frame before, by
     // frame number, for every frame read in order (the cuts show in it).
     std::vector<std::pair<long, float>> frame_change;
@@ -117,6 +120,16 @@ const std::vector<float>* weave_comb(const Survey& s, size_t index, long n, int 
 // A block's change since the frame before (FrameRecord::moved) up to which
 // it counts as still, above the grain.
 double still_change(const Survey& s);
+// The typical block's change from frame to frame where nothing moves: over
+// the frames whose blocks typically change no more over two frames than
+// over one, and by less than what counts as motion whatever the two say,
+// beside a frame that shows the same, the median of their typical block's
+// change. Grain through a codec that
+// smooths it within a frame but not from frame to frame (MPEG-2 at a few
+// Mbit/s, grain breathing with its groups of pictures) changes a still
+// picture several times more than the grain measured within a frame says.
+// 0 where fewer than kFewestMoving frames show it.
+double quiet_change(const Survey& s);
 // Which blocks of a frame moved, and whether the frame did.
 struct Motion {
     std::vector<bool> block;

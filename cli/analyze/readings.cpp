@@ -148,6 +148,63 @@ double still_change(const Survey& s) { return std::max(kStillChange, 1.5 * kGrai
 
 bool is_dark(double luma) { return luma < kBlackLuma; }
 
+namespace {
+
+// A frame's typical block change since the frame before (the median over
+// its blocks of the larger field's), and whether its picture moves on: over
+// its blocks above the still floor, the typical one changes over two frames
+// at least kMovesOn times what it does over one (true where the survey did
+// not read two frames back, or no block stands above the floor).
+struct Onward {
+    bool moves_on = true;
+    double typical = 0;
+};
+
+double larger(const std::vector<float>& v, int b) {
+    const size_t i = 2 * static_cast<size_t>(b);
+    return std::max(v[i], v[i + 1]);
+}
+
+Onward onward_of(const Survey& s, const FrameRecord& r, double floor) {
+    Onward o;
+    std::vector<double> ratios, ones;
+    for (int b = 0; b < s.blocks; ++b) {
+        const double one = larger(r.moved, b);
+        ones.push_back(one);
+        if (!r.moved2.empty() && one > floor) ratios.push_back(larger(r.moved2, b) / one);
+    }
+    if (!ones.empty()) o.typical = median_of(ones);
+    if (!ratios.empty()) o.moves_on = median_of(ratios) >= kMovesOn;
+    return o;
+}
+
+}  // namespace
+
+double quiet_change(const Survey& s) {
+    const double floor = still_change(s);
+    // Frames that do not move on, each with its typical change, or -1.
+    std::vector<double> typical(s.frames.size(), -1.0);
+    for (size_t i = 0; i < s.frames.size(); ++i) {
+        const FrameRecord& r = s.frames[i];
+        if (!r.has_prev || r.moved2.empty()) continue;
+        const Onward o = onward_of(s, r, floor);
+        if (!o.moves_on && o.typical <= kFarAbove * floor) typical[i] = o.typical;
+    }
+    // Only where the frame before or after does not move on either: a
+    // picture repeated by pulldown stops a moving frame alone from moving
+    // on, where nothing moves it stops frames on end.
+    auto quiet_at = [&](size_t i, long frame) {
+        return i < s.frames.size() && s.frames[i].frame == frame && typical[i] >= 0;
+    };
+    std::vector<double> quiet;
+    for (size_t i = 0; i < s.frames.size(); ++i) {
+        const long f = s.frames[i].frame;
+        if (typical[i] >= 0 && ((i > 0 && quiet_at(i - 1, f - 1)) || quiet_at(i + 1, f + 1)))
+            quiet.push_back(typical[i]);
+    }
+    return static_cast<long>(quiet.size()) >= kFewestMoving ? median_of(quiet) : 0.0;
+}
+
 Motion motion_of(const Survey& s, const FrameRecord& r) {
     const double floor = still_change(s);
     Motion m;
@@ -157,25 +214,22 @@ Motion motion_of(const Survey& s, const FrameRecord& r) {
     // within a frame, not from one frame to the next, and flickers on a
     // still picture), change alone is not motion: a picture that moves
     // changes more over two frames than over one, noise alike over both.
-    // Where the frame's blocks typically change no more over two frames,
-    // only a change far above the grain's is motion.
-    bool moves_on = true;
-    if (!r.moved2.empty()) {
-        std::vector<double> ratios;
-        for (int b = 0; b < s.blocks; ++b) {
-            const size_t i = 2 * static_cast<size_t>(b);
-            const double one = std::max(r.moved[i], r.moved[i + 1]);
-            if (one > floor) ratios.push_back(std::max(r.moved2[i], r.moved2[i + 1]) / one);
-        }
-        if (!ratios.empty()) {
-            std::nth_element(ratios.begin(), ratios.begin() + static_cast<long>(ratios.size() / 2), ratios.end());
-            moves_on = ratios[ratios.size() / 2] >= kMovesOn;
-        }
-    }
+    // So a block moved where it stands half again above what the clip's
+    // frames change where nothing moves, as above the grain; and, where the
+    // frame's blocks typically change no more over two frames than over
+    // one, where the block itself changes more over two frames, or stands
+    // far above that floor (a change so large is motion whatever the two
+    // say). A codec's groups of pictures make neighbouring frames of a
+    // still picture alike by turns, so that a frame of it can seem to
+    // change more over two frames than over one: the floor keeps its grain
+    // out.
+    const bool moves_on = onward_of(s, r, floor).moves_on;
+    const double clip_floor = std::max(floor, 1.5 * s.quiet);
     for (int b = 0; b < s.blocks; ++b) {
-        const size_t i = 2 * static_cast<size_t>(b);
-        const double one = std::max(r.moved[i], r.moved[i + 1]);
-        if (one <= (moves_on ? floor : kFarAbove * floor)) continue;
+        const double one = larger(r.moved, b);
+        if (one <= clip_floor) continue;
+        const bool block_moves_on = r.moved2.empty() || larger(r.moved2, b) >= kMovesOn * one;
+        if (!moves_on && !block_moves_on && one <= kFarAbove * clip_floor) continue;
         m.block[static_cast<size_t>(b)] = true;
         ++m.blocks;
     }

@@ -228,6 +228,7 @@ public:
             std::nth_element(noise.begin(), noise.begin() + static_cast<long>(noise.size() / 2), noise.end());
             out_.noise = noise[noise.size() / 2];
         }
+        out_.quiet = quiet_change(out_);
     }
 
     long recorded() const { return recorded_; }

@@ -115,6 +115,57 @@ TEST(AnalysisJudge, ReadsEachKindFromTheWeavesOfItsFrames) {
     EXPECT_EQ(judge(dark, all_records(dark)).kind, ClipKind::Black);
 }
 
+// Grain through a codec that smooths it within a frame but not from frame
+// to frame changes a still picture several times more than the grain
+// measured within a frame says, and more still around each group of
+// pictures' first frame; and its groups make neighbouring frames alike by
+// turns, so that a frame seems to change more over two frames than over
+// one. The clip's own quiet frames set how far above that a change must
+// stand to be motion; what moves on above it, or stands far above it, still
+// moves, in a frame whose picture does not move on as a whole too.
+TEST(AnalysisReadings, WhatAClipChangesWhereNothingMovesIsNotMotion) {
+    const struct {
+        const char* what;
+        // Per frame and block: the change over one frame and over two, in
+        // units of the still floor.
+        std::pair<double, double> (*change)(long f, int b);
+        long moving;  // of the 59 frames with one before them
+    } cases[] = {
+        {"a still picture breathing with its groups of pictures",
+         [](long f, int) { return f % 15 < 4 ? std::pair{4.5, 4.5} : std::pair{3.0, 3.0}; }, 0},
+        {"a still picture whose frames are alike by turns",
+         [](long f, int) { return f % 3 == 0 ? std::pair{1.1, 1.6} : std::pair{1.5, 1.5}; }, 0},
+        {"a pan that moves on", [](long, int) { return std::pair{3.0, 6.0}; }, 59},
+        {"pulldown, a frame at a time seeming not to move on",
+         [](long f, int) { return f % 5 == 0 ? std::pair{3.8, 3.8} : std::pair{3.0, 6.0}; }, 48},
+        {"an object moving on above the quiet change",
+         [](long, int b) { return b < 3 ? std::pair{6.0, 12.0} : std::pair{3.0, 3.0}; }, 59},
+        {"an object far above the quiet change",
+         [](long, int b) { return b < 3 ? std::pair{30.0, 30.0} : std::pair{3.0, 3.0}; }, 59},
+        {"fast motion everywhere", [](long, int) { return std::pair{20.0, 20.0}; }, 59},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Survey s = synthetic_survey(60, [](long) { return Look::Match; });
+        const double still = still_change(s);
+        for (FrameRecord& r : s.frames) {
+            r.moved2.assign(r.moved.size(), 0.f);
+            for (int b = 0; b < kBlocks; ++b) {
+                const auto [one, two] = c.change(r.frame, b);
+                for (size_t p = 0; p < 2; ++p) {
+                    r.moved[2 * static_cast<size_t>(b) + p] = static_cast<float>(one * still);
+                    r.moved2[2 * static_cast<size_t>(b) + p] = static_cast<float>(two * still);
+                }
+            }
+        }
+        s.quiet = quiet_change(s);
+        long moving = 0;
+        for (const FrameRecord& r : s.frames) moving += frame_moves(s, r);
+        EXPECT_EQ(moving, c.moving);
+        EXPECT_EQ(judge(s, all_records(s)).kind == ClipKind::Still, c.moving == 0);
+    }
+}
+
 // Out of step up to frame 93, whole pictures from there on; the change of
 // kind lies 3 frames into a judging stretch of 30 (90..119), or 16 or more,
 // where the stretch reads as the kind before it. The boundary falls on the
