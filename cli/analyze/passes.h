@@ -124,11 +124,11 @@ double still_change(const Survey& s);
 // the frames whose blocks typically change no more over two frames than
 // over one, and by less than what counts as motion whatever the two say,
 // beside a frame that shows the same, the median of their typical block's
-// change. Grain through a codec that
-// smooths it within a frame but not from frame to frame (MPEG-2 at a few
-// Mbit/s, grain breathing with its groups of pictures) changes a still
-// picture several times more than the grain measured within a frame says.
-// 0 where fewer than kFewestMoving frames show it.
+// change. Grain through a codec that smooths it within a frame but not
+// from frame to frame (MPEG-2 at a few Mbit/s, grain breathing with its
+// groups of pictures) changes a still picture several times more than the
+// grain measured within a frame says. 0 where fewer than kFewestMoving
+// frames show it.
 double quiet_change(const Survey& s);
 // Which blocks of a frame moved, and whether the frame did.
 struct Motion {
