@@ -150,32 +150,31 @@ bool is_dark(double luma) { return luma < kBlackLuma; }
 
 namespace {
 
-// A frame's typical block change since the frame before (the median over
-// its blocks of the larger field's), and whether its picture moves on: over
-// its blocks above the still floor, the typical one changes over two frames
-// at least kMovesOn times what it does over one (true where the survey did
-// not read two frames back, or no block stands above the floor).
-struct Onward {
-    bool moves_on = true;
-    double typical = 0;
-};
-
 double larger(const std::vector<float>& v, int b) {
     const size_t i = 2 * static_cast<size_t>(b);
     return std::max(v[i], v[i + 1]);
 }
 
-Onward onward_of(const Survey& s, const FrameRecord& r, double floor) {
-    Onward o;
-    std::vector<double> ratios, ones;
+// Whether a frame's picture moves on: over its blocks above the still
+// floor, the typical one changes over two frames at least kMovesOn times
+// what it does over one (true where the survey did not read two frames
+// back, or no block stands above the floor).
+bool moves_on(const Survey& s, const FrameRecord& r, double floor) {
+    if (r.moved2.empty()) return true;
+    std::vector<double> ratios;
     for (int b = 0; b < s.blocks; ++b) {
         const double one = larger(r.moved, b);
-        ones.push_back(one);
-        if (!r.moved2.empty() && one > floor) ratios.push_back(larger(r.moved2, b) / one);
+        if (one > floor) ratios.push_back(larger(r.moved2, b) / one);
     }
-    if (!ones.empty()) o.typical = median_of(ones);
-    if (!ratios.empty()) o.moves_on = median_of(ratios) >= kMovesOn;
-    return o;
+    return ratios.empty() || median_of(ratios) >= kMovesOn;
+}
+
+// A frame's typical block change since the frame before: the median over
+// its blocks of the larger field's.
+double typical_change(const Survey& s, const FrameRecord& r) {
+    std::vector<double> ones;
+    for (int b = 0; b < s.blocks; ++b) ones.push_back(larger(r.moved, b));
+    return median_of(ones);
 }
 
 }  // namespace
@@ -187,8 +186,9 @@ double quiet_change(const Survey& s) {
     for (size_t i = 0; i < s.frames.size(); ++i) {
         const FrameRecord& r = s.frames[i];
         if (!r.has_prev || r.moved2.empty()) continue;
-        const Onward o = onward_of(s, r, floor);
-        if (!o.moves_on && o.typical <= kFarAbove * floor) typical[i] = o.typical;
+        if (moves_on(s, r, floor)) continue;
+        const double t = typical_change(s, r);
+        if (t <= kFarAbove * floor) typical[i] = t;
     }
     // Only where the frame before or after does not move on either: a
     // picture repeated by pulldown stops a moving frame alone from moving
@@ -223,13 +223,13 @@ Motion motion_of(const Survey& s, const FrameRecord& r) {
     // still picture alike by turns, so that a frame of it can seem to
     // change more over two frames than over one: the floor keeps its grain
     // out.
-    const bool moves_on = onward_of(s, r, floor).moves_on;
+    const bool frame_moves_on = moves_on(s, r, floor);
     const double clip_floor = std::max(floor, 1.5 * s.quiet);
     for (int b = 0; b < s.blocks; ++b) {
         const double one = larger(r.moved, b);
         if (one <= clip_floor) continue;
         const bool block_moves_on = r.moved2.empty() || larger(r.moved2, b) >= kMovesOn * one;
-        if (!moves_on && !block_moves_on && one <= kFarAbove * clip_floor) continue;
+        if (!frame_moves_on && !block_moves_on && one <= kFarAbove * clip_floor) continue;
         m.block[static_cast<size_t>(b)] = true;
         ++m.blocks;
     }
