@@ -601,11 +601,15 @@ void choose_kind(const Survey& s, const GainTable& g, const Band best[2], const 
     // losses within a frame pass for a loose tie. Nor where the rest reads
     // as whole pictures more often than out of step: field matching would
     // comb them, and a picture that a weave with a neighbour and a shift
-    // also restores (a pan straight up or down) needs nothing; unless the
-    // band shows for itself.
+    // also restores (a pan straight up or down) needs nothing. A band that
+    // shows for itself outweighs both: its columns come visibly combed
+    // while matching leaves the rest clean, and the window takes that
+    // combing away, so the footage is pelta's whatever the rest reads as (a
+    // slow out-of-step pan around the band ties as crisply as interlacing).
     const Band& fit = best[wt];
-    const bool window_kind = with_window && 2 * rd.crisp_ties < rd.counted && fit.gain >= kWindowGain * fit.matched &&
-                             (share[2] > share[0] || band_shows_for_itself(s, g, fit));
+    const bool window_kind =
+        with_window && fit.gain >= kWindowGain * fit.matched &&
+        ((2 * rd.crisp_ties < rd.counted && share[2] > share[0]) || band_shows_for_itself(s, g, fit));
     if (!window_kind) {
         if (share[1] >= share[0] && share[1] >= share[2]) {
             v.kind = ClipKind::Interlaced;

@@ -493,32 +493,41 @@ TEST(AnalysisJudge, ABandIsWhereFieldMatchingLeavesMoreCombingThanAround) {
 }
 
 // Where the picture around the band reads as whole pictures (a slow pan, or
-// one straight up or down, hides its fields being out of step), the band is
-// a window's all the same where it shows for itself: its columns visibly
-// combed as they come, and field matching leaving the rest clean. Not where
-// matching combs the rest visibly, nor where the band's columns come clean.
-TEST(AnalysisJudge, ABandAmidWholePicturesIsAWindowsWhereItShowsForItself) {
+// one straight up or down, hides its fields being out of step), or its
+// weaves tie as true interlacing's do (a slow out-of-step pan under grain),
+// the band is a window's all the same where it shows for itself: its columns
+// visibly combed as they come, and field matching leaving the rest clean.
+// Not where matching combs the rest visibly (true interlacing around a
+// band), nor where the band's columns come clean.
+TEST(AnalysisJudge, ABandThatShowsForItselfIsAWindowsWhateverTheRestReadsAs) {
     const struct {
         const char* what;
         // Comb energies: the band as it comes and under field matching,
         // against field energy 10 there; the rest under field matching,
-        // against 1000.
+        // against 1000. `tie`: the rest's own picture combs a trace more
+        // than its weave with the next frame, and the other weave far more.
         float band_input, band_matched, rest_matched;
-        bool window;
+        bool tie, window;
     } cases[] = {
-        {"the band visibly combed, the rest clean after matching", 100, 100, 100, true},
-        {"matching combs the rest visibly", 100, 20000, 5000, false},
-        {"the band's columns come clean", 5, 100, 100, false},
+        {"whole pictures around, the band visibly combed", 100, 100, 100, false, true},
+        {"whole pictures around, matching combs the rest visibly", 100, 20000, 5000, false, false},
+        {"whole pictures around, the band's columns come clean", 5, 100, 100, false, false},
+        {"a crisp tie around, the band visibly combed", 100, 100, 100, true, true},
+        {"a crisp tie around, the rest visibly combed", 100, 100, 5000, true, false},
+        {"a crisp tie around, the band's columns come clean", 5, 100, 100, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Survey s = band_survey([](long) { return true; }, 2, c.band_matched, 10, Look::Progressive);
         for (FrameRecord& r : s.frames)
             for (size_t b = 0; b < kBlocks; ++b)
-                if (b >= kLb && b < kRb)
+                if (b >= kLb && b < kRb) {
                     r.in_comb[b] = c.band_input * U;
-                else
-                    r.next_comb[0][b] = r.next_comb[1][b] = c.rest_matched * U;
+                } else {
+                    r.next_comb[0][b] = c.rest_matched * U;
+                    r.next_comb[1][b] = (c.tie ? 10 : 1) * c.rest_matched * U;
+                    if (c.tie) r.in_comb[b] = 1.02f * c.rest_matched * U;
+                }
         // A window anywhere else combs as field matching does there.
         for (PairRecord& p : s.pairs)
             for (size_t cell = 0; cell < 2 * kCoarseShifts; ++cell)
@@ -533,8 +542,10 @@ TEST(AnalysisJudge, ABandAmidWholePicturesIsAWindowsWhereItShowsForItself) {
 // its weaves apart, read unsurely as true interlacing judged by themselves,
 // for no weave restores the band's columns: the band's window, on their own
 // pairs, still takes off what a window must, so they are the band's segment.
-// Where they read surely as interlacing, or the window takes nothing off
-// there, they stay a segment of their own.
+// So are frames whose weaves tie crisply, where matching leaves them clean
+// and the band shows for itself. Where they are visibly combed as true
+// interlacing, or the window takes nothing off there, they stay a segment
+// of their own.
 TEST(AnalysisSegments, AnUnsureTailWhereTheBandGoesOnIsTheBands) {
     const struct {
         const char* what;
@@ -542,7 +553,8 @@ TEST(AnalysisSegments, AnUnsureTailWhereTheBandGoesOnIsTheBands) {
         long band_ends;  // where the window's segment ends
     } cases[] = {
         {"unsure interlacing, the band goes on", 10, 11, 20, 2, 300},
-        {"sure interlacing", 10, 12, 1000, 2, 250},
+        {"a crisp tie, combing invisibly", 10, 12, 1000, 2, 300},
+        {"sure interlacing, visibly combed", 2000, 2400, 100000, 2, 250},
         {"unsure interlacing, no band there", 10, 11, 20, 100, 250},
     };
     for (const auto& c : cases) {
