@@ -173,6 +173,8 @@ bool analyze_clip(const AnalysisRequest& rq, Analysis& out, std::string& error) 
     }
     std::vector<Refinement> refs;
     if (!refine_segments(rq, survey, found, refs, error)) return false;
+    const RefineOne again = [&](const FoundSegment& seg, Refinement& r) { return refine(rq, survey, seg, r, error); };
+    if (!join_refined_alike(survey, found, refs, again)) return false;
     std::vector<SegmentSettings> settings;
     for (const Refinement& r : refs) settings.push_back(r.settings);
     const size_t focus = focus_of(found);

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -259,6 +260,16 @@ struct Parts {
 // each gap to look for a cut.
 Parts find_parts(const Survey& s, long first, long end, const MayRead& may);
 
+// Segments a and b (a before b) as one, judged together.
+FoundSegment joined(const Survey& s, const FoundSegment& a, const FoundSegment& b);
+
+// Two neighbours of one kind that stay apart all the same: each long enough
+// to be a segment of its own, one sure of its kind (confidence 0.5 or
+// above) and the other not. Joined, the unsure one's frames would thin out
+// the sure one's evidence, and --auto would pass both through; apart, it
+// filters the footage that shows what it is.
+bool sure_beside_unsure(const FoundSegment& a, const FoundSegment& b);
+
 // A verdict of a moving kind weighs its evidence by the moving frames it
 // counts, fully from this many on.
 constexpr long kFullEvidence = 20;
@@ -349,6 +360,17 @@ int edge_in_zone(const std::vector<EdgeColumn>& cols, int x0, double typical, bo
 // picture earns: interlaced where it is visibly combed, else progressive.
 bool repairs(const Refinement& r);
 Verdict unrepaired(const Verdict& v, const Refinement& r);
+
+// Neighbours of one of pelta's kinds whose refinements settled on the same
+// settings are one segment: the bands their readings showed differed (a
+// band's edges read where the picture gives them detail), the filter's
+// settings do not. Joined, they are refined again together (by
+// `refine_one`, false on a read error), and stay apart where that gives
+// another kind or other settings, or where sure_beside_unsure keeps them
+// apart.
+using RefineOne = std::function<bool(const FoundSegment&, Refinement&)>;
+bool join_refined_alike(const Survey& s, std::vector<FoundSegment>& found, std::vector<Refinement>& refs,
+                        const RefineOne& refine_one);
 
 // What the result pass found: the combing of each segment (default for
 // those it did not measure), and the report's curves and picture.

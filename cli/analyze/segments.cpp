@@ -139,15 +139,6 @@ FoundSegment segment_of(const Survey& s, const FrameSet& run, size_t a, size_t b
     return seg;
 }
 
-// Segments a and b (a before b) as one, judged together.
-FoundSegment joined(const Survey& s, const FoundSegment& a, const FoundSegment& b) {
-    FoundSegment out;
-    out.stretch = Stretch{a.stretch.start, b.stretch.end() - a.stretch.start};
-    out.records = a.records;
-    out.records.insert(out.records.end(), b.records.begin(), b.records.end());
-    out.verdict = judge(s, out.records);
-    return out;
-}
 
 // The pieces of a run between its change points, each judged on its own
 // frames.
@@ -303,12 +294,15 @@ bool too_short_to_judge(const FoundSegment& seg) {
 // Neighbours found of one kind and band joined, and judged together; but a
 // piece too short to judge does not join a neighbour across a cut between
 // them, for the cut says where the footage changes (absorb_slivers gives it
-// to its neighbours once all are found).
+// to its neighbours once all are found). Nor do two that each make a
+// segment of their own, one sure of its kind and the other not
+// (sure_beside_unsure).
 void join_alike(const Survey& s, std::vector<FoundSegment>& segs) {
     std::vector<FoundSegment> out;
     for (FoundSegment& seg : segs) {
-        const bool apart = !out.empty() && (too_short_to_judge(out.back()) || too_short_to_judge(seg)) &&
-                           !cuts_between(s, seg.stretch.start, seg.stretch.start + 1).empty();
+        const bool apart = !out.empty() && (((too_short_to_judge(out.back()) || too_short_to_judge(seg)) &&
+                                             !cuts_between(s, seg.stretch.start, seg.stretch.start + 1).empty()) ||
+                                            sure_beside_unsure(out.back(), seg));
         if (!out.empty() && !apart && same_kind_and_band(out.back().verdict, seg.verdict)) {
             out.back() = joined(s, out.back(), seg);
             continue;
@@ -459,6 +453,45 @@ void absorb_unseen_bands(const Survey& s, std::vector<FoundSegment>& segs) {
 constexpr long kReadWhole = 3 * kStretchFrames;
 
 }  // namespace
+
+bool sure_beside_unsure(const FoundSegment& a, const FoundSegment& b) {
+    return a.stretch.frames >= kOwnSegment && b.stretch.frames >= kOwnSegment &&
+           (a.verdict.confidence >= 0.5) != (b.verdict.confidence >= 0.5);
+}
+
+bool join_refined_alike(const Survey& s, std::vector<FoundSegment>& found, std::vector<Refinement>& refs,
+                        const RefineOne& refine_one) {
+    for (size_t i = 1; i < found.size();) {
+        const ClipKind kind = found[i].verdict.kind;
+        if (!is_pelta_kind(kind) || found[i - 1].verdict.kind != kind || refs[i - 1].settings != refs[i].settings ||
+            sure_beside_unsure(found[i - 1], found[i])) {
+            ++i;
+            continue;
+        }
+        FoundSegment all = joined(s, found[i - 1], found[i]);
+        Refinement r;
+        if (all.verdict.kind == kind && !refine_one(all, r)) return false;
+        if (all.verdict.kind != kind || !repairs(r) || r.settings != refs[i].settings) {
+            ++i;
+            continue;
+        }
+        found[i - 1] = std::move(all);
+        refs[i - 1] = r;
+        found.erase(found.begin() + static_cast<long>(i));
+        refs.erase(refs.begin() + static_cast<long>(i));
+    }
+    return true;
+}
+
+// Segments a and b (a before b) as one, judged together.
+FoundSegment joined(const Survey& s, const FoundSegment& a, const FoundSegment& b) {
+    FoundSegment out;
+    out.stretch = Stretch{a.stretch.start, b.stretch.end() - a.stretch.start};
+    out.records = a.records;
+    out.records.insert(out.records.end(), b.records.begin(), b.records.end());
+    out.verdict = judge(s, out.records);
+    return out;
+}
 
 // Slivers go to their neighbours (passes.h).
 void absorb_slivers(const Survey& s, std::vector<FoundSegment>& segs) {

@@ -35,6 +35,7 @@ struct SegmentSettings {
     int width = 0;
     int shift = 0;
     int lpf = 1;
+    friend bool operator==(const SegmentSettings&, const SegmentSettings&) = default;
 };
 
 // A segment's `frames` that runs through the clip's last frame, however many

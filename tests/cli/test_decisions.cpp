@@ -355,6 +355,78 @@ std::vector<std::string> kinds_and_starts(const std::vector<std::pair<ClipKind, 
     return out;
 }
 
+// Out-of-step footage whose frames from `faint_from` on move so little that
+// their weaves stand only threefold apart (a slow pan under grain): judged
+// alone they are out of step, but unsurely. Where both stretches are long
+// enough to be segments of their own, they stay two, so that the sure one's
+// evidence is not thinned out and --auto still filters it; a short faint
+// stretch joins its neighbour, and so do two sure ones.
+TEST(AnalysisSegments, ASureStretchAndAnUnsureOneOfOneKindStayApart) {
+    const struct {
+        const char* what;
+        long faint_from;
+        float faint_own;  // what the faint frames' own picture combs, the right weave 1
+        std::vector<std::pair<ClipKind, long>> want;
+    } cases[] = {
+        {"a long faint stretch", 150, 3, {{ClipKind::Match, 0}, {ClipKind::Match, 150}}},
+        {"a short faint stretch", 260, 3, {{ClipKind::Match, 0}}},
+        {"both sure", 150, 30, {{ClipKind::Match, 0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Survey s = synthetic_survey(300, [](long) { return Look::Match; });
+        for (FrameRecord& r : s.frames)
+            if (r.frame >= c.faint_from)
+                for (size_t b = 0; b < kBlocks; ++b) r.in_comb[b] = r.next_comb[1][b] = c.faint_own;
+        const Parts parts = find_parts(s, 0, 300, MayRead{});
+        EXPECT_EQ(kinds_and_starts(parts.segments), kinds_and_starts(c.want));
+    }
+}
+
+// The band's frames found as two or three pieces whose readings showed the
+// band's edges apart (settings 64 or 96 columns wide, as the refinement
+// gives them): pieces whose refinements agree are one segment, refined again
+// together; they stay apart where their settings differ, or where the
+// refinement of all of them together settles on others.
+TEST(AnalysisSegments, PiecesRefinedToOneSettingAreOneSegment) {
+    const struct {
+        const char* what;
+        std::vector<std::pair<long, long>> ranges;
+        std::vector<int> widths;  // the refined width of each piece
+        int joined_width;         // ... of pieces refined together
+        std::vector<long> want;   // the segments' first frames
+    } cases[] = {
+        {"two pieces alike", {{0, 100}, {100, 150}, {150, 200}, {200, 300}}, {0, 64, 64, 0}, 64, {0, 100, 200}},
+        {"three pieces alike", {{0, 100}, {100, 130}, {130, 160}, {160, 200}, {200, 300}}, {0, 64, 64, 64, 0}, 64,
+         {0, 100, 200}},
+        {"other widths", {{0, 100}, {100, 150}, {150, 200}, {200, 300}}, {0, 64, 96, 0}, 64, {0, 100, 150, 200}},
+        {"refined together to others", {{0, 100}, {100, 150}, {150, 200}, {200, 300}}, {0, 64, 64, 0}, 96,
+         {0, 100, 150, 200}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Survey s = band_survey([](long f) { return f >= 100 && f < 200; }, 2);
+        std::vector<FoundSegment> found = judged_ranges(s, c.ranges);
+        std::vector<Refinement> refs(found.size());
+        for (size_t i = 0; i < found.size(); ++i) {
+            refs[i].settings = SegmentSettings{1, c.widths[i] ? 64 : 0, c.widths[i], c.widths[i] ? 12 : 0, 0};
+            refs[i].better[1] = 40;
+        }
+        const RefineOne again = [&](const FoundSegment&, Refinement& r) {
+            r.settings = SegmentSettings{1, 64, c.joined_width, 12, 0};
+            r.better[1] = 40;
+            return true;
+        };
+        ASSERT_TRUE(join_refined_alike(s, found, refs, again));
+        ASSERT_EQ(found.size(), refs.size());
+        std::vector<long> starts;
+        for (const FoundSegment& seg : found) starts.push_back(seg.stretch.start);
+        EXPECT_EQ(starts, c.want);
+        for (size_t i = 0; i < found.size(); ++i)
+            EXPECT_EQ(found[i].stretch.end(), i + 1 < found.size() ? found[i + 1].stretch.start : 300);
+    }
+}
+
 // A few frames found as a segment of their own between two others (as a
 // band's search leaves such pieces between two bands, or readings after a
 // cut), too few to judge: two read as still, at confidence 0, and six
