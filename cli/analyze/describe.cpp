@@ -60,7 +60,7 @@ std::string tff_tie_sentence(ClipKind kind, const Refinement& r) {
                of(r.turned_from.torn, r.turned_from.moving) + " moving frames (a tear); TFF " + on_off(s.tff) +
                " removes it without combing more, and is taken.";
     const double ta = r.tff_comb[s.tff], tb = r.tff_comb[1 - s.tff];
-    if (std::fabs(ta - tb) > 0.03 * std::max(ta, tb)) return "";
+    if (std::fabs(ta - tb) > kAlike * std::max(ta, tb)) return "";
     if (kind == ClipKind::Window)
         return " Both TFF settings comb alike (within 3% over the whole frame); with TFF " + on_off(s.tff) +
                " the window is rebuilt from the frames the picture around it shows most often.";

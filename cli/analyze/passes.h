@@ -310,6 +310,9 @@ constexpr int kMostProbes = 64;
 
 // ---- refinement and result ---------------------------------------------------
 
+// Two figures of combing within this share of the larger are alike.
+constexpr double kAlike = 0.03;
+
 // What the filter itself showed of a segment's settings, on the sampled
 // frames: the figures the text prints, and what the warnings rest on.
 struct Refinement {

@@ -349,7 +349,7 @@ int settle_tff(const Refinement& r, const TffTally& t, int tff) {
         if (r.tff_comb[clean] <= 1.5 * r.tff_comb[1 - clean] + 0.05) return clean;
     }
     const double a = r.tff_comb[tff], b = r.tff_comb[1 - tff];
-    if (std::fabs(a - b) <= 0.03 * std::max(a, b)) {
+    if (std::fabs(a - b) <= kAlike * std::max(a, b)) {
         if (t.torn[1 - tff] < t.torn[tff] || (t.torn[1 - tff] == t.torn[tff] && t.off_pair[1 - tff] < t.off_pair[tff]))
             return 1 - tff;
         return tff;

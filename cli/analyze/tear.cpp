@@ -126,7 +126,7 @@ bool tear_remedy(const AnalysisRequest& rq, const Survey& s, const std::vector<l
     const double now = picture_measure(tries[0].comb, tries[0].field, floor);
     const double edge_floor = static_cast<double>(frames.size()) * energy_floor(zone_blocks, h);
     const double edge_now = picture_measure(tries[0].edge_comb, tries[0].edge_field, edge_floor);
-    auto hardly_more = [](double measure, double than) { return measure <= std::max(1.03 * than, than + kMoreComb); };
+    auto hardly_more = [](double measure, double than) { return measure <= std::max((1 + kAlike) * than, than + kMoreComb); };
     const long moving = static_cast<long>(frames.size());
     for (size_t i = 1; i < tries.size(); ++i) {
         const Try& t = tries[i];
