@@ -243,6 +243,7 @@ struct TffTally {
     // Each frame's whole-picture measure, in the input and under each TFF
     // (low-pass off).
     std::vector<double> input_frames, output_frames[2];
+    std::vector<long> frame_numbers;
 };
 
 // The columns of one frame's output: its comb and field energy over the
@@ -294,6 +295,7 @@ bool filter_both_tff(const AnalysisRequest& rq, const Survey& s, const std::map<
     Profiles p;
     auto per_frame = [&](SampleRunner& r, long f) {
         ++out.frames;
+        out.frame_numbers.push_back(f);
         const size_t index = record_of.at(f);
         const bool moves = frame_moves(s, s.frames[index]);
         out.moving += moves;
@@ -447,6 +449,7 @@ bool refine(const AnalysisRequest& rq, const Survey& s, const FoundSegment& segm
     const int tff = forced_tff >= 0 ? forced_tff : settle_tff(out, t, win.tff);
     out.misled = t.misled[tff];
     out.frames = t.frames;
+    for (size_t f = 0; f < t.frame_numbers.size(); ++f) out.left_by_frame.emplace_back(t.frame_numbers[f], t.output_frames[tff][f]);
     out.moving = t.moving;
     out.visible = t.visible[tff];
     out.lowpassed = t.lowpassed[tff];

@@ -13,6 +13,7 @@
 // frames it read.
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "analyze/passes.h"
 #include "analyze/sampling.h"
@@ -459,24 +460,62 @@ bool sure_beside_unsure(const FoundSegment& a, const FoundSegment& b) {
            (a.verdict.confidence >= 0.5) != (b.verdict.confidence >= 0.5);
 }
 
+// The median of what two refinements leave on the frames [first, end) that
+// both filtered: false where they share fewer than kFewestMoving there.
+bool left_on_shared(const Refinement& a, const Refinement& b, long first, long end, double& left_a, double& left_b) {
+    std::map<long, double> of_b;
+    for (const auto& [f, left] : b.left_by_frame)
+        if (f >= first && f < end) of_b[f] = left;
+    std::vector<double> va, vb;
+    for (const auto& [f, left] : a.left_by_frame) {
+        const auto it = of_b.find(f);
+        if (it == of_b.end()) continue;
+        va.push_back(left);
+        vb.push_back(it->second);
+    }
+    if (static_cast<long>(va.size()) < kFewestMoving) return false;
+    left_a = median_of(va);
+    left_b = median_of(vb);
+    return true;
+}
+
+// Whether the settings refined over a and b together serve each as well as
+// its own did.
+bool serves_both(const Refinement& together, const FoundSegment* part[2], const Refinement* own[2]) {
+    for (int k = 0; k < 2; ++k) {
+        double joint = 0, alone = 0;
+        if (!left_on_shared(together, *own[k], part[k]->stretch.start, part[k]->stretch.end(), joint, alone) ||
+            joint > (1 + kAlike) * alone)
+            return false;
+    }
+    return true;
+}
+
 bool join_refined_alike(const Survey& s, std::vector<FoundSegment>& found, std::vector<Refinement>& refs,
                         const RefineOne& refine_one) {
     for (size_t i = 1; i < found.size();) {
-        const ClipKind kind = found[i].verdict.kind;
-        if (!is_pelta_kind(kind) || found[i - 1].verdict.kind != kind || refs[i - 1].settings != refs[i].settings ||
-            sure_beside_unsure(found[i - 1], found[i])) {
+        const FoundSegment &a = found[i - 1], &b = found[i];
+        const ClipKind kind = b.verdict.kind;
+        const SegmentSettings &sa = refs[i - 1].settings, &sb = refs[i].settings;
+        const bool overlap = kind != ClipKind::Window ||
+                             std::min(sa.left + sa.width, sb.left + sb.width) > std::max(sa.left, sb.left);
+        if (!is_pelta_kind(kind) || a.verdict.kind != kind || !overlap) {
             ++i;
             continue;
         }
-        FoundSegment all = joined(s, found[i - 1], found[i]);
+        FoundSegment all = joined(s, a, b);
+        const bool was_sure = a.verdict.confidence >= 0.5 || b.verdict.confidence >= 0.5;
         Refinement r;
         if (all.verdict.kind == kind && !refine_one(all, r)) return false;
-        if (all.verdict.kind != kind || !repairs(r) || r.settings != refs[i].settings) {
+        const FoundSegment* part[2] = {&a, &b};
+        const Refinement* own[2] = {&refs[i - 1], &refs[i]};
+        if (all.verdict.kind != kind || !repairs(r) || (was_sure && all.verdict.confidence < 0.5) ||
+            !serves_both(r, part, own)) {
             ++i;
             continue;
         }
         found[i - 1] = std::move(all);
-        refs[i - 1] = r;
+        refs[i - 1] = std::move(r);
         found.erase(found.begin() + static_cast<long>(i));
         refs.erase(refs.begin() + static_cast<long>(i));
     }

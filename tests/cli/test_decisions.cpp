@@ -384,23 +384,27 @@ TEST(AnalysisSegments, ASureStretchAndAnUnsureOneOfOneKindStayApart) {
 }
 
 // The band's frames found as two or three pieces whose readings showed the
-// band's edges apart (settings 64 or 96 columns wide, as the refinement
-// gives them): pieces whose refinements agree are one segment, refined again
-// together; they stay apart where their settings differ, or where the
-// refinement of all of them together settles on others.
-TEST(AnalysisSegments, PiecesRefinedToOneSettingAreOneSegment) {
+// band's edges apart (refined to windows from column 64, 64 or 96 wide, or
+// from column 160, 32 wide): pieces are one segment, refined again together,
+// where the settings refined over all of them leave each piece's frames no
+// more combed than its own did; they stay apart where they leave one more
+// combed, and where their bands do not overlap.
+TEST(AnalysisSegments, PiecesOneSettingServesAreOneSegment) {
     const struct {
         const char* what;
         std::vector<std::pair<long, long>> ranges;
-        std::vector<int> widths;  // the refined width of each piece
-        int joined_width;         // ... of pieces refined together
+        std::vector<int> lefts;   // the refined window of each piece: its left column (0: field matching) ...
+        std::vector<int> widths;  // ... and width
+        float joint_left;         // what the settings refined together leave on the second piece (its own: 1)
         std::vector<long> want;   // the segments' first frames
     } cases[] = {
-        {"two pieces alike", {{0, 100}, {100, 150}, {150, 200}, {200, 300}}, {0, 64, 64, 0}, 64, {0, 100, 200}},
-        {"three pieces alike", {{0, 100}, {100, 130}, {130, 160}, {160, 200}, {200, 300}}, {0, 64, 64, 64, 0}, 64,
+        {"two pieces alike", {{0, 100}, {100, 150}, {150, 200}, {200, 300}}, {0, 64, 64, 0}, {0, 64, 64, 0}, 1,
          {0, 100, 200}},
-        {"other widths", {{0, 100}, {100, 150}, {150, 200}, {200, 300}}, {0, 64, 96, 0}, 64, {0, 100, 150, 200}},
-        {"refined together to others", {{0, 100}, {100, 150}, {150, 200}, {200, 300}}, {0, 64, 64, 0}, 96,
+        {"three pieces, edges apart", {{0, 100}, {100, 130}, {130, 160}, {160, 200}, {200, 300}}, {0, 64, 64, 64, 0},
+         {0, 64, 96, 64, 0}, 1.02f, {0, 100, 200}},
+        {"one setting leaves a piece more combed", {{0, 100}, {100, 150}, {150, 200}, {200, 300}}, {0, 64, 64, 0},
+         {0, 64, 96, 0}, 1.1f, {0, 100, 150, 200}},
+        {"bands apart", {{0, 100}, {100, 150}, {150, 200}, {200, 300}}, {0, 64, 160, 0}, {0, 64, 32, 0}, 1,
          {0, 100, 150, 200}},
     };
     for (const auto& c : cases) {
@@ -409,12 +413,16 @@ TEST(AnalysisSegments, PiecesRefinedToOneSettingAreOneSegment) {
         std::vector<FoundSegment> found = judged_ranges(s, c.ranges);
         std::vector<Refinement> refs(found.size());
         for (size_t i = 0; i < found.size(); ++i) {
-            refs[i].settings = SegmentSettings{1, c.widths[i] ? 64 : 0, c.widths[i], c.widths[i] ? 12 : 0, 0};
+            refs[i].settings = SegmentSettings{1, c.lefts[i], c.widths[i], c.widths[i] ? 12 : 0, 0};
             refs[i].better[1] = 40;
+            for (long f = found[i].stretch.start; f < found[i].stretch.end(); ++f) refs[i].left_by_frame.emplace_back(f, 1.0);
         }
-        const RefineOne again = [&](const FoundSegment&, Refinement& r) {
-            r.settings = SegmentSettings{1, 64, c.joined_width, 12, 0};
+        const long second = found[2].stretch.start;
+        const RefineOne again = [&](const FoundSegment& seg, Refinement& r) {
+            r.settings = SegmentSettings{1, 64, 96, 12, 0};
             r.better[1] = 40;
+            for (long f = seg.stretch.start; f < seg.stretch.end(); ++f)
+                r.left_by_frame.emplace_back(f, f >= second && f < second + 30 ? c.joint_left : 1.0);
             return true;
         };
         ASSERT_TRUE(join_refined_alike(s, found, refs, again));
