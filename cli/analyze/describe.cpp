@@ -195,10 +195,20 @@ void add_warnings(const Verdict& v, const Refinement& r, const Combing& c, Words
     if (!c.defined)
         warn("the frames hold too little detail to measure combing (flat or nearly black pictures), so the figures "
              "cannot tell; analyse a stretch with detail and motion (--start, --frames)");
-    if (is_pelta_kind(kind) && c.frames > 0 && c.visible * 10 >= c.frames)
-        warn("the settings leave " + of(c.visible, c.frames) +
-             " sampled frames visibly combed (measure 1 or more): look at them (--report), and analyse a stretch "
-             "that combs by itself (--start, --frames) if the clip changes kind");
+    // Combing left casts doubt on the kind where the settings take off less
+    // of the input's than a window must take off of field matching's; where
+    // they take off more, the fields were out of step, and what is left
+    // (grain through a codec, a picture that combs by itself) is far less
+    // than came in: passed through as doubtful, the frames would keep it all.
+    if (is_pelta_kind(kind) && c.frames > 0 && c.visible * 10 >= c.frames) {
+        const std::string text = "the settings leave " + of(c.visible, c.frames) +
+                                 " sampled frames visibly combed (measure 1 or more): look at them (--report), and "
+                                 "analyse a stretch that combs by itself (--start, --frames) if the clip changes kind";
+        if (c.output > (1 - kWindowGain) * c.input)
+            warn(text);
+        else
+            note(text);
+    }
     if (kind == ClipKind::Window) add_tear_warning(c.tear, warn, note);
     if (r.chroma_judged && r.chroma_disagree >= 0.5 && r.moving > 0 && r.misled * 10 >= r.moving)
         warn("the colour disagrees with luma about which fields belong together (" + percent(r.chroma_disagree) +

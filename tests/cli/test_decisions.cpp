@@ -794,8 +794,15 @@ TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
     Combing clean;
     clean.frames = 100;
     clean.visible = 9;
+    clean.input = 2;
+    clean.output = 1.5;
     Combing combed = clean;
     combed.visible = 10;
+    // Most of the input's combing taken off: what is left casts no doubt on
+    // the kind.
+    Combing combed_less = combed;
+    combed_less.input = 24;
+    combed_less.output = 1;
     Combing flat = clean;
     flat.defined = false;
     Combing torn = clean, torn_less = clean, mended = clean;
@@ -812,6 +819,8 @@ TEST(AnalysisWords, WarnsWhereTheFiguresCastDoubtAndOnlyThere) {
     } cases[] = {
         {"9 of 100 frames visibly combed", match, quiet, clean, nullptr},
         {"10 of 100 frames visibly combed", match, quiet, combed, "visibly combed"},
+        {"... where the settings took most of the input's combing off", match, quiet, combed_less, "visibly combed",
+         false},
         // A tear nothing tried removes is the footage's own: it casts no
         // doubt on the settings.
         {"the output torn in 10 of 100 moving frames", window, banded, torn, "no setting tried removes it", false},
