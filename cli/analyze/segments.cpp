@@ -140,7 +140,6 @@ FoundSegment segment_of(const Survey& s, const FrameSet& run, size_t a, size_t b
     return seg;
 }
 
-
 // The pieces of a run between its change points, each judged on its own
 // frames.
 std::vector<FoundSegment> judged_pieces(const Survey& s, const FrameSet& run) {
